@@ -1,0 +1,149 @@
+#pragma once
+
+// The main window: owns every piece of the program's state as plain members, hosts the
+// command buttons and receives the posted messages and timer ticks through which the media
+// framework and the video window report. Everything runs on its thread.
+//
+// The handlers live in files by topic: start-up, closing, Help and Homepage here
+// (converter_dialog.cpp); conversion control in converter_dialog_conversion.cpp; the output
+// options in converter_dialog_options.cpp; Open Video and the transport in source/.
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QPixmap>
+#include <QPointer>
+
+#include <cstdint>
+
+#include "clips/clip_list.h"
+#include "media/reference_time.h"
+#include "media/status.h"
+#include "settings/output_settings.h"
+
+class QLabel;
+class QPushButton;
+class HoverButton;
+class PositionSlider;
+
+// Control ids of the main dialog's template.
+namespace MainDialogIds {
+inline constexpr int kExit = 1;  // the dialog's OK
+inline constexpr int kConvert = 1000;
+inline constexpr int kOptions = 1003;
+inline constexpr int kOpenVideo = 1006;
+inline constexpr int kStatusLine = 1021;
+inline constexpr int kAbout = 1042;
+inline constexpr int kHomepage = 1047;
+inline constexpr int kPositionSlider = 1055;
+inline constexpr int kCloseClip = 1056;
+inline constexpr int kPositionDisplay = 1057;
+inline constexpr int kPlay = 1058;
+inline constexpr int kPause = 1060;
+inline constexpr int kStop = 1061;
+inline constexpr int kStartTime = 1062;
+inline constexpr int kEndTime = 1063;
+inline constexpr int kEndMarkDisplay = 1064;
+inline constexpr int kStartMarkDisplay = 1065;
+inline constexpr int kHelp = 57670;
+}  // namespace MainDialogIds
+
+// The system menu's About command.
+inline constexpr int IDM_ABOUTBOX = 0x0010;
+// The conversion's one-second timer.
+inline constexpr int PROGRESS_TIMER = 1112;
+
+// The address behind the Homepage button.
+inline constexpr const char* kHomepageAddress = "https://framewell.example.com/";
+
+class ConverterDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ConverterDialog(QWidget* parent = nullptr);
+    ~ConverterDialog() override;
+
+    // --- State, in the order the program has always kept it ---
+    OutputSettings outputSettings;
+    QString errorText;  // the media framework's text for the last failure shown
+    ClipList clipList;
+    MusicList musicList;
+    ReferenceTime totalDuration = 0;
+    ClipDefaults clipDefaults;
+    std::int32_t converting = 0;
+    std::int32_t elapsedSeconds = 0;
+    ReferenceTime startMark = 0;
+    ReferenceTime endMark = 0;
+    std::int32_t sliderPos = 0;
+
+    // --- Controls bound from the template ---
+    HoverButton* openVideoButton = nullptr;
+    HoverButton* optionsButton = nullptr;
+    HoverButton* convertButton = nullptr;
+    HoverButton* helpButton = nullptr;
+    HoverButton* aboutButton = nullptr;
+    HoverButton* homepageButton = nullptr;
+    HoverButton* exitButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QLabel* positionDisplay = nullptr;
+    QLabel* startMarkDisplay = nullptr;
+    QLabel* endMarkDisplay = nullptr;
+    PositionSlider* positionSlider = nullptr;
+    QPushButton* playButton = nullptr;
+    QPushButton* pauseButton = nullptr;
+    QPushButton* stopButton = nullptr;
+    QPushButton* startTimeButton = nullptr;
+    QPushButton* endTimeButton = nullptr;
+
+    // --- Start-up, closing, Help and Homepage ---
+    bool OnInitDialog();
+    void OnHelp();
+    void OnHomepage();
+    void OnAbout();
+    void ShowStatus(const QString& text);
+    // The output summary in the status line.
+    void ShowOutputSummary(SummaryForm form);
+
+    // --- Conversion control ---
+    void OnConvert();
+    void OnGraphEvent();
+    void FinishConversion();
+    void OnTimer(int id);
+
+    // --- Output options ---
+    void ShowOutputOptions();
+
+    // --- Open Video and the transport ---
+    void OnOpenVideo();
+    void OnPlay();
+    void OnPause();
+    void OnStop();
+    void OnStartTime();
+    void OnEndTime();
+    void OnCloseClip();
+    void OnSliderReleased();
+    void RefreshPosition();
+    int SeekFromSlider(int position);
+    void SetTransportEnabled(bool enable);
+
+    // Whether the media framework started; nothing is loaded when it did not.
+    bool mediaFrameworkStarted() const { return mediaStarted_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void bindControls();
+    void dressButtons();
+    void connectCommands();
+    void dispatchWindowMessage(int message, int command);
+
+    QPixmap backgroundBitmap;
+    bool mediaStarted_ = false;
+
+public:
+    // The conversion's timer; started when the graph runs, killed when it ends.
+    QBasicTimer progressTimer;
+};

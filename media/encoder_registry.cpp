@@ -1,0 +1,231 @@
+#include "media/encoder_registry.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace media {
+namespace {
+
+constexpr GstClockTime kTrialTimeout = 2 * GST_SECOND;
+
+struct Candidate {
+    std::string factoryName;
+    std::string longName;
+    EncoderKind kind;
+};
+
+GstCaps* aviSinkCaps(const char* templateName) {
+    GstElementFactory* mux = gst_element_factory_find("avimux");
+    if (!mux) return nullptr;
+    GstCaps* caps = nullptr;
+    for (const GList* item = gst_element_factory_get_static_pad_templates(mux); item;
+         item = item->next) {
+        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
+        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, templateName)) {
+            caps = gst_static_pad_template_get_caps(tmpl);
+            break;
+        }
+    }
+    gst_object_unref(mux);
+    return caps;
+}
+
+// Does one of the factory's pad templates of this direction intersect with caps?
+bool templateMatches(GstElementFactory* factory, GstPadDirection direction, GstCaps* caps) {
+    for (const GList* item = gst_element_factory_get_static_pad_templates(factory); item;
+         item = item->next) {
+        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
+        if (tmpl->direction != direction) continue;
+        GstCaps* own = gst_static_pad_template_get_caps(tmpl);
+        const bool match = gst_caps_can_intersect(own, caps);
+        gst_caps_unref(own);
+        if (match) return true;
+    }
+    return false;
+}
+
+std::vector<Candidate> findCandidates() {
+    std::vector<Candidate> result;
+    GstCaps* aviVideo = aviSinkCaps("video_%u");
+    GstCaps* aviAudio = aviSinkCaps("audio_%u");
+    if (!aviVideo || !aviAudio) {
+        if (aviVideo) gst_caps_unref(aviVideo);
+        if (aviAudio) gst_caps_unref(aviAudio);
+        return result;
+    }
+    GstCaps* rawVideo = gst_caps_from_string("video/x-raw");
+    GstCaps* rawAudio = gst_caps_from_string("audio/x-raw");
+
+    GList* factories =
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE);
+    for (GList* item = factories; item; item = item->next) {
+        auto* factory = GST_ELEMENT_FACTORY(item->data);
+        const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+        if (!klass) continue;
+        const std::string k = klass;
+        EncoderKind kind;
+        GstCaps* aviCaps;
+        GstCaps* rawCaps;
+        if (k.find("Video") != std::string::npos || k.find("Image") != std::string::npos) {
+            kind = EncoderKind::Video;
+            aviCaps = aviVideo;
+            rawCaps = rawVideo;
+        } else if (k.find("Audio") != std::string::npos) {
+            kind = EncoderKind::Audio;
+            aviCaps = aviAudio;
+            rawCaps = rawAudio;
+        } else {
+            continue;
+        }
+        if (!templateMatches(factory, GST_PAD_SINK, rawCaps)) continue;
+        // Raw formats are what "no compressor" writes; an encoder that only passes raw
+        // samples through would be the uncompressed entry a second time.
+        GstCaps* srcAvi = gst_caps_copy(aviCaps);
+        GstCaps* encoded = gst_caps_new_empty();
+        for (guint i = 0; i < gst_caps_get_size(srcAvi); ++i) {
+            const GstStructure* s = gst_caps_get_structure(srcAvi, i);
+            if (!gst_structure_has_name(s, "video/x-raw") && !gst_structure_has_name(s, "audio/x-raw"))
+                gst_caps_append_structure(encoded, gst_structure_copy(s));
+        }
+        gst_caps_unref(srcAvi);
+        const bool feedsAvi = templateMatches(factory, GST_PAD_SRC, encoded);
+        gst_caps_unref(encoded);
+        if (!feedsAvi) continue;
+        const char* longName =
+            gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
+        result.push_back({GST_OBJECT_NAME(factory), longName ? longName : "", kind});
+    }
+    gst_plugin_feature_list_free(factories);
+    gst_caps_unref(rawVideo);
+    gst_caps_unref(rawAudio);
+    gst_caps_unref(aviVideo);
+    gst_caps_unref(aviAudio);
+    return result;
+}
+
+// Encodes a few small frames (or a few blocks of samples) into an AVI thrown away at once.
+// The encoder passes when the pipeline reaches its end without an error.
+bool trialPasses(const Candidate& candidate) {
+    const std::string description =
+        candidate.kind == EncoderKind::Video
+            ? "videotestsrc num-buffers=3 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
+              "videoconvert ! " + candidate.factoryName + " ! avimux ! fakesink"
+            : "audiotestsrc num-buffers=4 samplesperbuffer=1152 ! "
+              "audio/x-raw,rate=44100,channels=2 ! audioconvert ! audioresample ! " +
+                  candidate.factoryName + " ! avimux ! fakesink";
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error) {
+        g_clear_error(&error);
+        if (pipeline) gst_object_unref(pipeline);
+        return false;
+    }
+    if (!pipeline) return false;
+    bool passed = false;
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        GstBus* bus = gst_element_get_bus(pipeline);
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, kTrialTimeout, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        if (message) {
+            passed = GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+            gst_message_unref(message);
+        }
+        gst_object_unref(bus);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return passed;
+}
+
+struct Catalogue {
+    std::vector<EncoderInfo> video;
+    std::vector<EncoderInfo> audio;
+};
+
+Catalogue buildCatalogue() {
+    std::vector<Candidate> candidates = findCandidates();
+    std::vector<char> passed(candidates.size(), 0);
+    // The trials spend most of their time waiting on pipeline threads, so several run at once.
+    std::atomic<std::size_t> next{0};
+    const unsigned workers =
+        std::clamp(std::thread::hardware_concurrency() * 2, 2u, 8u);
+    std::vector<std::thread> pool;
+    for (unsigned w = 0; w < workers; ++w) {
+        pool.emplace_back([&] {
+            for (std::size_t i = next++; i < candidates.size(); i = next++)
+                passed[i] = trialPasses(candidates[i]) ? 1 : 0;
+        });
+    }
+    for (auto& thread : pool) thread.join();
+
+    Catalogue catalogue;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (!passed[i]) continue;
+        EncoderInfo info{candidates[i].factoryName,
+                         EncoderFriendlyName(candidates[i].factoryName, candidates[i].longName),
+                         candidates[i].kind};
+        (info.kind == EncoderKind::Video ? catalogue.video : catalogue.audio).push_back(info);
+    }
+    auto byFactory = [](const EncoderInfo& a, const EncoderInfo& b) {
+        return a.factoryName < b.factoryName;
+    };
+    std::sort(catalogue.video.begin(), catalogue.video.end(), byFactory);
+    std::sort(catalogue.audio.begin(), catalogue.audio.end(), byFactory);
+    return catalogue;
+}
+
+const Catalogue& catalogue() {
+    static std::once_flag once;
+    static Catalogue value;
+    std::call_once(once, [] { value = buildCatalogue(); });
+    return value;
+}
+
+}  // namespace
+
+const std::vector<EncoderInfo>& AviEncoders(EncoderKind kind) {
+    return kind == EncoderKind::Video ? catalogue().video : catalogue().audio;
+}
+
+std::string EncoderFriendlyName(const std::string& factoryName, const std::string& longName) {
+    static const std::map<std::string, std::string> curated = {
+        {"avenc_mpeg4", "MPEG-4 Part 2 Video (DivX compatible)"},
+        {"avenc_msmpeg4", "Microsoft MPEG-4 Video V3"},
+        {"avenc_msmpeg4v2", "Microsoft MPEG-4 Video V2"},
+        {"avenc_mpeg1video", "MPEG-1 Video"},
+        {"avenc_mpeg2video", "MPEG-2 Video"},
+        {"avenc_mjpeg", "Motion JPEG (libav)"},
+        {"jpegenc", "Motion JPEG"},
+        {"x264enc", "H.264 / AVC Video (x264)"},
+        {"avenc_h263", "H.263 Video"},
+        {"avenc_huffyuv", "HuffYUV Lossless Video"},
+        {"avenc_wmv1", "Windows Media Video 7"},
+        {"avenc_wmv2", "Windows Media Video 8"},
+        {"vp8enc", "VP8 Video"},
+        {"lamemp3enc", "MP3 Audio (LAME)"},
+        {"avenc_mp2", "MPEG-1 Audio Layer II"},
+        {"avenc_ac3", "AC-3 Audio"},
+        {"avenc_ac3_fixed", "AC-3 Audio (fixed point)"},
+        {"avenc_aac", "AAC Audio"},
+        {"avenc_wmav1", "Windows Media Audio 1"},
+        {"avenc_wmav2", "Windows Media Audio 2"},
+        {"alawenc", "A-law Audio"},
+        {"mulawenc", "Mu-law Audio"},
+    };
+    if (auto found = curated.find(factoryName); found != curated.end()) return found->second;
+    std::string name = longName.empty() ? factoryName : longName;
+    if (name.rfind("libav ", 0) == 0) name.erase(0, 6);
+    for (const char* suffix : {" encoder", " Encoder"}) {
+        const std::string s = suffix;
+        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+            name.erase(name.size() - s.size());
+    }
+    return name;
+}
+
+}  // namespace media

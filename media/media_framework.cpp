@@ -1,0 +1,54 @@
+#include "media/media_framework.h"
+
+#include <ges/ges.h>
+#include <gst/gst.h>
+
+#include <mutex>
+
+namespace media {
+namespace {
+std::mutex startMutex;
+int startCount = 0;
+bool initialised = false;
+bool failForTesting = false;
+}  // namespace
+
+HRESULT StartMediaFramework() {
+    std::lock_guard lock(startMutex);
+    if (failForTesting) {
+        SetLastError(E_FAIL, "The media framework was told to fail.");
+        return E_FAIL;
+    }
+    if (!initialised) {
+        GError* error = nullptr;
+        if (!gst_init_check(nullptr, nullptr, &error)) {
+            SetLastError(E_FAIL, error ? error->message : "GStreamer could not be initialised.");
+            g_clear_error(&error);
+            return E_FAIL;
+        }
+        if (!ges_init()) {
+            SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
+            return E_FAIL;
+        }
+        initialised = true;
+    }
+    ++startCount;
+    return S_OK;
+}
+
+void StopMediaFramework() {
+    std::lock_guard lock(startMutex);
+    if (startCount > 0) --startCount;
+}
+
+bool MediaFrameworkRunning() {
+    std::lock_guard lock(startMutex);
+    return startCount > 0;
+}
+
+void FailMediaFrameworkStartForTesting(bool fail) {
+    std::lock_guard lock(startMutex);
+    failForTesting = fail;
+}
+
+}  // namespace media

@@ -1,0 +1,48 @@
+#pragma once
+
+// Measures a media file without playing it: length, picture size, frame rate and audio
+// format. Blocks for up to the time limit, so callers keep it off the UI thread.
+
+#include <chrono>
+#include <string>
+
+#include "media/reference_time.h"
+#include "media/status.h"
+
+namespace media {
+
+struct ProbeResult {
+    HRESULT status = E_FAIL;   // S_OK when the file could be decoded
+    std::string errorText;     // GStreamer's words for a failure
+    bool missingDecoder = false;  // failed because a plugin is not installed
+    ReferenceTime duration = 0;   // full precision; 0 when unknown
+
+    bool hasVideo = false;
+    int width = 0;   // native picture size, before pixel-aspect correction
+    int height = 0;
+    int frameRateNumerator = 0;    // 0/1 when the stream does not say (variable rate)
+    int frameRateDenominator = 1;
+    int pixelAspectNumerator = 1;
+    int pixelAspectDenominator = 1;
+
+    bool hasAudio = false;
+    int audioRate = 0;
+    int audioChannels = 0;
+
+    bool seekable = false;
+
+    // Frames per second, or 0 when the stream gives no rate.
+    double frameRate() const {
+        return frameRateDenominator > 0 && frameRateNumerator > 0
+                   ? static_cast<double>(frameRateNumerator) / frameRateDenominator
+                   : 0.0;
+    }
+};
+
+inline constexpr std::chrono::milliseconds kDefaultProbeTimeout{5000};
+
+// path is a local file name in UTF-8.
+ProbeResult ProbeMediaFile(const std::string& path,
+                           std::chrono::milliseconds timeout = kDefaultProbeTimeout);
+
+}  // namespace media

@@ -1,0 +1,76 @@
+#pragma once
+
+// Which video and audio compressors are installed: listed by friendly name for the options
+// dialog, a default found by name, a stored position turned into a compressor the output
+// graph can use. Positions are places in the category's enumeration order.
+
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/encoder_registry.h"
+#include "media/status.h"
+
+class QComboBox;
+
+// A bound compressor: it names the encoder; the output graph creates the element.
+struct CompressorHandle {
+    std::string factoryName;
+    QString friendlyName;
+    media::EncoderKind kind = media::EncoderKind::Video;
+};
+
+// The compressors bound from the stored choices, shared by the options dialog (which rebinds
+// them) and the conversion (which uses them). Empty at start.
+extern std::optional<CompressorHandle> heldVideoCompressor;
+extern std::optional<CompressorHandle> heldAudioCompressor;
+
+// One entry of a category as the enumeration returns it. A misbehaving entry may have no
+// readable settings or name, or may refuse to bind; the operations count positions
+// differently for such entries.
+struct CompressorMoniker {
+    bool propertiesReadable = true;
+    std::optional<QString> friendlyName;  // nullopt: the name does not read
+    bool bindable = true;
+    std::string factoryName;
+};
+
+// Where the categories come from: the media framework's encoders in production, a script in
+// tests.
+class CompressorSource {
+public:
+    virtual ~CompressorSource() = default;
+    // Fails when the enumeration service itself cannot be created.
+    virtual HRESULT createSystemEnumerator() { return S_OK; }
+    // Fills the category's entries in enumeration order, or fails.
+    virtual HRESULT enumerate(media::EncoderKind kind, std::vector<CompressorMoniker>& out) = 0;
+};
+
+// nullptr brings back the installed encoders; the caller keeps ownership.
+void InstallCompressorSource(CompressorSource* source);
+
+inline constexpr const char* kUncompressedVideoEntry = "Full frames (uncompressed)";
+inline constexpr const char* kUncompressedAudioEntry = "Uncompressed Audio";
+
+// Fill the list: the uncompressed entry, then the names in enumeration order (list entry =
+// position + 1), then select entry 0. Returns 0 or the failing step's code.
+HRESULT FillVideoCompressorList(QComboBox& list);
+HRESULT FillAudioCompressorList(QComboBox& list);
+// The same entries as plain text, for callers without a list control.
+HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries);
+
+// 1 and the position of the first compressor whose name contains "divx" (video) or
+// "microsoft adpcm" (audio) in any letter case; 0 when there is none.
+int FindDefaultVideoCompressor(int* position);
+int FindDefaultAudioCompressor(int* position);
+
+// Binds the compressor at the position into *out, which is cleared first. A position past
+// the end binds nothing and says nothing.
+void GetCompressor(int position, std::optional<CompressorHandle>* out);
+void GetAudioCompressor(int position, std::optional<CompressorHandle>* out);
+
+// Sets the DivX codec's "Disable feedback" value to 1 where it exists; never creates it.
+// Always returns 1.
+int DisableDivxFeedback();

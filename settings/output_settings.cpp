@@ -1,0 +1,105 @@
+#include "settings/output_settings.h"
+
+#include "platform/c_numbers.h"
+#include "platform/paths.h"
+#include "platform/settings_store.h"
+#include "settings/compressor_catalogue.h"
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+const QString kVideoSection = QStringLiteral("DexVideoCompress");
+const QString kAudioSection = QStringLiteral("DexAudioCompress");
+const QString kCompressorNumber = QStringLiteral("CompressorNumber");
+
+void loadCompressorChoice(const platform::SettingsStore& store, const QString& section,
+                          std::int32_t& compressionOn, std::optional<CompressorHandle>& held,
+                          int (*findDefault)(int*), void (*bind)(int, std::optional<CompressorHandle>*)) {
+    const int stored = store.readInt(section, kCompressorNumber, kCompressorNeverChosen);
+    if (stored == kCompressorNeverChosen) {
+        int position = 0;
+        if (findDefault(&position)) {
+            bind(position, &held);
+        } else {
+            compressionOn = 0;
+        }
+    } else if (stored == kCompressorNone) {
+        compressionOn = 0;
+    } else {
+        compressionOn = 1;
+        bind(stored, &held);
+    }
+}
+
+}  // namespace
+
+double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
+    switch (index) {
+        case 0: return sourceFrameRate;
+        case 1: return 23.976;
+        case 2: return 24.0;
+        case 3: return 25.0;
+        case 4: return 29.97;
+        case 5: return 30.0;
+        default: return 23.976;
+    }
+}
+
+void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store) {
+    loadCompressorChoice(store, kVideoSection, settings.videoCompressionOn, heldVideoCompressor,
+                         FindDefaultVideoCompressor, GetCompressor);
+    loadCompressorChoice(store, kAudioSection, settings.audioCompressionOn, heldAudioCompressor,
+                         FindDefaultAudioCompressor, GetAudioCompressor);
+}
+
+void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store) {
+    settings.outputName = store.readString(kSettings, QStringLiteral("OutputName"),
+                                           platform::DefaultOutputName())
+                              .left(platform::kMaxPathLength);
+    settings.outputWidth = store.readInt(kSettings, QStringLiteral("OutputWidth"), 0);
+    settings.outputHeight = store.readInt(kSettings, QStringLiteral("OutputHigh"), 0);
+}
+
+void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore& store) {
+    settings.frameRateIndex = store.readInt(kSettings, QStringLiteral("OutputFrameRateIndex"), 1);
+    if (settings.frameRateIndex == kFrameRateOriginal) {
+        // No source is open yet; an open source brings its own rate later.
+        settings.outputFrameRate = 23.976;
+    } else if (settings.frameRateIndex >= 1 && settings.frameRateIndex <= 5) {
+        settings.outputFrameRate = PresetFrameRate(settings.frameRateIndex, 23.976);
+    } else if (settings.frameRateIndex == kFrameRateCustom) {
+        settings.outputFrameRate = platform::CStringToDouble(
+            store.readString(kSettings, QStringLiteral("OutputFrameRate"), QStringLiteral("23.976")));
+    } else {
+        settings.frameRateIndex = 1;
+        settings.outputFrameRate = 23.976;
+    }
+}
+
+void LoadOutputSettings(OutputSettings& settings, const platform::SettingsStore& store) {
+    LoadCompressorChoices(settings, store);
+    LoadOutputNameAndSize(settings, store);
+    LoadFrameRateChoice(settings, store);
+}
+
+void SaveOutputSettings(platform::SettingsStore& store, const OutputSettingsChoice& choice) {
+    store.writeInt(kSettings, QStringLiteral("OutputFrameRateIndex"), choice.frameRateListPosition);
+    store.writeString(kSettings, QStringLiteral("OutputFrameRate"),
+                      choice.frameRateListPosition == 0 ? QStringLiteral("23.976")
+                                                        : choice.frameRateText);
+    store.writeString(kSettings, QStringLiteral("OutputName"), choice.outputName);
+    store.writeInt(kSettings, QStringLiteral("OutputWidth"), choice.outputWidth);
+    store.writeInt(kSettings, QStringLiteral("OutputHigh"), choice.outputHeight);
+    store.writeInt(kVideoSection, kCompressorNumber, choice.videoListPosition - 1);
+    store.writeInt(kAudioSection, kCompressorNumber, choice.audioListPosition - 1);
+    store.flush();
+}
+
+QString OutputSummaryLine(const OutputSettings& settings, SummaryForm form) {
+    if (form == SummaryForm::OriginalSize)
+        return QStringLiteral("Output File: %1     Resolution: Orinigal size").arg(settings.outputName);
+    // One pass over the pattern, so a "%2" inside a file name stays as it is.
+    return QStringLiteral("Output File: %1     Resolution: %2*%3")
+        .arg(settings.outputName, QString::number(settings.outputWidth),
+             QString::number(settings.outputHeight));
+}

@@ -1,0 +1,151 @@
+#include "support/media_fixtures.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+namespace testing_support {
+
+ProcessResult RunProcess(const QString& program, const QStringList& arguments, int timeoutMs) {
+    ProcessResult result;
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000)) return result;
+    if (!process.waitForFinished(timeoutMs)) {
+        result.timedOut = true;
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    return result;
+}
+
+QString MakeClip(const ClipSpec& spec) {
+    QStringList arguments = {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                             QStringLiteral("error"), QStringLiteral("-y")};
+    const QString picture =
+        QStringLiteral("color=c=black:s=%1x%2:r=%3:d=%4,format=yuv420p,"
+                       "geq=lum='if(lt(X,W/2),mod(N,16)*16+8,mod(floor(N/16),16)*16+8)':cb=128:cr=128")
+            .arg(spec.width)
+            .arg(spec.height)
+            .arg(spec.frameRate)
+            .arg(spec.seconds);
+    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i") << picture;
+    if (spec.audio) {
+        arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+                  << QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
+                         .arg(spec.audioRate)
+                         .arg(spec.seconds);
+    }
+    arguments << QStringLiteral("-c:v") << spec.videoCodec;
+    if (spec.videoCodec == QLatin1String("mpeg4") || spec.videoCodec == QLatin1String("mpeg2video"))
+        arguments << QStringLiteral("-q:v") << QStringLiteral("2");
+    if (spec.videoCodec == QLatin1String("libx264"))
+        arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+    if (spec.audio) {
+        arguments << QStringLiteral("-c:a") << spec.audioCodec << QStringLiteral("-ac")
+                  << QString::number(spec.audioChannels);
+    }
+    arguments << spec.extraArguments;
+
+    const QByteArray key = arguments.join(QLatin1Char('|')).toUtf8() + spec.extension.toUtf8();
+    const QString name = QString::fromLatin1(
+                             QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16)) +
+                         QLatin1Char('.') + spec.extension;
+    QDir().mkpath(QStringLiteral(FRAMEWELL_FIXTURE_DIR));
+    const QString path = QDir(QStringLiteral(FRAMEWELL_FIXTURE_DIR)).filePath(name);
+    if (QFileInfo(path).size() > 0) return path;
+
+    // Written under a temporary name first, so that parallel tests never read half a file.
+    const QString partial = path + QStringLiteral(".part.") + QString::number(QCoreApplication::applicationPid()) +
+                            QLatin1Char('.') + spec.extension;
+    arguments << partial;
+    const ProcessResult made = RunProcess(QStringLiteral("ffmpeg"), arguments);
+    if (made.exitCode != 0) {
+        qWarning("ffmpeg failed: %s", made.standardError.constData());
+        QFile::remove(partial);
+        return {};
+    }
+    QFile::remove(path);
+    if (!QFile::rename(partial, path)) return QFileInfo(path).size() > 0 ? path : QString();
+    return path;
+}
+
+QJsonObject Probe(const QString& path) {
+    const ProcessResult result = RunProcess(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+         QStringLiteral("-show_streams"), QStringLiteral("-show_format"), QStringLiteral("-of"),
+         QStringLiteral("json"), path});
+    if (result.exitCode != 0) return {};
+    return QJsonDocument::fromJson(result.standardOutput).object();
+}
+
+QJsonObject StreamOf(const QJsonObject& probe, const QString& type) {
+    for (const QJsonValue& stream : probe.value(QLatin1String("streams")).toArray())
+        if (stream.toObject().value(QLatin1String("codec_type")).toString() == type)
+            return stream.toObject();
+    return {};
+}
+
+int CountVideoFrames(const QString& path) {
+    const QJsonObject video = StreamOf(Probe(path), QStringLiteral("video"));
+    if (video.isEmpty()) return -1;
+    bool ok = false;
+    const int frames = video.value(QLatin1String("nb_read_frames")).toString().toInt(&ok);
+    return ok ? frames : -1;
+}
+
+std::optional<int> FrameNumberAt(const QString& path, int frameIndex) {
+    constexpr int kSide = 64;
+    const ProcessResult result = RunProcess(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+         QStringLiteral("-vf"),
+         QStringLiteral("select=eq(n\\,%1),scale=%2:%2,format=gray").arg(frameIndex).arg(kSide),
+         QStringLiteral("-vsync"), QStringLiteral("0"), QStringLiteral("-frames:v"),
+         QStringLiteral("1"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
+         QStringLiteral("-")});
+    if (result.exitCode != 0 || result.standardOutput.size() != kSide * kSide) return std::nullopt;
+    const auto* pixels = reinterpret_cast<const unsigned char*>(result.standardOutput.constData());
+    // Sample the middle of each half, away from letterbox bars and edges.
+    auto mean = [&](int x0, int x1) {
+        long sum = 0;
+        int count = 0;
+        for (int y = kSide * 3 / 8; y < kSide * 5 / 8; ++y)
+            for (int x = x0; x < x1; ++x, ++count) sum += pixels[y * kSide + x];
+        return static_cast<double>(sum) / count;
+    };
+    const double left = mean(kSide / 8, kSide * 3 / 8);
+    const double right = mean(kSide * 5 / 8, kSide * 7 / 8);
+    const int low = static_cast<int>((left - 8.0) / 16.0 + 0.5);
+    const int high = static_cast<int>((right - 8.0) / 16.0 + 0.5);
+    if (low < 0 || low > 15 || high < 0 || high > 15) return std::nullopt;
+    return high * 16 + low;
+}
+
+QList<QPair<int, double>> PacketOrder(const QString& path) {
+    QList<QPair<int, double>> order;
+    const ProcessResult result = RunProcess(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+         QStringLiteral("packet=stream_index,pts_time,dts_time"), QStringLiteral("-of"),
+         QStringLiteral("csv=p=0"), path});
+    for (const QByteArray& line : result.standardOutput.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() < 2) continue;
+        bool ok = false;
+        const double time = fields.value(1).toDouble(&ok);
+        const double dts = fields.value(2).toDouble();
+        order.push_back({fields.value(0).toInt(), ok ? time : dts});
+    }
+    return order;
+}
+
+}  // namespace testing_support
