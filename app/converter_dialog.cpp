@@ -26,6 +26,7 @@ namespace {
 constexpr int kBackgroundBitmap = 139;
 constexpr int kProgramIcon = 128;
 constexpr int kButtonCursor = 141;
+constexpr int kButtonSound = 144;
 constexpr int kSliderRange = 600;
 
 struct Dressing {
@@ -116,8 +117,7 @@ void ConverterDialog::connectCommands() {
 
 bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
-    // The system menu item "&About Framewell" exists where the window system has a system
-    // menu (Windows); elsewhere the About button is the way in.
+    AddAboutToSystemMenu();
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
 
     if (FAILED(media::StartMediaFramework())) {
@@ -153,6 +153,7 @@ void ConverterDialog::dressButtons() {
         button->SetIcon(dressing.icon);
         button->SetTooltipText(QString::fromLatin1(dressing.tooltip));
         button->SetCursorResource(kButtonCursor);
+        button->SetSound(kButtonSound);
         button->DrawTransparent(true);
     }
 }
