@@ -17,6 +17,7 @@ namespace {
 
 // The size an icon resource is made for; a button too low for it gets a smaller copy.
 constexpr int kIconSize = 32;
+constexpr int kSmallIconSize = 16;
 // The tip of the pointing finger in cursor 141.
 constexpr QPoint kCursorHotSpot(10, 2);
 
@@ -221,8 +222,8 @@ void HoverButton::captureBackground() {
 }
 
 void HoverButton::drawEdge(QPainter& painter, const QRect& area, bool sunken) const {
-    const QColor highlight = palette().color(QPalette::Light);
-    const QColor shadow = palette().color(QPalette::Dark);
+    const QColor highlight = palette().color(QPalette::Active, QPalette::Light);
+    const QColor shadow = palette().color(QPalette::Active, QPalette::Dark);
     const QColor& topLeft = sunken ? shadow : highlight;
     const QColor& bottomRight = sunken ? highlight : shadow;
     const int x = area.x(), y = area.y(), w = area.width(), h = area.height();
@@ -232,9 +233,25 @@ void HoverButton::drawEdge(QPainter& painter, const QRect& area, bool sunken) co
     painter.fillRect(QRect(x, y + h - 1, w, 1), bottomRight);
 }
 
+int HoverButton::iconSide(const QRect& area, const QString& caption) const {
+    int side = std::max(1, std::min(kIconSize, area.height() - 2));
+    if (caption.isEmpty()) return side;
+    // A caption cut at the button's edge says nothing: the icon gives way to it first, down
+    // to the small icon size.
+    const QFontMetrics metrics = fontMetrics();
+    const int flags = Qt::TextWordWrap | Qt::AlignHCenter | Qt::TextShowMnemonic;
+    for (; side > kSmallIconSize; side -= 2) {
+        const int room = area.width() - 2 * iconMargin_.x() - side;
+        if (metrics.boundingRect(QRect(0, 0, room, area.height()), flags, caption).width() <= room)
+            break;
+    }
+    return side;
+}
+
 void HoverButton::DrawButton(QPainter& painter, const DrawState& state) {
     const QRect area = rect();
     const StateColors& colors = colorsFor(state);
+    painter.setFont(font());
 
     // Face.
     if (transparent_) {
@@ -264,7 +281,7 @@ void HoverButton::DrawButton(QPainter& painter, const DrawState& state) {
     const QIcon& icon =
         (state.pressed || state.hovering || iconOut_.isNull()) ? iconIn_ : iconOut_;
     if (!icon.isNull()) {
-        const int side = std::max(1, std::min(kIconSize, area.height() - 2));
+        const int side = iconSide(area, caption);
         QRect iconRect(0, 0, side, side);
         const int top = area.top() + (area.height() - side) / 2;
         if (caption.isEmpty()) {
@@ -287,9 +304,10 @@ void HoverButton::DrawButton(QPainter& painter, const DrawState& state) {
         QRect box = painter.fontMetrics().boundingRect(captionArea, flags, caption);
         box.moveCenter(captionArea.center());
         if (state.disabled) {
-            painter.setPen(palette().color(QPalette::Light));
+            // The desktop's highlight and shadow, whatever the disabled palette would say.
+            painter.setPen(palette().color(QPalette::Active, QPalette::Light));
             painter.drawText(box.translated(1, 1), flags, caption);
-            painter.setPen(palette().color(QPalette::Dark));
+            painter.setPen(palette().color(QPalette::Active, QPalette::Dark));
         } else {
             painter.setPen(colors.text);
         }
@@ -301,6 +319,8 @@ void HoverButton::DrawButton(QPainter& painter, const DrawState& state) {
         QStyleOptionFocusRect option;
         option.initFrom(this);
         option.rect = area.adjusted(3, 3, -3, -3);
+        // Drawn whenever focused, not only after keyboard navigation as some styles prefer.
+        option.state |= QStyle::State_KeyboardFocusChange;
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
 }

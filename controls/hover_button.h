@@ -97,6 +97,7 @@ private:
     void onClicked();
     void captureBackground();
     void drawEdge(QPainter& painter, const QRect& area, bool sunken) const;
+    int iconSide(const QRect& area, const QString& caption) const;
     const StateColors& colorsFor(const DrawState& state) const;
 
     bool hovering_ = false;
