@@ -138,8 +138,7 @@ void HoverButton::leaveEvent(QEvent* event) {
 
 void HoverButton::mouseMoveEvent(QMouseEvent* event) {
     // While the button holds the mouse, moves outside it still arrive here.
-    trackPointer(rect().contains(event->position().toPoint()),
-                 event->buttons() & Qt::LeftButton);
+    trackPointer(rect().contains(event->position().toPoint()), event->buttons() & Qt::LeftButton);
     QPushButton::mouseMoveEvent(event);
 }
 
@@ -204,7 +203,8 @@ HoverButton::DrawState HoverButton::currentDrawState() const {
 }
 
 const HoverButton::StateColors& HoverButton::colorsFor(const DrawState& state) const {
-    if (state.hovering || state.pressed) return colors_[static_cast<int>(ColorState::HoverOrPressed)];
+    if (state.hovering || state.pressed)
+        return colors_[static_cast<int>(ColorState::HoverOrPressed)];
     if (state.focused) return colors_[static_cast<int>(ColorState::Focused)];
     return colors_[static_cast<int>(ColorState::Normal)];
 }
@@ -278,8 +278,7 @@ void HoverButton::DrawButton(QPainter& painter, const DrawState& state) {
 
     // Icon, left of the caption; centred when there is no caption.
     QRect captionArea = area;
-    const QIcon& icon =
-        (state.pressed || state.hovering || iconOut_.isNull()) ? iconIn_ : iconOut_;
+    const QIcon& icon = (state.pressed || state.hovering || iconOut_.isNull()) ? iconIn_ : iconOut_;
     if (!icon.isNull()) {
         const int side = iconSide(area, caption);
         QRect iconRect(0, 0, side, side);

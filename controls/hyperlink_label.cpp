@@ -130,7 +130,9 @@ void HyperlinkLabel::FitToText() {
     setGeometry(FitRectToText(window, border, measured, alignment()));
 }
 
-void HyperlinkLabel::selectFont(bool underlined) { underlinedSelected_ = underlined; }
+void HyperlinkLabel::selectFont(bool underlined) {
+    underlinedSelected_ = underlined;
+}
 
 QColor HyperlinkLabel::currentTextColor() const {
     if (hovering_) return hoverColor_;
@@ -232,31 +234,33 @@ QString HyperlinkLabel::BrowserCommandLine(const QString& classCommand, const QS
 }
 
 QString HyperlinkLabel::OpenErrorText(int code) {
-    const char* reason = nullptr;
-    switch (code) {
-        case 0: reason = "The operating system is out\nof memory or resources."; break;
-        case 2: reason = "The specified file was not found."; break;
-        case 3: reason = "The specified path was not found."; break;
-        case 5: reason = "The operating system denied\naccess to the specified file."; break;
-        case 8: reason = "There was not enough memory to complete the operation."; break;
-        case 11: reason = "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."; break;
-        case 26: reason = "A sharing violation occurred. "; break;
-        case 27: reason = "The filename association is\nincomplete or invalid."; break;
-        case 28:
-            reason = "The DDE transaction could not\nbe completed because the request timed out.";
-            break;
-        case 29: reason = "The DDE transaction failed."; break;
-        case 30:
-            reason = "The DDE transaction could not\nbe completed because other DDE transactions\n"
-                     "were being processed.";
-            break;
-        case 31: reason = "There is no application associated\nwith the given filename extension."; break;
-        case 32: reason = "The specified dynamic-link library was not found."; break;
-        default: break;
-    }
-    const QString detail = reason ? QString::fromLatin1(reason)
-                                  : QStringLiteral("Unknown Error (%1) occurred.").arg(code);
+    // The shell's error codes, in the words users of the program have always seen.
+    static constexpr struct {
+        int code;
+        const char* text;
+    } kReasons[] = {
+        {0, "The operating system is out\nof memory or resources."},
+        {2, "The specified file was not found."},
+        {3, "The specified path was not found."},
+        {5, "The operating system denied\naccess to the specified file."},
+        {8, "There was not enough memory to complete the operation."},
+        {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+        {26, "A sharing violation occurred. "},
+        {27, "The filename association is\nincomplete or invalid."},
+        {28, "The DDE transaction could not\nbe completed because the request timed out."},
+        {29, "The DDE transaction failed."},
+        {30,
+         "The DDE transaction could not\nbe completed because other DDE transactions\n"
+         "were being processed."},
+        {31, "There is no application associated\nwith the given filename extension."},
+        {32, "The specified dynamic-link library was not found."},
+    };
+    QString detail = QStringLiteral("Unknown Error (%1) occurred.").arg(code);
+    for (const auto& reason : kReasons)
+        if (reason.code == code) detail = QString::fromLatin1(reason.text);
     return QStringLiteral("Unable to open hyperlink:\n\n") + detail;
 }
 
-void HyperlinkLabel::ShowOpenError(int code) { platform::ShowFrameworkMessage(OpenErrorText(code)); }
+void HyperlinkLabel::ShowOpenError(int code) {
+    platform::ShowFrameworkMessage(OpenErrorText(code));
+}

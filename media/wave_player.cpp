@@ -147,8 +147,7 @@ SoundOutcome WavePlayer::playOne(const std::vector<std::uint8_t>& wave, std::str
     const auto deadline = std::chrono::steady_clock::now() + kLongestSound;
     while (std::chrono::steady_clock::now() < deadline) {
         std::unique_ptr<GstMessage, MessageUnref> message(gst_bus_timed_pop_filtered(
-            bus.get(), kBusPoll,
-            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+            bus.get(), kBusPoll, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (message) {
             if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) return SoundOutcome::Finished;
             failure = ErrorMessageText(message.get());

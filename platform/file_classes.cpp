@@ -32,6 +32,8 @@ std::optional<QString> ReadClassDefault(const QString& subkey) {
     return readDesktopClassDefault(subkey);
 }
 
-void InstallClassReaderForTesting(ClassReader reader) { testReader() = std::move(reader); }
+void InstallClassReaderForTesting(ClassReader reader) {
+    testReader() = std::move(reader);
+}
 
 }  // namespace platform

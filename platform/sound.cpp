@@ -21,8 +21,8 @@ public:
         // Without the media framework (it failed to start, or was never started) the program
         // stays silent rather than starting it behind the dialog's back.
         if (!media::MediaFrameworkRunning()) return false;
-        const QByteArray wave = request.resourceId != 0 ? resource(request.resourceId)
-                                                        : readFile(request.fileName);
+        const QByteArray wave =
+            request.resourceId != 0 ? resource(request.resourceId) : readFile(request.fileName);
         if (wave.isEmpty()) return false;
         if (!player_) player_ = std::make_unique<media::WavePlayer>();
         if (FAILED(player_->Play(std::vector<std::uint8_t>(wave.begin(), wave.end()))))
@@ -61,8 +61,12 @@ SoundPlayer& CurrentSoundPlayer() {
     return installed ? *installed : desktop;
 }
 
-void InstallSoundPlayer(SoundPlayer* player) { installed = player; }
+void InstallSoundPlayer(SoundPlayer* player) {
+    installed = player;
+}
 
-bool PlaySound(const SoundRequest& request) { return CurrentSoundPlayer().play(request); }
+bool PlaySound(const SoundRequest& request) {
+    return CurrentSoundPlayer().play(request);
+}
 
 }  // namespace platform

@@ -45,7 +45,9 @@ struct Host {
     }
 };
 
-QImage imageOf(QWidget* widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+QImage imageOf(QWidget* widget) {
+    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 // Whether image b shows image a moved by offset, over the part of a that stays inside both
 // and away from the one-pixel edge.
@@ -247,9 +249,13 @@ private slots:
         const struct {
             int id;
             const char* tooltip;
-        } dressed[] = {{1006, "Open a video file"}, {1003, "Customize output options"},
-                       {1000, "Convert video to avi"}, {57670, "Help"}, {1047, "Homepage"},
-                       {1042, "About"}, {1, "Exit"}};
+        } dressed[] = {{1006, "Open a video file"},
+                       {1003, "Customize output options"},
+                       {1000, "Convert video to avi"},
+                       {57670, "Help"},
+                       {1047, "Homepage"},
+                       {1042, "About"},
+                       {1, "Exit"}};
         for (const auto& expected : dressed) {
             auto* button = platform::Control<HoverButton>(&dialog, expected.id);
             QVERIFY2(button, qPrintable(QString::number(expected.id)));

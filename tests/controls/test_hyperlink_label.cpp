@@ -53,14 +53,15 @@ private slots:
         HyperlinkLabel::ShowOpenError(4);
         HyperlinkLabel::ShowOpenError(30);
         HyperlinkLabel::ShowOpenError(-1);
-        QCOMPARE(environment.messages.texts(),
-                 QStringList({
-                     QStringLiteral("Unable to open hyperlink:\n\nA sharing violation occurred. "),
-                     QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (4) occurred."),
-                     QStringLiteral("Unable to open hyperlink:\n\nThe DDE transaction could not\nbe "
-                                    "completed because other DDE transactions\nwere being processed."),
-                     QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (-1) occurred."),
-                 }));
+        QCOMPARE(
+            environment.messages.texts(),
+            QStringList({
+                QStringLiteral("Unable to open hyperlink:\n\nA sharing violation occurred. "),
+                QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (4) occurred."),
+                QStringLiteral("Unable to open hyperlink:\n\nThe DDE transaction could not\nbe "
+                               "completed because other DDE transactions\nwere being processed."),
+                QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (-1) occurred."),
+            }));
         const platform::BoxRequest& box = environment.messages.boxes.front();
         QCOMPARE(box.caption, platform::ProgramBaseName());
         QCOMPARE(box.icon, platform::BoxIcon::Exclamation);
@@ -109,9 +110,12 @@ private slots:
 
     void underlineFollowsItsRule() {
         Parent parent;
-        HyperlinkLabel* hover = placedLabel(&parent.window, QStringLiteral("hover"), QRect(10, 10, 100, 20));
-        HyperlinkLabel* always = placedLabel(&parent.window, QStringLiteral("always"), QRect(10, 60, 100, 20));
-        HyperlinkLabel* never = placedLabel(&parent.window, QStringLiteral("never"), QRect(10, 110, 100, 20));
+        HyperlinkLabel* hover =
+            placedLabel(&parent.window, QStringLiteral("hover"), QRect(10, 10, 100, 20));
+        HyperlinkLabel* always =
+            placedLabel(&parent.window, QStringLiteral("always"), QRect(10, 60, 100, 20));
+        HyperlinkLabel* never =
+            placedLabel(&parent.window, QStringLiteral("never"), QRect(10, 110, 100, 20));
         for (HyperlinkLabel* label : {hover, always, never}) label->Attach();
         always->SetUnderlineRule(HyperlinkLabel::kUnderlineAlways);
         never->SetUnderlineRule(HyperlinkLabel::kUnderlineNever);
@@ -124,8 +128,8 @@ private slots:
             bool underlinedWhileHovering;
             bool underlinedAfterwards;
         };
-        for (const Case& c : {Case{hover, true, false}, Case{always, true, true},
-                              Case{never, false, false}}) {
+        for (const Case& c :
+             {Case{hover, true, false}, Case{always, true, true}, Case{never, false, false}}) {
             const QPoint inside = c.label->geometry().topLeft() + QPoint(3, 3);
             QTest::mouseMove(&parent.window, inside);
             QTRY_VERIFY(c.label->isHovering());
@@ -153,7 +157,8 @@ private slots:
         QCOMPARE(label->GetLinkColor(), QColor(0, 0, 238));
 
         QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
-        QCOMPARE(environment.shell.openedUrls, QList<QUrl>{QUrl(QStringLiteral("https://www.example.com/page"))});
+        QCOMPARE(environment.shell.openedUrls,
+                 QList<QUrl>{QUrl(QStringLiteral("https://www.example.com/page"))});
         QVERIFY(label->GetVisited());
         QVERIFY(environment.messages.boxes.isEmpty());
         QTest::mouseMove(&parent.window, QPoint(390, 190));
@@ -172,8 +177,9 @@ private slots:
         // Files that are not there never reach the shell.
         const QString missingFile = environment.scratchPath(QStringLiteral("absent.htm"));
         QCOMPARE(HyperlinkLabel::OpenTarget(missingFile), HyperlinkLabel::kFileNotFound);
-        QCOMPARE(HyperlinkLabel::OpenTarget(environment.scratchPath(QStringLiteral("no/such/page.htm"))),
-                 HyperlinkLabel::kPathNotFound);
+        QCOMPARE(
+            HyperlinkLabel::OpenTarget(environment.scratchPath(QStringLiteral("no/such/page.htm"))),
+            HyperlinkLabel::kPathNotFound);
         QCOMPARE(environment.shell.openedUrls.size(), 2);
     }
 
@@ -184,7 +190,8 @@ private slots:
         platform::InstallClassReaderForTesting([](const QString& key) -> std::optional<QString> {
             if (key == QLatin1String(".htm")) return QStringLiteral("htmlfile");
             if (key == QLatin1String("htmlfile\\shell\\open\\command"))
-                return QStringLiteral("\"C:\\Program Files\\Web\\browser.exe\" -nohome \"%1\" -new");
+                return QStringLiteral(
+                    "\"C:\\Program Files\\Web\\browser.exe\" -nohome \"%1\" -new");
             return std::nullopt;
         });
         const QString target = QStringLiteral("https://www.example.com/");
@@ -193,7 +200,8 @@ private slots:
                  QStringList{QStringLiteral("\"C:\\Program Files\\Web\\browser.exe\" -nohome  "
                                             "https://www.example.com/")});
         // Without a registered browser the shell's own failure stands.
-        platform::InstallClassReaderForTesting([](const QString&) { return std::optional<QString>(); });
+        platform::InstallClassReaderForTesting(
+            [](const QString&) { return std::optional<QString>(); });
         QCOMPARE(HyperlinkLabel::OpenTarget(target), HyperlinkLabel::kNoAssociation);
         platform::InstallClassReaderForTesting({});
         platform::InstallShell(&environment.shell);
@@ -227,7 +235,6 @@ private slots:
             QVERIFY(link->isUnderlined());
             QVERIFY(about.rect().contains(link->geometry()));
         }
-        testing_support::SaveScreenshot(&about, QStringLiteral("about_box_alone"));
 
         QTest::mouseClick(about.supportLabel, Qt::LeftButton, {}, QPoint(2, 2));
         QCOMPARE(environment.shell.openedUrls.last(), QUrl(QString::fromLatin1(kMakerSupportPage)));

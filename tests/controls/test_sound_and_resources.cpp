@@ -99,7 +99,8 @@ private slots:
 
         // Every page's local links and images lead somewhere.
         const QDir folder = QFileInfo(introduction).absoluteDir();
-        const QRegularExpression reference(QStringLiteral("(?:href|src)=\"([^\"#:]+)(?:#[^\"]*)?\""));
+        const QRegularExpression reference(
+            QStringLiteral("(?:href|src)=\"([^\"#:]+)(?:#[^\"]*)?\""));
         int checked = 0;
         for (const QString& page : folder.entryList({QStringLiteral("*.htm")})) {
             const QString html = readText(folder.filePath(page));
@@ -128,22 +129,25 @@ private slots:
         QVERIFY(QFileInfo(program).isExecutable());
         // Help from the installed program finds the installed pages.
         const QString help = platform::HtmlHelpPath(program);
-        QVERIFY2(help.startsWith(QDir(prefix.path()).canonicalPath() + QStringLiteral("/share/framewell/help/")),
+        QVERIFY2(help.startsWith(QDir(prefix.path()).canonicalPath() +
+                                 QStringLiteral("/share/framewell/help/")),
                  qPrintable(help));
         QVERIFY(QFileInfo::exists(help));
 
-        const QString entry = readText(prefix.filePath(QStringLiteral("share/applications/framewell.desktop")));
+        const QString entry =
+            readText(prefix.filePath(QStringLiteral("share/applications/framewell.desktop")));
         QVERIFY(entry.startsWith(QLatin1String("[Desktop Entry]\n")));
         QVERIFY(entry.contains(QLatin1String("\nType=Application\n")));
         QVERIFY(entry.contains(QLatin1String("\nName=Framewell\n")));
         const auto valueOf = [&entry](const char* key) {
-            const QRegularExpression line(QStringLiteral("\n%1=([^\n]*)\n").arg(QLatin1String(key)));
+            const QRegularExpression line(
+                QStringLiteral("\n%1=([^\n]*)\n").arg(QLatin1String(key)));
             return line.match(entry).captured(1);
         };
         QCOMPARE(valueOf("Exec"), QFileInfo(program).fileName());
         const QString icon = valueOf("Icon");
-        QVERIFY(QFileInfo::exists(prefix.filePath(
-            QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));
+        QVERIFY(QFileInfo::exists(
+            prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));
         for (int size : {16, 32, 48, 256}) {
             const QImage image(prefix.filePath(
                 QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(icon)));
