@@ -9,9 +9,6 @@
 
 #include <ctime>
 
-#if defined(Q_OS_WIN)
-#include <windows.h>
-#endif
 
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
@@ -30,6 +27,7 @@ namespace {
 constexpr int kBackgroundBitmap = 139;
 constexpr int kProgramIcon = 128;
 constexpr int kButtonCursor = 141;
+constexpr int kButtonSound = 144;
 constexpr int kSliderRange = 600;
 
 struct Dressing {
@@ -120,13 +118,7 @@ void ConverterDialog::connectCommands() {
 
 bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
-#if defined(Q_OS_WIN)
-    // Only Windows gives a window a system menu; elsewhere the About button is the way in.
-    if (HMENU systemMenu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
-        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, L"&About Framewell");
-    }
-#endif
+    AddAboutToSystemMenu();
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
 
     if (FAILED(media::StartMediaFramework())) {
@@ -162,6 +154,7 @@ void ConverterDialog::dressButtons() {
         button->SetIcon(dressing.icon);
         button->SetTooltipText(QString::fromLatin1(dressing.tooltip));
         button->SetCursorResource(kButtonCursor);
+        button->SetSound(kButtonSound);
         button->DrawTransparent(true);
     }
 }
@@ -220,18 +213,6 @@ bool ConverterDialog::event(QEvent* event) {
     }
     return QDialog::event(event);
 }
-
-#if defined(Q_OS_WIN)
-bool ConverterDialog::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == IDM_ABOUTBOX) {
-        OnAbout();
-        *result = 0;
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
-}
-#endif
 
 void ConverterDialog::dispatchWindowMessage(int message, int command) {
     switch (message) {

@@ -128,14 +128,17 @@ public:
     // Whether the media framework started; nothing is loaded when it did not.
     bool mediaFrameworkStarted() const { return mediaStarted_; }
 
+    // --- About box (converter_dialog_about.cpp) ---
+    // Appends "&About Framewell" to the window menu where the desktop has one.
+    void AddAboutToSystemMenu();
+
 protected:
+    // The window menu's commands arrive as native messages.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
-#if defined(Q_OS_WIN)
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
 
 private:
     void bindControls();

@@ -18,4 +18,3 @@ void ConverterDialog::OnCloseClip() {}
 void ConverterDialog::OnSliderReleased() {}
 void ConverterDialog::RefreshPosition() {}
 int ConverterDialog::SeekFromSlider(int) { return 0; }
-void ConverterDialog::OnAbout() {}

@@ -1,0 +1,252 @@
+// The hyperlink label and the About box: what a click opens and reports, how the label sizes
+// itself and when it is underlined.
+
+#include <QApplication>
+#include <QPushButton>
+
+#include "controls/about_dialog.h"
+#include "controls/hyperlink_label.h"
+#include "platform/dialog_template.h"
+#include "platform/file_classes.h"
+#include "platform/settings_store.h"
+#include "support/test_environment.h"
+#include "support/test_main.h"
+
+namespace {
+
+// A shell that cannot open addresses but can start programs.
+class FailingShell : public testing_support::ShellRecorder {
+public:
+    bool openUrl(const QUrl& url) override {
+        openedUrls.push_back(url);
+        return false;
+    }
+};
+
+struct Parent {
+    QWidget window;
+    Parent() {
+        window.resize(400, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+};
+
+HyperlinkLabel* placedLabel(QWidget* parent, const QString& text, const QRect& place,
+                            Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop) {
+    auto* label = new HyperlinkLabel(text, parent);
+    label->setAlignment(alignment);
+    label->setGeometry(place);
+    label->show();
+    return label;
+}
+
+}  // namespace
+
+class HyperlinkLabelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openErrorsNameTheirCause() {
+        testing_support::TestEnvironment environment;
+        HyperlinkLabel::ShowOpenError(26);
+        HyperlinkLabel::ShowOpenError(4);
+        HyperlinkLabel::ShowOpenError(30);
+        HyperlinkLabel::ShowOpenError(-1);
+        QCOMPARE(
+            environment.messages.texts(),
+            QStringList({
+                QStringLiteral("Unable to open hyperlink:\n\nA sharing violation occurred. "),
+                QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (4) occurred."),
+                QStringLiteral("Unable to open hyperlink:\n\nThe DDE transaction could not\nbe "
+                               "completed because other DDE transactions\nwere being processed."),
+                QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (-1) occurred."),
+            }));
+        const platform::BoxRequest& box = environment.messages.boxes.front();
+        QCOMPARE(box.caption, platform::ProgramBaseName());
+        QCOMPARE(box.icon, platform::BoxIcon::Exclamation);
+        QCOMPARE(box.buttons, platform::BoxButtons::Ok);
+        QCOMPARE(HyperlinkLabel::OpenErrorText(0),
+                 QStringLiteral("Unable to open hyperlink:\n\nThe operating system is out\nof "
+                                "memory or resources."));
+    }
+
+    void fitToTextKeepsTheEdgeItsAlignmentNames() {
+        const QRect window(10, 20, 200, 30);
+        const QSize text(80, 14);
+        QCOMPARE(FitRectToText(window, QSize(0, 0), text, Qt::AlignLeft), QRect(10, 20, 80, 14));
+        QCOMPARE(FitRectToText(window, QSize(0, 0), text, Qt::AlignRight), QRect(130, 20, 80, 14));
+        QCOMPARE(FitRectToText(window, QSize(0, 0), text, Qt::AlignHCenter), QRect(70, 20, 80, 14));
+        // Odd room: both halves are truncated, so the label keeps one pixel more.
+        QCOMPARE(FitRectToText(QRect(10, 20, 201, 30), QSize(0, 0), text, Qt::AlignHCenter),
+                 QRect(70, 20, 81, 14));
+        QCOMPARE(FitRectToText(window, QSize(0, 0), text, Qt::AlignLeft | Qt::AlignVCenter),
+                 QRect(10, 28, 80, 14));
+        // A frame adds its border; a text wider than the window grows it around its centre.
+        QCOMPARE(FitRectToText(window, QSize(4, 4), text, Qt::AlignLeft), QRect(10, 20, 84, 18));
+        QCOMPARE(FitRectToText(QRect(100, 0, 50, 10), QSize(0, 0), QSize(81, 10), Qt::AlignHCenter),
+                 QRect(85, 0, 80, 10));
+
+        // A real right-aligned label, fitted when attached and again for a new target.
+        Parent parent;
+        HyperlinkLabel* label = placedLabel(&parent.window, QStringLiteral("Click here"),
+                                            QRect(100, 10, 200, 30), Qt::AlignRight | Qt::AlignTop);
+        label->Attach();
+        QCOMPARE(label->geometry().right(), 299);
+        QFont underlined = label->font();
+        underlined.setUnderline(true);
+        QCOMPARE(label->width(), QFontMetrics(underlined).horizontalAdvance(label->text()));
+        QCOMPARE(label->height(), QFontMetrics(underlined).height());
+        label->setText(QStringLiteral("A much longer text than before"));
+        label->SetTarget(QStringLiteral("https://example.com/"));
+        QCOMPARE(label->geometry().right(), 299);
+        QCOMPARE(label->width(), QFontMetrics(underlined).horizontalAdvance(label->text()));
+        // Not fitting leaves the place alone.
+        label->SetFitToText(false);
+        label->setGeometry(5, 5, 300, 40);
+        label->SetTarget(QStringLiteral("https://example.org/"));
+        QCOMPARE(label->geometry(), QRect(5, 5, 300, 40));
+    }
+
+    void underlineFollowsItsRule() {
+        Parent parent;
+        HyperlinkLabel* hover =
+            placedLabel(&parent.window, QStringLiteral("hover"), QRect(10, 10, 100, 20));
+        HyperlinkLabel* always =
+            placedLabel(&parent.window, QStringLiteral("always"), QRect(10, 60, 100, 20));
+        HyperlinkLabel* never =
+            placedLabel(&parent.window, QStringLiteral("never"), QRect(10, 110, 100, 20));
+        for (HyperlinkLabel* label : {hover, always, never}) label->Attach();
+        always->SetUnderlineRule(HyperlinkLabel::kUnderlineAlways);
+        never->SetUnderlineRule(HyperlinkLabel::kUnderlineNever);
+        QCOMPARE(hover->GetUnderlineRule(), HyperlinkLabel::kUnderlineHover);
+        QVERIFY(!hover->isUnderlined());
+        QVERIFY(always->isUnderlined());
+
+        struct Case {
+            HyperlinkLabel* label;
+            bool underlinedWhileHovering;
+            bool underlinedAfterwards;
+        };
+        for (const Case& c :
+             {Case{hover, true, false}, Case{always, true, true}, Case{never, false, false}}) {
+            const QPoint inside = c.label->geometry().topLeft() + QPoint(3, 3);
+            QTest::mouseMove(&parent.window, inside);
+            QTRY_VERIFY(c.label->isHovering());
+            QCOMPARE(c.label->isUnderlined(), c.underlinedWhileHovering);
+            QCOMPARE(c.label->currentTextColor(), c.label->GetHoverColor());
+            // Leaving counts only at the next look of the hover timer.
+            QTest::mouseMove(&parent.window, QPoint(390, 190));
+            QCOMPARE(c.label->isUnderlined(), c.underlinedWhileHovering);
+            QTRY_VERIFY(!c.label->isHovering());
+            QCOMPARE(c.label->isUnderlined(), c.underlinedAfterwards);
+            QCOMPARE(c.label->currentTextColor(), c.label->GetLinkColor());
+        }
+    }
+
+    void clickOpensTheTargetAndRemembersTheOutcome() {
+        testing_support::TestEnvironment environment;
+        Parent parent;
+        // An empty text takes the target given before attaching.
+        HyperlinkLabel* label = placedLabel(&parent.window, QString(), QRect(10, 10, 300, 20));
+        label->SetTarget(QStringLiteral("https://www.example.com/page"));
+        label->Attach();
+        QCOMPARE(label->text(), QStringLiteral("https://www.example.com/page"));
+        QCOMPARE(label->toolTip(), QStringLiteral("https://www.example.com/page"));
+        QCOMPARE(label->cursor().shape(), Qt::PointingHandCursor);
+        QCOMPARE(label->GetLinkColor(), QColor(0, 0, 238));
+
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(environment.shell.openedUrls,
+                 QList<QUrl>{QUrl(QStringLiteral("https://www.example.com/page"))});
+        QVERIFY(label->GetVisited());
+        QVERIFY(environment.messages.boxes.isEmpty());
+        QTest::mouseMove(&parent.window, QPoint(390, 190));
+        QTRY_COMPARE(label->currentTextColor(), QColor(85, 26, 139));
+
+        // A failed open after a good one clears the visit and says why.
+        environment.shell.result = false;
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
+        QVERIFY(!label->GetVisited());
+        QTest::mouseMove(&parent.window, QPoint(390, 190));
+        QTRY_COMPARE(label->currentTextColor(), QColor(0, 0, 238));
+        QCOMPARE(environment.messages.texts(),
+                 QStringList{QStringLiteral("Unable to open hyperlink:\n\nThere is no application "
+                                            "associated\nwith the given filename extension.")});
+
+        // Files that are not there never reach the shell.
+        const QString missingFile = environment.scratchPath(QStringLiteral("absent.htm"));
+        QCOMPARE(HyperlinkLabel::OpenTarget(missingFile), HyperlinkLabel::kFileNotFound);
+        QCOMPARE(
+            HyperlinkLabel::OpenTarget(environment.scratchPath(QStringLiteral("no/such/page.htm"))),
+            HyperlinkLabel::kPathNotFound);
+        QCOMPARE(environment.shell.openedUrls.size(), 2);
+    }
+
+    void failedOpenFallsBackToTheRegisteredBrowser() {
+        testing_support::TestEnvironment environment;
+        FailingShell shell;
+        platform::InstallShell(&shell);
+        platform::InstallClassReaderForTesting([](const QString& key) -> std::optional<QString> {
+            if (key == QLatin1String(".htm")) return QStringLiteral("htmlfile");
+            if (key == QLatin1String("htmlfile\\shell\\open\\command"))
+                return QStringLiteral(
+                    "\"C:\\Program Files\\Web\\browser.exe\" -nohome \"%1\" -new");
+            return std::nullopt;
+        });
+        const QString target = QStringLiteral("https://www.example.com/");
+        QCOMPARE(HyperlinkLabel::OpenTarget(target), HyperlinkLabel::kOpened);
+        QCOMPARE(shell.commandLines,
+                 QStringList{QStringLiteral("\"C:\\Program Files\\Web\\browser.exe\" -nohome  "
+                                            "https://www.example.com/")});
+        // Without a registered browser the shell's own failure stands.
+        platform::InstallClassReaderForTesting(
+            [](const QString&) { return std::optional<QString>(); });
+        QCOMPARE(HyperlinkLabel::OpenTarget(target), HyperlinkLabel::kNoAssociation);
+        platform::InstallClassReaderForTesting({});
+        platform::InstallShell(&environment.shell);
+
+        QCOMPARE(HyperlinkLabel::BrowserCommandLine(QStringLiteral("browser %1"), target),
+                 QStringLiteral("browser  https://www.example.com/"));
+        QCOMPARE(HyperlinkLabel::BrowserCommandLine(QStringLiteral("browser"), target),
+                 QStringLiteral("browser https://www.example.com/"));
+        QCOMPARE(HyperlinkLabel::BrowserCommandLine(QStringLiteral("browser \"%1\""),
+                                                    QStringLiteral("C:\\My Pages\\a.htm")),
+                 QStringLiteral("browser  \"C:\\My Pages\\a.htm\""));
+    }
+
+    void aboutBoxShowsTheProgramAndTheMakersLinks() {
+        testing_support::TestEnvironment environment;
+        AboutDialog about;
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Framewell"));
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QStringList texts;
+        for (QLabel* label : about.findChildren<QLabel*>()) texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("Framewell Version 3.0.1")));
+        QVERIFY(texts.contains(QStringLiteral("Support Email: Click here")));
+
+        QVERIFY(about.websiteLabel && about.supportLabel);
+        QCOMPARE(about.websiteLabel->GetTarget(), QString::fromLatin1(kMakerWebsite));
+        QCOMPARE(about.websiteLabel->text(), QString::fromLatin1(kMakerWebsite));
+        QCOMPARE(about.supportLabel->GetTarget(), QString::fromLatin1(kMakerSupportPage));
+        for (HyperlinkLabel* link : {about.websiteLabel, about.supportLabel}) {
+            QCOMPARE(link->GetUnderlineRule(), HyperlinkLabel::kUnderlineAlways);
+            QVERIFY(link->isUnderlined());
+            QVERIFY(about.rect().contains(link->geometry()));
+        }
+
+        QTest::mouseClick(about.supportLabel, Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(environment.shell.openedUrls.last(), QUrl(QString::fromLatin1(kMakerSupportPage)));
+        QVERIFY(about.isVisible());
+
+        auto* ok = platform::Control<QPushButton>(&about, AboutDialogIds::kOk);
+        QVERIFY(ok && ok->isDefault());
+        ok->click();
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+        QVERIFY(!about.isVisible());
+    }
+};
+
+FRAMEWELL_TEST_MAIN(HyperlinkLabelTest)
+#include "test_hyperlink_label.moc"
