@@ -65,6 +65,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
 }
 
 ConverterDialog::~ConverterDialog() {
+    // The video window reports to this dialog; it must not outlive it.
+    DestroySourcePlayer();
     if (mediaStarted_) media::StopMediaFramework();
 }
 
