@@ -7,6 +7,8 @@
 namespace media {
 namespace {
 
+constexpr GstClockTime kSeekSettleTimeout = 2 * GST_SECOND;
+
 // A decoded buffer mapped for reading; unmapped and released with the last copy of its frame.
 struct MappedSample {
     GstSample* sample = nullptr;
@@ -272,6 +274,10 @@ HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
         SetLastError(E_FAIL, "The position could not be changed.");
         return E_FAIL;
     }
+    // Until the picture at the new place is decoded, position queries still answer with the
+    // old place; waiting here keeps the next position read honest. A short wait: the decoder
+    // only runs from the nearest key frame.
+    gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kSeekSettleTimeout);
     return S_OK;
 }
 
