@@ -9,6 +9,10 @@
 
 #include <ctime>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
 #include "media/media_framework.h"
@@ -118,8 +122,13 @@ void ConverterDialog::connectCommands() {
 
 bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
-    // The system menu item "&About Framewell" exists where the window system has a system
-    // menu (Windows); elsewhere the About button is the way in.
+#if defined(Q_OS_WIN)
+    // Only Windows gives a window a system menu; elsewhere the About button is the way in.
+    if (HMENU systemMenu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, L"&About Framewell");
+    }
+#endif
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
 
     if (FAILED(media::StartMediaFramework())) {
@@ -213,6 +222,18 @@ bool ConverterDialog::event(QEvent* event) {
     }
     return QDialog::event(event);
 }
+
+#if defined(Q_OS_WIN)
+bool ConverterDialog::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        OnAbout();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#endif
 
 void ConverterDialog::dispatchWindowMessage(int message, int command) {
     switch (message) {

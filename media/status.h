@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#if defined(_WIN32)
+#include <winerror.h>  // HRESULT, S_OK, E_FAIL, SUCCEEDED, FAILED, ...
+#else
 using HRESULT = std::int32_t;
 
-#if !defined(_WIN32)
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);

@@ -7,10 +7,14 @@
 
 class QObject;
 
+#if defined(_WIN32)
+#include <windows.h>  // WM_USER, WM_COMMAND
+#else
 inline constexpr int WM_USER = 0x0400;
+inline constexpr int WM_COMMAND = 0x0111;  // a command id in the event's command()
+#endif
 inline constexpr int WM_POSITIONNOTIFY = WM_USER + 3;  // 1027: the player read its position
 inline constexpr int WM_GRAPHNOTIFY = WM_USER + 13;    // 1037: a media graph has events
-inline constexpr int WM_COMMAND = 0x0111;              // a command id in the event's command()
 
 namespace platform {
 
