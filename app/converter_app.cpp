@@ -31,9 +31,6 @@ bool ConverterApp::InitInstance() {
     QCoreApplication::setOrganizationName(QString::fromLatin1(platform::kOrganisation));
     QCoreApplication::setApplicationName(platform::ProgramBaseName());
     ConverterDialog dialog;
-    // Modal to nothing above it: the video window, a top-level window of its own, keeps its
-    // close box, keys and mouse while the dialog runs.
-    dialog.setWindowModality(Qt::WindowModal);
     dialog.exec();
     return false;
 }

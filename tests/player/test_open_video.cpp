@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/converter_app.h"
 #include "app/converter_dialog.h"
@@ -307,6 +308,23 @@ private slots:
         QCOMPARE(environment.files.requests.size(), asked + 1);
         QVERIFY(QTest::qWaitFor([&] { return !dialog.openingVideo; }, 15000));
         QCOMPARE(dialog.clipList.count, 1);
+    }
+
+    void videoWindowTakesInputWhileTheDialogRunsModally() {
+        TestEnvironment environment;
+        ConverterDialog dialog;
+        QVERIFY(OpenVideo(dialog, environment, SmallClip()));
+        dialogAbove = 1;
+        bool clicked = false;
+        QTimer::singleShot(100, &dialog, [&] {
+            // Through the window system, where input to windows blocked by a modal one is
+            // dropped.
+            QTest::mouseClick(currentPlayer->m_hWnd->windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
+            clicked = dialogAbove == 0;
+            dialog.reject();
+        });
+        dialog.exec();
+        QVERIFY(clicked);
     }
 
     void closingTheWindowClosesTheClip() {
