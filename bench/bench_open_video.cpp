@@ -42,11 +42,14 @@ QString MakeFullHdClip() {
     const QString path = QDir::temp().filePath(QStringLiteral("framewell_bench_1080p_h264.mp4"));
     if (QFileInfo(path).size() > 0) return path;
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                  "testsrc2=size=1920x1080:rate=30:duration=20", "-f", "lavfi", "-i",
-                  "sine=frequency=440:sample_rate=48000:duration=20", "-c:v", "libx264", "-preset",
-                  "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path});
+    ffmpeg.start(
+        QStringLiteral("ffmpeg"),
+        {"-hide_banner", "-loglevel", "error",   "-y",
+         "-f",           "lavfi",     "-i",      "testsrc2=size=1920x1080:rate=30:duration=20",
+         "-f",           "lavfi",     "-i",      "sine=frequency=440:sample_rate=48000:duration=20",
+         "-c:v",         "libx264",   "-preset", "veryfast",
+         "-pix_fmt",     "yuv420p",   "-c:a",    "aac",
+         "-shortest",    path});
     if (!ffmpeg.waitForFinished(300000) || ffmpeg.exitCode() != 0) return {};
     return path;
 }
@@ -101,9 +104,10 @@ int main(int argc, char* argv[]) {
     }
     std::vector<double> later(times.begin() + (times.size() > 1 ? 1 : 0), times.end());
     std::sort(later.begin(), later.end());
-    std::printf("1080p H.264, accept to first picture: first %.1f ms, median of the rest %.1f ms "
-                "(min %.1f, max %.1f)\n",
-                times.front(), later[later.size() / 2], later.front(), later.back());
+    std::printf(
+        "1080p H.264, accept to first picture: first %.1f ms, median of the rest %.1f ms "
+        "(min %.1f, max %.1f)\n",
+        times.front(), later[later.size() / 2], later.front(), later.back());
 
     // Smoothness: pictures painted per second while the 30 fps clip plays.
     const int paintedBefore = currentPlayer->m_hWnd->paintedPictures();

@@ -70,12 +70,14 @@ struct PlaybackSession::Pipeline {
 struct PlaybackSession::Callbacks {
     // Runs on a streaming thread.
     static GstFlowReturn newPreroll(GstAppSink* sink, gpointer data) {
-        static_cast<PlaybackSession*>(data)->onSample(FrameFromSample(gst_app_sink_pull_preroll(sink)));
+        static_cast<PlaybackSession*>(data)->onSample(
+            FrameFromSample(gst_app_sink_pull_preroll(sink)));
         return GST_FLOW_OK;
     }
     // Runs on a streaming thread.
     static GstFlowReturn newSample(GstAppSink* sink, gpointer data) {
-        static_cast<PlaybackSession*>(data)->onSample(FrameFromSample(gst_app_sink_pull_sample(sink)));
+        static_cast<PlaybackSession*>(data)->onSample(
+            FrameFromSample(gst_app_sink_pull_sample(sink)));
         return GST_FLOW_OK;
     }
     // Runs on whichever thread posted the message. Every message is dropped here: nothing
@@ -108,7 +110,9 @@ struct PlaybackSession::Callbacks {
 
 PlaybackSession::PlaybackSession() = default;
 
-PlaybackSession::~PlaybackSession() { close(); }
+PlaybackSession::~PlaybackSession() {
+    close();
+}
 
 void PlaybackSession::close() {
     pipeline_.reset();
@@ -226,7 +230,8 @@ void PlaybackSession::readStreams() {
         videoFormat_.width = GST_VIDEO_INFO_WIDTH(&info);
         videoFormat_.height = GST_VIDEO_INFO_HEIGHT(&info);
         videoFormat_.frameRateNumerator = GST_VIDEO_INFO_FPS_N(&info);
-        videoFormat_.frameRateDenominator = GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
+        videoFormat_.frameRateDenominator =
+            GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
     }
     gst_caps_unref(caps);
 }
@@ -284,7 +289,8 @@ HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
 HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
     if (!pipeline_) return E_POINTER;
     gint64 ns = 0;
-    if (!gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0) return E_FAIL;
+    if (!gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
+        return E_FAIL;
     position = NanosecondsToReferenceTime(ns);
     return S_OK;
 }
@@ -292,7 +298,8 @@ HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
 HRESULT PlaybackSession::GetStopPosition(ReferenceTime& position) const {
     if (!pipeline_) return E_POINTER;
     gint64 ns = 0;
-    if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0) return E_FAIL;
+    if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
+        return E_FAIL;
     position = NanosecondsToReferenceTime(ns);
     return S_OK;
 }

@@ -37,8 +37,10 @@ std::int32_t cursorDisplayCount = 0;
 std::int32_t DisplayCursor(QWidget* window, bool show) {
     cursorDisplayCount += show ? 1 : -1;
     if (window) {
-        if (cursorDisplayCount < 0) window->setCursor(Qt::BlankCursor);
-        else window->unsetCursor();
+        if (cursorDisplayCount < 0)
+            window->setCursor(Qt::BlankCursor);
+        else
+            window->unsetCursor();
     }
     return cursorDisplayCount;
 }
@@ -65,8 +67,10 @@ void HideOwner(QWidget* owner) {
 
 void ShowOwner(QWidget* owner) {
     if (!owner) return;
-    if (owner->isMinimized()) owner->showNormal();
-    else owner->show();
+    if (owner->isMinimized())
+        owner->showNormal();
+    else
+        owner->show();
     owner->raise();
 }
 
@@ -83,9 +87,11 @@ std::optional<QList<MenuItem>> LoadPlayerMenu() {
     if (popups.isEmpty()) return std::nullopt;
     // The first popup is the one shown.
     QList<MenuItem> items;
-    for (const QJsonValue& value : popups.first().toObject().value(QLatin1String("items")).toArray()) {
+    for (const QJsonValue& value :
+         popups.first().toObject().value(QLatin1String("items")).toArray()) {
         const QJsonObject item = value.toObject();
-        items.push_back({item.value(QLatin1String("id")).toInt(), item.value(QLatin1String("text")).toString()});
+        items.push_back({item.value(QLatin1String("id")).toInt(),
+                         item.value(QLatin1String("text")).toString()});
     }
     return items;
 }
@@ -143,8 +149,10 @@ QSize PreviewPlayer::screenSize() const {
 
 void PreviewPlayer::SwitchScreenMode() {
     if (audioOnly || !graph) return;
-    if (!fullScreen) GoFullScreen();
-    else GoWindowed();
+    if (!fullScreen)
+        GoFullScreen();
+    else
+        GoWindowed();
 }
 
 void PreviewPlayer::GoFullScreen() {
@@ -208,7 +216,9 @@ void PreviewPlayer::OnMouseActivity() {
     if (fullScreen) ShowCursorNow();
 }
 
-void PreviewPlayer::OnLeftButtonUp() { ToggleStacking(); }
+void PreviewPlayer::OnLeftButtonUp() {
+    ToggleStacking();
+}
 
 void PreviewPlayer::OnRightButtonUp(QPoint clientPoint) {
     ShowPlayerMenu(clientPoint);

@@ -92,9 +92,10 @@ int PreviewPlayer::LoadClipFile() {
     graph = std::make_unique<media::PlaybackSession>();
     HRESULT hr = graph->Create();
     if (FAILED(hr)) {
-        ShowPlayerFailure(QStringLiteral("FAILED(hr=0x%1) in CoCreateInstance(CLSID_FilterGraph, NULL, "
-                                         "CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&pGB)\n")
-                              .arg(HexStatus(hr)));
+        ShowPlayerFailure(
+            QStringLiteral("FAILED(hr=0x%1) in CoCreateInstance(CLSID_FilterGraph, NULL, "
+                           "CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&pGB)\n")
+                .arg(HexStatus(hr)));
         UnloadClip();
         return 0;
     }
@@ -126,7 +127,8 @@ int PreviewPlayer::LoadClipFile() {
     if (!audioOnly) {
         hr = InitVideoWindow(1, 1);
         if (FAILED(hr)) {
-            ShowPlayerFailure(QStringLiteral("FAILED(hr=0x%1) in InitVideoWindow(1, 1)\n").arg(HexStatus(hr)));
+            ShowPlayerFailure(
+                QStringLiteral("FAILED(hr=0x%1) in InitVideoWindow(1, 1)\n").arg(HexStatus(hr)));
             UnloadClip();
             return 0;
         }

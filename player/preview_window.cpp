@@ -38,8 +38,8 @@ void PreviewWindow::takePicture() {
     frame_ = player_->graph->TakeFrame();
     if (frame_.isNull()) return;
     // The image borrows the decoded buffer, which frame_ keeps alive.
-    picture_ = QImage(frame_.pixels, frame_.width, frame_.height, frame_.stride,
-                      QImage::Format_RGBX8888);
+    picture_ =
+        QImage(frame_.pixels, frame_.width, frame_.height, frame_.stride, QImage::Format_RGBX8888);
     update();
 }
 
@@ -47,8 +47,10 @@ bool PreviewWindow::event(QEvent* event) {
     if (event->type() == platform::WindowMessageEvent::eventType()) {
         const auto* message = static_cast<platform::WindowMessageEvent*>(event);
         if (!player_) return true;
-        if (message->message() == WM_GRAPHNOTIFY) player_->DrainGraphEvents();
-        else if (message->message() == WM_COMMAND) player_->OnCommand(message->command());
+        if (message->message() == WM_GRAPHNOTIFY)
+            player_->DrainGraphEvents();
+        else if (message->message() == WM_COMMAND)
+            player_->OnCommand(message->command());
         return true;
     }
     return QWidget::event(event);

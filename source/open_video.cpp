@@ -23,7 +23,9 @@ const QString kLastFolderKey = QStringLiteral("LastPhotoFolder");
 // A file that gives no frame rate (variable rate) is taken at this rate.
 constexpr double kUnknownFrameRate = 25.0;
 
-QString Clock(ReferenceTime t) { return QString::fromStdString(FormatClock(t)); }
+QString Clock(ReferenceTime t) {
+    return QString::fromStdString(FormatClock(t));
+}
 
 platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     platform::FileRequest request;
@@ -31,7 +33,8 @@ platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     request.title = QStringLiteral("Select a video file...");
     request.initialFolder = folder;
     request.filters = {
-        {QStringLiteral("Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
+        {QStringLiteral(
+             "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
          QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div")},
         {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
     };
@@ -47,18 +50,20 @@ void ConverterDialog::OnOpenVideo() {
 
     platform::SettingsStore store;
     const QString folder = store.readString(kOptionSection, kLastFolderKey, QString());
-    const QString path = platform::CurrentFileChooser().chooseOpenFile(OpenVideoRequest(this, folder));
+    const QString path =
+        platform::CurrentFileChooser().chooseOpenFile(OpenVideoRequest(this, folder));
     if (path.isEmpty()) return;
 
     // Every stored file name holds 259 characters; a longer one is refused before anything
     // changes, rather than cut to another file's name.
     if (path.size() > platform::kMaxPathLength) {
-        platform::ShowMessage(this,
-                              QStringLiteral("The file name is too long to be opened:\n%1\n\n"
-                                             "Please choose a file whose full path has at most %2 characters.")
-                                  .arg(path)
-                                  .arg(platform::kMaxPathLength),
-                              QStringLiteral("Error"));
+        platform::ShowMessage(
+            this,
+            QStringLiteral("The file name is too long to be opened:\n%1\n\n"
+                           "Please choose a file whose full path has at most %2 characters.")
+                .arg(path)
+                .arg(platform::kMaxPathLength),
+            QStringLiteral("Error"));
         return;
     }
 
@@ -80,10 +85,11 @@ void ConverterDialog::OnOpenVideo() {
 int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceTime& length) {
     if (FAILED(probe.status)) {
         // Includes a file that the decoders did not finish reading in time.
-        platform::ShowMessage(nullptr,
-                              QStringLiteral("Cannot open the file. You need to install appropriate "
-                                             "decoders.\nOr the file is corrupt."),
-                              QStringLiteral("Framewell"));
+        platform::ShowMessage(
+            nullptr,
+            QStringLiteral("Cannot open the file. You need to install appropriate "
+                           "decoders.\nOr the file is corrupt."),
+            QStringLiteral("Framewell"));
         return 0;
     }
     length = probe.duration;
@@ -120,7 +126,8 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
 
     startMark = 0;
     endMark = clipList[0].duration;
-    if (positionDisplay) positionDisplay->setText(Clock(0) + QStringLiteral(" / ") + Clock(endMark));
+    if (positionDisplay)
+        positionDisplay->setText(Clock(0) + QStringLiteral(" / ") + Clock(endMark));
     if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));
     if (startMarkDisplay) startMarkDisplay->setText(QStringLiteral("00:00:00"));
 

@@ -17,7 +17,9 @@ PreviewPlayer* currentPlayer = nullptr;
 
 namespace {
 
-QString Clock(ReferenceTime t) { return QString::fromStdString(FormatClock(t)); }
+QString Clock(ReferenceTime t) {
+    return QString::fromStdString(FormatClock(t));
+}
 
 }  // namespace
 
@@ -60,17 +62,19 @@ void ConverterDialog::RefreshPosition() {
     }
     const ReferenceTime current = currentPlayer->currentPosition;
     const ReferenceTime stop = currentPlayer->stopPosition;
-    if (positionDisplay) positionDisplay->setText(Clock(current) + QStringLiteral(" / ") + Clock(stop));
+    if (positionDisplay)
+        positionDisplay->setText(Clock(current) + QStringLiteral(" / ") + Clock(stop));
     sliderPos = stop != 0 ? static_cast<std::int32_t>(static_cast<double>(current) /
-                                                       static_cast<double>(stop) * kSliderSteps)
+                                                      static_cast<double>(stop) * kSliderSteps)
                           : 0;
     if (positionSlider) positionSlider->setValue(sliderPos);
 }
 
 int ConverterDialog::SeekFromSlider(int position) {
     if (!currentPlayer || currentPlayer->stopPosition == 0) return 0;
-    const auto target = static_cast<ReferenceTime>(static_cast<double>(position) / double(kSliderSteps) *
-                                                   static_cast<double>(currentPlayer->stopPosition));
+    const auto target =
+        static_cast<ReferenceTime>(static_cast<double>(position) / double(kSliderSteps) *
+                                   static_cast<double>(currentPlayer->stopPosition));
     currentPlayer->SeekAbsolute(target);
     return 1;
 }

@@ -42,7 +42,9 @@ void MoveMouse(QWidget* widget, QPoint at) {
     QApplication::sendEvent(widget, &move);
 }
 
-bool Topmost(const QWidget& widget) { return widget.windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+bool Topmost(const QWidget& widget) {
+    return widget.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
 
 }  // namespace
 
@@ -223,7 +225,8 @@ private slots:
         });
         player.ownerHidden = 0;
         QTest::mouseClick(player.m_hWnd, Qt::RightButton, {}, QPoint(30, 40));
-        QCOMPARE(shown, (QStringList{"Full screen", "Normal size", "Play", "Pause", "Stop", "Close"}));
+        QCOMPARE(shown,
+                 (QStringList{"Full screen", "Normal size", "Play", "Pause", "Stop", "Close"}));
         QCOMPARE(player.ownerHidden, 1);
         QCOMPARE(player.playState, Paused);
         DeliverPosted();

@@ -59,7 +59,10 @@ QString CorruptFile(TestEnvironment& environment) {
     const QString path = environment.scratchPath(QStringLiteral("broken.avi"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return {};
-    QByteArray junk("RIFF\x10\x00\x00\x00" "AVI LIST", 16);
+    QByteArray junk(
+        "RIFF\x10\x00\x00\x00"
+        "AVI LIST",
+        16);
     for (int i = 0; i < 4000; ++i) junk.append(static_cast<char>((i * 7919) % 251));
     file.write(junk);
     return path;
@@ -88,14 +91,17 @@ private slots:
         dialog.show();
         QVERIFY(!TransportEnabled(dialog));
         QVERIFY(OpenVideo(dialog, environment, clip));
-        QVERIFY2(environment.messages.boxes.isEmpty(), qPrintable(environment.messages.texts().join('|')));
+        QVERIFY2(environment.messages.boxes.isEmpty(),
+                 qPrintable(environment.messages.texts().join('|')));
 
         const platform::FileRequest& request = environment.files.requests.front();
         QCOMPARE(request.title, QStringLiteral("Select a video file..."));
         QCOMPARE(request.initialFolder, QString());
         QCOMPARE(request.filters.size(), 2);
-        QCOMPARE(request.filters[0].name,
-                 QStringLiteral("Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"));
+        QCOMPARE(
+            request.filters[0].name,
+            QStringLiteral(
+                "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"));
         QCOMPARE(request.filters[0].pattern,
                  QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div"));
         QCOMPARE(request.filters[1].name, QStringLiteral("Any Files (*.*)"));
@@ -111,7 +117,8 @@ private slots:
         QVERIFY(qAbs(dialog.musicList[0].duration - 35 * kSecond / 10) < kSecond / 20);
         QCOMPARE(dialog.startMark, 0);
         QCOMPARE(dialog.endMark, 3 * kSecond);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:00 / 00:00:03"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:00 / 00:00:03"));
         QCOMPARE(Text(dialog, MainDialogIds::kEndMarkDisplay), QStringLiteral("00:00:03"));
         QCOMPARE(Text(dialog, MainDialogIds::kStartMarkDisplay), QStringLiteral("00:00:00"));
 
@@ -122,7 +129,8 @@ private slots:
         QCOMPARE(dialog.outputSettings.outputHeight, 576);
         QCOMPARE(dialog.outputSettings.sourceFrameRate, 25.0);
         QCOMPARE(dialog.outputSettings.outputFrameRate, 24.0);
-        QVERIFY(Text(dialog, MainDialogIds::kStatusLine).endsWith(QStringLiteral("     Resolution: 720*576")));
+        QVERIFY(Text(dialog, MainDialogIds::kStatusLine)
+                    .endsWith(QStringLiteral("     Resolution: 720*576")));
 
         QCOMPARE(platform::SettingsStore().readString(QStringLiteral("Option"),
                                                       QStringLiteral("LastPhotoFolder"), QString()),
@@ -148,7 +156,8 @@ private slots:
         const QString second = MakeClip(spec);
         dialog.outputSettings.frameRateIndex = 0;  // "Original frame rate"
         QVERIFY(OpenVideo(dialog, environment, second));
-        QCOMPARE(environment.files.requests.back().initialFolder, QFileInfo(clip).absolutePath() + '/');
+        QCOMPARE(environment.files.requests.back().initialFolder,
+                 QFileInfo(clip).absolutePath() + '/');
         QVERIFY(currentPlayer && currentPlayer->clipName == second);
         Q_UNUSED(first);
         QCOMPARE(dialog.clipList.count, 1);
@@ -177,7 +186,8 @@ private slots:
         QCOMPARE(dialog.clipList[0].duration, 0);
         QCOMPARE(dialog.endMark, 0);
         QVERIFY(dialog.musicList[0].duration > kSecond / 2);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:00 / 00:00:00"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:00 / 00:00:00"));
         QCOMPARE(Text(dialog, MainDialogIds::kEndMarkDisplay), QStringLiteral("00:00:00"));
     }
 
@@ -194,7 +204,8 @@ private slots:
 
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(2 * kSecond)));
         Tick(dialog);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:02 / 00:00:03"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:02 / 00:00:03"));
         QCOMPARE(dialog.sliderPos, 400);
         QCOMPARE(dialog.positionSlider->value(), 400);
         dialog.OnEndTime();
@@ -219,7 +230,8 @@ private slots:
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(kSecond / 2)));
         dialog.positionSlider->setValue(300);  // where the drag left the thumb
         Tick(dialog);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:02 / 00:00:03"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:02 / 00:00:03"));
         QCOMPARE(dialog.positionSlider->value(), 300);
         QTest::mouseRelease(dialog.positionSlider, Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(theApp()->sliderDragging, 0);
@@ -228,7 +240,8 @@ private slots:
         QVERIFY2(qAbs(currentPlayer->currentPosition - half) < kSecond / 20,
                  qPrintable(QString::number(currentPlayer->currentPosition)));
         QCOMPARE(dialog.sliderPos, 300);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:01 / 00:00:03"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:01 / 00:00:03"));
 
         // The keyboard moves the thumb without seeking; the next tick puts it back.
         dialog.positionSlider->setFocus();
@@ -247,7 +260,8 @@ private slots:
         QCOMPARE(currentPlayer->playState, Running);
         QTRY_COMPARE_WITH_TIMEOUT(currentPlayer->playState, Stopped, 5000);
         Tick(dialog);
-        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay), QStringLiteral("00:00:00 / 00:00:03"));
+        QCOMPARE(Text(dialog, MainDialogIds::kPositionDisplay),
+                 QStringLiteral("00:00:00 / 00:00:03"));
         QCOMPARE(dialog.positionSlider->value(), 0);
         // Pause and Stop through the dialog's buttons.
         QTest::mouseClick(dialog.playButton, Qt::LeftButton);
@@ -268,7 +282,8 @@ private slots:
         PreviewPlayer* playing = currentPlayer;
 
         // A path longer than a stored name holds is refused before anything changes.
-        const QString tooLong = QStringLiteral("/tmp/") + QString(260, QLatin1Char('a')) + QStringLiteral(".avi");
+        const QString tooLong =
+            QStringLiteral("/tmp/") + QString(260, QLatin1Char('a')) + QStringLiteral(".avi");
         environment.files.openAnswers.push_back(tooLong);
         dialog.OnOpenVideo();
         QVERIFY(!dialog.openingVideo);
@@ -319,7 +334,8 @@ private slots:
         QTimer::singleShot(100, &dialog, [&] {
             // Through the window system, where input to windows blocked by a modal one is
             // dropped.
-            QTest::mouseClick(currentPlayer->m_hWnd->windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
+            QTest::mouseClick(currentPlayer->m_hWnd->windowHandle(), Qt::LeftButton, {},
+                              QPoint(20, 20));
             clicked = dialogAbove == 0;
             dialog.reject();
         });

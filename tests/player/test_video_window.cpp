@@ -34,7 +34,9 @@ int PictureFrameNumber(const QImage& picture) {
     return level(picture.width() * 3 / 4) * 16 + level(picture.width() / 4);
 }
 
-ReferenceTime Seconds(double seconds) { return std::llround(seconds * 1e7); }
+ReferenceTime Seconds(double seconds) {
+    return std::llround(seconds * 1e7);
+}
 
 }  // namespace
 
@@ -71,7 +73,8 @@ private slots:
         QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  "));
         // Percent signs and long names are text, never format directives or a cut buffer.
         player.clipName = QStringLiteral("/tmp/%1 %s ") + QString(250, QLatin1Char('x'));
-        QCOMPARE(player.windowCaption(), QStringLiteral("%1 %s ") + QString(250, QLatin1Char('x')) + "  ");
+        QCOMPARE(player.windowCaption(),
+                 QStringLiteral("%1 %s ") + QString(250, QLatin1Char('x')) + "  ");
     }
 
     void loadingCuesTheFirstPictureInAWindowOfItsSize() {
@@ -214,7 +217,10 @@ private slots:
         const QString corrupt = environment.scratchPath(QStringLiteral("corrupt.avi"));
         QFile file(corrupt);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QByteArray junk("RIFF\x10\x00\x00\x00" "AVI LIST", 16);
+        QByteArray junk(
+            "RIFF\x10\x00\x00\x00"
+            "AVI LIST",
+            16);
         for (int i = 0; i < 4000; ++i) junk.append(static_cast<char>((i * 7919) % 251));
         file.write(junk);
         file.close();
