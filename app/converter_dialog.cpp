@@ -59,6 +59,9 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    // Running modally blocks no other window: the video window, top-level and without a
+    // parent, keeps its close box, keys and mouse while the dialog runs.
+    setWindowModality(Qt::WindowModal);
     if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json")))
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();
@@ -67,6 +70,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
 }
 
 ConverterDialog::~ConverterDialog() {
+    // The video window reports to this dialog; it must not outlive it.
+    DestroySourcePlayer();
     if (mediaStarted_) media::StopMediaFramework();
 }
 

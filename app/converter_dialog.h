@@ -22,6 +22,9 @@
 
 class QLabel;
 class QPushButton;
+namespace media {
+struct ProbeResult;
+}
 class HoverButton;
 class PositionSlider;
 
@@ -124,6 +127,15 @@ public:
     void RefreshPosition();
     int SeekFromSlider(int position);
     void SetTransportEnabled(bool enable);
+    // Makes the video window's player for a clip; empties path when the clip cannot be played.
+    int CreateSourcePlayer(QString& path);
+    int DestroySourcePlayer();
+    // Reads the measured facts of a chosen file into the output settings; 1 when usable.
+    int ProbeSourceClip(const media::ProbeResult& probe, ReferenceTime& length);
+    // The rest of Open Video once the file has been measured off the UI thread.
+    void FinishOpenVideo(const QString& path, const media::ProbeResult& probe);
+    // True while a chosen file is being measured; a second Open Video waits for it.
+    bool openingVideo = false;
 
     // Whether the media framework started; nothing is loaded when it did not.
     bool mediaFrameworkStarted() const { return mediaStarted_; }

@@ -8,13 +8,3 @@ void ConverterDialog::OnGraphEvent() {}
 void ConverterDialog::FinishConversion() {}
 void ConverterDialog::OnTimer(int) {}
 void ConverterDialog::ShowOutputOptions() {}
-void ConverterDialog::OnOpenVideo() {}
-void ConverterDialog::OnPlay() {}
-void ConverterDialog::OnPause() {}
-void ConverterDialog::OnStop() {}
-void ConverterDialog::OnStartTime() {}
-void ConverterDialog::OnEndTime() {}
-void ConverterDialog::OnCloseClip() {}
-void ConverterDialog::OnSliderReleased() {}
-void ConverterDialog::RefreshPosition() {}
-int ConverterDialog::SeekFromSlider(int) { return 0; }

@@ -1,8 +1,27 @@
+// The main dialog's side of playback: the player in use, the position display and slider that
+// follow it once a second, seeking by the slider, Play, Pause and Stop, the trim marks and
+// closing the clip.
+
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/converter_app.h"
 #include "app/converter_dialog.h"
+#include "media/reference_time.h"
 #include "platform/dialog_template.h"
+#include "player/preview_player.h"
+#include "source/position_slider.h"
+#include "source/source_player.h"
+
+PreviewPlayer* currentPlayer = nullptr;
+
+namespace {
+
+QString Clock(ReferenceTime t) {
+    return QString::fromStdString(FormatClock(t));
+}
+
+}  // namespace
 
 void ConverterDialog::SetTransportEnabled(bool enable) {
     using namespace MainDialogIds;
@@ -10,4 +29,94 @@ void ConverterDialog::SetTransportEnabled(bool enable) {
                    kStartMarkDisplay, kEndMarkDisplay}) {
         if (QWidget* control = platform::FindControl(this, id)) control->setEnabled(enable);
     }
+}
+
+int ConverterDialog::CreateSourcePlayer(QString& path) {
+    currentPlayer = new PreviewPlayer(this);
+    currentPlayer->clipName = path;
+    if (currentPlayer->LoadClipFile()) return 1;
+    // The clip entry loses its file name, so that Convert refuses it.
+    path.clear();
+    DestroySourcePlayer();
+    return 0;
+}
+
+int ConverterDialog::DestroySourcePlayer() {
+    if (currentPlayer) {
+        if (currentPlayer->playState != Closed) currentPlayer->UnloadClip();
+        delete currentPlayer;
+        currentPlayer = nullptr;
+    }
+    sliderPos = 0;
+    if (positionSlider) positionSlider->setValue(0);
+    update();
+    return 1;
+}
+
+void ConverterDialog::RefreshPosition() {
+    // The thumb and the text stand still while the user holds the thumb.
+    if (theApp()->sliderDragging == 1) return;
+    if (!currentPlayer) {
+        if (positionDisplay) positionDisplay->setText(QString());
+        return;
+    }
+    const ReferenceTime current = currentPlayer->currentPosition;
+    const ReferenceTime stop = currentPlayer->stopPosition;
+    if (positionDisplay)
+        positionDisplay->setText(Clock(current) + QStringLiteral(" / ") + Clock(stop));
+    sliderPos = stop != 0 ? static_cast<std::int32_t>(static_cast<double>(current) /
+                                                      static_cast<double>(stop) * kSliderSteps)
+                          : 0;
+    if (positionSlider) positionSlider->setValue(sliderPos);
+}
+
+int ConverterDialog::SeekFromSlider(int position) {
+    if (!currentPlayer || currentPlayer->stopPosition == 0) return 0;
+    const auto target =
+        static_cast<ReferenceTime>(static_cast<double>(position) / double(kSliderSteps) *
+                                   static_cast<double>(currentPlayer->stopPosition));
+    currentPlayer->SeekAbsolute(target);
+    return 1;
+}
+
+void ConverterDialog::OnSliderReleased() {
+    if (positionSlider) sliderPos = positionSlider->value();
+    SeekFromSlider(sliderPos);
+}
+
+void ConverterDialog::OnPlay() {
+    if (currentPlayer) currentPlayer->StartPlayback();
+}
+
+void ConverterDialog::OnPause() {
+    if (currentPlayer) currentPlayer->PausePlayback();
+}
+
+void ConverterDialog::OnStop() {
+    if (currentPlayer) currentPlayer->StopPlayback();
+}
+
+// The marks take the position of the last tick, which may trail the picture by up to a
+// second; nothing relates the two marks to each other.
+void ConverterDialog::OnStartTime() {
+    if (!currentPlayer) return;
+    startMark = currentPlayer->currentPosition;
+    if (startMarkDisplay) startMarkDisplay->setText(Clock(startMark));
+}
+
+void ConverterDialog::OnEndTime() {
+    if (!currentPlayer) return;
+    endMark = currentPlayer->currentPosition;
+    if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));
+}
+
+void ConverterDialog::OnCloseClip() {
+    DestroySourcePlayer();
+    clipList.count = 0;
+    startMark = 0;
+    endMark = 0;
+    if (startMarkDisplay) startMarkDisplay->setText(QStringLiteral("00:00:00"));
+    if (endMarkDisplay) endMarkDisplay->setText(QStringLiteral("00:00:00"));
+    if (positionDisplay) positionDisplay->setText(QString());
+    SetTransportEnabled(false);
 }

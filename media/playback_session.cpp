@@ -1,0 +1,351 @@
+#include "media/playback_session.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+namespace media {
+namespace {
+
+constexpr GstClockTime kSeekSettleTimeout = 2 * GST_SECOND;
+
+// A decoded buffer mapped for reading; unmapped and released with the last copy of its frame.
+struct MappedSample {
+    GstSample* sample = nullptr;
+    GstVideoFrame frame{};
+    ~MappedSample() {
+        gst_video_frame_unmap(&frame);
+        gst_sample_unref(sample);
+    }
+};
+
+// Takes ownership of the sample. Runs on a streaming thread.
+VideoFrame FrameFromSample(GstSample* sample) {
+    VideoFrame result;
+    if (!sample) return result;
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstVideoInfo info;
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) {
+        gst_sample_unref(sample);
+        return result;
+    }
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        gst_sample_unref(sample);
+        return result;
+    }
+    auto mapped = std::make_shared<MappedSample>();
+    mapped->frame = frame;
+    mapped->sample = sample;
+    result.width = GST_VIDEO_FRAME_WIDTH(&mapped->frame);
+    result.height = GST_VIDEO_FRAME_HEIGHT(&mapped->frame);
+    result.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
+    result.pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0));
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    result.timestamp = GST_CLOCK_TIME_IS_VALID(pts)
+                           ? NanosecondsToReferenceTime(static_cast<std::int64_t>(pts))
+                           : -1;
+    result.keeper = std::move(mapped);
+    return result;
+}
+
+}  // namespace
+
+struct PlaybackSession::Pipeline {
+    GstElement* playbin = nullptr;
+    GstElement* videoSink = nullptr;  // owned by playbin once set
+
+    ~Pipeline() {
+        if (!playbin) return;
+        // Joins the streaming threads: after this no callback of ours runs any more.
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(playbin);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(playbin);
+    }
+};
+
+struct PlaybackSession::Callbacks {
+    // Runs on a streaming thread.
+    static GstFlowReturn newPreroll(GstAppSink* sink, gpointer data) {
+        static_cast<PlaybackSession*>(data)->onSample(
+            FrameFromSample(gst_app_sink_pull_preroll(sink)));
+        return GST_FLOW_OK;
+    }
+    // Runs on a streaming thread.
+    static GstFlowReturn newSample(GstAppSink* sink, gpointer data) {
+        static_cast<PlaybackSession*>(data)->onSample(
+            FrameFromSample(gst_app_sink_pull_sample(sink)));
+        return GST_FLOW_OK;
+    }
+    // Runs on whichever thread posted the message. Every message is dropped here: nothing
+    // reads this bus otherwise, and there is no main loop to dispatch a watch.
+    static GstBusSyncReply busMessage(GstBus*, GstMessage* message, gpointer data) {
+        auto* session = static_cast<PlaybackSession*>(data);
+        switch (GST_MESSAGE_TYPE(message)) {
+            case GST_MESSAGE_EOS:
+                session->onMessage(EC_COMPLETE, S_OK, {});
+                break;
+            case GST_MESSAGE_ERROR: {
+                GError* error = nullptr;
+                gst_message_parse_error(message, &error, nullptr);
+                const HRESULT status = error && error->domain == GST_CORE_ERROR &&
+                                               error->code == GST_CORE_ERROR_MISSING_PLUGIN
+                                           ? VFW_E_NO_CODEC
+                                           : VFW_E_CANNOT_RENDER;
+                session->onMessage(EC_ERRORABORT, status,
+                                   error ? error->message : "Playback failed.");
+                g_clear_error(&error);
+                break;
+            }
+            default:
+                break;
+        }
+        gst_message_unref(message);
+        return GST_BUS_DROP;
+    }
+};
+
+PlaybackSession::PlaybackSession() = default;
+
+PlaybackSession::~PlaybackSession() {
+    close();
+}
+
+void PlaybackSession::close() {
+    pipeline_.reset();
+    hasVideo_ = false;
+    hasAudio_ = false;
+    videoFormat_ = {};
+}
+
+HRESULT PlaybackSession::Create() {
+    close();
+    auto pipeline = std::make_unique<Pipeline>();
+    pipeline->playbin = gst_element_factory_make("playbin", nullptr);
+    GstElement* videoSink = gst_element_factory_make("appsink", nullptr);
+    if (!pipeline->playbin || !videoSink) {
+        if (videoSink) gst_object_unref(videoSink);
+        SetLastError(E_FAIL, "The media framework has no player element (playbin or appsink).");
+        return E_FAIL;
+    }
+    gst_object_ref_sink(pipeline->playbin);
+
+    // Two pictures at most wait for the window; a late one is dropped, never queued up.
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBx", nullptr);
+    g_object_set(videoSink, "caps", caps, "max-buffers", 2u, "drop", TRUE, "sync", TRUE,
+                 "enable-last-sample", FALSE, nullptr);
+    gst_caps_unref(caps);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_preroll = &Callbacks::newPreroll;
+    callbacks.new_sample = &Callbacks::newSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(videoSink), &callbacks, this, nullptr);
+    g_object_set(pipeline->playbin, "video-sink", videoSink, nullptr);
+    pipeline->videoSink = videoSink;
+
+    // autoaudiosink falls back to a clock-synchronised fake sink when no sound device opens,
+    // so a machine without sound still plays pictures at the right pace.
+    if (GstElement* audioSink = gst_element_factory_make("autoaudiosink", nullptr))
+        g_object_set(pipeline->playbin, "audio-sink", audioSink, nullptr);
+    else if (GstElement* fake = gst_element_factory_make("fakesink", nullptr)) {
+        g_object_set(fake, "sync", TRUE, nullptr);
+        g_object_set(pipeline->playbin, "audio-sink", fake, nullptr);
+    }
+
+    GstBus* bus = gst_element_get_bus(pipeline->playbin);
+    gst_bus_set_sync_handler(bus, &Callbacks::busMessage, this, nullptr);
+    gst_object_unref(bus);
+    pipeline_ = std::move(pipeline);
+    return S_OK;
+}
+
+HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::milliseconds timeout) {
+    if (!pipeline_) return E_POINTER;
+    GError* error = nullptr;
+    gchar* uri = gst_filename_to_uri(path.c_str(), &error);
+    if (!uri) {
+        SetLastError(E_INVALIDARG, error ? error->message : "Invalid file name.");
+        g_clear_error(&error);
+        return E_INVALIDARG;
+    }
+    g_object_set(pipeline_->playbin, "uri", uri, nullptr);
+    g_free(uri);
+    {
+        std::lock_guard lock(eventMutex_);
+        events_.clear();
+    }
+
+    GstStateChangeReturn change = gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
+    if (change == GST_STATE_CHANGE_ASYNC) {
+        change = gst_element_get_state(pipeline_->playbin, nullptr, nullptr,
+                                       static_cast<GstClockTime>(timeout.count()) * GST_MSECOND);
+    }
+    HRESULT failure = S_OK;
+    if (change == GST_STATE_CHANGE_FAILURE) {
+        failure = VFW_E_CANNOT_RENDER;
+        std::lock_guard lock(eventMutex_);
+        for (const GraphEvent& event : events_)
+            if (event.code == EC_ERRORABORT) failure = event.param1;
+    } else if (change == GST_STATE_CHANGE_ASYNC) {
+        failure = VFW_E_TIMEOUT;
+        SetLastError(failure, "The file could not be cued in time.");
+    }
+    if (FAILED(failure)) {
+        if (LastErrorCode() != failure) SetLastError(failure, "The file cannot be decoded.");
+        const std::string text = LastErrorText();
+        close();
+        SetLastError(failure, text);
+        return failure;
+    }
+    readStreams();
+    return S_OK;
+}
+
+void PlaybackSession::readStreams() {
+    gint videos = 0;
+    gint audios = 0;
+    g_object_get(pipeline_->playbin, "n-video", &videos, "n-audio", &audios, nullptr);
+    hasVideo_ = videos > 0;
+    hasAudio_ = audios > 0;
+    videoFormat_ = {};
+    if (!hasVideo_) return;
+
+    // The decoder's own caps carry the native size; the sink's could be scaled.
+    GstPad* pad = nullptr;
+    g_signal_emit_by_name(pipeline_->playbin, "get-video-pad", 0, &pad);
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    if (!caps) {
+        GstPad* sinkPad = gst_element_get_static_pad(pipeline_->videoSink, "sink");
+        if (sinkPad) {
+            caps = gst_pad_get_current_caps(sinkPad);
+            gst_object_unref(sinkPad);
+        }
+    }
+    if (pad) gst_object_unref(pad);
+    if (!caps) return;
+    GstVideoInfo info;
+    if (gst_video_info_from_caps(&info, caps)) {
+        videoFormat_.width = GST_VIDEO_INFO_WIDTH(&info);
+        videoFormat_.height = GST_VIDEO_INFO_HEIGHT(&info);
+        videoFormat_.frameRateNumerator = GST_VIDEO_INFO_FPS_N(&info);
+        videoFormat_.frameRateDenominator =
+            GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
+    }
+    gst_caps_unref(caps);
+}
+
+HRESULT PlaybackSession::GetVideoFormat(VideoFormat& format) const {
+    if (!pipeline_ || !hasVideo_) return E_NOINTERFACE;
+    if (videoFormat_.width <= 0 || videoFormat_.height <= 0) return E_FAIL;
+    format = videoFormat_;
+    return S_OK;
+}
+
+HRESULT PlaybackSession::Run() {
+    if (!pipeline_) return E_POINTER;
+    return gst_element_set_state(pipeline_->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE
+               ? E_FAIL
+               : S_OK;
+}
+
+HRESULT PlaybackSession::Pause() {
+    if (!pipeline_) return E_POINTER;
+    return gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE
+               ? E_FAIL
+               : S_OK;
+}
+
+HRESULT PlaybackSession::Stop() {
+    // Going down to READY would throw away the decoders and make the next cue slow; a paused
+    // graph holds its place just as well.
+    return Pause();
+}
+
+HRESULT PlaybackSession::SetRate(double rate) {
+    if (!pipeline_) return E_POINTER;
+    return rate == 1.0 ? S_OK : E_NOTIMPL;
+}
+
+HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
+    if (!pipeline_) return E_POINTER;
+    if (position < 0) position = 0;
+    const gboolean done = gst_element_seek_simple(
+        pipeline_->playbin, GST_FORMAT_TIME,
+        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+        ReferenceTimeToNanoseconds(position));
+    if (!done) {
+        SetLastError(E_FAIL, "The position could not be changed.");
+        return E_FAIL;
+    }
+    // Until the picture at the new place is decoded, position queries still answer with the
+    // old place; waiting here keeps the next position read honest. A short wait: the decoder
+    // only runs from the nearest key frame.
+    gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kSeekSettleTimeout);
+    return S_OK;
+}
+
+HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
+    if (!pipeline_) return E_POINTER;
+    gint64 ns = 0;
+    if (!gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
+        return E_FAIL;
+    position = NanosecondsToReferenceTime(ns);
+    return S_OK;
+}
+
+HRESULT PlaybackSession::GetStopPosition(ReferenceTime& position) const {
+    if (!pipeline_) return E_POINTER;
+    gint64 ns = 0;
+    if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
+        return E_FAIL;
+    position = NanosecondsToReferenceTime(ns);
+    return S_OK;
+}
+
+void PlaybackSession::SetEventListener(std::function<void()> listener) {
+    std::lock_guard lock(eventMutex_);
+    eventListener_ = std::move(listener);
+}
+
+bool PlaybackSession::GetEvent(GraphEvent& event) {
+    std::lock_guard lock(eventMutex_);
+    if (events_.empty()) return false;
+    event = events_.front();
+    events_.pop_front();
+    return true;
+}
+
+void PlaybackSession::onMessage(long code, HRESULT status, const std::string& text) {
+    if (FAILED(status)) SetLastError(status, text);
+    std::lock_guard lock(eventMutex_);
+    events_.push_back({code, status});
+    if (eventListener_) eventListener_();
+}
+
+void PlaybackSession::SetFrameListener(std::function<void()> listener) {
+    std::lock_guard lock(frameMutex_);
+    frameListener_ = std::move(listener);
+    framePending_ = false;
+}
+
+VideoFrame PlaybackSession::TakeFrame() {
+    std::lock_guard lock(frameMutex_);
+    framePending_ = false;
+    return latestFrame_;
+}
+
+void PlaybackSession::onSample(VideoFrame frame) {
+    if (frame.isNull()) return;
+    VideoFrame previous;  // released outside the lock
+    std::lock_guard lock(frameMutex_);
+    previous = std::move(latestFrame_);
+    latestFrame_ = std::move(frame);
+    if (!framePending_ && frameListener_) {
+        framePending_ = true;
+        frameListener_();
+    }
+}
+
+}  // namespace media

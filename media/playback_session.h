@@ -1,0 +1,124 @@
+#pragma once
+
+// Plays one media file: the stand-in for the playback graph of the video window. Decoded
+// pictures come out as plain RGBx frames and the graph's events (end of stream, failure) wait
+// in a queue that the owner drains on its own thread, after a notification. Nothing GLib-typed
+// leaves this header.
+//
+// Threads: every member function is called on the owner's thread. The two listeners are called
+// on GStreamer's streaming threads; they must only post work to the owner's thread and return.
+// Clearing a listener waits for a call in progress, so after SetEventListener({}) or
+// SetFrameListener({}) returns, the listener is never called again and its target may go.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "media/reference_time.h"
+#include "media/status.h"
+
+namespace media {
+
+// The graph's event codes that the owner acts on.
+inline constexpr long EC_COMPLETE = 0x01;    // every stream reached its end
+inline constexpr long EC_ERRORABORT = 0x03;  // playback failed; param1 is the status
+
+struct GraphEvent {
+    long code = 0;
+    HRESULT param1 = S_OK;
+};
+
+// One decoded picture, 4 bytes a pixel (R, G, B, unused). The pixels stay valid as long as a
+// copy of the frame exists.
+struct VideoFrame {
+    int width = 0;
+    int height = 0;
+    int stride = 0;  // bytes per row
+    const std::uint8_t* pixels = nullptr;
+    std::shared_ptr<const void> keeper;  // holds the decoded buffer
+    ReferenceTime timestamp = -1;
+
+    bool isNull() const { return pixels == nullptr; }
+};
+
+struct VideoFormat {
+    int width = 0;  // native picture size
+    int height = 0;
+    int frameRateNumerator = 0;
+    int frameRateDenominator = 1;
+};
+
+class PlaybackSession {
+public:
+    PlaybackSession();
+    ~PlaybackSession();
+    PlaybackSession(const PlaybackSession&) = delete;
+    PlaybackSession& operator=(const PlaybackSession&) = delete;
+
+    // Makes the empty graph: the player element with its picture and sound outputs.
+    HRESULT Create();
+    // Builds the graph for a local file (UTF-8 path) and cues it: returns when the first
+    // picture is decoded and the graph stands paused at the start, or fails when no decoder
+    // fits, the file is corrupt or nothing is ready within the time limit. LastErrorText() then
+    // says why. Needs Create() first.
+    HRESULT RenderFile(const std::string& path,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+    bool HasVideo() const { return hasVideo_; }
+    bool HasAudio() const { return hasAudio_; }
+    // The negotiated picture format; E_NOINTERFACE for a file without a picture.
+    HRESULT GetVideoFormat(VideoFormat& format) const;
+
+    HRESULT Run();
+    HRESULT Pause();
+    // Stops the clock where it is; the graph stays cued so that a later Pause shows a picture.
+    HRESULT Stop();
+    // Playback speed; only normal speed is supported.
+    HRESULT SetRate(double rate);
+
+    // Absolute position in media time; a flushing, frame-accurate seek.
+    HRESULT SetPosition(ReferenceTime position);
+    HRESULT GetCurrentPosition(ReferenceTime& position) const;
+    HRESULT GetStopPosition(ReferenceTime& position) const;
+
+    // Called on a streaming thread whenever an event was queued.
+    void SetEventListener(std::function<void()> listener);
+    // Takes the oldest queued event; false when none is left.
+    bool GetEvent(GraphEvent& event);
+
+    // Called on a streaming thread when a new picture is waiting and the previous one was
+    // taken; pictures that arrive before it is taken replace each other.
+    void SetFrameListener(std::function<void()> listener);
+    // The newest picture (null before the first); allows the next notification.
+    VideoFrame TakeFrame();
+
+    // Called by the GStreamer callbacks; not part of the interface.
+    struct Callbacks;
+
+private:
+    void onSample(VideoFrame frame);
+    void onMessage(long code, HRESULT status, const std::string& text);
+    void readStreams();
+    void close();
+
+    struct Pipeline;
+    std::unique_ptr<Pipeline> pipeline_;
+    bool hasVideo_ = false;
+    bool hasAudio_ = false;
+    VideoFormat videoFormat_;
+
+    mutable std::mutex eventMutex_;
+    std::deque<GraphEvent> events_;
+    std::function<void()> eventListener_;
+
+    mutable std::mutex frameMutex_;
+    VideoFrame latestFrame_;
+    bool framePending_ = false;
+    std::function<void()> frameListener_;
+};
+
+}  // namespace media

@@ -1,0 +1,135 @@
+#include "player/preview_window.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "platform/resources.h"
+#include "platform/window_messages.h"
+#include "player/preview_player.h"
+
+namespace {
+constexpr int kProgramIcon = 128;
+}
+
+PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(player) {
+    // A caption, a system menu and a minimise box; no sizing border and no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setObjectName(QStringLiteral("PreviewWindow"));
+    setWindowTitle(QStringLiteral("Video Window"));
+    setWindowIcon(platform::LoadIconResource(kProgramIcon));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(false);
+    // Full screen hides an idle cursor, which needs moves without a button held.
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+PreviewWindow::~PreviewWindow() = default;
+
+void PreviewWindow::takePicture() {
+    if (!player_ || !player_->graph) return;
+    frame_ = player_->graph->TakeFrame();
+    if (frame_.isNull()) return;
+    // The image borrows the decoded buffer, which frame_ keeps alive.
+    picture_ =
+        QImage(frame_.pixels, frame_.width, frame_.height, frame_.stride, QImage::Format_RGBX8888);
+    update();
+}
+
+bool PreviewWindow::event(QEvent* event) {
+    if (event->type() == platform::WindowMessageEvent::eventType()) {
+        const auto* message = static_cast<platform::WindowMessageEvent*>(event);
+        if (!player_) return true;
+        if (message->message() == WM_GRAPHNOTIFY)
+            player_->DrainGraphEvents();
+        else if (message->message() == WM_COMMAND)
+            player_->OnCommand(message->command());
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void PreviewWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (picture_.isNull() || !player_ || !player_->videoShown) return;
+    const QRect target = player_->pictureRect.isValid() ? player_->pictureRect : rect();
+    if (target.size() == picture_.size()) {
+        painter.drawImage(target.topLeft(), picture_);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, picture_);
+    }
+    ++paintedPictures_;
+    emit picturePainted();
+}
+
+void PreviewWindow::followClientArea() {
+    // In full screen the picture keeps the rectangle that the placement gave it.
+    if (player_ && player_->videoShown && !player_->fullScreen)
+        player_->pictureRect = QRect(QPoint(0, 0), size());
+}
+
+void PreviewWindow::resizeEvent(QResizeEvent* event) {
+    followClientArea();
+    QWidget::resizeEvent(event);
+}
+
+void PreviewWindow::moveEvent(QMoveEvent* event) {
+    followClientArea();
+    QWidget::moveEvent(event);
+}
+
+void PreviewWindow::closeEvent(QCloseEvent* event) {
+    // The owner closes the clip, and with it this window.
+    event->ignore();
+    if (player_) player_->OnWindowClose();
+}
+
+void PreviewWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (player_ && event->key() == Qt::Key_Escape) {
+        player_->OnEscape();
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void PreviewWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (player_) player_->OnMouseActivity();
+    QWidget::mouseMoveEvent(event);
+}
+
+void PreviewWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (!player_) return QWidget::mouseReleaseEvent(event);
+    player_->OnMouseActivity();
+    switch (event->button()) {
+        case Qt::LeftButton:
+            player_->OnLeftButtonUp();
+            break;
+        case Qt::RightButton:
+            player_->OnRightButtonUp(event->position().toPoint());
+            break;
+        default:
+            QWidget::mouseReleaseEvent(event);
+            break;
+    }
+}
+
+void PreviewWindow::timerEvent(QTimerEvent* event) {
+    if (player_ && event->timerId() == positionTimer.timerId()) {
+        player_->OnPositionTimer();
+        return;
+    }
+    if (player_ && event->timerId() == cursorTimer.timerId()) {
+        player_->OnCursorTimer();
+        return;
+    }
+    QWidget::timerEvent(event);
+}

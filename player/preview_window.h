@@ -1,0 +1,58 @@
+#pragma once
+
+// The video window ("PreviewWindow"): a top-level window that paints the newest picture of its
+// player's graph into the picture rectangle on black, and hands its messages (close box, keys,
+// mouse, timers, posted graph notifications and menu commands) to the player.
+
+#include <QBasicTimer>
+#include <QImage>
+#include <QWidget>
+
+#include "media/playback_session.h"
+
+class PreviewPlayer;
+
+class PreviewWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PreviewWindow(PreviewPlayer* player);
+    ~PreviewWindow() override;
+
+    // From here on every message goes to the default handling only.
+    void detachPlayer() { player_ = nullptr; }
+
+    QBasicTimer positionTimer;
+    QBasicTimer cursorTimer;
+
+    // The picture on show; null before the first one.
+    const QImage& picture() const { return picture_; }
+    // Pictures painted so far.
+    int paintedPictures() const { return paintedPictures_; }
+
+    // Fetches the newest picture from the graph; queued from its streaming thread.
+    Q_INVOKABLE void takePicture();
+
+signals:
+    // A picture reached the screen.
+    void picturePainted();
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void followClientArea();
+
+    PreviewPlayer* player_;
+    media::VideoFrame frame_;
+    QImage picture_;
+    int paintedPictures_ = 0;
+};

@@ -1,0 +1,141 @@
+// Open Video: the only way a video enters the program. The chosen file is measured off the UI
+// thread (a bad file can take the decoder seconds to give up), then becomes the whole project:
+// entry 0 of both lists, marks over the whole clip, the source facts in the output settings,
+// and the video window.
+
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QtConcurrent>
+
+#include "app/converter_dialog.h"
+#include "media/media_probe.h"
+#include "platform/file_chooser.h"
+#include "platform/message_boxes.h"
+#include "platform/paths.h"
+#include "platform/settings_store.h"
+#include "source/source_player.h"
+
+namespace {
+
+const QString kOptionSection = QStringLiteral("Option");
+const QString kLastFolderKey = QStringLiteral("LastPhotoFolder");
+
+// A file that gives no frame rate (variable rate) is taken at this rate.
+constexpr double kUnknownFrameRate = 25.0;
+
+QString Clock(ReferenceTime t) {
+    return QString::fromStdString(FormatClock(t));
+}
+
+platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
+    platform::FileRequest request;
+    request.owner = owner;
+    request.title = QStringLiteral("Select a video file...");
+    request.initialFolder = folder;
+    request.filters = {
+        {QStringLiteral(
+             "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
+         QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div")},
+        {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
+    };
+    request.selectedFilter = 0;
+    return request;
+}
+
+}  // namespace
+
+void ConverterDialog::OnOpenVideo() {
+    // A file is still being measured: its result decides what happens next.
+    if (openingVideo) return;
+
+    platform::SettingsStore store;
+    const QString folder = store.readString(kOptionSection, kLastFolderKey, QString());
+    const QString path =
+        platform::CurrentFileChooser().chooseOpenFile(OpenVideoRequest(this, folder));
+    if (path.isEmpty()) return;
+
+    // Every stored file name holds 259 characters; a longer one is refused before anything
+    // changes, rather than cut to another file's name.
+    if (path.size() > platform::kMaxPathLength) {
+        platform::ShowMessage(
+            this,
+            QStringLiteral("The file name is too long to be opened:\n%1\n\n"
+                           "Please choose a file whose full path has at most %2 characters.")
+                .arg(path)
+                .arg(platform::kMaxPathLength),
+            QStringLiteral("Error"));
+        return;
+    }
+
+    clipList.count = 0;
+    musicList.count = 0;
+
+    openingVideo = true;
+    auto* watcher = new QFutureWatcher<media::ProbeResult>(this);
+    connect(watcher, &QFutureWatcher<media::ProbeResult>::finished, this, [this, watcher, path] {
+        const media::ProbeResult probe = watcher->result();
+        watcher->deleteLater();
+        openingVideo = false;
+        FinishOpenVideo(path, probe);
+    });
+    const std::string file = path.toStdString();
+    watcher->setFuture(QtConcurrent::run([file] { return media::ProbeMediaFile(file); }));
+}
+
+int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceTime& length) {
+    if (FAILED(probe.status)) {
+        // Includes a file that the decoders did not finish reading in time.
+        platform::ShowMessage(
+            nullptr,
+            QStringLiteral("Cannot open the file. You need to install appropriate "
+                           "decoders.\nOr the file is corrupt."),
+            QStringLiteral("Framewell"));
+        return 0;
+    }
+    length = probe.duration;
+    // A file without a picture (sound only) has no size to read.
+    if (!probe.hasVideo || probe.width <= 0 || probe.height <= 0) return 0;
+    outputSettings.sourceWidth = probe.width;
+    outputSettings.sourceHeight = probe.height;
+    outputSettings.outputWidth = outputSettings.sourceWidth;
+    outputSettings.outputHeight = outputSettings.sourceHeight;
+    const double rate = probe.frameRate();
+    outputSettings.sourceFrameRate = rate > 0.0 ? rate : kUnknownFrameRate;
+    return 1;
+}
+
+void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeResult& probe) {
+    ReferenceTime length = 0;
+    if (!ProbeSourceClip(probe, length)) {
+        platform::ShowMessage(this, QStringLiteral("Can not get the duration of the clip!"),
+                              QStringLiteral("Error"));
+        return;
+    }
+
+    clipDefaults.clipDuration = static_cast<std::int32_t>(length / kReferenceTimePerSecond);
+    appendClip(clipList, path, clipDefaults);
+
+    // The music entry keeps the exact length. The probe above already measured this file, so
+    // its result stands in for a second measurement of the same file.
+    musicList[0].fileName = path;
+    musicList[0].duration = probe.duration;
+    musicList.count = 1;
+
+    platform::SettingsStore store;
+    store.writeString(kOptionSection, kLastFolderKey, folderOf(path));
+
+    startMark = 0;
+    endMark = clipList[0].duration;
+    if (positionDisplay)
+        positionDisplay->setText(Clock(0) + QStringLiteral(" / ") + Clock(endMark));
+    if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));
+    if (startMarkDisplay) startMarkDisplay->setText(QStringLiteral("00:00:00"));
+
+    DestroySourcePlayer();
+    CreateSourcePlayer(clipList[0].fileName);
+    SetTransportEnabled(true);
+
+    ShowOutputSummary(SummaryForm::Size);
+    if (outputSettings.frameRateIndex == kFrameRateOriginal)
+        outputSettings.outputFrameRate = outputSettings.sourceFrameRate;
+}
