@@ -7,7 +7,6 @@ void ConverterDialog::OnConvert() {}
 void ConverterDialog::OnGraphEvent() {}
 void ConverterDialog::FinishConversion() {}
 void ConverterDialog::OnTimer(int) {}
-void ConverterDialog::ShowOutputOptions() {}
 void ConverterDialog::OnOpenVideo() {}
 void ConverterDialog::OnPlay() {}
 void ConverterDialog::OnPause() {}
