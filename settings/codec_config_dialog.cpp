@@ -108,7 +108,7 @@ CodecConfigDialog::CodecConfigDialog(std::string factoryName, const QString& des
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(scroll);
     outer->addWidget(buttons);
-    resize(480, 520);
+    resize(540, 560);
 }
 
 QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
