@@ -19,7 +19,8 @@ template <typename Work>
 double millisecondsOf(Work work) {
     const auto start = std::chrono::steady_clock::now();
     work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 }  // namespace
@@ -32,18 +33,23 @@ int main(int argc, char* argv[]) {
     int count = 0;
     std::array<VcmCompressorInfo, kVcmTableSize> table;
     // The catalogue itself is listed first, so the figures below are the codec work alone.
-    const double catalogue = millisecondsOf([] { OutputOptionsDialog dialog(OutputSettings{}, 0); });
-    const double first = millisecondsOf([&] { count = EnumerateVcmCompressors(352, 240, 1, table); });
+    const double catalogue =
+        millisecondsOf([] { OutputOptionsDialog dialog(OutputSettings{}, 0); });
+    const double first =
+        millisecondsOf([&] { count = EnumerateVcmCompressors(352, 240, 1, table); });
     const double again = millisecondsOf([&] { EnumerateVcmCompressors(352, 240, 1, table); });
     std::size_t properties = 0;
     const double listing = millisecondsOf(
         [&] { properties = media::WritableEncoderProperties("avenc_mpeg4").size(); });
     const double dialog = millisecondsOf([] { OutputOptionsDialog dialog(OutputSettings{}, 0); });
 
-    std::printf("options dialog, first in process: %.1f ms (includes the compressor catalogue)\n", catalogue);
+    std::printf("options dialog, first in process: %.1f ms (includes the compressor catalogue)\n",
+                catalogue);
     std::printf("options dialog, later:            %.1f ms\n", dialog);
-    std::printf("codec listing, first press:       %.1f ms (%d codecs take 352x240)\n", first, count);
+    std::printf("codec listing, first press:       %.1f ms (%d codecs take 352x240)\n", first,
+                count);
     std::printf("codec listing, later presses:     %.2f ms\n", again);
-    std::printf("avenc_mpeg4 properties:           %.2f ms (%zu properties)\n", listing, properties);
+    std::printf("avenc_mpeg4 properties:           %.2f ms (%zu properties)\n", listing,
+                properties);
     return 0;
 }

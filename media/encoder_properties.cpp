@@ -34,8 +34,8 @@ std::string takeString(gchar* text) {
     return result;
 }
 
-bool kindOf(const GParamSpec* spec, PropertyKind& kind) {
-    switch (G_TYPE_FUNDAMENTAL(spec->value_type)) {
+bool kindOf(const GParamSpec* pspec, PropertyKind& kind) {
+    switch (G_TYPE_FUNDAMENTAL(pspec->value_type)) {
         case G_TYPE_INT:
         case G_TYPE_LONG:
         case G_TYPE_INT64:
@@ -67,12 +67,12 @@ bool kindOf(const GParamSpec* spec, PropertyKind& kind) {
     }
 }
 
-bool userSettable(const GParamSpec* spec) {
-    const GParamFlags flags = spec->flags;
+bool userSettable(const GParamSpec* pspec) {
+    const GParamFlags flags = pspec->flags;
     if (!(flags & G_PARAM_READABLE) || !(flags & G_PARAM_WRITABLE)) return false;
     // The conversion sets properties on an element that already exists.
     if (flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED)) return false;
-    const std::string name = spec->name;
+    const std::string name = pspec->name;
     return name != "name" && name != "parent";
 }
 
@@ -88,8 +88,7 @@ std::string valueText(const GValue* value) {
         case G_TYPE_ENUM: {
             auto* klass = static_cast<GEnumClass*>(g_type_class_ref(G_VALUE_TYPE(value)));
             const GEnumValue* entry = g_enum_get_value(klass, g_value_get_enum(value));
-            std::string text =
-                entry ? entry->value_nick : std::to_string(g_value_get_enum(value));
+            std::string text = entry ? entry->value_nick : std::to_string(g_value_get_enum(value));
             g_type_class_unref(klass);
             return text;
         }
@@ -98,28 +97,40 @@ std::string valueText(const GValue* value) {
     }
 }
 
-template <typename Spec, typename Number>
-void setRange(EncoderPropertySpec& out, const GParamSpec* spec) {
-    const auto* typed = reinterpret_cast<const Spec*>(spec);
+template <typename ParamType, typename Number>
+void setRange(EncoderPropertyInfo& out, const GParamSpec* pspec) {
+    const auto* typed = reinterpret_cast<const ParamType*>(pspec);
     out.minimum = std::to_string(static_cast<Number>(typed->minimum));
     out.maximum = std::to_string(static_cast<Number>(typed->maximum));
 }
 
-void describeRange(EncoderPropertySpec& out, const GParamSpec* spec) {
-    switch (G_TYPE_FUNDAMENTAL(spec->value_type)) {
-        case G_TYPE_INT: setRange<GParamSpecInt, long long>(out, spec); break;
-        case G_TYPE_LONG: setRange<GParamSpecLong, long long>(out, spec); break;
-        case G_TYPE_INT64: setRange<GParamSpecInt64, long long>(out, spec); break;
-        case G_TYPE_UINT: setRange<GParamSpecUInt, unsigned long long>(out, spec); break;
-        case G_TYPE_ULONG: setRange<GParamSpecULong, unsigned long long>(out, spec); break;
-        case G_TYPE_UINT64: setRange<GParamSpecUInt64, unsigned long long>(out, spec); break;
+void describeRange(EncoderPropertyInfo& out, const GParamSpec* pspec) {
+    switch (G_TYPE_FUNDAMENTAL(pspec->value_type)) {
+        case G_TYPE_INT:
+            setRange<GParamSpecInt, long long>(out, pspec);
+            break;
+        case G_TYPE_LONG:
+            setRange<GParamSpecLong, long long>(out, pspec);
+            break;
+        case G_TYPE_INT64:
+            setRange<GParamSpecInt64, long long>(out, pspec);
+            break;
+        case G_TYPE_UINT:
+            setRange<GParamSpecUInt, unsigned long long>(out, pspec);
+            break;
+        case G_TYPE_ULONG:
+            setRange<GParamSpecULong, unsigned long long>(out, pspec);
+            break;
+        case G_TYPE_UINT64:
+            setRange<GParamSpecUInt64, unsigned long long>(out, pspec);
+            break;
         case G_TYPE_FLOAT:
         case G_TYPE_DOUBLE: {
-            const bool isFloat = G_TYPE_FUNDAMENTAL(spec->value_type) == G_TYPE_FLOAT;
-            const double minimum = isFloat ? G_PARAM_SPEC_FLOAT(spec)->minimum
-                                           : G_PARAM_SPEC_DOUBLE(spec)->minimum;
-            const double maximum = isFloat ? G_PARAM_SPEC_FLOAT(spec)->maximum
-                                           : G_PARAM_SPEC_DOUBLE(spec)->maximum;
+            const bool isFloat = G_TYPE_FUNDAMENTAL(pspec->value_type) == G_TYPE_FLOAT;
+            const double minimum =
+                isFloat ? G_PARAM_SPEC_FLOAT(pspec)->minimum : G_PARAM_SPEC_DOUBLE(pspec)->minimum;
+            const double maximum =
+                isFloat ? G_PARAM_SPEC_FLOAT(pspec)->maximum : G_PARAM_SPEC_DOUBLE(pspec)->maximum;
             gchar buffer[G_ASCII_DTOSTR_BUF_SIZE];
             out.minimum = g_ascii_dtostr(buffer, sizeof buffer, minimum);
             out.maximum = g_ascii_dtostr(buffer, sizeof buffer, maximum);
@@ -130,14 +141,14 @@ void describeRange(EncoderPropertySpec& out, const GParamSpec* spec) {
     }
 }
 
-void describeChoices(EncoderPropertySpec& out, const GParamSpec* spec) {
+void describeChoices(EncoderPropertyInfo& out, const GParamSpec* pspec) {
     if (out.kind == PropertyKind::Enum) {
-        const GEnumClass* klass = G_PARAM_SPEC_ENUM(spec)->enum_class;
+        const GEnumClass* klass = G_PARAM_SPEC_ENUM(pspec)->enum_class;
         for (guint i = 0; i < klass->n_values; ++i)
-            out.choices.push_back({klass->values[i].value_nick, klass->values[i].value_name,
-                                   klass->values[i].value});
+            out.choices.push_back(
+                {klass->values[i].value_nick, klass->values[i].value_name, klass->values[i].value});
     } else if (out.kind == PropertyKind::Flags) {
-        const GFlagsClass* klass = G_PARAM_SPEC_FLAGS(spec)->flags_class;
+        const GFlagsClass* klass = G_PARAM_SPEC_FLAGS(pspec)->flags_class;
         for (guint i = 0; i < klass->n_values; ++i)
             out.choices.push_back({klass->values[i].value_nick, klass->values[i].value_name,
                                    static_cast<std::int64_t>(klass->values[i].value)});
@@ -157,18 +168,17 @@ GObjectClass* elementClass(const std::string& factoryName) {
 }
 
 GstCaps* frameCaps(int width, int height, RawFrameFormat format) {
-    const char* name = format == RawFrameFormat::Bgrx32 ? "BGRx"
+    const char* name = format == RawFrameFormat::Bgrx32  ? "BGRx"
                        : format == RawFrameFormat::Bgr24 ? "BGR"
                                                          : "YUY2";
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, name, "width", G_TYPE_INT,
-                               width, "height", G_TYPE_INT, height, "framerate",
-                               GST_TYPE_FRACTION, 25, 1, nullptr);
+                               width, "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
+                               25, 1, nullptr);
 }
 
 // One frame through converter and encoder into a sink that drops it. Built element by
 // element, so a factory name is never read as pipeline syntax.
-bool runFrameTrial(const std::string& factoryName, int width, int height,
-                   RawFrameFormat format) {
+bool runFrameTrial(const std::string& factoryName, int width, int height, RawFrameFormat format) {
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     GstElement* source = gst_element_factory_make("videotestsrc", nullptr);
     GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
@@ -203,7 +213,8 @@ bool runFrameTrial(const std::string& factoryName, int width, int height,
 }
 
 void putUint32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 void putText(std::vector<std::uint8_t>& out, const std::string& text) {
@@ -255,31 +266,31 @@ constexpr std::uint32_t kBlockVersion = 1;
 
 }  // namespace
 
-std::vector<EncoderPropertySpec> WritableEncoderProperties(const std::string& factoryName) {
-    std::vector<EncoderPropertySpec> result;
+std::vector<EncoderPropertyInfo> WritableEncoderProperties(const std::string& factoryName) {
+    std::vector<EncoderPropertyInfo> result;
     GstElement* made = gst_element_factory_make(factoryName.c_str(), nullptr);
     if (!made) return result;
     GstPtr<GstElement> element(GST_ELEMENT(gst_object_ref_sink(made)));
 
     guint count = 0;
-    GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(element.get()), &count);
+    GParamSpec** pspecs = g_object_class_list_properties(G_OBJECT_GET_CLASS(element.get()), &count);
     for (guint i = 0; i < count; ++i) {
-        const GParamSpec* spec = specs[i];
-        EncoderPropertySpec out;
-        if (!userSettable(spec) || !kindOf(spec, out.kind)) continue;
-        out.name = spec->name;
-        const gchar* nick = g_param_spec_get_nick(const_cast<GParamSpec*>(spec));
-        const gchar* blurb = g_param_spec_get_blurb(const_cast<GParamSpec*>(spec));
+        const GParamSpec* pspec = pspecs[i];
+        EncoderPropertyInfo out;
+        if (!userSettable(pspec) || !kindOf(pspec, out.kind)) continue;
+        out.name = pspec->name;
+        const gchar* nick = g_param_spec_get_nick(const_cast<GParamSpec*>(pspec));
+        const gchar* blurb = g_param_spec_get_blurb(const_cast<GParamSpec*>(pspec));
         out.nick = nick ? nick : out.name;
         out.blurb = blurb ? blurb : "";
-        GValueGuard value(spec->value_type);
-        g_object_get_property(G_OBJECT(element.get()), spec->name, &value.value);
+        GValueGuard value(pspec->value_type);
+        g_object_get_property(G_OBJECT(element.get()), pspec->name, &value.value);
         out.defaultValue = valueText(&value.value);
-        describeRange(out, spec);
-        describeChoices(out, spec);
+        describeRange(out, pspec);
+        describeChoices(out, pspec);
         result.push_back(std::move(out));
     }
-    g_free(specs);
+    g_free(pspecs);
     return result;
 }
 
@@ -287,15 +298,15 @@ bool IsValidEncoderPropertyValue(const std::string& factoryName, const std::stri
                                  const std::string& value) {
     GObjectClass* klass = elementClass(factoryName);
     if (!klass) return false;
-    GParamSpec* spec = g_object_class_find_property(klass, name.c_str());
-    if (!spec || !userSettable(spec)) return false;
+    GParamSpec* pspec = g_object_class_find_property(klass, name.c_str());
+    if (!pspec || !userSettable(pspec)) return false;
     PropertyKind kind;
-    if (!kindOf(spec, kind)) return false;
+    if (!kindOf(pspec, kind)) return false;
     if (kind == PropertyKind::String) return g_utf8_validate(value.c_str(), -1, nullptr);
-    GValueGuard parsed(spec->value_type);
+    GValueGuard parsed(pspec->value_type);
     if (!gst_value_deserialize(&parsed.value, value.c_str())) return false;
     // Validation changes a value that lies outside the property's range.
-    return !g_param_value_validate(spec, &parsed.value);
+    return !g_param_value_validate(pspec, &parsed.value);
 }
 
 bool VideoEncoderAcceptsFrame(const std::string& factoryName, int width, int height,
@@ -304,8 +315,7 @@ bool VideoEncoderAcceptsFrame(const std::string& factoryName, int width, int hei
     static std::mutex mutex;
     static std::map<std::string, bool> answers;
     const std::string key = factoryName + '\n' + std::to_string(width) + 'x' +
-                            std::to_string(height) + '/' +
-                            std::to_string(static_cast<int>(format));
+                            std::to_string(height) + '/' + std::to_string(static_cast<int>(format));
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (auto found = answers.find(key); found != answers.end()) return found->second;

@@ -29,7 +29,7 @@ struct PropertyChoice {
     std::int64_t value = 0;
 };
 
-struct EncoderPropertySpec {
+struct EncoderPropertyInfo {
     std::string name;   // e.g. "bitrate"
     std::string nick;   // short human name, may equal the name
     std::string blurb;  // one-line help, may be empty
@@ -48,7 +48,7 @@ struct EncoderPropertySpec {
 // writable, not fixed at construction, not deprecated, of a plain type (numbers, booleans,
 // enumerations, flags, strings), and not the object's own name or parent. In the element's
 // order. Empty when the factory does not exist. Needs a started media framework.
-std::vector<EncoderPropertySpec> WritableEncoderProperties(const std::string& factoryName);
+std::vector<EncoderPropertyInfo> WritableEncoderProperties(const std::string& factoryName);
 
 // Whether the text is a value the named property of the factory's element takes as it is
 // (parses, and lies in range). False for an unknown factory or property.

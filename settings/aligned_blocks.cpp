@@ -10,9 +10,9 @@ namespace {
 constexpr std::size_t kAlignment = 16;
 
 struct AlignedBlock {
-    void* allocation;     // as the allocator returned it
-    void* address;        // what the caller holds
-    std::size_t size;     // as the caller asked
+    void* allocation;  // as the allocator returned it
+    void* address;     // what the caller holds
+    std::size_t size;  // as the caller asked
 };
 
 // Only the main window's thread allocates these blocks, so the registry needs no lock.
@@ -56,4 +56,6 @@ std::size_t AlignedSize(const void* address) {
     return 0;
 }
 
-std::size_t AlignedBlockCount() { return registry().size(); }
+std::size_t AlignedBlockCount() {
+    return registry().size();
+}

@@ -31,15 +31,18 @@ bool parseNumber(const std::string& text, Number& value) {
 }
 
 // A range that an int spin box holds exactly.
-bool integerRangeFitsSpinBox(const media::EncoderPropertySpec& spec, int& minimum, int& maximum) {
+bool integerRangeFitsSpinBox(const media::EncoderPropertyInfo& property, int& minimum,
+                             int& maximum) {
     long long low = 0;
     long long high = 0;
-    if (spec.kind == media::PropertyKind::Integer) {
-        if (!parseNumber(spec.minimum, low) || !parseNumber(spec.maximum, high)) return false;
+    if (property.kind == media::PropertyKind::Integer) {
+        if (!parseNumber(property.minimum, low) || !parseNumber(property.maximum, high))
+            return false;
     } else {
         unsigned long long ulow = 0;
         unsigned long long uhigh = 0;
-        if (!parseNumber(spec.minimum, ulow) || !parseNumber(spec.maximum, uhigh)) return false;
+        if (!parseNumber(property.minimum, ulow) || !parseNumber(property.maximum, uhigh))
+            return false;
         if (uhigh > static_cast<unsigned long long>(INT_MAX)) return false;
         low = static_cast<long long>(ulow);
         high = static_cast<long long>(uhigh);
@@ -62,16 +65,18 @@ QString choiceLabel(const media::PropertyChoice& choice) {
     return name.isEmpty() || name == nick ? nick : nick + QStringLiteral(" \u2013 ") + name;
 }
 
-QString flagsHelp(const media::EncoderPropertySpec& spec) {
+QString flagsHelp(const media::EncoderPropertyInfo& property) {
     QStringList nicks;
-    for (const media::PropertyChoice& choice : spec.choices) nicks << QString::fromStdString(choice.nick);
-    return QStringLiteral("Flags joined by \"+\", or 0 for none: ") + nicks.join(QStringLiteral(", "));
+    for (const media::PropertyChoice& choice : property.choices)
+        nicks << QString::fromStdString(choice.nick);
+    return QStringLiteral("Flags joined by \"+\", or 0 for none: ") +
+           nicks.join(QStringLiteral(", "));
 }
 
 }  // namespace
 
 CodecConfigDialog::CodecConfigDialog(std::string factoryName, const QString& description,
-                                     std::vector<media::EncoderPropertySpec> specs,
+                                     std::vector<media::EncoderPropertyInfo> properties,
                                      const media::EncoderProperties& values, QWidget* parent)
     : QDialog(parent), factoryName_(std::move(factoryName)) {
     setWindowTitle(QStringLiteral("%1 Settings").arg(description));
@@ -80,24 +85,27 @@ CodecConfigDialog::CodecConfigDialog(std::string factoryName, const QString& des
     auto* form = new QWidget;
     auto* layout = new QFormLayout(form);
     layout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
-    for (media::EncoderPropertySpec& spec : specs) {
+    for (media::EncoderPropertyInfo& property : properties) {
         Row row;
-        row.startText = spec.defaultValue;
+        row.startText = property.defaultValue;
         for (const media::EncoderProperty& value : values)
-            if (value.name == spec.name) row.startText = value.value;
-        row.spec = std::move(spec);
+            if (value.name == property.name) row.startText = value.value;
+        row.property = std::move(property);
         row.editor = makeEditor(row, form);
-        row.editor->setObjectName(QString::fromStdString(row.spec.name));
-        QString help = QString::fromStdString(row.spec.blurb);
-        if (row.spec.kind == media::PropertyKind::Flags) help += QLatin1Char('\n') + flagsHelp(row.spec);
+        row.editor->setObjectName(QString::fromStdString(row.property.name));
+        QString help = QString::fromStdString(row.property.blurb);
+        if (row.property.kind == media::PropertyKind::Flags)
+            help += QLatin1Char('\n') + flagsHelp(row.property);
         row.editor->setToolTip(help.trimmed());
-        auto* label = new QLabel(QString::fromStdString(row.spec.nick) + QLatin1Char(':'), form);
+        auto* label =
+            new QLabel(QString::fromStdString(row.property.nick) + QLatin1Char(':'), form);
         label->setToolTip(row.editor->toolTip());
         label->setBuddy(row.editor);
         layout->addRow(label, row.editor);
         rows_.push_back(std::move(row));
     }
-    if (rows_.empty()) layout->addRow(new QLabel(QStringLiteral("This codec has no settings."), form));
+    if (rows_.empty())
+        layout->addRow(new QLabel(QStringLiteral("This codec has no settings."), form));
 
     auto* scroll = new QScrollArea;
     scroll->setWidget(form);
@@ -112,15 +120,15 @@ CodecConfigDialog::CodecConfigDialog(std::string factoryName, const QString& des
 }
 
 QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
-    const media::EncoderPropertySpec& spec = row.spec;
-    switch (spec.kind) {
+    const media::EncoderPropertyInfo& property = row.property;
+    switch (property.kind) {
         case media::PropertyKind::Integer:
         case media::PropertyKind::Unsigned: {
             int minimum = 0;
             int maximum = 0;
             long long start = 0;
-            if (integerRangeFitsSpinBox(spec, minimum, maximum) && parseNumber(row.startText, start) &&
-                start >= minimum && start <= maximum) {
+            if (integerRangeFitsSpinBox(property, minimum, maximum) &&
+                parseNumber(row.startText, start) && start >= minimum && start <= maximum) {
                 auto* spin = new QSpinBox(parent);
                 spin->setRange(minimum, maximum);
                 spin->setValue(static_cast<int>(start));
@@ -134,7 +142,7 @@ QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
             double minimum = 0;
             double maximum = 0;
             double start = 0;
-            if (parseNumber(spec.minimum, minimum) && parseNumber(spec.maximum, maximum) &&
+            if (parseNumber(property.minimum, minimum) && parseNumber(property.maximum, maximum) &&
                 parseNumber(row.startText, start) && std::isfinite(start)) {
                 auto* spin = new QDoubleSpinBox(parent);
                 spin->setDecimals(kDoubleDecimals);
@@ -153,7 +161,7 @@ QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
         }
         case media::PropertyKind::Enum: {
             auto* list = new QComboBox(parent);
-            for (const media::PropertyChoice& choice : spec.choices)
+            for (const media::PropertyChoice& choice : property.choices)
                 list->addItem(choiceLabel(choice), QString::fromStdString(choice.nick));
             list->setCurrentIndex(list->findData(QString::fromStdString(row.startText)));
             return list;
@@ -175,7 +183,8 @@ std::string CodecConfigDialog::valueOf(const Row& row) const {
         return shown.toInt() == spin->value() ? row.startText : std::to_string(spin->value());
     if (auto* spin = qobject_cast<QDoubleSpinBox*>(row.editor))
         return shown.toDouble() == spin->value() ? row.startText : shortestText(spin->value());
-    if (auto* box = qobject_cast<QCheckBox*>(row.editor)) return box->isChecked() ? "true" : "false";
+    if (auto* box = qobject_cast<QCheckBox*>(row.editor))
+        return box->isChecked() ? "true" : "false";
     if (auto* list = qobject_cast<QComboBox*>(row.editor)) {
         const QVariant nick = list->currentData();
         return nick.isValid() ? nick.toString().toStdString() : row.startText;
@@ -186,37 +195,37 @@ std::string CodecConfigDialog::valueOf(const Row& row) const {
 
 media::EncoderProperties CodecConfigDialog::values() const {
     media::EncoderProperties result;
-    for (const Row& row : rows_) result.push_back({row.spec.name, valueOf(row)});
+    for (const Row& row : rows_) result.push_back({row.property.name, valueOf(row)});
     return result;
 }
 
 QWidget* CodecConfigDialog::editor(const std::string& propertyName) const {
     for (const Row& row : rows_)
-        if (row.spec.name == propertyName) return row.editor;
+        if (row.property.name == propertyName) return row.editor;
     return nullptr;
 }
 
 void CodecConfigDialog::accept() {
     for (const Row& row : rows_) {
         auto* edit = qobject_cast<QLineEdit*>(row.editor);
-        if (!edit || row.spec.kind == media::PropertyKind::String) continue;
+        if (!edit || row.property.kind == media::PropertyKind::String) continue;
         const std::string text = edit->text().trimmed().toStdString();
-        if (media::IsValidEncoderPropertyValue(factoryName_, row.spec.name, text)) {
+        if (media::IsValidEncoderPropertyValue(factoryName_, row.property.name, text)) {
             edit->setText(QString::fromStdString(text));
             continue;
         }
         QString expected;
-        if (row.spec.kind == media::PropertyKind::Flags)
-            expected = flagsHelp(row.spec);
+        if (row.property.kind == media::PropertyKind::Flags)
+            expected = flagsHelp(row.property);
         else
             expected = QStringLiteral("A whole number from %1 to %2.")
-                           .arg(QString::fromStdString(row.spec.minimum),
-                                QString::fromStdString(row.spec.maximum));
-        platform::ShowMessage(this,
-                              QStringLiteral("\"%1\" is not a valid value for %2.\n%3")
-                                  .arg(edit->text(), QString::fromStdString(row.spec.nick), expected),
-                              windowTitle(), platform::BoxButtons::Ok,
-                              platform::BoxIcon::Exclamation);
+                           .arg(QString::fromStdString(row.property.minimum),
+                                QString::fromStdString(row.property.maximum));
+        platform::ShowMessage(
+            this,
+            QStringLiteral("\"%1\" is not a valid value for %2.\n%3")
+                .arg(edit->text(), QString::fromStdString(row.property.nick), expected),
+            windowTitle(), platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
         edit->setFocus();
         edit->selectAll();
         return;

@@ -20,7 +20,7 @@ public:
     // The editors start at the values given (one per property, matched by name; a property
     // without a value starts at its default).
     CodecConfigDialog(std::string factoryName, const QString& description,
-                      std::vector<media::EncoderPropertySpec> specs,
+                      std::vector<media::EncoderPropertyInfo> properties,
                       const media::EncoderProperties& values, QWidget* parent = nullptr);
 
     // Every property's value as the editors hold it; a value the user did not touch keeps
@@ -34,7 +34,7 @@ public:
 
 private:
     struct Row {
-        media::EncoderPropertySpec spec;
+        media::EncoderPropertyInfo property;
         QWidget* editor = nullptr;
         std::string startText;  // the value the row was opened with
     };

@@ -106,7 +106,8 @@ void ConfigureSelectedVideoCompressor(const QString& selectedText, QWidget* owne
 }
 
 void ConfigureVcmCompressor(QWidget* owner, const VcmCompressorInfo& entry, KeptCodecState& state) {
-    std::unique_ptr<VcmCodec> codec = CurrentVideoCompressionManager().open(entry.type, entry.handler);
+    std::unique_ptr<VcmCodec> codec =
+        CurrentVideoCompressionManager().open(entry.type, entry.handler);
     if (!codec) return;
     const std::size_t size = codec->stateSize();
     if (size == 0) return;

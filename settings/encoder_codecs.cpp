@@ -30,10 +30,9 @@ std::unique_ptr<VcmCodec> EncoderCompressionManager::open(std::uint32_t type,
     if (type != kCodecTypeVideo) return nullptr;
     for (const media::EncoderInfo& encoder : media::AviEncoders(media::EncoderKind::Video)) {
         if (encoder.factoryName == handler)
-            return std::make_unique<EncoderCodec>(
-                VcmCompressorInfo{kCodecTypeVideo, encoder.factoryName,
-                                  QString::fromStdString(encoder.factoryName),
-                                  QString::fromStdString(encoder.friendlyName)});
+            return std::make_unique<EncoderCodec>(VcmCompressorInfo{
+                kCodecTypeVideo, encoder.factoryName, QString::fromStdString(encoder.factoryName),
+                QString::fromStdString(encoder.friendlyName)});
     }
     return nullptr;
 }
@@ -59,9 +58,10 @@ bool EncoderCodec::compressQuery(const BitmapInfoHeader& input) {
 void EncoderCodec::load() {
     if (loaded_) return;
     loaded_ = true;
-    specs_ = media::WritableEncoderProperties(info_.handler);
+    properties_ = media::WritableEncoderProperties(info_.handler);
     current_.clear();
-    for (const media::EncoderPropertySpec& spec : specs_) current_.push_back({spec.name, spec.defaultValue});
+    for (const media::EncoderPropertyInfo& property : properties_)
+        current_.push_back({property.name, property.defaultValue});
     const platform::SettingsStore store;
     for (const media::EncoderProperty& stored : LoadCodecSettings(store, info_.handler))
         assign(stored.name, stored.value);
@@ -85,8 +85,8 @@ const media::EncoderProperties& EncoderCodec::currentValues() {
 media::EncoderProperties EncoderCodec::changedValues() {
     load();
     media::EncoderProperties changed;
-    for (std::size_t i = 0; i < specs_.size(); ++i)
-        if (current_[i].value != specs_[i].defaultValue) changed.push_back(current_[i]);
+    for (std::size_t i = 0; i < properties_.size(); ++i)
+        if (current_[i].value != properties_[i].defaultValue) changed.push_back(current_[i]);
     return changed;
 }
 
@@ -94,7 +94,8 @@ std::size_t EncoderCodec::stateSize() {
     load();
     // The serialized set's header and lengths, each name, and room for each value.
     std::size_t size = 12;
-    for (const media::EncoderPropertySpec& spec : specs_) size += 8 + spec.name.size() + kValueRoom;
+    for (const media::EncoderPropertyInfo& property : properties_)
+        size += 8 + property.name.size() + kValueRoom;
     return size;
 }
 
@@ -118,9 +119,10 @@ std::size_t EncoderCodec::getState(void* data, std::size_t size) {
 
 bool EncoderCodec::configure(QWidget* owner) {
     load();
-    CodecConfigDialog dialog(info_.handler, info_.description, specs_, current_, owner);
+    CodecConfigDialog dialog(info_.handler, info_.description, properties_, current_, owner);
     if (dialog.exec() != QDialog::Accepted) return false;
-    for (const media::EncoderProperty& property : dialog.values()) assign(property.name, property.value);
+    for (const media::EncoderProperty& property : dialog.values())
+        assign(property.name, property.value);
     platform::SettingsStore store;
     SaveCodecSettings(store, info_.handler, changedValues());
     return true;

@@ -40,6 +40,6 @@ private:
 
     VcmCompressorInfo info_;
     bool loaded_ = false;
-    std::vector<media::EncoderPropertySpec> specs_;
-    media::EncoderProperties current_;  // one entry per spec, in the same order
+    std::vector<media::EncoderPropertyInfo> properties_;
+    media::EncoderProperties current_;  // one entry per property, in the same order
 };

@@ -122,8 +122,10 @@ bool OutputOptionsDialog::OnInitDialog() {
     resolutionList->setItemText(kResolutionOriginal,
                                 record.sourceWidth == 0 && record.sourceHeight == 0
                                     ? originalSize
-                                    : QStringLiteral("%1 %2*%3").arg(originalSize).arg(
-                                          record.sourceWidth).arg(record.sourceHeight));
+                                    : QStringLiteral("%1 %2*%3")
+                                          .arg(originalSize)
+                                          .arg(record.sourceWidth)
+                                          .arg(record.sourceHeight));
     scratchList->hide();
     outputFileBox->setText(record.outputName);
 
@@ -289,7 +291,7 @@ void OutputOptionsDialog::OnOK() {
                      GetCompressor);
     rebindCompressor(choice.audioListPosition, record.audioCompressionOn, heldAudioCompressor,
                      GetAudioCompressor);
-    record.resizeMode = resizeModeList->currentIndex() == 0 ? kResizePreserveAspectRatio
-                                                            : kResizeStretch;
+    record.resizeMode =
+        resizeModeList->currentIndex() == 0 ? kResizePreserveAspectRatio : kResizeStretch;
     QDialog::accept();
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-struct ScriptedCodecSpec {
+struct ScriptedCodecSetup {
     QString description;
     bool opens = true;
     bool takesQuery = true;
@@ -32,40 +32,40 @@ struct CallLog {
 
 class ScriptedCodec : public VcmCodec {
 public:
-    ScriptedCodec(std::string handler, ScriptedCodecSpec spec, CallLog& log)
-        : handler_(std::move(handler)), spec_(std::move(spec)), log_(log) {}
+    ScriptedCodec(std::string handler, ScriptedCodecSetup setup, CallLog& log)
+        : handler_(std::move(handler)), setup_(std::move(setup)), log_(log) {}
 
     bool compressQuery(const BitmapInfoHeader& input) override {
         log_.lastQuery = input;
-        return spec_.takesQuery;
+        return setup_.takesQuery;
     }
     VcmCompressorInfo getInfo() override {
-        return {kCodecTypeVideo, handler_, QString::fromStdString(handler_), spec_.description};
+        return {kCodecTypeVideo, handler_, QString::fromStdString(handler_), setup_.description};
     }
-    std::size_t stateSize() override { return spec_.stateSize; }
+    std::size_t stateSize() override { return setup_.stateSize; }
     bool setState(const void* data, std::size_t size) override {
         log_.calls << QString::fromStdString(handler_ + ":setState");
         log_.statesReceived[handler_] = QByteArray(static_cast<const char*>(data), qsizetype(size));
         return true;
     }
     std::size_t getState(void* data, std::size_t size) override {
-        std::memset(data, spec_.stateByte, size);
+        std::memset(data, setup_.stateByte, size);
         return size;
     }
     bool configure(QWidget*) override {
         log_.calls << QString::fromStdString(handler_ + ":configure");
-        return spec_.confirms;
+        return setup_.confirms;
     }
 
 private:
     std::string handler_;
-    ScriptedCodecSpec spec_;
+    ScriptedCodecSetup setup_;
     CallLog& log_;
 };
 
 class ScriptedManager : public VideoCompressionManager {
 public:
-    std::vector<ScriptedCodecSpec> codecs;
+    std::vector<ScriptedCodecSetup> codecs;
     CallLog log;
 
     static std::string handlerOf(std::size_t index) { return "codec" + std::to_string(index); }
@@ -164,8 +164,10 @@ private slots:
 
         // No equal description: the first DivX codec with a version stands in.
         manager.log.calls.clear();
-        manager.codecs = {{QStringLiteral("Cinepak Codec")}, {QStringLiteral("DivX Codec")},
-                          {QStringLiteral("DivX Pro 5.1.1 Codec")}, {QStringLiteral("DivX 6.0")}};
+        manager.codecs = {{QStringLiteral("Cinepak Codec")},
+                          {QStringLiteral("DivX Codec")},
+                          {QStringLiteral("DivX Pro 5.1.1 Codec")},
+                          {QStringLiteral("DivX 6.0")}};
         forgetKeptState();
         ConfigureSelectedVideoCompressor(QStringLiteral("DivX Pro 5.0.5 Codec"), nullptr, &scratch);
         QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec2:configure")});
@@ -174,7 +176,8 @@ private slots:
         manager.log.calls.clear();
         manager.codecs = {{QStringLiteral("Cinepak Codec")}, {QStringLiteral("DivX Codec")}};
         ConfigureSelectedVideoCompressor(QStringLiteral("DivX Pro 5.0.5 Codec"), nullptr, &scratch);
-        ConfigureSelectedVideoCompressor(QStringLiteral("Full frames (uncompressed)"), nullptr, &scratch);
+        ConfigureSelectedVideoCompressor(QStringLiteral("Full frames (uncompressed)"), nullptr,
+                                         &scratch);
         manager.codecs = {{QStringLiteral("DivX Pro 5.1.1 Codec")}};
         ConfigureSelectedVideoCompressor(QStringLiteral("DivX Codec"), nullptr, &scratch);
         QVERIFY(manager.log.calls.isEmpty());
@@ -205,8 +208,8 @@ private slots:
         // The same codec gets its state back before its dialog opens.
         manager.log.calls.clear();
         configure(0);
-        QCOMPARE(manager.log.calls,
-                 (QStringList{QStringLiteral("codec0:setState"), QStringLiteral("codec0:configure")}));
+        QCOMPARE(manager.log.calls, (QStringList{QStringLiteral("codec0:setState"),
+                                                 QStringLiteral("codec0:configure")}));
         QCOMPARE(manager.log.statesReceived["codec0"], QByteArray(64, 'A'));
 
         // A codec whose state has the same size never receives another codec's state.
@@ -286,7 +289,8 @@ private slots:
     }
 
     void stateBlocksCarryAPropertySet() {
-        const media::EncoderProperties set = {{"bitrate", "800000"}, {"pass", "quant"}, {"rc-eq", ""}};
+        const media::EncoderProperties set = {
+            {"bitrate", "800000"}, {"pass", "quant"}, {"rc-eq", ""}};
         std::vector<std::uint8_t> block = media::SerializeEncoderProperties(set);
         media::EncoderProperties read;
         QVERIFY(media::DeserializeEncoderProperties(block.data(), block.size(), read));
@@ -310,7 +314,8 @@ private slots:
         QVERIFY(!media::DeserializeEncoderProperties(nullptr, 100, untouched));
         std::vector<std::uint8_t> hugeCount = block;
         hugeCount[8] = hugeCount[9] = hugeCount[10] = hugeCount[11] = 0xFF;
-        QVERIFY(!media::DeserializeEncoderProperties(hugeCount.data(), hugeCount.size(), untouched));
+        QVERIFY(
+            !media::DeserializeEncoderProperties(hugeCount.data(), hugeCount.size(), untouched));
         std::vector<std::uint8_t> longName = block;
         longName[12] = 0xF0;  // first name's length far past the end
         QVERIFY(!media::DeserializeEncoderProperties(longName.data(), longName.size(), untouched));

@@ -25,11 +25,11 @@ namespace {
 
 const std::string kMpeg4 = "avenc_mpeg4";
 
-const media::EncoderPropertySpec* find(const std::vector<media::EncoderPropertySpec>& specs,
+const media::EncoderPropertyInfo* find(const std::vector<media::EncoderPropertyInfo>& properties,
                                        const std::string& name) {
-    auto it = std::find_if(specs.begin(), specs.end(),
-                           [&](const media::EncoderPropertySpec& s) { return s.name == name; });
-    return it == specs.end() ? nullptr : &*it;
+    auto it = std::find_if(properties.begin(), properties.end(),
+                           [&](const media::EncoderPropertyInfo& s) { return s.name == name; });
+    return it == properties.end() ? nullptr : &*it;
 }
 
 QString friendlyNameOf(const std::string& factory) {
@@ -52,23 +52,23 @@ private slots:
     }
 
     void propertiesDescribeTheEncoder() {
-        const auto specs = media::WritableEncoderProperties(kMpeg4);
-        QVERIFY(specs.size() > 20);
-        QVERIFY(!find(specs, "name"));
-        QVERIFY(!find(specs, "parent"));
-        const media::EncoderPropertySpec* bitrate = find(specs, "bitrate");
+        const auto properties = media::WritableEncoderProperties(kMpeg4);
+        QVERIFY(properties.size() > 20);
+        QVERIFY(!find(properties, "name"));
+        QVERIFY(!find(properties, "parent"));
+        const media::EncoderPropertyInfo* bitrate = find(properties, "bitrate");
         QVERIFY(bitrate);
         QCOMPARE(bitrate->kind, media::PropertyKind::Integer);
         QCOMPARE(bitrate->minimum, std::string("0"));
         QCOMPARE(bitrate->maximum, std::string("2147483647"));
         QCOMPARE(bitrate->defaultValue, std::string("200000"));
-        const media::EncoderPropertySpec* pass = find(specs, "pass");
+        const media::EncoderPropertyInfo* pass = find(properties, "pass");
         QVERIFY(pass);
         QCOMPARE(pass->kind, media::PropertyKind::Enum);
         QCOMPARE(pass->defaultValue, std::string("cbr"));
         QVERIFY(std::any_of(pass->choices.begin(), pass->choices.end(),
                             [](const media::PropertyChoice& c) { return c.nick == "quant"; }));
-        const media::EncoderPropertySpec* flags = find(specs, "flags");
+        const media::EncoderPropertyInfo* flags = find(properties, "flags");
         QVERIFY(flags);
         QCOMPARE(flags->kind, media::PropertyKind::Flags);
         QVERIFY(media::WritableEncoderProperties("no-such-encoder").empty());
@@ -93,13 +93,15 @@ private slots:
         QVERIFY(!media::VideoEncoderAcceptsFrame("avenc_h263", 352, 240, RawFrameFormat::Bgr24));
         QVERIFY(media::VideoEncoderAcceptsFrame("avenc_h263", 352, 288, RawFrameFormat::Bgr24));
         QVERIFY(!media::VideoEncoderAcceptsFrame(kMpeg4, 0, 240, RawFrameFormat::Bgr24));
-        QVERIFY(!media::VideoEncoderAcceptsFrame("no-such-encoder", 352, 240, RawFrameFormat::Bgr24));
+        QVERIFY(
+            !media::VideoEncoderAcceptsFrame("no-such-encoder", 352, 240, RawFrameFormat::Bgr24));
 
         std::array<VcmCompressorInfo, kVcmTableSize> table;
         const int count = EnumerateVcmCompressors(352, 240, 1, table);
         QStringList descriptions;
         for (int i = 0; i < count; ++i) descriptions << table[std::size_t(i)].description;
-        QVERIFY2(descriptions.contains(friendlyNameOf(kMpeg4)), qPrintable(descriptions.join(", ")));
+        QVERIFY2(descriptions.contains(friendlyNameOf(kMpeg4)),
+                 qPrintable(descriptions.join(", ")));
         QVERIFY(!descriptions.contains(friendlyNameOf("avenc_h263")));
     }
 

@@ -98,7 +98,8 @@ private slots:
             QCOMPARE(dialog.resolutionList->currentIndex(), 0);
             QCOMPARE(dialog.resolutionList->currentText(), QStringLiteral("Original size 720*576"));
             QVERIFY(dialog.widthBox->isHidden() && dialog.heightBox->isHidden());
-            QCOMPARE(dialog.frameRateList->itemText(0), QStringLiteral("Original frame rate 25.000"));
+            QCOMPARE(dialog.frameRateList->itemText(0),
+                     QStringLiteral("Original frame rate 25.000"));
             QCOMPARE(dialog.frameRateList->currentIndex(), 1);
             QCOMPARE(dialog.frameRateBox->text(), QStringLiteral("23.976"));
             QVERIFY(dialog.frameRateBox->isHidden());
@@ -131,8 +132,10 @@ private slots:
             settings.frameRateIndex = 6;
             settings.outputFrameRate = 12.5;
             platform::SettingsStore store;
-            store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), 7);
-            store.writeInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber"), -1);
+            store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"),
+                           7);
+            store.writeInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber"),
+                           -1);
             OutputOptionsDialog dialog(settings, 1);
             QCOMPARE(dialog.resolutionList->currentIndex(), 8);
             QVERIFY(!dialog.widthBox->isHidden() && !dialog.heightBox->isHidden());
@@ -209,7 +212,8 @@ private slots:
         QVERIFY(!dialog.frameRateBox->isHidden());
         dialog.frameRateBox->setText(QStringLiteral("0"));
         dialog.OnOK();
-        QCOMPARE(environment.messages.texts(), QStringList{QStringLiteral("The frame rate is too small!")});
+        QCOMPARE(environment.messages.texts(),
+                 QStringList{QStringLiteral("The frame rate is too small!")});
         const platform::BoxRequest& box = environment.messages.boxes.front();
         QCOMPARE(box.caption, platform::ProgramBaseName());
         QCOMPARE(box.buttons, platform::BoxButtons::Ok);
@@ -271,8 +275,7 @@ private slots:
         OutputOptionsDialog dialog(settings, 1);
         environment.files.saveAnswers = {folder + QStringLiteral("/clip.mpg"),
                                          folder + QStringLiteral("/clip.avi"),
-                                         folder + QStringLiteral("/my.folder/clip"),
-                                         QString()};
+                                         folder + QStringLiteral("/my.folder/clip"), QString()};
         dialog.outputFileBox->setText(QStringLiteral("/elsewhere/typed.avi"));
         dialog.OnBrowse();
         QCOMPARE(dialog.outputFileBox->text(), folder + QStringLiteral("/clip.avi"));
@@ -320,14 +323,16 @@ private slots:
         choose(dialog.videoCompressorList, 1);
         choose(dialog.audioCompressorList, 0);
         dialog.OnDefault();
-        QCOMPARE(dialog.videoCompressorList->currentText(), QStringLiteral("Full frames (uncompressed)"));
+        QCOMPARE(dialog.videoCompressorList->currentText(),
+                 QStringLiteral("Full frames (uncompressed)"));
         QCOMPARE(dialog.audioCompressorList->currentText(), QStringLiteral("Microsoft ADPCM"));
         catalogue.video << QStringLiteral("DIVX Pro");
         OutputOptionsDialog divx(sourceOpened(720, 576, 25.0), 1);
         choose(divx.videoCompressorList, 0);
         divx.OnDefault();
         QCOMPARE(divx.videoCompressorList->currentIndex(), 3);
-        QCOMPARE(storedInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber")), -999);
+        QCOMPARE(storedInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber")),
+                 -999);
     }
 
     void okRebindsTheHeldCompressors() {
@@ -341,8 +346,10 @@ private slots:
         QVERIFY(heldVideoCompressor);
         QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("Indeo Video 5"));
         QVERIFY(!heldAudioCompressor);
-        QCOMPARE(storedInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber")), 2);
-        QCOMPARE(storedInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber")), -1);
+        QCOMPARE(storedInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber")),
+                 2);
+        QCOMPARE(storedInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber")),
+                 -1);
 
         // Reopened, the audio list shows the stored choice; a compressor turns it on at once.
         OutputOptionsDialog second(first.settings(), 1);
@@ -375,7 +382,8 @@ private slots:
         const OutputSettings before = main.outputSettings;
         const QByteArray storedBefore = settingsFileOf(environment);
         const auto videoBefore = heldVideoCompressor;
-        const QString statusBefore = platform::Control<QLabel>(&main, MainDialogIds::kStatusLine)->text();
+        const QString statusBefore =
+            platform::Control<QLabel>(&main, MainDialogIds::kStatusLine)->text();
 
         environment.files.saveAnswers = {environment.scratchPath(QStringLiteral("other.mpg"))};
         testing_support::ModalDriver cancel([&](QDialog* dialog) {
@@ -402,7 +410,8 @@ private slots:
         QCOMPARE(settingsFileOf(environment), storedBefore);
         QVERIFY(heldVideoCompressor);
         QCOMPARE(heldVideoCompressor->factoryName, videoBefore->factoryName);
-        QCOMPARE(platform::Control<QLabel>(&main, MainDialogIds::kStatusLine)->text(), statusBefore);
+        QCOMPARE(platform::Control<QLabel>(&main, MainDialogIds::kStatusLine)->text(),
+                 statusBefore);
     }
 
     void optionsWorkWhileConverting() {
@@ -432,9 +441,8 @@ private slots:
 
         // Without a source the summary takes the original-size form.
         main.outputSettings = OutputSettings{};
-        testing_support::ModalDriver again([](QDialog* dialog) {
-            platform::Control<QPushButton>(dialog, kOk)->click();
-        });
+        testing_support::ModalDriver again(
+            [](QDialog* dialog) { platform::Control<QPushButton>(dialog, kOk)->click(); });
         main.ShowOutputOptions();
         QVERIFY(platform::Control<QLabel>(&main, MainDialogIds::kStatusLine)
                     ->text()

@@ -43,8 +43,12 @@ ModalDriver::ModalDriver(std::function<void(QDialog*)> action, int timeoutMs)
     state_->timer.start();
 }
 
-ModalDriver::~ModalDriver() { state_->timer.stop(); }
+ModalDriver::~ModalDriver() {
+    state_->timer.stop();
+}
 
-bool ModalDriver::ran() const { return state_->ran; }
+bool ModalDriver::ran() const {
+    return state_->ran;
+}
 
 }  // namespace testing_support
