@@ -7,4 +7,3 @@ void ConverterDialog::OnConvert() {}
 void ConverterDialog::OnGraphEvent() {}
 void ConverterDialog::FinishConversion() {}
 void ConverterDialog::OnTimer(int) {}
-void ConverterDialog::ShowOutputOptions() {}

@@ -1,0 +1,47 @@
+#pragma once
+
+// A codec's configuration dialog, generated from its encoder's writable properties: a spin
+// box within the property's range for numbers, a check box for a switch, a list of the
+// choices for an enumeration, a text box for flags, texts and numbers too large for a spin
+// box. OK checks the typed texts and keeps the values; Cancel keeps nothing.
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+#include "media/encoder_properties.h"
+
+class CodecConfigDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // The editors start at the values given (one per property, matched by name; a property
+    // without a value starts at its default).
+    CodecConfigDialog(std::string factoryName, const QString& description,
+                      std::vector<media::EncoderPropertyInfo> properties,
+                      const media::EncoderProperties& values, QWidget* parent = nullptr);
+
+    // Every property's value as the editors hold it; a value the user did not touch keeps
+    // its exact text.
+    media::EncoderProperties values() const;
+
+    // The editor of a property, for people and tests that look for it by name.
+    QWidget* editor(const std::string& propertyName) const;
+
+    void accept() override;
+
+private:
+    struct Row {
+        media::EncoderPropertyInfo property;
+        QWidget* editor = nullptr;
+        std::string startText;  // the value the row was opened with
+    };
+
+    QWidget* makeEditor(const Row& row, QWidget* parent) const;
+    std::string valueOf(const Row& row) const;
+
+    std::string factoryName_;
+    std::vector<Row> rows_;
+};
