@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "media/local_file.h"
+
 namespace media {
 namespace {
 
@@ -25,6 +27,12 @@ using StreamList = std::unique_ptr<GList, StreamListFree>;
 
 ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds timeout) {
     ProbeResult result;
+    // The discoverer's time limit does not reach a file source stuck in open().
+    if (FAILED(result.status = CheckLocalMediaFile(path))) {
+        result.errorText = LastErrorText();
+        return result;
+    }
+    result.status = E_FAIL;
     GError* error = nullptr;
     gchar* uri = gst_filename_to_uri(path.c_str(), &error);
     if (!uri) {

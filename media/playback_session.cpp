@@ -4,6 +4,8 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include "media/local_file.h"
+
 namespace media {
 namespace {
 
@@ -163,6 +165,8 @@ HRESULT PlaybackSession::Create() {
 
 HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::milliseconds timeout) {
     if (!pipeline_) return E_POINTER;
+    // A pipe would hold the state change below, on the caller's thread, for ever.
+    if (const HRESULT hr = CheckLocalMediaFile(path); FAILED(hr)) return hr;
     GError* error = nullptr;
     gchar* uri = gst_filename_to_uri(path.c_str(), &error);
     if (!uri) {

@@ -9,6 +9,7 @@
 
 #include "app/converter_dialog.h"
 #include "media/media_probe.h"
+#include "platform/file_checks.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
 #include "platform/paths.h"
@@ -67,9 +68,18 @@ void ConverterDialog::OnOpenVideo() {
         return;
     }
 
-    clipList.count = 0;
-    musicList.count = 0;
+    // A file that cannot even be read is refused here, with the reason: the decoders' message
+    // would send the user looking for codecs, and a pipe would hold the probe for ever.
+    const QString problem = platform::InputFileProblem(path);
+    if (!problem.isEmpty()) {
+        platform::ShowMessage(
+            this, QStringLiteral("Cannot open %1.\n%2").arg(platform::QuotedPath(path), problem),
+            QStringLiteral("Error"));
+        return;
+    }
 
+    // The lists keep the open clip until the new one has been measured: a refused file must
+    // not take away the project that is still playing in the video window.
     openingVideo = true;
     auto* watcher = new QFutureWatcher<media::ProbeResult>(this);
     connect(watcher, &QFutureWatcher<media::ProbeResult>::finished, this, [this, watcher, path] {
@@ -113,6 +123,8 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
     }
 
     clipDefaults.clipDuration = static_cast<std::int32_t>(length / kReferenceTimePerSecond);
+    clipList.count = 0;
+    musicList.count = 0;
     appendClip(clipList, path, clipDefaults);
 
     // The music entry keeps the exact length. The probe above already measured this file, so

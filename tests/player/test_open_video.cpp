@@ -293,14 +293,14 @@ private slots:
         QCOMPARE(dialog.clipList.count, 1);
         QCOMPARE(dialog.musicList.count, 1);
 
-        // Sound only: the one message, both lists empty, the old clip plays on.
+        // Sound only: the one message; the old clip stays the project and plays on.
         environment.messages.clear();
         QVERIFY(OpenVideo(dialog, environment, AudioOnlyFile()));
         QCOMPARE(environment.messages.texts(), QStringList{kNoDuration});
         QCOMPARE(environment.messages.boxes[0].caption, QStringLiteral("Error"));
         QVERIFY(environment.messages.boxes[0].owner == &dialog);
-        QCOMPARE(dialog.clipList.count, 0);
-        QCOMPARE(dialog.musicList.count, 0);
+        QCOMPARE(dialog.clipList.count, 1);
+        QCOMPARE(dialog.musicList.count, 1);
         QCOMPARE(currentPlayer, playing);
         QCOMPARE(currentPlayer->playState, Running);
         QVERIFY(TransportEnabled(dialog));
