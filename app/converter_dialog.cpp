@@ -11,6 +11,7 @@
 
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
+#include "engine/conversion_engine.h"
 #include "media/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/message_boxes.h"
@@ -65,6 +66,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
 }
 
 ConverterDialog::~ConverterDialog() {
+    // A conversion still running when the dialog ends (Exit, Escape) goes with it.
+    EmptyConversionHolders();
     if (mediaStarted_) media::StopMediaFramework();
 }
 
@@ -119,6 +122,7 @@ bool ConverterDialog::OnInitDialog() {
     // The system menu item "&About Framewell" exists where the window system has a system
     // menu (Windows); elsewhere the About button is the way in.
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
+    EmptyConversionHolders();
 
     if (FAILED(media::StartMediaFramework())) {
         platform::ShowMessage(this, QStringLiteral("Could not initialize COM library."),

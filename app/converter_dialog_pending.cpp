@@ -3,10 +3,6 @@
 
 #include "app/converter_dialog.h"
 
-void ConverterDialog::OnConvert() {}
-void ConverterDialog::OnGraphEvent() {}
-void ConverterDialog::FinishConversion() {}
-void ConverterDialog::OnTimer(int) {}
 void ConverterDialog::ShowOutputOptions() {}
 void ConverterDialog::OnOpenVideo() {}
 void ConverterDialog::OnPlay() {}

@@ -53,15 +53,15 @@ std::string errorTextOf(GstMessage* message) {
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
     std::string text = error && error->message ? error->message : "The conversion failed.";
-    // The system's own reason ("No space left on device") is worth more than the element's.
-    if (debug) {
-        const std::string details = debug;
-        const std::string marker = "system error: ";
-        if (const auto at = details.find(marker); at != std::string::npos) {
-            std::string reason = details.substr(at + marker.size());
-            if (const auto end = reason.find('\n'); end != std::string::npos) reason.resize(end);
-            if (!reason.empty() && text.find(reason) == std::string::npos)
-                text += " (" + reason + ")";
+    // For files the system's own reason ("No space left on device", "File too large") says more
+    // than the element's words; it ends the last line of the details.
+    if (error && error->domain == GST_RESOURCE_ERROR && debug) {
+        std::string last = debug;
+        while (!last.empty() && last.back() == '\n') last.pop_back();
+        if (const auto line = last.rfind('\n'); line != std::string::npos) last.erase(0, line + 1);
+        if (const auto colon = last.rfind(": "); colon != std::string::npos) {
+            const std::string reason = last.substr(colon + 2);
+            if (!reason.empty() && text.find(reason) == std::string::npos) text += " (" + reason + ")";
         }
     }
     g_clear_error(&error);
