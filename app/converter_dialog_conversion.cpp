@@ -2,6 +2,7 @@
 // elapsed-time display.
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
@@ -20,6 +21,19 @@ const char* const kNoCompressorWarning =
     "Strongly recommend you to install DivX codec, then select DivX as video compressor.\n"
     "If there is no DivX codec on your system, please download it at https://www.divx.com/\n"
     "Do you want to continue?";
+
+// Replacing the output would delete the very file the conversion reads.
+bool IsASource(const QString& outputName, const ClipList& clipList, const MusicList& musicList) {
+    const QFileInfo output(outputName);
+    if (!output.exists()) return false;
+    auto same = [&output](const QString& path) {
+        const QFileInfo source(path);
+        return source.exists() && source.canonicalFilePath() == output.canonicalFilePath();
+    };
+    for (int i = 0; i < clipList.count; ++i)
+        if (same(clipList[i].fileName)) return true;
+    return musicList.count > 0 && same(musicList[0].fileName);
+}
 
 // A file exists for this purpose when it opens for reading.
 bool OutputFileExists(const QString& path) {
@@ -42,6 +56,12 @@ void ConverterDialog::OnConvert() {
     if (conversionEngine && conversionEngine->SettingUp()) return;
 
     const QString& outputName = outputSettings.outputName;
+    if (IsASource(outputName, clipList, musicList)) {
+        platform::ShowFrameworkMessage(
+            QStringLiteral("The output file is the video being converted. Please choose another "
+                           "output file in Options dialog."));
+        return;
+    }
     if (OutputFileExists(outputName)) {
         const platform::BoxAnswer answer = platform::ShowMessage(
             this, QStringLiteral("%1 exists. Do you want to replace it?").arg(outputName),

@@ -2,6 +2,7 @@
 // questions, the button's caption, the status line and the written file.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QLabel>
 #include <QtTest>
@@ -162,6 +163,18 @@ private slots:
         QCOMPARE(warning.buttons, BoxButtons::YesNo);
         QCOMPARE(warning.icon, BoxIcon::None);
         QVERIFY(!conversionEngine && !QFile::exists(dialog->outputSettings.outputName));
+    }
+
+    void theVideoBeingConvertedIsNeverReplaced() {
+        const QString copy = environment->scratchPath(QStringLiteral("source.avi"));
+        QVERIFY(QFile::copy(shortClip, copy));
+        open(copy, 0, kSecond, copy);
+        dialog->OnConvert();
+        QCOMPARE(environment->messages.boxes.size(), 1);  // no question whether to replace it
+        QVERIFY(environment->messages.texts().first().startsWith(
+            QStringLiteral("The output file is the video being converted.")));
+        QCOMPARE(QFileInfo(copy).size(), QFileInfo(shortClip).size());
+        QVERIFY(!conversionEngine && !activeTimeline);
     }
 
     void elapsedTimeLineCountsSeconds() {
