@@ -20,6 +20,7 @@
 #include "engine/timeline_builder.h"
 #include "media/media_framework.h"
 #include "media/media_probe.h"
+#include "media/render_session.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 #include "platform/window_messages.h"
@@ -74,6 +75,14 @@ struct CompressorChoice {
 CompressorChoice chooseCompressor(media::EncoderKind kind, const QString& wanted) {
     CompressorChoice choice;
     if (wanted.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0) return choice;
+    // A factory named outright needs no catalogue, whose trials cost a good part of a short
+    // conversion's time.
+    const std::string factory = wanted.toLower().toStdString();
+    if (media::EncoderFeedsAvi(factory, kind == media::EncoderKind::Video)) {
+        choice.compressionOn = 1;
+        choice.compressor = CompressorHandle{factory, wanted, kind};
+        return choice;
+    }
     const std::vector<CompressorHandle> all = catalogue(kind);
     int position = -1;
     if (wanted.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0) {

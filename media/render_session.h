@@ -85,6 +85,10 @@ struct Fraction {
 };
 Fraction FrameRateFraction(double framesPerSecond);
 
+// Whether an installed element factory is an encoder of that kind whose output the AVI
+// multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
+bool EncoderFeedsAvi(const std::string& factoryName, bool video);
+
 class RenderSession : public QObject {
     Q_OBJECT
 
