@@ -280,7 +280,10 @@ struct RenderSessionState {
     bool settingUp = true;
     std::string firstSetupError;
     std::vector<std::string> encoderFactories;
-    GstElement* pipeline = nullptr;   // the worker's; queried under the lock
+    // The pipeline is the worker's. Queries from other threads hold this second lock, which
+    // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
+    std::mutex pipelineMutex;
+    GstElement* pipeline = nullptr;
     GstElement* encodebin = nullptr;  // a reference of our own, for the stop
     std::string videoFactory;
     std::string audioFactory;
@@ -434,8 +437,11 @@ void releasePipeline(RenderSessionState& state) {
     GstElement* pipeline = nullptr;
     GstElement* encodebin = nullptr;
     {
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(state.pipelineMutex);
         pipeline = std::exchange(state.pipeline, nullptr);
+    }
+    {
+        std::lock_guard lock(state.mutex);
         encodebin = std::exchange(state.encodebin, nullptr);
     }
     destroyPipeline(pipeline);
@@ -648,7 +654,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
     {
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(state.pipelineMutex);
         state.pipeline = GST_ELEMENT(pipeline);
     }
     GstPtr<GstBus> bus(gst_element_get_bus(GST_ELEMENT(pipeline)));
@@ -754,7 +760,7 @@ bool RenderSession::getEvent(RenderEvent* event) {
 void RenderSession::drain(std::chrono::milliseconds bound) {
     {
         std::lock_guard lock(state_->mutex);
-        if (state_->ended || state_->draining || !state_->pipeline) return;
+        if (state_->ended || state_->draining || state_->settingUp) return;
         state_->draining = true;
     }
     worker_->post([state = state_] {
@@ -806,10 +812,14 @@ void RenderSession::release() {
 }
 
 std::optional<ReferenceTime> RenderSession::position() const {
-    std::lock_guard lock(state_->mutex);
-    if (!state_->pipeline || state_->settingUp) return std::nullopt;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->settingUp) return std::nullopt;
+    }
+    std::lock_guard lock(state_->pipelineMutex);
     gint64 position = 0;
-    if (!gst_element_query_position(state_->pipeline, GST_FORMAT_TIME, &position) || position < 0)
+    if (!state_->pipeline ||
+        !gst_element_query_position(state_->pipeline, GST_FORMAT_TIME, &position) || position < 0)
         return std::nullopt;
     return NanosecondsToReferenceTime(position);
 }

@@ -79,10 +79,16 @@ std::optional<int> SourceFrameAt(const QString& path, int frameIndex) {
             for (int x = x0; x < x1; ++x, ++count) sum += luma[y * kSide + x];
         return sum / count;
     };
-    // Level k is drawn at 16k + 8. Level 0 lies below video black, so an RGB output brings it
-    // back as 16: the rounding leans down to read that as 0, and still takes a few levels of
-    // compression noise either way.
-    auto level = [](double grey) {
+    // Level k is drawn at 16k + 8. Levels 0 and 15 lie outside video black and white, so an
+    // RGB output brings them back as 16 and 235: the rounding leans down to read 16 as 0 and
+    // still takes a few levels of compression noise either way; in RGB, 235 reads as 15 (level
+    // 14 comes back as 232).
+    const QString pixelFormat =
+        StreamOf(Probe(path), QStringLiteral("video")).value(QLatin1String("pix_fmt")).toString();
+    const bool rgb =
+        pixelFormat.contains(QLatin1String("rgb")) || pixelFormat.contains(QLatin1String("bgr"));
+    auto level = [rgb](double grey) {
+        if (rgb && grey >= 233.5) return 15;
         return static_cast<int>(std::floor((grey - 8.0) / 16.0 + 0.4));
     };
     const int low = level(mean(kSide / 8 + 2, kSide * 3 / 8));
