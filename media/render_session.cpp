@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -499,6 +500,37 @@ void stretchToFrame(GESClip* clip, int width, int height) {
     g_list_free_full(children, g_object_unref);
 }
 
+// GES keeps what it learnt of a file, failures included, for the life of the process. A file
+// that has appeared or changed since it was last looked at is discovered anew; an unchanged one
+// is not, as discovery costs a good part of a short conversion.
+GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError** error) {
+    struct Stamp {
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type modified;
+        bool operator==(const Stamp&) const = default;
+    };
+    static std::mutex mutex;
+    static std::map<std::string, Stamp> known;
+
+    std::error_code failed;
+    Stamp stamp{std::filesystem::file_size(path, failed),
+                std::filesystem::last_write_time(path, failed)};
+    bool fresh = false;
+    {
+        std::lock_guard lock(mutex);
+        const auto found = known.find(path);
+        fresh = !failed && found != known.end() && found->second == stamp;
+    }
+    if (!fresh) ges_asset_needs_reload(GES_TYPE_URI_CLIP, uri);
+    GESUriClipAsset* asset = ges_uri_clip_asset_request_sync(uri, error);
+    std::lock_guard lock(mutex);
+    if (asset && !failed)
+        known[path] = stamp;
+    else
+        known.erase(path);
+    return asset;
+}
+
 // The editing services' front end: the GES timeline made from the model. Runs on the worker.
 RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline) {
     // Discovery first: it blocks, and the audio track takes the format the sources bring.
@@ -510,7 +542,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                 GError* error = nullptr;
                 gchar* uri = gst_filename_to_uri(source.mediaName.c_str(), &error);
                 GESUriClipAsset* asset =
-                    uri ? ges_uri_clip_asset_request_sync(uri, &error) : nullptr;
+                    uri ? requestAsset(source.mediaName, uri, &error) : nullptr;
                 g_free(uri);
                 if (!asset) {
                     std::string text =

@@ -239,6 +239,9 @@ private slots:
         QCOMPARE(texts.value(0), QStringLiteral("Could not ConnectFrontEnd"));
         QVERIFY(texts.value(1).contains(QStringLiteral("no-such-clip.avi")));
         QVERIFY(!QFile::exists(missing.output));
+        // Once the file is there, the next conversion finds it.
+        QVERIFY(QFile::copy(source, missing.source));
+        QVERIFY(RunConversion(missing).completed());
 
         // A folder that cannot be written: the graph does not run.
         environment.messages.clear();
