@@ -237,6 +237,11 @@ private slots:
         QCOMPARE(dialog->converting, 0);
         const int frames = CountVideoFrames(output);
         QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
+        // The index was written, and the last frame decodes to the right picture.
+        QCOMPARE(StreamOf(Probe(output), QStringLiteral("video"))
+                     .value(QLatin1String("nb_frames"))
+                     .toString(),
+                 QString::number(frames));
         QCOMPARE(SourceFrameAt(output, frames - 1), std::optional<int>((frames - 1) % 256));
         QCOMPARE(environment->messages.boxes.size(), 1);  // only the compressor warning
     }

@@ -4,14 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QTimer>
 #include <QtTest>
 
 #include <cmath>
 
 #include "conversion_runner.h"
 #include "media/media_framework.h"
-#include "platform/settings_store.h"
 #include "platform/window_messages.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
@@ -204,31 +202,6 @@ private slots:
         QCOMPARE(PeakAudioSample(silent.output), 0);
     }
 
-    void stopHalfwayLeavesAPlayableFile() {
-        ConversionJob longJob = job(QStringLiteral("stopped.avi"), 0, 60 * kSecond);
-        longJob.source = MakeClip(clipSpec(60.0, 160, 120));
-        QTimer watch;
-        bool stopAsked = false;
-        // Stop once a few seconds are written, as a user pressing Stop would.
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (!conversionEngine || stopAsked) return;
-            if (conversionEngine->Position().value_or(0) >= 4 * kSecond) {
-                stopAsked = true;
-                QVERIFY(!conversionEngine->Stop());  // it drains first
-            }
-        });
-        longJob.whenRunning = [&] { watch.start(5); };
-        const ConversionOutcome outcome = RunConversion(longJob);
-        QVERIFY(stopAsked);
-        QCOMPARE(outcome.eventCodes, QList<long>{media::EC_COMPLETE});
-
-        const int frames = CountVideoFrames(longJob.output);
-        QVERIFY2(frames >= 100 && frames < 1500, qPrintable(QString::number(frames)));
-        const QJsonObject video = StreamOf(Probe(longJob.output), QStringLiteral("video"));
-        QCOMPARE(text(video, "nb_frames").toInt(), frames);  // the index was written
-        QCOMPARE(SourceFrameAt(longJob.output, frames - 1), std::optional<int>((frames - 1) % 256));
-    }
-
     void setUpFailuresNameTheirStep() {
         // A source that is not there.
         ConversionJob missing = job(QStringLiteral("missing.avi"), 0, kSecond);
@@ -242,20 +215,6 @@ private slots:
         // Once the file is there, the next conversion finds it.
         QVERIFY(QFile::copy(source, missing.source));
         QVERIFY(RunConversion(missing).completed());
-
-        // A folder that cannot be written: the graph does not run.
-        environment.messages.clear();
-        ConversionJob unwritable = job(QString(), 0, kSecond);
-        unwritable.output = QStringLiteral("/proc/framewell-no-such-folder/out.avi");
-        outcome = RunConversion(unwritable);
-        QVERIFY(FAILED(outcome.setUpStatus));
-        QVERIFY(outcome.eventCodes.isEmpty());
-        texts = environment.messages.texts();
-        QCOMPARE(texts.value(0), QStringLiteral("can not pControl->Run()!!!"));
-        QVERIFY2(texts.value(1).contains(QStringLiteral("for writing")),
-                 qPrintable(texts.value(1)));
-        QVERIFY(texts.value(1).size() < 160);
-        QCOMPARE(environment.messages.boxes.value(1).caption, platform::ProgramBaseName());
 
         // Compression on, but the stored compressor is not installed: only the framework's
         // words are shown.
@@ -288,17 +247,6 @@ private slots:
         QCOMPARE(environment.messages.texts(),
                  QStringList{QStringLiteral("Could not GetGroupCount( &Groups )")});
         EmptyConversionHolders();
-    }
-
-    void aFailingGraphReportsAnError() {
-        // The device that is always full: the file opens, every write fails.
-        ConversionJob full = job(QString(), 0, 2 * kSecond);
-        full.output = QStringLiteral("/dev/full");
-        const ConversionOutcome outcome = RunConversion(full);
-        QCOMPARE(outcome.setUpStatus, S_OK);
-        QCOMPARE(outcome.eventCodes.value(0), media::EC_ERRORABORT);
-        QVERIFY2(outcome.eventTexts.value(0).contains(QStringLiteral("No space left")),
-                 qPrintable(outcome.eventTexts.value(0)));
     }
 };
 
