@@ -281,15 +281,16 @@ struct RenderSessionState {
     bool settingUp = true;
     std::string firstSetupError;
     std::vector<std::string> encoderFactories;
-    // The pipeline is the worker's. Queries from other threads hold this second lock, which
-    // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
-    std::mutex pipelineMutex;
-    GstElement* pipeline = nullptr;
     GstElement* encodebin = nullptr;  // a reference of our own, for the stop
     std::string videoFactory;
     std::string audioFactory;
     EncoderProperties videoProperties;
     EncoderProperties audioProperties;
+
+    // The pipeline is the worker's. Queries from other threads hold this second lock, which
+    // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
+    std::mutex pipelineMutex;
+    GstElement* pipeline = nullptr;
 
     // Runs on any thread. The notifier is called under the lock, so that once it has been
     // cleared nothing can reach what it posted to.
