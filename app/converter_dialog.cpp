@@ -9,9 +9,9 @@
 
 #include <ctime>
 
-
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
+#include "engine/conversion_engine.h"
 #include "media/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/message_boxes.h"
@@ -72,6 +72,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
 ConverterDialog::~ConverterDialog() {
     // The video window reports to this dialog; it must not outlive it.
     DestroySourcePlayer();
+    // A conversion still running when the dialog ends (Exit, Escape) goes with it.
+    EmptyConversionHolders();
     if (mediaStarted_) media::StopMediaFramework();
 }
 
@@ -125,6 +127,7 @@ bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
     AddAboutToSystemMenu();
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
+    EmptyConversionHolders();
 
     if (FAILED(media::StartMediaFramework())) {
         platform::ShowMessage(this, QStringLiteral("Could not initialize COM library."),

@@ -111,6 +111,10 @@ public:
     void OnGraphEvent();
     void FinishConversion();
     void OnTimer(int id);
+    // The graph has been set up (status 0: it runs) or a set-up step failed.
+    void OnConversionSetUp(HRESULT status);
+    // A running graph stopped on an error: the conversion ends without "Done.".
+    void FailConversion(const QString& text);
 
     // --- Output options ---
     void ShowOutputOptions();

@@ -1,0 +1,177 @@
+#include "cli/convert_options.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Seconds as ReferenceTime, to the nearest 100 ns; nullopt for anything but a finite,
+// non-negative number that fits.
+std::optional<ReferenceTime> parseSeconds(const QString& text) {
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < 0.0) return std::nullopt;
+    const double units = std::round(seconds * kReferenceTimePerSecond);
+    if (units > static_cast<double>(std::numeric_limits<ReferenceTime>::max() / 2))
+        return std::nullopt;
+    return static_cast<ReferenceTime>(units);
+}
+
+// "25", "29.97" or "30000/1001".
+std::optional<double> parseRate(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('/'));
+    bool ok = false;
+    double rate = parts.value(0).toDouble(&ok);
+    if (!ok) return std::nullopt;
+    if (parts.size() == 2) {
+        const double denominator = parts[1].toDouble(&ok);
+        if (!ok || denominator <= 0.0) return std::nullopt;
+        rate /= denominator;
+    } else if (parts.size() > 2) {
+        return std::nullopt;
+    }
+    if (!std::isfinite(rate) || rate < 0.001 || rate > 1000.0) return std::nullopt;
+    return rate;
+}
+
+}  // namespace
+
+int RoundOutputDimension(int pixels) {
+    return std::max(16, pixels / 8 * 8);
+}
+
+ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
+    ParsedCommandLine parsed;
+    ConvertOptions& options = parsed.options;
+    QStringList positional;
+    auto fail = [&parsed](const QString& error) {
+        parsed.error = error;
+        return parsed;
+    };
+
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString argument = arguments[i];
+        if (!argument.startsWith(QLatin1String("--")) || argument == QLatin1String("--")) {
+            if (argument == QLatin1String("--")) {
+                positional += arguments.mid(i + 1);
+                break;
+            }
+            positional << argument;
+            continue;
+        }
+        QString value;
+        bool hasValue = false;
+        if (const qsizetype equals = argument.indexOf(QLatin1Char('=')); equals > 0) {
+            value = argument.mid(equals + 1);
+            argument.truncate(equals);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> std::optional<QString> {
+            if (hasValue) return value;
+            if (i + 1 >= arguments.size()) return std::nullopt;
+            return arguments[++i];
+        };
+        auto flag = [&](bool& target) {
+            if (hasValue) return false;
+            target = true;
+            return true;
+        };
+
+        if (argument == QLatin1String("--help")) {
+            if (!flag(options.help)) return fail(QStringLiteral("--help takes no value"));
+        } else if (argument == QLatin1String("--list-compressors")) {
+            if (!flag(options.listCompressors))
+                return fail(QStringLiteral("--list-compressors takes no value"));
+        } else if (argument == QLatin1String("--overwrite")) {
+            if (!flag(options.overwrite)) return fail(QStringLiteral("--overwrite takes no value"));
+        } else if (argument == QLatin1String("--quiet")) {
+            if (!flag(options.quiet)) return fail(QStringLiteral("--quiet takes no value"));
+        } else {
+            const std::optional<QString> text = takeValue();
+            if (!text) return fail(argument + QStringLiteral(" needs a value"));
+            if (argument == QLatin1String("--start") || argument == QLatin1String("--end")) {
+                const std::optional<ReferenceTime> mark = parseSeconds(*text);
+                if (!mark)
+                    return fail(argument + QStringLiteral(" takes seconds, not \"%1\"").arg(*text));
+                (argument == QLatin1String("--start") ? options.startMark : options.endMark) = mark;
+            } else if (argument == QLatin1String("--size")) {
+                if (text->compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
+                    options.size.reset();
+                } else {
+                    static const QRegularExpression pattern(
+                        QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+                    const QRegularExpressionMatch match = pattern.match(*text);
+                    if (!match.hasMatch())
+                        return fail(
+                            QStringLiteral("--size takes WIDTHxHEIGHT or original, not \"%1\"")
+                                .arg(*text));
+                    options.size = QSize(RoundOutputDimension(match.captured(1).toInt()),
+                                         RoundOutputDimension(match.captured(2).toInt()));
+                }
+            } else if (argument == QLatin1String("--fps")) {
+                if (text->compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
+                    options.frameRate.reset();
+                } else {
+                    options.frameRate = parseRate(*text);
+                    if (!options.frameRate)
+                        return fail(
+                            QStringLiteral(
+                                "--fps takes a rate from 0.001 to 1000 or original, not \"%1\"")
+                                .arg(*text));
+                }
+            } else if (argument == QLatin1String("--resize")) {
+                if (*text == QLatin1String("preserve"))
+                    options.resizeMode = 2;
+                else if (*text == QLatin1String("stretch"))
+                    options.resizeMode = 0;
+                else
+                    return fail(QStringLiteral("--resize takes preserve or stretch, not \"%1\"")
+                                    .arg(*text));
+            } else if (argument == QLatin1String("--video-compressor")) {
+                options.videoCompressor = *text;
+            } else if (argument == QLatin1String("--audio-compressor")) {
+                options.audioCompressor = *text;
+            } else {
+                return fail(QStringLiteral("unknown option ") + argument);
+            }
+        }
+    }
+
+    if (options.help || options.listCompressors) {
+        if (!positional.isEmpty() && !options.help)
+            return fail(QStringLiteral("--list-compressors takes no files"));
+        return parsed;
+    }
+    if (positional.size() != 2) return fail(QStringLiteral("expected INPUT and OUTPUT"));
+    options.input = positional[0];
+    options.output = positional[1];
+    if (options.input.isEmpty() || options.output.isEmpty())
+        return fail(QStringLiteral("empty file name"));
+    if (options.startMark && options.endMark && *options.endMark <= *options.startMark)
+        return fail(QStringLiteral("--end must come after --start"));
+    return parsed;
+}
+
+QString ConvertUsage() {
+    return QStringLiteral(
+        "usage: framewell-convert [options] INPUT OUTPUT\n"
+        "Converts INPUT, or the span of it between --start and --end, into the AVI file OUTPUT.\n"
+        "\n"
+        "  --start SECONDS               where the output begins in INPUT (default 0)\n"
+        "  --end SECONDS                 where it ends (default: the end of INPUT)\n"
+        "  --size WIDTHxHEIGHT|original  frame size, rounded down to multiples of 8, at least 16\n"
+        "  --fps RATE|original           frame rate, e.g. 25, 29.97 or 30000/1001\n"
+        "  --resize preserve|stretch     keep the aspect ratio with bars, or fill the frame\n"
+        "  --video-compressor NAME|none|default\n"
+        "  --audio-compressor NAME|none|default\n"
+        "                                a name or factory from --list-compressors (any letter\n"
+        "                                case) or its position; none writes uncompressed video\n"
+        "                                (BGR) or audio (PCM); default is the program's choice\n"
+        "  --list-compressors            show the compressors: position, kind, name, factory\n"
+        "  --overwrite                   replace OUTPUT when it exists\n"
+        "  --quiet                       no progress\n"
+        "\n"
+        "Exit status: 0 converted, 1 the conversion failed, 2 the command line is wrong.\n");
+}

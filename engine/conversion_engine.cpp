@@ -1,0 +1,177 @@
+#include "engine/conversion_engine.h"
+
+#include <QPointer>
+
+#include "platform/message_boxes.h"
+#include "platform/window_messages.h"
+#include "settings/codec_settings.h"
+
+std::optional<media::TimelineModel> activeTimeline;
+std::unique_ptr<ConversionEngine> conversionEngine;
+
+void EmptyConversionHolders() {
+    conversionEngine.reset();
+    activeTimeline.reset();
+}
+
+OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
+                                               const platform::SettingsStore& codecStore) {
+    OutputGraphSettings output;
+    output.outputName = settings.outputName;
+    output.videoCompressionOn = settings.videoCompressionOn;
+    output.audioCompressionOn = settings.audioCompressionOn;
+    output.videoCompressor = heldVideoCompressor;
+    output.audioCompressor = heldAudioCompressor;
+    if (heldVideoCompressor)
+        output.videoProperties = LoadCodecSettings(codecStore, heldVideoCompressor->factoryName);
+    if (heldAudioCompressor)
+        output.audioProperties = LoadCodecSettings(codecStore, heldAudioCompressor->factoryName);
+    return output;
+}
+
+ConversionEngine::ConversionEngine(QObject* parent)
+    : QObject(parent), session_(std::make_unique<media::RenderSession>()) {}
+
+ConversionEngine::~ConversionEngine() = default;
+
+void ConversionEngine::Start(media::RenderPlan plan,
+                             std::function<void(const media::RenderSetupResult&)> done) {
+    settingUp_ = true;
+    session_->start(std::move(plan),
+                    [this, done = std::move(done)](const media::RenderSetupResult& result) {
+                        settingUp_ = false;
+                        running_ = SUCCEEDED(result.status);
+                        duration_ = result.duration;
+                        if (done) done(result);
+                    });
+}
+
+void ConversionEngine::SetNotifyWindow(QObject* window, int message) {
+    if (!window) {
+        session_->setNotifier(nullptr);
+        return;
+    }
+    // Runs on a streaming thread: it only posts.
+    session_->setNotifier([window, message] { platform::PostWindowMessage(window, message); });
+}
+
+bool ConversionEngine::GetEvent(long* code, QString* text) {
+    media::RenderEvent event;
+    if (!session_->getEvent(&event)) return false;
+    if (code) *code = event.code;
+    if (text) *text = QString::fromStdString(event.text);
+    return true;
+}
+
+bool ConversionEngine::Stop() {
+    if (running_ && !session_->ended()) {
+        session_->drain(kStopDrainBound);
+        return false;
+    }
+    running_ = false;
+    session_->release();
+    return true;
+}
+
+void ConversionEngine::ScrapIt() {
+    running_ = false;
+    session_->release();
+}
+
+std::optional<ReferenceTime> ConversionEngine::Position() const {
+    return session_->position();
+}
+
+QStringList ConversionEngine::EncoderFactories() const {
+    QStringList names;
+    for (const std::string& name : session_->encoderFactories())
+        names << QString::fromStdString(name);
+    return names;
+}
+
+void DisablePreviewMode(media::TimelineModel& timeline) {
+    for (media::TimelineGroup& group : timeline.groups) group.previewMode = false;
+}
+
+namespace {
+
+media::StreamRoute routeOf(std::int32_t compressionOn,
+                           const std::optional<CompressorHandle>& compressor,
+                           const media::EncoderProperties& properties) {
+    media::StreamRoute route;
+    route.compressionOn = compressionOn == 1;
+    if (route.compressionOn && compressor)
+        route.encoder = media::EncoderChoice{compressor->factoryName, properties};
+    return route;
+}
+
+// The media framework's words for a failure, in the framework's own box.
+void showErrorText(HRESULT hr, const std::string& text) {
+    media::SetLastError(hr, text);
+    platform::ShowFrameworkMessage(QString::fromStdString(media::ErrorText(hr)));
+}
+
+// Names the step that failed, as the output graph's messages always did; where the media
+// framework explains the failure its words follow in a second box.
+void reportSetupFailure(const media::RenderSetupResult& result) {
+    auto say = [](const char* text) { platform::ShowFrameworkMessage(QString::fromLatin1(text)); };
+    switch (result.failedStep) {
+        case media::RenderStep::SetTimelineObject:
+            say("Could not SetTimelineObject");
+            break;
+        case media::RenderStep::ConnectFrontEnd:
+            say("Could not ConnectFrontEnd");
+            showErrorText(result.status, result.errorText);
+            break;
+        case media::RenderStep::GetGroupCount:
+            say("Could not GetGroupCount( &Groups )");
+            break;
+        case media::RenderStep::SetOutputFileName:
+            say("Error pBuilder->SetOutputFileName(&guid, Filename, &pMux, &pWriter )");
+            showErrorText(result.status, result.errorText);
+            break;
+        case media::RenderStep::AddVideoCompressor:
+        case media::RenderStep::AddAudioCompressor:
+            showErrorText(result.status, result.errorText);
+            break;
+        case media::RenderStep::RenderVideoStream:
+        case media::RenderStep::RenderAudioStream:
+            say("failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )");
+            showErrorText(result.status, result.errorText);
+            break;
+        case media::RenderStep::Run:
+            say("can not pControl->Run()!!!");
+            showErrorText(result.status, result.errorText);
+            break;
+        case media::RenderStep::None:
+            break;
+    }
+}
+
+}  // namespace
+
+HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
+                              QObject* notifyWindow, int message,
+                              std::function<void(HRESULT)> done) {
+    conversionEngine = std::make_unique<ConversionEngine>();
+    DisablePreviewMode(timeline);
+
+    media::RenderPlan plan;
+    plan.timeline = timeline;
+    plan.outputPath = output.outputName.toStdString();
+    plan.video = routeOf(output.videoCompressionOn, output.videoCompressor, output.videoProperties);
+    plan.audio = routeOf(output.audioCompressionOn, output.audioCompressor, output.audioProperties);
+
+    QPointer<QObject> window(notifyWindow);
+    ConversionEngine* engine = conversionEngine.get();
+    engine->Start(std::move(plan), [engine, window, message, done = std::move(done)](
+                                       const media::RenderSetupResult& result) {
+        if (FAILED(result.status)) {
+            reportSetupFailure(result);
+        } else if (window) {
+            engine->SetNotifyWindow(window.data(), message);
+        }
+        if (done) done(result.status);
+    });
+    return S_OK;
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+// The render engine of a conversion together with its graph's control and events: what the
+// main dialog and the command-line converter drive between Convert and the end. It renders a
+// timeline into an AVI file through the held compressors (or raw when compression is off),
+// reports the graph's events as posted window messages, and stops early with a finished file.
+//
+// Everything here is called on the UI thread; set-up, discovery and the stop's wait run on the
+// render session's worker, so no call blocks.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "media/encoder_properties.h"
+#include "media/reference_time.h"
+#include "media/render_session.h"
+#include "media/status.h"
+#include "media/timeline_model.h"
+#include "settings/compressor_catalogue.h"
+#include "settings/output_settings.h"
+
+namespace platform {
+class SettingsStore;
+}
+
+// What the output graph is made of besides the timeline.
+struct OutputGraphSettings {
+    QString outputName;
+    std::int32_t videoCompressionOn = 0;
+    std::int32_t audioCompressionOn = 0;
+    std::optional<CompressorHandle> videoCompressor;
+    std::optional<CompressorHandle> audioCompressor;
+    media::EncoderProperties videoProperties;  // the codec's confirmed settings
+    media::EncoderProperties audioProperties;
+};
+
+// The output name and flags of the settings, the held compressors, and each compressor's
+// settings as the codec configuration stored them.
+OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
+                                               const platform::SettingsStore& codecStore);
+
+// How long a stop may take to finish the file before it is given up.
+inline constexpr std::chrono::milliseconds kStopDrainBound{5000};
+
+class ConversionEngine : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ConversionEngine(QObject* parent = nullptr);
+    ~ConversionEngine() override;
+
+    // Builds the graph for the timeline and runs it, off the UI thread; done is called on the
+    // UI thread with the outcome.
+    void Start(media::RenderPlan plan, std::function<void(const media::RenderSetupResult&)> done);
+    bool SettingUp() const { return settingUp_; }
+    bool Running() const { return running_; }
+
+    // The graph's events arrive as the message posted to the window; nullptr stops them.
+    void SetNotifyWindow(QObject* window, int message);
+    // Takes the next waiting event without waiting; false when none is left.
+    bool GetEvent(long* code, QString* text);
+
+    // Stops the graph. A graph still rendering first drains, so that the file comes out
+    // finished: then this returns false, and the completion event follows (or an error event
+    // when the drain takes longer than kStopDrainBound). True when the graph is stopped.
+    bool Stop();
+    // Releases the graph.
+    void ScrapIt();
+
+    // How far the render has come and how long the output will be, in timeline time.
+    std::optional<ReferenceTime> Position() const;
+    ReferenceTime Duration() const { return duration_; }
+    // The encoders the graph created (factory names), for reports and checks.
+    QStringList EncoderFactories() const;
+
+private:
+    std::unique_ptr<media::RenderSession> session_;
+    bool settingUp_ = false;
+    bool running_ = false;
+    ReferenceTime duration_ = 0;
+};
+
+// The conversion's objects that outlive one handler: filled by the timeline builder and by
+// StartConversionRender, released when the conversion finishes. Empty at start.
+extern std::optional<media::TimelineModel> activeTimeline;
+extern std::unique_ptr<ConversionEngine> conversionEngine;
+// Releases both (tearing down a running graph without draining it).
+void EmptyConversionHolders();
+
+// Every group renders every frame, none is dropped to keep up with a clock.
+void DisablePreviewMode(media::TimelineModel& timeline);
+
+// Renders the timeline into output.outputName: makes the render engine in conversionEngine
+// and starts its set-up. done(S_OK) follows on the UI thread once the graph runs, with its
+// events going as `message` to notifyWindow; a failing step shows its messages and calls done
+// with its code. The objects of a failed set-up stay in the holders until the next conversion
+// or EmptyConversionHolders. Returns 0: the render engine itself is always made.
+HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
+                              QObject* notifyWindow, int message,
+                              std::function<void(HRESULT)> done);

@@ -1,0 +1,865 @@
+// GLib's headers come before Qt's: GIO names a struct member "signals", which Qt defines as a
+// keyword.
+#include <ges/ges.h>
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
+
+#include "media/render_session.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace media {
+namespace {
+
+// GStreamer counts in nanoseconds, the timeline in 100 ns units.
+GstClockTime toClockTime(ReferenceTime t) {
+    return static_cast<GstClockTime>(ReferenceTimeToNanoseconds(t));
+}
+
+struct GstObjectUnref {
+    void operator()(gpointer object) const {
+        if (object) gst_object_unref(object);
+    }
+};
+template <typename T>
+using GstPtr = std::unique_ptr<T, GstObjectUnref>;
+
+struct GObjectUnref {
+    void operator()(gpointer object) const {
+        if (object) g_object_unref(object);
+    }
+};
+
+struct CapsUnref {
+    void operator()(GstCaps* caps) const {
+        if (caps) gst_caps_unref(caps);
+    }
+};
+using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+
+std::string errorTextOf(GstMessage* message) {
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    std::string text = error && error->message ? error->message : "The conversion failed.";
+    // For files the system's own reason ("No space left on device", "File too large") says more
+    // than the element's words; it ends the last line of the details.
+    if (error && error->domain == GST_RESOURCE_ERROR && debug) {
+        std::string last = debug;
+        while (!last.empty() && last.back() == '\n') last.pop_back();
+        if (const auto line = last.rfind('\n'); line != std::string::npos) last.erase(0, line + 1);
+        if (const auto colon = last.rfind(": "); colon != std::string::npos) {
+            const std::string reason = last.substr(colon + 2);
+            if (!reason.empty() && text.find(reason) == std::string::npos)
+                text += " (" + reason + ")";
+        }
+    }
+    g_clear_error(&error);
+    g_free(debug);
+    return text;
+}
+
+bool klassHas(GstElementFactory* factory, const char* word) {
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    return klass && std::strstr(klass, word) != nullptr;
+}
+
+// libav's "no time" (the lowest 64-bit number) read as a clock time, or no time at all.
+bool bogusTimestamp(GstClockTime t) {
+    return !GST_CLOCK_TIME_IS_VALID(t) || t > static_cast<GstClockTime>(G_MAXINT64);
+}
+
+// Some libav video encoders (avenc_mpeg4 in gst-libav 1.22 among them) stamp their output
+// with libav's "no time". The multiplexer then cannot interleave, writes all audio before the
+// video, and position queries fail. Every frame that goes in comes out, in order when the
+// encoder makes no B-frames, so each output buffer gets the running time of the input frame
+// it came from, placed in the encoder's output segment (which the encoder shifts by 1000
+// hours to leave room for decoding times).
+struct TimestampRestorer {
+    std::mutex mutex;
+    std::deque<GstClockTime> pendingRunningTimes;
+    GstSegment input;
+    GstSegment output;
+
+    TimestampRestorer() {
+        gst_segment_init(&input, GST_FORMAT_TIME);
+        gst_segment_init(&output, GST_FORMAT_TIME);
+    }
+};
+using RestorerBox = std::shared_ptr<TimestampRestorer>;
+
+// Runs on the encoder's streaming thread.
+GstPadProbeReturn rememberInputTimestamp(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& restorer = **static_cast<RestorerBox*>(data);
+    std::lock_guard lock(restorer.mutex);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+        restorer.pendingRunningTimes.push_back(
+            GST_CLOCK_TIME_IS_VALID(pts)
+                ? gst_segment_to_running_time(&restorer.input, GST_FORMAT_TIME, pts)
+                : GST_CLOCK_TIME_NONE);
+        return GST_PAD_PROBE_OK;
+    }
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        if (segment->format == GST_FORMAT_TIME) gst_segment_copy_into(segment, &restorer.input);
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+        restorer.pendingRunningTimes.clear();
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on the encoder's streaming thread.
+GstPadProbeReturn restoreOutputTimestamp(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& restorer = **static_cast<RestorerBox*>(data);
+    if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            std::lock_guard lock(restorer.mutex);
+            if (segment->format == GST_FORMAT_TIME)
+                gst_segment_copy_into(segment, &restorer.output);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER) && gst_buffer_get_size(buffer) == 0)
+        return GST_PAD_PROBE_OK;
+    GstClockTime restored = GST_CLOCK_TIME_NONE;
+    {
+        std::lock_guard lock(restorer.mutex);
+        if (restorer.pendingRunningTimes.empty()) return GST_PAD_PROBE_OK;
+        const GstClockTime runningTime = restorer.pendingRunningTimes.front();
+        restorer.pendingRunningTimes.pop_front();
+        if (GST_CLOCK_TIME_IS_VALID(runningTime))
+            restored = gst_segment_position_from_running_time(&restorer.output, GST_FORMAT_TIME,
+                                                              runningTime);
+    }
+    if (bogusTimestamp(GST_BUFFER_PTS(buffer)) && GST_CLOCK_TIME_IS_VALID(restored)) {
+        buffer = gst_buffer_make_writable(buffer);
+        GST_BUFFER_PTS(buffer) = restored;
+        GST_BUFFER_DTS(buffer) = restored;
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+void installTimestampRestorer(GstElement* encoder) {
+    GstPtr<GstPad> sink(gst_element_get_static_pad(encoder, "sink"));
+    GstPtr<GstPad> src(gst_element_get_static_pad(encoder, "src"));
+    if (!sink || !src) return;
+    auto restorer = std::make_shared<TimestampRestorer>();
+    auto release = [](gpointer data) { delete static_cast<RestorerBox*>(data); };
+    const auto watched = static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                      GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                      GST_PAD_PROBE_TYPE_EVENT_FLUSH);
+    gst_pad_add_probe(sink.get(), watched, rememberInputTimestamp, new RestorerBox(restorer),
+                      release);
+    gst_pad_add_probe(src.get(), watched, restoreOutputTimestamp, new RestorerBox(restorer),
+                      release);
+}
+
+// The multiplexer's accepted input of one kind, from its pad template.
+CapsPtr aviSinkCaps(bool video) {
+    GstPtr<GstElementFactory> mux(gst_element_factory_find("avimux"));
+    if (!mux) return nullptr;
+    const char* wanted = video ? "video_%u" : "audio_%u";
+    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item;
+         item = item->next) {
+        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
+        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, wanted))
+            return CapsPtr(gst_static_pad_template_get_caps(tmpl));
+    }
+    return nullptr;
+}
+
+struct StreamFormat {
+    CapsPtr caps;
+    std::string presetName;  // the encoder factory encodebin must use; empty for raw
+    std::string errorText;
+};
+
+// The format one group's stream takes in the file: raw BGR or PCM without compression,
+// otherwise what the chosen encoder makes that the multiplexer accepts.
+StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
+    StreamFormat format;
+    if (!route.compressionOn) {
+        format.caps.reset(gst_caps_from_string(videoGroup ? "video/x-raw, format=(string)BGR"
+                                                          : "audio/x-raw, format=(string)S16LE"));
+        return format;
+    }
+    if (!route.encoder || route.encoder->factoryName.empty()) {
+        format.errorText = "No compressor is bound: the chosen compressor is not installed.";
+        return format;
+    }
+    const std::string& name = route.encoder->factoryName;
+    GstPtr<GstElementFactory> factory(gst_element_factory_find(name.c_str()));
+    if (!factory) {
+        format.errorText = "The compressor " + name + " is not installed.";
+        return format;
+    }
+    if (!klassHas(factory.get(), videoGroup ? "Video" : "Audio") ||
+        !klassHas(factory.get(), "Encoder")) {
+        format.errorText = "The compressor " + name + " cannot take this stream.";
+        return format;
+    }
+    CapsPtr avi = aviSinkCaps(videoGroup);
+    CapsPtr encoded(gst_caps_new_empty());
+    for (const GList* item = gst_element_factory_get_static_pad_templates(factory.get());
+         item && avi; item = item->next) {
+        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
+        if (tmpl->direction != GST_PAD_SRC) continue;
+        CapsPtr own(gst_static_pad_template_get_caps(tmpl));
+        CapsPtr both(gst_caps_intersect_full(own.get(), avi.get(), GST_CAPS_INTERSECT_FIRST));
+        for (guint i = 0; i < gst_caps_get_size(both.get()); ++i) {
+            const GstStructure* s = gst_caps_get_structure(both.get(), i);
+            if (!gst_structure_has_name(s, "video/x-raw") &&
+                !gst_structure_has_name(s, "audio/x-raw")) {
+                // One structure is enough to pick the encoder and the multiplexer's pad.
+                gst_caps_append_structure(encoded.get(), gst_structure_copy(s));
+                break;
+            }
+        }
+        if (!gst_caps_is_empty(encoded.get())) break;
+    }
+    if (gst_caps_is_empty(encoded.get())) {
+        format.errorText = "The compressor " + name + " cannot write into an AVI file.";
+        return format;
+    }
+    format.caps = std::move(encoded);
+    format.presetName = name;
+    return format;
+}
+
+}  // namespace
+
+bool EncoderFeedsAvi(const std::string& factoryName, bool video) {
+    if (factoryName.empty()) return false;
+    StreamRoute route;
+    route.compressionOn = true;
+    route.encoder = EncoderChoice{factoryName, {}};
+    return streamFormat(video, route).caps != nullptr;
+}
+
+Fraction FrameRateFraction(double framesPerSecond) {
+    if (!std::isfinite(framesPerSecond) || framesPerSecond <= 0.0) return {0, 1};
+    // The NTSC rates as the settings write them ("23.976", "29.97") and as sources report them.
+    if (std::fabs(framesPerSecond - 23.976) < 0.0005) return {24000, 1001};
+    if (std::fabs(framesPerSecond - 29.97) < 0.0005) return {30000, 1001};
+    gint numerator = 0;
+    gint denominator = 1;
+    gst_util_double_to_fraction(framesPerSecond, &numerator, &denominator);
+    if (numerator <= 0 || denominator <= 0) return {0, 1};
+    return {numerator, denominator};
+}
+
+// --- State shared by the UI thread, the worker and the streaming threads ---
+
+struct RenderSessionState {
+    mutable std::mutex mutex;
+    std::deque<RenderEvent> events;
+    std::function<void()> notifier;
+    bool ended = false;
+    bool draining = false;
+    // While the pipeline is being set up its errors only explain the failing step.
+    bool settingUp = true;
+    std::string firstSetupError;
+    std::vector<std::string> encoderFactories;
+    GstElement* encodebin = nullptr;  // a reference of our own, for the stop
+    std::string videoFactory;
+    std::string audioFactory;
+    EncoderProperties videoProperties;
+    EncoderProperties audioProperties;
+
+    // The pipeline is the worker's. Queries from other threads hold this second lock, which
+    // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
+    std::mutex pipelineMutex;
+    GstElement* pipeline = nullptr;
+
+    // Runs on any thread. The notifier is called under the lock, so that once it has been
+    // cleared nothing can reach what it posted to.
+    void queueEvent(RenderEvent event) {
+        std::lock_guard lock(mutex);
+        if (settingUp) {
+            if (event.code == EC_ERRORABORT && firstSetupError.empty())
+                firstSetupError = event.text;
+            return;
+        }
+        ended = true;
+        events.push_back(std::move(event));
+        if (notifier) notifier();
+    }
+};
+
+class RenderWorker {
+public:
+    RenderWorker() : thread_([this] { run(); }) {}
+    ~RenderWorker() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    RenderWorker(const RenderWorker&) = delete;
+    RenderWorker& operator=(const RenderWorker&) = delete;
+
+    void post(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return quit_ || !tasks_.empty(); });
+                if (tasks_.empty()) return;  // told to quit, and nothing is left to do
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool quit_ = false;
+    std::thread thread_;  // last, so that it starts after the rest exists
+};
+
+namespace {
+
+// Runs on a streaming thread (or on the worker while it sets up): copies what the session
+// needs and lets the message go, since nobody else reads this bus.
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+    auto* state = static_cast<RenderSessionState*>(data);
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+            state->queueEvent({EC_COMPLETE, {}});
+            break;
+        case GST_MESSAGE_ERROR:
+            state->queueEvent({EC_ERRORABORT, errorTextOf(message)});
+            break;
+        default:
+            break;
+    }
+    return GST_BUS_DROP;
+}
+
+void applyProperties(GstElement* element, const EncoderProperties& properties) {
+    for (const EncoderProperty& property : properties) {
+        GParamSpec* spec =
+            g_object_class_find_property(G_OBJECT_GET_CLASS(element), property.name.c_str());
+        if (!spec || !(spec->flags & G_PARAM_WRITABLE) || (spec->flags & G_PARAM_CONSTRUCT_ONLY))
+            continue;
+        gst_util_set_object_arg(G_OBJECT(element), property.name.c_str(), property.value.c_str());
+    }
+}
+
+// Runs on the thread that requests the pad. The mixer fits each picture into the frame with
+// GStreamer's cubic resampler by default, which costs about a sixth of a conversion's CPU time;
+// linear resampling (filtered to the scale, like ffmpeg's bilinear) looks the same at the bit
+// rates an AVI is made for.
+void useLinearScaling(GstElement*, GstPad* pad, gpointer) {
+    if (GST_PAD_DIRECTION(pad) != GST_PAD_SINK) return;
+    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(pad), "converter-config")) return;
+    GstStructure* config = gst_structure_new(
+        "GstVideoConverter", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD,
+        GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR, nullptr);
+    g_object_set(pad, "converter-config", config, nullptr);
+    gst_structure_free(config);
+}
+
+// Runs on the thread that adds the element: the worker while the render is set up.
+void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    auto* state = static_cast<RenderSessionState*>(data);
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory) return;
+    const std::string name = GST_OBJECT_NAME(factory);
+    if (name == "encodebin") {
+        std::lock_guard lock(state->mutex);
+        if (!state->encodebin) state->encodebin = GST_ELEMENT(gst_object_ref(element));
+        return;
+    }
+    if (name == "compositor") {
+        g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
+        return;
+    }
+    if (!klassHas(factory, "Encoder")) return;
+    EncoderProperties properties;
+    {
+        std::lock_guard lock(state->mutex);
+        state->encoderFactories.push_back(name);
+        if (name == state->videoFactory)
+            properties = state->videoProperties;
+        else if (name == state->audioFactory)
+            properties = state->audioProperties;
+    }
+    // libav's encoders run on one thread unless told otherwise; let them use the machine, as
+    // the codecs' own command-line tools do. A stored setting still has the last word.
+    if (name.rfind("avenc_", 0) == 0) applyProperties(element, {{"threads", "0"}});
+    applyProperties(element, properties);
+    if (klassHas(factory, "Video")) installTimestampRestorer(element);
+}
+
+// Stops and frees a pipeline on the thread that built its timeline.
+void destroyPipeline(GstElement* pipeline) {
+    if (!pipeline) return;
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+    if (bus) gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    gst_object_unref(pipeline);
+}
+
+void releasePipeline(RenderSessionState& state) {
+    GstElement* pipeline = nullptr;
+    GstElement* encodebin = nullptr;
+    {
+        std::lock_guard lock(state.pipelineMutex);
+        pipeline = std::exchange(state.pipeline, nullptr);
+    }
+    {
+        std::lock_guard lock(state.mutex);
+        encodebin = std::exchange(state.encodebin, nullptr);
+    }
+    destroyPipeline(pipeline);
+    if (encodebin) gst_object_unref(encodebin);
+}
+
+RenderSetupResult failure(RenderStep step, HRESULT status, std::string text) {
+    RenderSetupResult result;
+    result.status = status;
+    result.failedStep = step;
+    result.errorText = std::move(text);
+    return result;
+}
+
+std::string describeSpan(const TimelineSource& source) {
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%.3f s to %.3f s",
+                  static_cast<double>(source.mediaStart) / kReferenceTimePerSecond,
+                  static_cast<double>(source.mediaStop) / kReferenceTimePerSecond);
+    return buffer;
+}
+
+using AssetPtr = std::unique_ptr<GESUriClipAsset, GObjectUnref>;
+
+// The audio format the sources bring: the first source with sound decides.
+void sourceAudioFormat(const std::map<std::string, AssetPtr>& assets, const TimelineGroup& group,
+                       int* rate, int* channels) {
+    for (const TimelineTrack& track : group.tracks) {
+        for (const TimelineSource& source : track.sources) {
+            auto found = assets.find(source.mediaName);
+            if (found == assets.end()) continue;
+            GstDiscovererInfo* info = ges_uri_clip_asset_get_info(found->second.get());
+            if (!info) continue;
+            GList* audios = gst_discoverer_info_get_audio_streams(info);
+            if (audios) {
+                auto* audio = GST_DISCOVERER_AUDIO_INFO(audios->data);
+                *rate = static_cast<int>(gst_discoverer_audio_info_get_sample_rate(audio));
+                *channels = static_cast<int>(gst_discoverer_audio_info_get_channels(audio));
+            }
+            gst_discoverer_stream_info_list_free(audios);
+            if (*rate > 0 && *channels > 0) return;
+        }
+    }
+}
+
+// Keeps a GES clip's picture filling the whole frame instead of fitting it with bars.
+void stretchToFrame(GESClip* clip, int width, int height) {
+    GList* children = ges_container_get_children(GES_CONTAINER(clip), FALSE);
+    for (GList* item = children; item; item = item->next) {
+        if (GES_IS_VIDEO_SOURCE(item->data))
+            ges_timeline_element_set_child_properties(GES_TIMELINE_ELEMENT(item->data), "posx", 0,
+                                                      "posy", 0, "width", width, "height", height,
+                                                      nullptr);
+    }
+    g_list_free_full(children, g_object_unref);
+}
+
+// GES keeps what it learnt of a file, failures included, for the life of the process. A file
+// that has appeared or changed since it was last looked at is discovered anew; an unchanged one
+// is not, as discovery costs a good part of a short conversion.
+GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError** error) {
+    struct Stamp {
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type modified;
+        bool operator==(const Stamp&) const = default;
+    };
+    static std::mutex mutex;
+    static std::map<std::string, Stamp> known;
+
+    std::error_code failed;
+    Stamp stamp{std::filesystem::file_size(path, failed),
+                std::filesystem::last_write_time(path, failed)};
+    bool fresh = false;
+    {
+        std::lock_guard lock(mutex);
+        const auto found = known.find(path);
+        fresh = !failed && found != known.end() && found->second == stamp;
+    }
+    if (!fresh) ges_asset_needs_reload(GES_TYPE_URI_CLIP, uri);
+    GESUriClipAsset* asset = ges_uri_clip_asset_request_sync(uri, error);
+    std::lock_guard lock(mutex);
+    if (asset && !failed)
+        known[path] = stamp;
+    else
+        known.erase(path);
+    return asset;
+}
+
+// The editing services' front end: the GES timeline made from the model. Runs on the worker.
+RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline) {
+    // Discovery first: it blocks, and the audio track takes the format the sources bring.
+    std::map<std::string, AssetPtr> assets;
+    for (const TimelineGroup& group : model.groups) {
+        for (const TimelineTrack& track : group.tracks) {
+            for (const TimelineSource& source : track.sources) {
+                if (assets.count(source.mediaName)) continue;
+                GError* error = nullptr;
+                gchar* uri = gst_filename_to_uri(source.mediaName.c_str(), &error);
+                GESUriClipAsset* asset =
+                    uri ? requestAsset(source.mediaName, uri, &error) : nullptr;
+                g_free(uri);
+                if (!asset) {
+                    std::string text =
+                        source.mediaName + ": " +
+                        (error && error->message ? error->message : "cannot be opened.");
+                    g_clear_error(&error);
+                    return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER, text);
+                }
+                assets.emplace(source.mediaName, AssetPtr(asset));
+            }
+        }
+    }
+
+    for (const TimelineGroup& group : model.groups) {
+        const bool video = group.isVideo();
+        GESTrack* track =
+            video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
+        CapsPtr restriction;
+        if (video) {
+            const BitmapInfoHeader& picture = group.mediaType.format->bmiHeader;
+            const Fraction rate = FrameRateFraction(group.outputFrameRate);
+            restriction.reset(gst_caps_new_simple(
+                "video/x-raw", "width", G_TYPE_INT, picture.biWidth, "height", G_TYPE_INT,
+                picture.biHeight, "framerate", GST_TYPE_FRACTION, rate.numerator, rate.denominator,
+                "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+        } else {
+            int rate = 0;
+            int channels = 0;
+            sourceAudioFormat(assets, group, &rate, &channels);
+            // A source without sound gets silence in the common CD format.
+            if (rate <= 0 || channels <= 0) {
+                rate = 44100;
+                channels = 2;
+            }
+            restriction.reset(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, rate,
+                                                  "channels", G_TYPE_INT, channels, nullptr));
+        }
+        ges_track_set_restriction_caps(track, restriction.get());
+        if (!ges_timeline_add_track(timeline, track))
+            return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline refused a track.");
+
+        const GESTrackType type = video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
+        const int width = video ? group.mediaType.format->bmiHeader.biWidth : 0;
+        const int height = video ? group.mediaType.format->bmiHeader.biHeight : 0;
+        // The last video track lies on top, so its layer comes first.
+        std::vector<const TimelineTrack*> order;
+        for (const TimelineTrack& t : group.tracks) order.push_back(&t);
+        if (video) std::reverse(order.begin(), order.end());
+        for (const TimelineTrack* modelTrack : order) {
+            GESLayer* layer = ges_timeline_append_layer(timeline);
+            for (const TimelineSource& source : modelTrack->sources) {
+                GESUriClipAsset* asset = assets.at(source.mediaName).get();
+                const GESTrackType formats =
+                    ges_clip_asset_get_supported_formats(GES_CLIP_ASSET(asset));
+                if (!(formats & type)) {
+                    // An empty audio track plays silence for the timeline's length.
+                    if (!video) continue;
+                    return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER,
+                                   source.mediaName + " holds no picture.");
+                }
+                GError* error = nullptr;
+                GESClip* clip = ges_layer_add_asset_full(
+                    layer, GES_ASSET(asset), toClockTime(source.start),
+                    toClockTime(source.mediaStart),
+                    toClockTime(source.mediaStop - source.mediaStart), type, &error);
+                if (!clip) {
+                    std::string text =
+                        "Could not take " + describeSpan(source) + " of " + source.mediaName +
+                        (error && error->message ? std::string(": ") + error->message : ".");
+                    g_clear_error(&error);
+                    return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER, text);
+                }
+                if (video && source.stretchMode == kStretchModeStretch)
+                    stretchToFrame(clip, width, height);
+            }
+        }
+    }
+    ges_timeline_commit(timeline);
+
+    RenderSetupResult result;
+    result.duration =
+        NanosecondsToReferenceTime(static_cast<std::int64_t>(ges_timeline_get_duration(timeline)));
+    if (!model.groups.empty() && result.duration <= 0)
+        return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER,
+                       "The timeline holds nothing to convert.");
+    return result;
+}
+
+// Builds the pipeline and runs it. Runs on the worker.
+RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
+    GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
+    if (!timeline)
+        return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
+    RenderSetupResult built = buildTimeline(plan.timeline, timeline.get());
+    if (FAILED(built.status)) return built;
+
+    const std::vector<TimelineGroup>& groups = plan.timeline.groups;
+    if (groups.empty())
+        return failure(RenderStep::GetGroupCount, E_INVALIDARG, "The timeline has no group.");
+
+    GError* error = nullptr;
+    gchar* outputUri = gst_filename_to_uri(plan.outputPath.c_str(), &error);
+    if (!outputUri || plan.outputPath.empty()) {
+        std::string text =
+            error && error->message ? error->message : "The output file name is not valid.";
+        g_clear_error(&error);
+        g_free(outputUri);
+        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, text);
+    }
+    std::unique_ptr<gchar, decltype(&g_free)> outputUriOwner(outputUri, g_free);
+
+    // The AVI multiplexer, with the first group routed as video and the others as audio.
+    CapsPtr aviCaps(gst_caps_from_string("video/x-msvideo"));
+    GstEncodingContainerProfile* container =
+        gst_encoding_container_profile_new("avi", nullptr, aviCaps.get(), nullptr);
+    std::unique_ptr<GstEncodingContainerProfile, GObjectUnref> containerOwner(container);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const bool first = g == 0;
+        const StreamRoute& route = first ? plan.video : plan.audio;
+        const bool videoGroup = groups[g].isVideo();
+        StreamFormat format = streamFormat(videoGroup, route);
+        if (!format.caps) {
+            const bool unbound =
+                route.compressionOn && (!route.encoder || route.encoder->factoryName.empty());
+            if (unbound)
+                return failure(
+                    first ? RenderStep::AddVideoCompressor : RenderStep::AddAudioCompressor,
+                    E_POINTER, format.errorText);
+            return failure(first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
+                           VFW_E_CANNOT_RENDER, format.errorText);
+        }
+        GstEncodingProfile* stream = videoGroup
+                                         ? GST_ENCODING_PROFILE(gst_encoding_video_profile_new(
+                                               format.caps.get(), nullptr, nullptr, 1))
+                                         : GST_ENCODING_PROFILE(gst_encoding_audio_profile_new(
+                                               format.caps.get(), nullptr, nullptr, 1));
+        if (!format.presetName.empty())
+            gst_encoding_profile_set_preset_name(stream, format.presetName.c_str());
+        gst_encoding_container_profile_add_profile(container, stream);
+    }
+
+    GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
+    {
+        std::lock_guard lock(state.pipelineMutex);
+        state.pipeline = GST_ELEMENT(pipeline);
+    }
+    GstPtr<GstBus> bus(gst_element_get_bus(GST_ELEMENT(pipeline)));
+    gst_bus_set_sync_handler(bus.get(), onBusMessage, &state, nullptr);
+    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(onDeepElementAdded), &state);
+
+    auto setupError = [&state](const char* fallback) {
+        std::lock_guard lock(state.mutex);
+        return state.firstSetupError.empty() ? std::string(fallback) : state.firstSetupError;
+    };
+    // The pipeline takes a reference of its own; ours goes when this function returns, so the
+    // timeline dies with the pipeline, on this thread.
+    if (!ges_pipeline_set_timeline(pipeline, timeline.get())) {
+        releasePipeline(state);
+        return failure(RenderStep::SetTimelineObject, E_FAIL,
+                       setupError("The pipeline refused the timeline."));
+    }
+    if (!ges_pipeline_set_render_settings(pipeline, outputUri, GST_ENCODING_PROFILE(container))) {
+        releasePipeline(state);
+        return failure(RenderStep::SetOutputFileName, E_FAIL,
+                       setupError("The AVI multiplexer and file writer could not be set up."));
+    }
+    if (!ges_pipeline_set_mode(pipeline, GES_PIPELINE_MODE_RENDER)) {
+        releasePipeline(state);
+        return failure(groups.front().isVideo() ? RenderStep::RenderVideoStream
+                                                : RenderStep::RenderAudioStream,
+                       VFW_E_CANNOT_RENDER,
+                       setupError("The streams could not be connected to the multiplexer."));
+    }
+
+    {
+        std::lock_guard lock(state.mutex);
+        state.settingUp = false;
+    }
+    if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
+        GST_STATE_CHANGE_FAILURE) {
+        std::string text;
+        {
+            // The failure is reported as the step's; its events are not the running graph's.
+            std::lock_guard lock(state.mutex);
+            state.settingUp = true;
+            for (const RenderEvent& event : state.events)
+                if (event.code == EC_ERRORABORT && text.empty()) text = event.text;
+            state.events.clear();
+            state.ended = false;
+        }
+        releasePipeline(state);
+        return failure(RenderStep::Run, VFW_E_WRITE_FAILED,
+                       text.empty() ? "The conversion could not be started." : text);
+    }
+    return built;
+}
+
+}  // namespace
+
+RenderSession::RenderSession(QObject* parent)
+    : QObject(parent),
+      state_(std::make_shared<RenderSessionState>()),
+      worker_(std::make_unique<RenderWorker>()) {}
+
+RenderSession::~RenderSession() {
+    setNotifier(nullptr);
+    release();
+    worker_.reset();  // runs what is queued, the release included, then ends
+}
+
+void RenderSession::start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done) {
+    if (started_) return;
+    started_ = true;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (plan.video.encoder) {
+            state_->videoFactory = plan.video.encoder->factoryName;
+            state_->videoProperties = plan.video.encoder->properties;
+        }
+        if (plan.audio.encoder) {
+            state_->audioFactory = plan.audio.encoder->factoryName;
+            state_->audioProperties = plan.audio.encoder->properties;
+        }
+    }
+    worker_->post([this, state = state_, plan = std::move(plan), done = std::move(done)] {
+        const RenderSetupResult result = setUp(*state, plan);
+        // Dropped by Qt if this object is gone by the time it would run.
+        QMetaObject::invokeMethod(
+            this, [done, result] { done(result); }, Qt::QueuedConnection);
+    });
+}
+
+void RenderSession::setNotifier(std::function<void()> notifier) {
+    std::lock_guard lock(state_->mutex);
+    state_->notifier = std::move(notifier);
+    if (state_->notifier && !state_->events.empty()) state_->notifier();
+}
+
+bool RenderSession::getEvent(RenderEvent* event) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->events.empty()) return false;
+    if (event) *event = std::move(state_->events.front());
+    state_->events.pop_front();
+    return true;
+}
+
+void RenderSession::drain(std::chrono::milliseconds bound) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->ended || state_->draining || state_->settingUp) return;
+        state_->draining = true;
+    }
+    worker_->post([state = state_] {
+        GstElement* encodebin = nullptr;
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->encodebin) encodebin = GST_ELEMENT(gst_object_ref(state->encodebin));
+        }
+        if (!encodebin) return;
+        // End-of-stream into the encoders' inputs: they flush, the multiplexer writes its
+        // index, and the pipeline reports its end. (Sent to the pipeline, it would not stop a
+        // render.)
+        GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+            gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(pads);
+        gst_object_unref(encodebin);
+    });
+    QTimer::singleShot(bound, this, [state = state_] {
+        bool finished = false;
+        {
+            std::lock_guard lock(state->mutex);
+            finished = state->ended;
+        }
+        if (!finished)
+            state->queueEvent({EC_ERRORABORT,
+                               "The conversion did not stop in time; the output file may be "
+                               "incomplete."});
+    });
+}
+
+bool RenderSession::draining() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->draining;
+}
+
+bool RenderSession::ended() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->ended;
+}
+
+void RenderSession::release() {
+    if (!worker_) return;
+    worker_->post([state = state_] { releasePipeline(*state); });
+}
+
+std::optional<ReferenceTime> RenderSession::position() const {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->settingUp) return std::nullopt;
+    }
+    std::lock_guard lock(state_->pipelineMutex);
+    gint64 position = 0;
+    if (!state_->pipeline ||
+        !gst_element_query_position(state_->pipeline, GST_FORMAT_TIME, &position) || position < 0)
+        return std::nullopt;
+    return NanosecondsToReferenceTime(position);
+}
+
+std::vector<std::string> RenderSession::encoderFactories() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->encoderFactories;
+}
+
+}  // namespace media

@@ -1,0 +1,135 @@
+#pragma once
+
+// Renders a timeline model into an AVI file with the GStreamer Editing Services: a GES
+// timeline with one track per group, a GESPipeline in render mode and an encoding profile for
+// avimux, through the chosen encoders or as raw BGR video and S16LE PCM audio.
+//
+// Threads. GES insists that a timeline is built, changed and destroyed on one thread, and its
+// asset discovery blocks, so every session runs its own worker thread for set-up, the stop
+// request and tear-down. Bus messages are taken by a sync handler on the streaming threads,
+// which copies them into the session's event queue and calls the notifier. Set-up results come
+// back as queued calls to this object, which lives on the thread that made it. Nothing here
+// ever blocks that thread for longer than a state query.
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "media/encoder_properties.h"
+#include "media/reference_time.h"
+#include "media/status.h"
+#include "media/timeline_model.h"
+
+namespace media {
+
+struct RenderSessionState;
+class RenderWorker;
+
+// Event codes of a conversion graph.
+inline constexpr long EC_COMPLETE = 1;    // every stream reached its end; the file is finished
+inline constexpr long EC_ERRORABORT = 3;  // the graph stopped on an error; the text says which
+
+struct RenderEvent {
+    long code = 0;
+    std::string text;  // for EC_ERRORABORT, the media framework's words
+};
+
+struct EncoderChoice {
+    std::string factoryName;
+    EncoderProperties properties;  // applied when the encoder element is created
+};
+
+// What a group's stream goes through on its way to the multiplexer.
+struct StreamRoute {
+    bool compressionOn = false;
+    std::optional<EncoderChoice> encoder;  // must be set when compressionOn is true
+};
+
+struct RenderPlan {
+    TimelineModel timeline;
+    std::string outputPath;  // local file, UTF-8; an existing file is replaced
+    StreamRoute video;       // the first group's route
+    StreamRoute audio;       // every later group's route
+};
+
+// The set-up step that failed, so that the caller can name it.
+enum class RenderStep {
+    None,
+    SetTimelineObject,   // the GES timeline could not be made from the model
+    ConnectFrontEnd,     // a source could not be opened or placed
+    GetGroupCount,       // the timeline has no group
+    SetOutputFileName,   // the output file name cannot be used
+    AddVideoCompressor,  // compression is on but no encoder is bound
+    AddAudioCompressor,
+    RenderVideoStream,  // the encoder or the multiplexer refused the stream
+    RenderAudioStream,
+    Run,  // the pipeline would not start (e.g. the folder is not writable)
+};
+
+struct RenderSetupResult {
+    HRESULT status = S_OK;
+    RenderStep failedStep = RenderStep::None;
+    std::string errorText;
+    ReferenceTime duration = 0;  // the rendered length, as GES placed the clips
+};
+
+// Nearest fraction for a frame rate; 23.976 and 29.97 are the NTSC rates 24000/1001 and
+// 30000/1001.
+struct Fraction {
+    int numerator = 0;
+    int denominator = 1;
+};
+Fraction FrameRateFraction(double framesPerSecond);
+
+// Whether an installed element factory is an encoder of that kind whose output the AVI
+// multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
+bool EncoderFeedsAvi(const std::string& factoryName, bool video);
+
+class RenderSession : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RenderSession(QObject* parent = nullptr);
+    // Tears the pipeline down (without draining: the file may be left unfinished) and waits
+    // for the worker to end.
+    ~RenderSession() override;
+
+    // Starts building and running the pipeline on the worker. done is called on this object's
+    // thread with the outcome: on success the pipeline is running. Call once.
+    void start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done);
+
+    // Called whenever an event is queued, on the thread that queued it (a streaming thread);
+    // it must only post. Set an empty function before whatever it posts to goes away. If
+    // events are waiting already, it is called at once.
+    void setNotifier(std::function<void()> notifier);
+    // Takes the oldest waiting event without waiting; false when there is none.
+    bool getEvent(RenderEvent* event);
+
+    // Ends the render early with a finished file: end-of-stream goes into the encoders, and the
+    // completion event follows once the multiplexer has written its index. When that has not
+    // happened within the bound, an EC_ERRORABORT event says so instead.
+    void drain(std::chrono::milliseconds bound);
+    bool draining() const;
+    // True once the completion or an error event was queued: nothing more will be written.
+    bool ended() const;
+
+    // Stops the pipeline and releases it on the worker; returns at once.
+    void release();
+
+    // How far the render has come, in timeline time; nullopt before it runs.
+    std::optional<ReferenceTime> position() const;
+
+    // The factories of the encoders the pipeline created, for checks and reports.
+    std::vector<std::string> encoderFactories() const;
+
+private:
+    std::shared_ptr<RenderSessionState> state_;
+    std::unique_ptr<RenderWorker> worker_;
+    bool started_ = false;
+};
+
+}  // namespace media
