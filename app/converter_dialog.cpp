@@ -72,7 +72,9 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
 ConverterDialog::~ConverterDialog() {
     // The video window reports to this dialog; it must not outlive it.
     DestroySourcePlayer();
-    // A conversion still running when the dialog ends (Exit, Escape) goes with it.
+    // A conversion still running when the dialog ends (Exit, Escape) goes with it, but the
+    // file written so far is finished first: without its index no player opens it.
+    if (conversionEngine) conversionEngine->StopAndWait(kStopDrainBound);
     EmptyConversionHolders();
     if (mediaStarted_) media::StopMediaFramework();
 }

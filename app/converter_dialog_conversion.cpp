@@ -55,6 +55,19 @@ void ConverterDialog::OnConvert() {
     // The graph of an earlier press is still being set up; it answers on its own.
     if (conversionEngine && conversionEngine->SettingUp()) return;
 
+    // Marks that make no span would build a timeline of nothing, after the question that
+    // deletes the existing output file: refuse them first.
+    if (endMark <= startMark) {
+        platform::ShowMessage(
+            this,
+            QStringLiteral("End Time (%1) is not after Start Time (%2), so there is nothing to "
+                           "convert.\nPlease set Start Time and End Time again.")
+                .arg(QString::fromStdString(FormatClock(endMark)),
+                     QString::fromStdString(FormatClock(startMark))),
+            QStringLiteral("Error"));
+        return;
+    }
+
     const QString& outputName = outputSettings.outputName;
     if (IsASource(outputName, clipList, musicList)) {
         platform::ShowFrameworkMessage(

@@ -21,6 +21,7 @@
 #include "media/media_framework.h"
 #include "media/media_probe.h"
 #include "media/render_session.h"
+#include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 #include "platform/window_messages.h"
@@ -227,6 +228,11 @@ int run(const ConvertOptions& options) {
     if (sameFile(options.input, options.output))
         return usageError(QStringLiteral("OUTPUT is the INPUT file"));
 
+    // What Open Video says of a file that cannot even be read, before the decoders are asked.
+    if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
+        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
+        return kExitFailed;
+    }
     // What Open Video measures.
     const media::ProbeResult probe = media::ProbeMediaFile(options.input.toStdString());
     if (probe.status != S_OK) {

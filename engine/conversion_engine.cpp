@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+#include <thread>
+
 #include "platform/message_boxes.h"
 #include "platform/window_messages.h"
 #include "settings/codec_settings.h"
@@ -71,6 +73,20 @@ bool ConversionEngine::Stop() {
     running_ = false;
     session_->release();
     return true;
+}
+
+bool ConversionEngine::StopAndWait(std::chrono::milliseconds bound) {
+    if (!running_) return true;
+    session_->setNotifier(nullptr);
+    if (!session_->ended()) session_->drain(bound);
+    // The drain runs on the session's worker and the streaming threads, not on this one's
+    // event loop, so a plain wait sees it end.
+    const auto until = std::chrono::steady_clock::now() + bound;
+    while (!session_->ended() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    running_ = false;
+    session_->release();
+    return session_->ended();
 }
 
 void ConversionEngine::ScrapIt() {

@@ -73,6 +73,9 @@ public:
     bool Stop();
     // Releases the graph.
     void ScrapIt();
+    // For a program about to end: stops a running graph as Stop does and waits, at most bound,
+    // until the file written so far is finished. True when it is (or nothing was running).
+    bool StopAndWait(std::chrono::milliseconds bound);
 
     // How far the render has come and how long the output will be, in timeline time.
     std::optional<ReferenceTime> Position() const;

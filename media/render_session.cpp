@@ -24,6 +24,10 @@
 namespace media {
 namespace {
 
+// How long a stop waits for the streams' formats to reach the multiplexer; well inside the
+// bound that the caller gives the whole stop.
+constexpr std::chrono::milliseconds kNegotiationWait{2000};
+
 // GStreamer counts in nanoseconds, the timeline in 100 ns units.
 GstClockTime toClockTime(ReferenceTime t) {
     return static_cast<GstClockTime>(ReferenceTimeToNanoseconds(t));
@@ -435,6 +439,30 @@ void destroyPipeline(GstElement* pipeline) {
     gst_object_unref(pipeline);
 }
 
+// Whether every input of the multiplexer inside the encoding bin knows its stream's format.
+// Until it does, an end-of-stream makes the multiplexer write stream headers without a format,
+// a file that no player opens.
+bool multiplexerNegotiated(GstElement* encodebin) {
+    bool negotiated = false;
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && klassHas(factory, "Muxer")) {
+            negotiated = element->numsinkpads > 0;
+            GST_OBJECT_LOCK(element);
+            for (GList* pad = element->sinkpads; pad; pad = pad->next)
+                negotiated = negotiated && gst_pad_has_current_caps(GST_PAD(pad->data));
+            GST_OBJECT_UNLOCK(element);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+    return negotiated;
+}
+
 void releasePipeline(RenderSessionState& state) {
     GstElement* pipeline = nullptr;
     GstElement* encodebin = nullptr;
@@ -803,6 +831,11 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
             if (state->encodebin) encodebin = GST_ELEMENT(gst_object_ref(state->encodebin));
         }
         if (!encodebin) return;
+        // A Stop pressed the moment the graph runs comes before the first picture has reached
+        // the multiplexer: wait for it (briefly), so that the file it finishes has a format.
+        const auto waitUntil = std::chrono::steady_clock::now() + kNegotiationWait;
+        while (!multiplexerNegotiated(encodebin) && std::chrono::steady_clock::now() < waitUntil)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         // End-of-stream into the encoders' inputs: they flush, the multiplexer writes its
         // index, and the pipeline reports its end. (Sent to the pipeline, it would not stop a
         // render.)

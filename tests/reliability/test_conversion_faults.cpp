@@ -1,0 +1,412 @@
+// Convert in the main dialog when things go wrong around it: marks that make no span, outputs
+// that cannot be written, a disk that fills up, a source that changes under the conversion,
+// Stop at the first and the last moment, Convert pressed twice, the window closed while it
+// runs. Each ends with a clear message or a finished file, never "Done." for a failure, and
+// with the dialog ready for the next conversion.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QLabel>
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <memory>
+
+#include "app/converter_dialog.h"
+#include "bad_input_files.h"
+#include "controls/hover_button.h"
+#include "engine/conversion_engine.h"
+#include "open_video_driver.h"
+#include "player/preview_player.h"
+#include "scratch_mount.h"
+#include "source/source_player.h"
+#include "support/media_fixtures.h"
+#include "support/test_environment.h"
+#include "support/test_main.h"
+
+using namespace reliability_tests;
+using platform::BoxAnswer;
+using testing_support::ClipSpec;
+using testing_support::MakeClip;
+using testing_support::TestEnvironment;
+
+namespace {
+
+constexpr ReferenceTime kSecond = kReferenceTimePerSecond;
+
+// What ffprobe says of a written file: frames decoded, frames in the index, and whether it
+// read without complaint.
+struct WrittenFile {
+    int decodedFrames = -1;
+    int indexedFrames = -1;
+};
+
+WrittenFile Inspect(const QString& path) {
+    WrittenFile file;
+    const QJsonObject video = testing_support::StreamOf(testing_support::Probe(path),
+                                                        QStringLiteral("video"));
+    if (video.isEmpty()) return file;
+    bool ok = false;
+    file.decodedFrames = video.value(QLatin1String("nb_read_frames")).toString().toInt(&ok);
+    if (!ok) file.decodedFrames = -1;
+    file.indexedFrames = video.value(QLatin1String("nb_frames")).toString().toInt(&ok);
+    if (!ok) file.indexedFrames = -1;
+    return file;
+}
+
+// A finished AVI: its headers count the frames it holds, and every one of them decodes.
+bool IsFinished(const WrittenFile& file) {
+    return file.decodedFrames >= 0 && file.decodedFrames == file.indexedFrames;
+}
+
+}  // namespace
+
+class ConversionFaultTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestEnvironment> environment;
+    std::unique_ptr<ConverterDialog> dialog;
+    QString shortClip;  // 3 s
+    QString longClip;   // 60 s
+
+    QString scratch(const QString& name) const { return environment->scratchPath(name); }
+    QString status() const { return dialog->statusLine->text(); }
+    QString caption() const { return dialog->convertButton->text(); }
+
+    // Open Video on path, as the user does it; the output goes to output.
+    void open(const QString& path, const QString& output) {
+        QVERIFY(OpenThroughDialog(*dialog, *environment, path) >= 0);
+        QCOMPARE(dialog->clipList.count, 1);
+        dialog->outputSettings.outputName = output;
+        environment->messages.clear();
+    }
+
+    // Sets a mark where the player stands after a seek and a position tick.
+    void markAt(ReferenceTime position, void (ConverterDialog::*mark)()) {
+        QVERIFY(currentPlayer && SUCCEEDED(currentPlayer->SeekAbsolute(position)));
+        currentPlayer->OnPositionTimer();
+        QCoreApplication::sendPostedEvents(dialog.get());
+        (dialog.get()->*mark)();
+    }
+
+    bool waitUntilRunning() {
+        return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
+    }
+
+    // Until the conversion is over one way or another: the dialog idle and nothing set up.
+    bool waitUntilIdle(int timeoutMs = 60000) {
+        return QTest::qWaitFor(
+            [this] {
+                return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
+                       !(conversionEngine && conversionEngine->SettingUp());
+            },
+            timeoutMs);
+    }
+
+    // Ready for the next conversion: idle, the caption back, no timer.
+    void verifyUsable() {
+        QCOMPARE(dialog->converting, 0);
+        QCOMPARE(caption(), QStringLiteral("Convert"));
+        QVERIFY(dialog->convertButton->isEnabled());
+        QVERIFY(!dialog->progressTimer.isActive());
+    }
+
+    // A failure said so in a box and in the status line, and nothing claims success.
+    void verifyFailureReported(int boxesBefore) {
+        QVERIFY2(environment->messages.boxes.size() > boxesBefore,
+                 qPrintable(environment->messages.texts().join('|')));
+        QVERIFY2(!status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        for (const QString& text : environment->messages.texts())
+            QVERIFY2(!text.trimmed().isEmpty(), "an empty message box");
+    }
+
+    // A quick conversion that works, to show the dialog is not stuck after a fault.
+    void verifyNextConversionWorks() {
+        const QString output = scratch(QStringLiteral("afterwards.avi"));
+        QFile::remove(output);
+        dialog->outputSettings.outputName = output;
+        dialog->startMark = 0;
+        dialog->endMark = kSecond;
+        environment->messages.clear();
+        dialog->OnConvert();
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        QVERIFY2(environment->messages.boxes.isEmpty(),
+                 qPrintable(environment->messages.texts().join('|')));
+        QCOMPARE(Inspect(output).decodedFrames,
+                 static_cast<int>(std::ceil(dialog->outputSettings.outputFrameRate)));
+    }
+
+private slots:
+    void initTestCase() {
+        ClipSpec spec;
+        spec.seconds = 3.0;
+        shortClip = MakeClip(spec);
+        spec.seconds = 60.0;
+        longClip = MakeClip(spec);
+        QVERIFY(!shortClip.isEmpty() && !longClip.isEmpty());
+    }
+
+    void init() {
+        environment = std::make_unique<TestEnvironment>();
+        dialog = std::make_unique<ConverterDialog>();
+        dialog->show();
+        QVERIFY2(dialog->outputSettings.videoCompressionOn, "a video compressor is chosen");
+    }
+
+    void cleanup() {
+        dialog.reset();
+        environment.reset();
+    }
+
+    // An end before the start, or on it, converts nothing: one clear message, no question
+    // about the existing output (which stays as it was), no file written.
+    void marksWithoutASpanAreRefused() {
+        const QString existing = scratch(QStringLiteral("earlier.avi"));
+        {
+            QFile file(existing);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("an earlier conversion");
+        }
+        const QString fresh = scratch(QStringLiteral("never.avi"));
+        open(shortClip, existing);
+
+        markAt(2 * kSecond, &ConverterDialog::OnStartTime);
+        markAt(1 * kSecond, &ConverterDialog::OnEndTime);
+        for (const QString& output : {existing, fresh}) {
+            for (ReferenceTime end : {1 * kSecond, 2 * kSecond}) {
+                dialog->endMark = end;
+                dialog->outputSettings.outputName = output;
+                environment->messages.clear();
+                const QString summary = status();
+                dialog->OnConvert();
+                QCOMPARE(environment->messages.boxes.size(), 1);
+                const platform::BoxRequest& box = environment->messages.boxes.first();
+                QVERIFY2(box.text.contains(QStringLiteral("End Time")) &&
+                             box.text.contains(QStringLiteral("Start Time")),
+                         qPrintable(box.text));
+                QCOMPARE(box.caption, QStringLiteral("Error"));
+                QVERIFY(box.owner == dialog.get());
+                QVERIFY(!conversionEngine && !activeTimeline);
+                QCOMPARE(status(), summary);
+                verifyUsable();
+            }
+        }
+        QVERIFY(!QFile::exists(fresh));
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("an earlier conversion"));
+        // The marks themselves are the user's and stay as set.
+        QCOMPARE(dialog->startMark, 2 * kSecond);
+    }
+
+    // Outputs that cannot be written: a missing folder, a read-only folder, a folder in place
+    // of the file. A clear message, no "Done.", nothing left behind, and the next conversion
+    // works.
+    void unwritableOutputsFailClearly() {
+        open(shortClip, QString());
+        dialog->startMark = 0;
+        dialog->endMark = kSecond;
+
+        const QString missingFolder = scratch(QStringLiteral("no such folder/out.avi"));
+
+        const QString readOnlyFolder = scratch(QStringLiteral("read-only"));
+        std::unique_ptr<ScratchMount> readOnlyMount;
+        if (::geteuid() == 0) {
+            // Root writes into any folder whatever its mode; a read-only mount stops it.
+            readOnlyMount = std::make_unique<ScratchMount>(readOnlyFolder, 1 << 20, true);
+        } else {
+            QDir().mkpath(readOnlyFolder);
+            ::chmod(QFile::encodeName(readOnlyFolder).constData(), 0555);
+        }
+        const bool readOnlyAvailable = !readOnlyMount || readOnlyMount->available();
+
+        const QString folderAsOutput = scratch(QStringLiteral("a folder.avi"));
+        QVERIFY(QDir().mkpath(folderAsOutput));
+        QVERIFY(QFile(QDir(folderAsOutput).filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly));
+
+        QStringList outputs{missingFolder, folderAsOutput};
+        if (readOnlyAvailable) outputs << readOnlyFolder + QStringLiteral("/out.avi");
+        for (const QString& output : outputs) {
+            dialog->outputSettings.outputName = output;
+            environment->messages.clear();
+            dialog->OnConvert();
+            QVERIFY2(waitUntilIdle(), qPrintable(output));
+            verifyFailureReported(0);
+            verifyUsable();
+            QVERIFY2(!QFileInfo(output).isFile(), qPrintable(output));
+        }
+        // The folder that stood where the file was to go is still there, with what it held.
+        QVERIFY(QFileInfo::exists(QDir(folderAsOutput).filePath(QStringLiteral("keep.txt"))));
+
+        verifyNextConversionWorks();
+        if (!readOnlyAvailable)
+            QSKIP(qPrintable(QStringLiteral("read-only folder not checked: ") +
+                             readOnlyMount->failure()));
+    }
+
+    // The disk fills up during the conversion: the failure is reported, not "Done.".
+    void fullDiskEndsInFailure() {
+        ScratchMount disk(scratch(QStringLiteral("small disk")), 512 * 1024);
+        if (!disk.available()) QSKIP(qPrintable(disk.failure()));
+        open(shortClip, disk.folder() + QStringLiteral("/full.avi"));
+        // Raw video: a few frames fill half a megabyte.
+        dialog->outputSettings.videoCompressionOn = 0;
+        dialog->OnConvert();  // the no-compressor warning is answered Yes
+        QVERIFY(waitUntilIdle());
+        verifyFailureReported(1);
+        QVERIFY2(status().startsWith(QStringLiteral("Conversion failed.")), qPrintable(status()));
+        verifyUsable();
+        dialog->outputSettings.videoCompressionOn = 1;
+        verifyNextConversionWorks();
+    }
+
+    // The source is deleted, or cut short, while it is being converted. Either way the
+    // conversion ends: with a finished file or with a failure said as such.
+    void sourceChangingUnderTheConversion() {
+        for (const bool truncate : {false, true}) {
+            const QString source = scratch(QStringLiteral("changing source.avi"));
+            QFile::remove(source);
+            QVERIFY(QFile::copy(longClip, source));
+            const QString output = scratch(QStringLiteral("from a changing source.avi"));
+            QFile::remove(output);
+            open(source, output);
+            dialog->outputSettings.videoCompressionOn = 0;  // slower, so it is caught running
+            dialog->OnConvert();
+            QVERIFY(waitUntilRunning());
+            const int boxes = environment->messages.boxes.size();
+            QVERIFY(QTest::qWaitFor(
+                [] { return conversionEngine && conversionEngine->Position().value_or(0) > 0; },
+                30000));
+            if (truncate)
+                QVERIFY(QFile::resize(source, QFileInfo(source).size() / 5));
+            else
+                QVERIFY(QFile::remove(source));
+            QVERIFY(waitUntilIdle(120000));
+            verifyUsable();
+            if (status().startsWith(QStringLiteral("Done."))) {
+                QVERIFY2(IsFinished(Inspect(output)), qPrintable(output));
+            } else {
+                verifyFailureReported(boxes);
+                QVERIFY2(status().startsWith(QStringLiteral("Conversion failed.")),
+                         qPrintable(status()));
+            }
+            dialog->outputSettings.videoCompressionOn = 1;
+            DestroyPlayerAndReset();
+        }
+    }
+
+    // Stop at the first moment the button reads "Stop", and Stop when the last frame is
+    // already written: both end with "Done." and a finished file, once.
+    void stopAtOnceAndAtTheVeryEnd() {
+        const QString atOnce = scratch(QStringLiteral("stopped at once.avi"));
+        open(longClip, atOnce);
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        dialog->OnConvert();  // Stop
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        verifyUsable();
+        const WrittenFile first = Inspect(atOnce);
+        QVERIFY2(IsFinished(first), qPrintable(QStringLiteral("%1 decoded, %2 indexed")
+                                                   .arg(first.decodedFrames)
+                                                   .arg(first.indexedFrames)));
+        QVERIFY(first.decodedFrames < 1500);
+
+        const QString atTheEnd = scratch(QStringLiteral("stopped at the end.avi"));
+        dialog->outputSettings.outputName = atTheEnd;
+        dialog->startMark = 0;
+        dialog->endMark = 2 * kSecond;
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        // Without delivering events, so that the completion waits in the queue when Stop comes.
+        QElapsedTimer clock;
+        clock.start();
+        while (conversionEngine && conversionEngine->Position().value_or(0) < 2 * kSecond &&
+               clock.elapsed() < 30000)
+            QThread::msleep(2);
+        QThread::msleep(50);
+        dialog->OnConvert();  // Stop
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        verifyUsable();
+        const WrittenFile last = Inspect(atTheEnd);
+        QVERIFY(IsFinished(last));
+        QVERIFY2(last.decodedFrames >= 45 && last.decodedFrames <= 50,
+                 qPrintable(QString::number(last.decodedFrames)));
+        QVERIFY2(environment->messages.boxes.isEmpty(),
+                 qPrintable(environment->messages.texts().join('|')));
+    }
+
+    // Two quick presses start one conversion; two quick presses of Stop stop it once; the
+    // next conversion starts as usual.
+    void convertPressedTwiceQuickly() {
+        const QString output = scratch(QStringLiteral("pressed twice.avi"));
+        open(longClip, output);
+        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QVERIFY(waitUntilRunning());
+        QCOMPARE(caption(), QStringLiteral("Stop"));
+        QVERIFY(QTest::qWaitFor(
+            [] { return conversionEngine && conversionEngine->Position().value_or(0) > kSecond; },
+            30000));
+        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        verifyUsable();
+        QVERIFY(IsFinished(Inspect(output)));
+        QVERIFY2(environment->messages.boxes.isEmpty(),
+                 qPrintable(environment->messages.texts().join('|')));
+        verifyNextConversionWorks();
+    }
+
+    // The close box is refused while converting, and the conversion goes on to its end. Exit
+    // while converting ends the dialog; the file written so far is finished, not left broken.
+    void closingTheWindowDuringAConversion() {
+        const QString output = scratch(QStringLiteral("closed during.avi"));
+        open(shortClip, output);
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        QVERIFY(!dialog->close());
+        QCOMPARE(environment->messages.texts(), QStringList{QStringLiteral("Please first stop Convert")});
+        QVERIFY(dialog->isVisible());
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        QCOMPARE(Inspect(output).decodedFrames,
+                 static_cast<int>(std::ceil(3 * dialog->outputSettings.outputFrameRate)));
+
+        const QString exited = scratch(QStringLiteral("exit during.avi"));
+        open(longClip, exited);
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        QVERIFY(QTest::qWaitFor(
+            [] { return conversionEngine && conversionEngine->Position().value_or(0) > kSecond; },
+            30000));
+        dialog->exitButton->click();  // Exit: the dialog ends at once
+        QVERIFY(!dialog->isVisible());
+        dialog.reset();
+        QVERIFY(!conversionEngine && !activeTimeline);
+        const WrittenFile file = Inspect(exited);
+        QVERIFY2(IsFinished(file), qPrintable(QStringLiteral("%1 decoded, %2 indexed")
+                                                  .arg(file.decodedFrames)
+                                                  .arg(file.indexedFrames)));
+        QVERIFY(file.decodedFrames >= 25);
+    }
+
+private:
+    void DestroyPlayerAndReset() {
+        dialog.reset();
+        dialog = std::make_unique<ConverterDialog>();
+        dialog->show();
+    }
+};
+
+FRAMEWELL_TEST_MAIN(ConversionFaultTest)
+#include "test_conversion_faults.moc"
