@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -261,6 +262,19 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<int> livePipelines{0};
+
+// Runs on whichever thread drops the pipeline's last reference.
+void pipelineFinalised(gpointer, GObject*) {
+    --livePipelines;
+}
+}  // namespace
+
+int LiveRenderPipelines() {
+    return livePipelines.load();
+}
 
 bool EncoderFeedsAvi(const std::string& factoryName, bool video) {
     if (factoryName.empty()) return false;
@@ -726,6 +740,8 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     }
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
+    ++livePipelines;
+    g_object_weak_ref(G_OBJECT(pipeline), pipelineFinalised, nullptr);
     {
         std::lock_guard lock(state.pipelineMutex);
         state.pipeline = GST_ELEMENT(pipeline);

@@ -89,6 +89,11 @@ Fraction FrameRateFraction(double framesPerSecond);
 // multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
 bool EncoderFeedsAvi(const std::string& factoryName, bool video);
 
+// Conversion pipelines of this process that have been made and not yet finalised. A pipeline
+// goes some time after its session releases it (its teardown runs on the session's worker);
+// one that never goes is a leak of everything it held.
+int LiveRenderPipelines();
+
 class RenderSession : public QObject {
     Q_OBJECT
 

@@ -22,6 +22,7 @@
 #include "bad_input_files.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
+#include "media/render_session.h"
 #include "open_video_driver.h"
 #include "player/preview_player.h"
 #include "scratch_mount.h"
@@ -398,6 +399,33 @@ private slots:
                                                   .arg(file.decodedFrames)
                                                   .arg(file.indexedFrames)));
         QVERIFY(file.decodedFrames >= 25);
+    }
+
+    // Whatever way a conversion ends (done, stopped, failed) its pipeline goes, with every
+    // element and buffer it held, soon after the dialog lets it go.
+    void everyConversionReleasesItsPipeline() {
+        auto pipelinesGone = [] {
+            return QTest::qWaitFor([] { return media::LiveRenderPipelines() == 0; }, 10000);
+        };
+        QVERIFY(pipelinesGone());
+        open(longClip, scratch(QStringLiteral("released.avi")));
+        dialog->endMark = kSecond;
+        dialog->OnConvert();
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));
+        QVERIFY2(pipelinesGone(), qPrintable(QString::number(media::LiveRenderPipelines())));
+
+        dialog->endMark = 60 * kSecond;
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        dialog->OnConvert();  // Stop
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(pipelinesGone(), qPrintable(QString::number(media::LiveRenderPipelines())));
+
+        dialog->outputSettings.outputName = scratch(QStringLiteral("no such folder/x.avi"));
+        dialog->OnConvert();
+        QVERIFY(waitUntilIdle());
+        QVERIFY2(pipelinesGone(), qPrintable(QString::number(media::LiveRenderPipelines())));
     }
 
 private:
