@@ -46,6 +46,21 @@ VideoFrame FrameFromSample(GstSample* sample) {
     result.timestamp = GST_CLOCK_TIME_IS_VALID(pts)
                            ? NanosecondsToReferenceTime(static_cast<std::int64_t>(pts))
                            : -1;
+    // Positions in the file, which the sink's segment maps the buffer's times to.
+    const GstSegment* segment = gst_sample_get_segment(sample);
+    auto streamTimeOf = [segment](GstClockTime time) -> ReferenceTime {
+        if (!GST_CLOCK_TIME_IS_VALID(time) || !segment || segment->format != GST_FORMAT_TIME)
+            return -1;
+        guint64 streamTime = 0;
+        const gint sign =
+            gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, time, &streamTime);
+        if (sign == 0) return -1;
+        return sign > 0 ? NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)) : 0;
+    };
+    result.streamStart = streamTimeOf(pts);
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(duration))
+        result.streamEnd = streamTimeOf(pts + duration);
     result.keeper = std::move(mapped);
     return result;
 }
@@ -301,6 +316,15 @@ HRESULT PlaybackSession::GetStopPosition(ReferenceTime& position) const {
     if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
         return E_FAIL;
     position = NanosecondsToReferenceTime(ns);
+    return S_OK;
+}
+
+HRESULT PlaybackSession::GetPictureSpan(ReferenceTime& start, ReferenceTime& end) const {
+    if (!pipeline_ || !hasVideo_) return E_FAIL;
+    std::lock_guard lock(frameMutex_);
+    if (latestFrame_.isNull() || latestFrame_.streamStart < 0) return E_FAIL;
+    start = latestFrame_.streamStart;
+    end = latestFrame_.streamEnd > start ? latestFrame_.streamEnd : -1;
     return S_OK;
 }
 

@@ -41,6 +41,10 @@ struct VideoFrame {
     const std::uint8_t* pixels = nullptr;
     std::shared_ptr<const void> keeper;  // holds the decoded buffer
     ReferenceTime timestamp = -1;
+    // Where the picture stands in the file: from streamStart until streamEnd, when the next
+    // picture takes over; -1 when unknown.
+    ReferenceTime streamStart = -1;
+    ReferenceTime streamEnd = -1;
 
     bool isNull() const { return pixels == nullptr; }
 };
@@ -84,6 +88,12 @@ public:
     HRESULT SetPosition(ReferenceTime position);
     HRESULT GetCurrentPosition(ReferenceTime& position) const;
     HRESULT GetStopPosition(ReferenceTime& position) const;
+    // Where the picture on show stands in the file: the span of the newest picture cued or
+    // played, end -1 when the file does not say how long it lasts. After an accurate seek
+    // the decoder starts the picture at the place asked for, inside the frame, while its end
+    // stays the next frame's start: the end is the more faithful of the two. E_FAIL before
+    // the first picture and for a file without pictures.
+    HRESULT GetPictureSpan(ReferenceTime& start, ReferenceTime& end) const;
 
     // Called on a streaming thread whenever an event was queued.
     void SetEventListener(std::function<void()> listener);
