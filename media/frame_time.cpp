@@ -19,10 +19,11 @@ std::int64_t CeilDivide(std::int64_t value, std::int64_t divisor) {
 
 std::int64_t FrameIndexAt(ReferenceTime t, FrameRate rate) {
     if (!rate.known() || t <= 0) return 0;
-    const std::int64_t period = ScaledPeriod(rate);
-    // t × numerator is in units of period / 10; a tenth of a frame of slack.
-    const std::int64_t scaled = t * rate.numerator + period / 10;
-    return scaled / period;
+    return t * rate.numerator / ScaledPeriod(rate);
+}
+
+std::int64_t FrameStartingAt(ReferenceTime timestamp, FrameRate rate) {
+    return FrameIndexAt(timestamp + kTimestampRounding, rate);
 }
 
 ReferenceTime FrameStart(std::int64_t index, FrameRate rate) {
@@ -46,7 +47,8 @@ std::string FormatClockMilliseconds(ReferenceTime t) {
     const std::int64_t milliseconds = totalMilliseconds % 1000;
     const std::string clock = FormatClock(t);
     char buffer[8];
-    std::snprintf(buffer, sizeof buffer, ".%03d", static_cast<int>(milliseconds < 0 ? -milliseconds : milliseconds));
+    std::snprintf(buffer, sizeof buffer, ".%03d",
+                  static_cast<int>(milliseconds < 0 ? -milliseconds : milliseconds));
     return clock + buffer;
 }
 

@@ -19,11 +19,17 @@ struct FrameRate {
     bool known() const { return numerator > 0 && denominator > 0; }
 };
 
-// The frame on show at time t: frames start at index × period. Containers that keep their
-// times in milliseconds round a frame's start either way, so a time less than a tenth of a
-// frame before a frame's nominal start already counts as that frame. Negative times are
-// frame 0. The rate must be known.
+// The frame on show at time t: the frame whose nominal span, from index × period until the
+// next frame's start, holds t. Negative times are frame 0. The rate must be known.
 std::int64_t FrameIndexAt(ReferenceTime t, FrameRate rate);
+
+// How far from its nominal start a container may put a frame: files that keep milliseconds
+// round each start to the nearest one.
+inline constexpr ReferenceTime kTimestampRounding = 5'000;
+
+// The frame that starts at a timestamp read from the file, which may lie up to the rounding
+// above either side of the frame's nominal start.
+std::int64_t FrameStartingAt(ReferenceTime timestamp, FrameRate rate);
 
 // The nominal start of a frame, rounded up to the next unit of 100 ns, so that the frame at
 // FrameStart(n) is n again.

@@ -31,8 +31,8 @@ ReferenceTime PreviewPlayer::LivePosition() const {
         // The frame is the one that ends where the picture ends: its start may be the place a
         // seek asked for, anywhere inside it. Its time is the frame's nominal start.
         const std::int64_t frame =
-            end > 0 ? std::max<std::int64_t>(media::FrameIndexAt(end, rate) - 1, 0)
-                    : media::FrameIndexAt(start, rate);
+            end > 0 ? std::max<std::int64_t>(media::FrameStartingAt(end, rate) - 1, 0)
+                    : media::FrameStartingAt(start, rate);
         return media::FrameStart(frame, rate);
     }
     ReferenceTime position = 0;

@@ -156,9 +156,9 @@ private slots:
                 QCOMPARE(ShownFrame(player), frame);
                 QCOMPARE(MarkFrame(player), frame);
             }
-            // A second from frame 0 is frame 30 (1.001 s), the first that starts after it.
+            // A second from frame 0 is frame 29 (0.968 s to 1.001 s), on show at one second.
             Press(player, Qt::Key_Right, Qt::ShiftModifier);
-            QCOMPARE(ShownFrame(player), 30);
+            QCOMPARE(ShownFrame(player), 29);
             // The last picture of 2 s: frame 59 (1.968 s).
             Press(player, Qt::Key_End);
             QCOMPARE(ShownFrame(player), 59);
