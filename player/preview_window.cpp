@@ -1,7 +1,6 @@
 #include "player/preview_window.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,10 +50,12 @@ bool PreviewWindow::event(QEvent* event) {
         case QEvent::DragMove:
         case QEvent::DragLeave:
         case QEvent::Drop:
-            // The owner decides whether it takes the file, and its answer is this event's.
+            // The owner decides whether it takes the file, and its answer is this event's. It
+            // gets the event directly: through the application the drop would come back here,
+            // to the window the drag is over.
             event->ignore();
             if (player_ && player_->hwndOwner)
-                QCoreApplication::sendEvent(player_->hwndOwner, event);
+                static_cast<QObject*>(player_->hwndOwner.data())->event(event);
             return true;
         default:
             break;
