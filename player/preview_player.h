@@ -143,11 +143,12 @@ public:
     std::unique_ptr<QMenu> BuildPlayerMenu();
 
     // --- Exact marking: the video window's keys (frame_stepping.cpp) ---
-    // Each lands on a picture: the middle of the wanted frame is sought, so that the picture
-    // shown is that frame however the file rounds its times. None goes past the first or the
+    // Each lands on a picture: up to a second forward of a paused clip is decoded on from the
+    // picture on show; anything else seeks the middle of the wanted frame, so that the
+    // picture shown is that frame however the file rounds its times. None goes past the first or the
     // last picture of the clip, and none changes the play state except a frame step, which
-    // pauses a running clip first. A clip without a constant frame rate does not step by
-    // frames; its jumps and End go by time.
+    // pauses a running clip first. A clip without a constant frame rate steps forward only;
+    // its jumps and End go by time.
     void StepFrames(int count);     // Right (+1) and Left (-1)
     void JumpSeconds(int count);    // Shift+Right (+1) and Shift+Left (-1)
     void TogglePlayback();          // Space
@@ -167,4 +168,5 @@ private:
     void DetectAudioOnly();
     QSize screenSize() const;
     void ShowFrame(std::int64_t index, media::FrameRate rate);
+    bool StepOn(std::int64_t index, media::FrameRate rate);
 };

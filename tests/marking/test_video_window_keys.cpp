@@ -6,6 +6,7 @@
 
 #include "media/frame_time.h"
 #include "media/media_framework.h"
+#include "media/playback_session.h"
 #include "player/player_test_support.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
@@ -121,6 +122,37 @@ private slots:
         Press(player, Qt::Key_Up);
         Press(player, Qt::Key_A);
         QCOMPARE(player.playState, Paused);
+        player.UnloadClip();
+    }
+
+    void steppingOnDecodesFromThePictureOnShow() {
+        testing_support::TestEnvironment environment;
+        RecordingOwner owner;
+        PreviewPlayer player(&owner);
+        player.clipName = SmallClip();
+        QCOMPARE(player.LoadClipFile(), 1);
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(media::FrameMiddle(10, player.frameRate()))));
+        for (int frame = 11; frame <= 13; ++frame) {
+            QCOMPARE(player.graph->StepForward(), S_OK);
+            QCOMPARE(ShownFrame(player), frame);
+            QCOMPARE(player.LivePosition(), frame * 400'000);
+        }
+        // The sound moves with the pictures: the position follows, and playing goes on from
+        // the stepped picture at its pace, neither held back nor rushed to catch up.
+        QCOMPARE(player.graph->StepForward(17), S_OK);
+        QCOMPARE(ShownFrame(player), 30);
+        ReferenceTime position = 0;
+        QVERIFY(SUCCEEDED(player.graph->GetCurrentPosition(position)));
+        QCOMPARE(position, 30 * 400'000);
+        player.StartPlayback();
+        QTest::qWait(600);
+        player.PausePlayback();
+        const int played = ShownFrame(player);
+        QVERIFY2(played > 30 + 5 && played < 30 + 30, qPrintable(QString::number(played)));
+        // At the last picture there is none to step to, and the step says so at once.
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(media::FrameMiddle(74, player.frameRate()))));
+        QCOMPARE(player.graph->StepForward(1, std::chrono::milliseconds(3000)), S_FALSE);
+        QCOMPARE(ShownFrame(player), 74);
         player.UnloadClip();
     }
 
