@@ -333,18 +333,16 @@ HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::millis
     lock.unlock();
     // Pictures counted in buffers go to the video sink only; flushing drops the picture on
     // show and the ones stepped over, and cues the next.
-    if (!gst_element_send_event(
-            pipeline_->playbin,
-            gst_event_new_step(GST_FORMAT_BUFFERS, pictures, 1.0, TRUE, FALSE))) {
+    if (!gst_element_send_event(pipeline_->playbin, gst_event_new_step(GST_FORMAT_BUFFERS, pictures,
+                                                                       1.0, TRUE, FALSE))) {
         SetLastError(E_FAIL, "The picture could not be stepped.");
         return E_FAIL;
     }
     lock.lock();
     // The step ends before the next picture is cued; the picture is what counts, unless the
     // step ran into the end of the pictures.
-    const bool done = frameArrived_.wait_for(lock, timeout, [&] {
-        return framesTaken_ != taken || (stepEnded_ && stepReachedEnd_);
-    });
+    const bool done = frameArrived_.wait_for(
+        lock, timeout, [&] { return framesTaken_ != taken || (stepEnded_ && stepReachedEnd_); });
     if (!done) {
         SetLastError(VFW_E_TIMEOUT, "The next picture did not come in time.");
         return VFW_E_TIMEOUT;

@@ -122,8 +122,7 @@ void ConverterDialog::ShowMark(QLabel* display, ReferenceTime mark) {
     }
     QString tip = QString::fromStdString(media::FormatClockMilliseconds(mark));
     const media::FrameRate rate = currentPlayer->frameRate();
-    if (rate.known())
-        tip += QStringLiteral(" (frame %1)").arg(media::FrameIndexAt(mark, rate));
+    if (rate.known()) tip += QStringLiteral(" (frame %1)").arg(media::FrameIndexAt(mark, rate));
     display->setToolTip(tip);
 }
 
