@@ -62,6 +62,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     // Running modally blocks no other window: the video window, top-level and without a
     // parent, keeps its close box, keys and mouse while the dialog runs.
     setWindowModality(Qt::WindowModal);
+    // A video file dropped here opens as Open Video opens it (source/open_video.cpp).
+    setAcceptDrops(true);
     if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json")))
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();

@@ -141,6 +141,13 @@ public:
     // True while a chosen file is being measured; a second Open Video waits for it.
     bool openingVideo = false;
 
+    // --- Exact marking and drag and drop ---
+    // Open Video from the chosen file on: the Open Video button after its file dialog, and
+    // a file dropped on the dialog or on the video window.
+    void OpenVideoFile(const QString& path);
+    // A mark's display: whole seconds as ever, the frame-exact time in its tooltip.
+    void ShowMark(QLabel* display, ReferenceTime mark);
+
     // Whether the media framework started; nothing is loaded when it did not.
     bool mediaFrameworkStarted() const { return mediaStarted_; }
 
@@ -155,6 +162,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    // Drag and drop: a dropped video file opens as Open Video opens it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void bindControls();
