@@ -47,9 +47,6 @@ void ConverterDialog::HoldProgress() {
 
 void ConverterDialog::HideProgress() {
     progressRefreshTimer.stop();
-    if (progressBar) {
-        progressBar->setValue(conversionProgress.Percent());
-        progressBar->hide();
-    }
+    if (progressBar) progressBar->hide();
     setWindowTitle(idleWindowTitle);
 }
