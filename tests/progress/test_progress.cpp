@@ -214,16 +214,16 @@ private slots:
             QVERIFY(value >= previous && value <= 99);
             previous = value;
             // One pace all along: the share is roughly the share of the time taken.
-            if (std::abs(value - 100.0 * double(ms - first) / double(span)) > 20.0) ++offPace;
+            if (std::abs(value - 100.0 * double(ms - first) / double(span)) > 25.0) ++offPace;
             if (!line.startsWith(QStringLiteral("Please"))) continue;  // before the first tick
             const QRegularExpressionMatch match = form.match(line);
             QVERIFY2(match.hasMatch(), qPrintable(line));
             if (!match.hasCaptured(1)) continue;
-            ++withTimeLeft;
+            ++withTimeLeft;  // and near what really was left (the line is up to a second old)
             const int left = match.captured(2).toInt() * 60 + match.captured(3).toInt();
-            QVERIFY2(std::abs(left - double(first + span - ms) / 1000.0) <= 3.0, qPrintable(line));
+            QVERIFY2(std::abs(left - double(first + span - ms) / 1000.0) <= 4.0, qPrintable(line));
         }
-        QVERIFY2(offPace <= seen.size() / 5, qPrintable(QString::number(offPace)));
+        QVERIFY2(offPace <= seen.size() / 4, qPrintable(QString::number(offPace)));
         QVERIFY(previous >= 75);
         QVERIFY(withTimeLeft > 0 || span < 3500);
         QCOMPARE(CountVideoFrames(output), 950);
