@@ -114,9 +114,9 @@ void ConverterDialog::OnGraphEvent() {
             // Only a render that ran to its end reaches 100%; after Stop the share stays put.
             conversionProgress.Complete();
             FinishConversion();
-        }
-        else if (code == media::EC_ERRORABORT)
+        } else if (code == media::EC_ERRORABORT) {
             FailConversion(text);
+        }
     }
 }
 
