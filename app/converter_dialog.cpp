@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimerEvent>
 #include <QUrl>
@@ -98,6 +99,8 @@ void ConverterDialog::bindControls() {
     stopButton = platform::Control<QPushButton>(this, kStop);
     startTimeButton = platform::Control<QPushButton>(this, kStartTime);
     endTimeButton = platform::Control<QPushButton>(this, kEndTime);
+    progressBar = platform::Control<QProgressBar>(this, kProgressBar);
+    idleWindowTitle = windowTitle();
 }
 
 void ConverterDialog::connectCommands() {
@@ -210,6 +213,10 @@ void ConverterDialog::paintEvent(QPaintEvent* event) {
 void ConverterDialog::timerEvent(QTimerEvent* event) {
     if (event->timerId() == progressTimer.timerId()) {
         OnTimer(PROGRESS_TIMER);
+        return;
+    }
+    if (event->timerId() == progressRefreshTimer.timerId()) {
+        RefreshProgress();
         return;
     }
     QDialog::timerEvent(event);
