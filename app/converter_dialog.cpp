@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimerEvent>
 #include <QUrl>
@@ -62,6 +63,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     // Running modally blocks no other window: the video window, top-level and without a
     // parent, keeps its close box, keys and mouse while the dialog runs.
     setWindowModality(Qt::WindowModal);
+    // A video file dropped here opens as Open Video opens it (source/open_video.cpp).
+    setAcceptDrops(true);
     if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json")))
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();
@@ -98,6 +101,8 @@ void ConverterDialog::bindControls() {
     stopButton = platform::Control<QPushButton>(this, kStop);
     startTimeButton = platform::Control<QPushButton>(this, kStartTime);
     endTimeButton = platform::Control<QPushButton>(this, kEndTime);
+    progressBar = platform::Control<QProgressBar>(this, kProgressBar);
+    idleWindowTitle = windowTitle();
 }
 
 void ConverterDialog::connectCommands() {
@@ -210,6 +215,10 @@ void ConverterDialog::paintEvent(QPaintEvent* event) {
 void ConverterDialog::timerEvent(QTimerEvent* event) {
     if (event->timerId() == progressTimer.timerId()) {
         OnTimer(PROGRESS_TIMER);
+        return;
+    }
+    if (event->timerId() == progressRefreshTimer.timerId()) {
+        RefreshProgress();
         return;
     }
     QDialog::timerEvent(event);

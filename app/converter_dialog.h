@@ -10,17 +10,20 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QPointer>
 
 #include <cstdint>
 
 #include "clips/clip_list.h"
+#include "engine/conversion_progress.h"
 #include "media/reference_time.h"
 #include "media/status.h"
 #include "settings/output_settings.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 namespace media {
 struct ProbeResult;
@@ -47,6 +50,7 @@ inline constexpr int kStartTime = 1062;
 inline constexpr int kEndTime = 1063;
 inline constexpr int kEndMarkDisplay = 1064;
 inline constexpr int kStartMarkDisplay = 1065;
+inline constexpr int kProgressBar = 1066;  // shown only while converting
 inline constexpr int kHelp = 57670;
 }  // namespace MainDialogIds
 
@@ -116,6 +120,23 @@ public:
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
 
+    // --- Progress of a conversion (converter_dialog_progress.cpp) ---
+    // The thin bar under the buttons, the percentage in the window title and the time left in
+    // the status line, from the render's position against the length being converted.
+    QProgressBar* progressBar = nullptr;
+    ConversionProgress conversionProgress;
+    // Starts showing progress once the graph runs.
+    void StartProgress();
+    // Reads the render's position and shows the share; on progressRefreshTimer.
+    void RefreshProgress();
+    // Stops reading the position; a conversion not yet marked complete stays short of 100%.
+    void HoldProgress();
+    // Hides the bar and gives the window its own title back.
+    void HideProgress();
+    QBasicTimer progressRefreshTimer;
+    QElapsedTimer conversionClock;
+    QString idleWindowTitle;
+
     // --- Output options ---
     void ShowOutputOptions();
 
@@ -141,6 +162,13 @@ public:
     // True while a chosen file is being measured; a second Open Video waits for it.
     bool openingVideo = false;
 
+    // --- Exact marking and drag and drop ---
+    // Open Video from the chosen file on: the Open Video button after its file dialog, and
+    // a file dropped on the dialog or on the video window.
+    void OpenVideoFile(const QString& path);
+    // A mark's display: whole seconds as ever, the frame-exact time in its tooltip.
+    void ShowMark(QLabel* display, ReferenceTime mark);
+
     // Whether the media framework started; nothing is loaded when it did not.
     bool mediaFrameworkStarted() const { return mediaStarted_; }
 
@@ -155,6 +183,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    // Drag and drop: a dropped video file opens as Open Video opens it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void bindControls();

@@ -1,5 +1,5 @@
 // Conversion control: Convert and Stop, the graph's events, the end of a conversion and the
-// elapsed-time display.
+// elapsed-time display. The share converted is shown by converter_dialog_progress.cpp.
 
 #include <QFile>
 #include <QFileInfo>
@@ -114,6 +114,7 @@ void ConverterDialog::OnConversionSetUp(HRESULT status) {
         convertButton->setText(QStringLiteral("Stop"));
     }
     progressTimer.start(1000, this);
+    StartProgress();
 }
 
 void ConverterDialog::OnGraphEvent() {
@@ -122,15 +123,19 @@ void ConverterDialog::OnGraphEvent() {
     QString text;
     // Finishing empties the holder, which ends the loop.
     while (conversionEngine && conversionEngine->GetEvent(&code, &text)) {
-        if (code == media::EC_COMPLETE)
+        if (code == media::EC_COMPLETE) {
+            // Only a render that ran to its end reaches 100%; after Stop the share stays put.
+            conversionProgress.Complete();
             FinishConversion();
-        else if (code == media::EC_ERRORABORT)
+        } else if (code == media::EC_ERRORABORT) {
             FailConversion(text);
+        }
     }
 }
 
 void ConverterDialog::FinishConversion() {
     progressTimer.stop();
+    HoldProgress();
     // A graph still rendering first finishes its file; its completion event comes back here.
     if (conversionEngine && !conversionEngine->Stop()) return;
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
@@ -138,6 +143,7 @@ void ConverterDialog::FinishConversion() {
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;
+    HideProgress();
     ShowStatus(QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
                    .arg(outputSettings.outputName, QString::number(outputSettings.outputWidth),
                         QString::number(outputSettings.outputHeight)));
@@ -145,6 +151,8 @@ void ConverterDialog::FinishConversion() {
 
 void ConverterDialog::FailConversion(const QString& text) {
     progressTimer.stop();
+    HoldProgress();
+    HideProgress();
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
     EmptyConversionHolders();
     converting = 0;
@@ -159,6 +167,7 @@ void ConverterDialog::FailConversion(const QString& text) {
 void ConverterDialog::OnTimer(int id) {
     if (id != PROGRESS_TIMER) return;
     ++elapsedSeconds;
-    ShowStatus(QStringLiteral("Please wait... Used Time: %1")
-                   .arg(QString::fromStdString(FormatClockSeconds(elapsedSeconds))));
+    ShowStatus(ProgressStatusLine(elapsedSeconds, conversionProgress.Running()
+                                                      ? conversionProgress.RemainingSeconds()
+                                                      : std::nullopt));
 }

@@ -14,9 +14,16 @@
 #include <cstdio>
 #include <optional>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "cli/convert_options.h"
 #include "clips/clip_list.h"
 #include "engine/conversion_engine.h"
+#include "engine/conversion_progress.h"
 #include "engine/timeline_builder.h"
 #include "media/media_framework.h"
 #include "media/media_probe.h"
@@ -42,6 +49,15 @@ std::atomic<bool> interruptRequested{false};
 void print(const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
+}
+
+// A terminal gets one progress line rewritten in place; a pipe or a log gets a line a second.
+bool stderrIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
 }
 
 bool sameFile(const QString& a, const QString& b) {
@@ -125,10 +141,21 @@ void listCompressors() {
 // Follows one conversion: the graph's events, the progress line and Ctrl+C.
 class ConversionWatcher : public QObject {
 public:
-    ConversionWatcher(bool quiet, ReferenceTime duration) : quiet_(quiet), duration_(duration) {
-        clock_.start();
+    ConversionWatcher(bool quiet, ReferenceTime length, double outputFrameRate)
+        : quiet_(quiet),
+          inPlace_(stderrIsTerminal()),
+          length_(length),
+          outputFrameRate_(outputFrameRate) {
         connect(&ticker_, &QTimer::timeout, this, [this] { tick(); });
-        ticker_.start(250);
+        ticker_.start(kTickMs);
+    }
+
+    // The graph runs: the clock of the estimate starts now, not while the sources were looked
+    // at, and the length is what GES really placed.
+    void started() {
+        const ReferenceTime placed = conversionEngine ? conversionEngine->Duration() : 0;
+        progress_ = ConversionProgress(placed > 0 ? placed : length_);
+        clock_.start();
     }
 
     bool event(QEvent* event) override {
@@ -147,33 +174,48 @@ public:
     }
 
 private:
+    static constexpr int kTickMs = 250;
+    static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
+
     void tick() {
         if (interruptRequested && !interrupted_ && conversionEngine) {
             // Stop as the dialog does: the file written so far is finished first.
             interrupted_ = true;
-            print(QStringLiteral("\nStopping...\n"));
+            progress_.Interrupt();
+            if (shown_ && inPlace_) print(QStringLiteral("\n"));
+            print(QStringLiteral("Stopping...\n"));
             conversionEngine->Stop();
         }
-        if (quiet_ || !conversionEngine) return;
-        const ReferenceTime position = conversionEngine->Position().value_or(0);
-        const int percent =
-            duration_ > 0
-                ? static_cast<int>(std::min<ReferenceTime>(100, position * 100 / duration_))
-                : 0;
-        print(QStringLiteral("\r%1%  %2")
-                  .arg(percent, 3)
-                  .arg(QString::fromStdString(
-                      FormatClockSeconds(static_cast<int>(clock_.elapsed() / 1000)))));
+        if (quiet_ || !conversionEngine || !clock_.isValid() || !progress_.Running()) return;
+        progress_.Sample(std::chrono::milliseconds(clock_.elapsed()), conversionEngine->Position());
+        if (inPlace_)
+            show(QStringLiteral("\r"), QString());
+        else if (++ticks_ % kTicksPerLoggedLine == 0)
+            show(QString(), QStringLiteral("\n"));
+    }
+
+    void show(const QString& before, const QString& after) {
+        const auto elapsedSeconds = static_cast<std::int32_t>(progress_.Elapsed().count() / 1000);
+        print(before +
+              ProgressConsoleLine(progress_.Percent(), progress_.FramesPerSecond(outputFrameRate_),
+                                  elapsedSeconds, progress_.RemainingSeconds()) +
+              after);
+        shown_ = true;
     }
 
     void finish(int exitCode, const QString& failure) {
         ticker_.stop();
-        if (!quiet_ && exitCode == kExitConverted)
-            print(QStringLiteral("\r100%  %1\n")
-                      .arg(QString::fromStdString(
-                          FormatClockSeconds(static_cast<int>(clock_.elapsed() / 1000)))));
-        else if (!quiet_)
-            print(QStringLiteral("\n"));
+        if (exitCode == kExitConverted) {
+            // The last line's time and pace are those of the end.
+            if (clock_.isValid())
+                progress_.Sample(std::chrono::milliseconds(clock_.elapsed()), std::nullopt);
+            progress_.Complete();
+            if (!quiet_) show(inPlace_ ? QStringLiteral("\r") : QString(), QStringLiteral("\n"));
+        } else {
+            progress_.Interrupt();
+            // The line being rewritten in place gets its end, so that what follows starts clean.
+            if (!quiet_ && inPlace_ && shown_ && !interrupted_) print(QStringLiteral("\n"));
+        }
         if (conversionEngine) {
             conversionEngine->SetNotifyWindow(nullptr, 0);
             conversionEngine->Stop();
@@ -188,8 +230,13 @@ private:
     }
 
     bool quiet_;
-    ReferenceTime duration_;
+    bool inPlace_;
+    ReferenceTime length_;
+    double outputFrameRate_;
+    ConversionProgress progress_;
     bool interrupted_ = false;
+    bool shown_ = false;
+    int ticks_ = 0;
     QElapsedTimer clock_;
     QTimer ticker_;
 };
@@ -290,14 +337,16 @@ int run(const ConvertOptions& options) {
     activeTimeline.emplace();
     if (FAILED(builder.BuildTimeline(&*activeTimeline))) return kExitFailed;
 
-    ConversionWatcher watcher(options.quiet, endMark - startMark);
+    ConversionWatcher watcher(options.quiet, endMark - startMark, settings.outputFrameRate);
     int setUpExit = -1;
     StartConversionRender(*activeTimeline, CurrentOutputGraphSettings(settings, dialogSettings),
-                          &watcher, WM_GRAPHNOTIFY, [&setUpExit](HRESULT status) {
+                          &watcher, WM_GRAPHNOTIFY, [&setUpExit, &watcher](HRESULT status) {
                               if (FAILED(status)) {
                                   setUpExit = kExitFailed;
                                   QCoreApplication::exit(kExitFailed);
+                                  return;
                               }
+                              watcher.started();
                           });
     std::signal(SIGINT, [](int) { interruptRequested = true; });
     const int exitCode = QCoreApplication::exec();

@@ -48,6 +48,21 @@ VideoFrame FrameFromSample(GstSample* sample) {
     result.timestamp = GST_CLOCK_TIME_IS_VALID(pts)
                            ? NanosecondsToReferenceTime(static_cast<std::int64_t>(pts))
                            : -1;
+    // Positions in the file, which the sink's segment maps the buffer's times to.
+    const GstSegment* segment = gst_sample_get_segment(sample);
+    auto streamTimeOf = [segment](GstClockTime time) -> ReferenceTime {
+        if (!GST_CLOCK_TIME_IS_VALID(time) || !segment || segment->format != GST_FORMAT_TIME)
+            return -1;
+        guint64 streamTime = 0;
+        const gint sign =
+            gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, time, &streamTime);
+        if (sign == 0) return -1;
+        return sign > 0 ? NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)) : 0;
+    };
+    result.streamStart = streamTimeOf(pts);
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(duration))
+        result.streamEnd = streamTimeOf(pts + duration);
     result.keeper = std::move(mapped);
     return result;
 }
@@ -90,6 +105,16 @@ struct PlaybackSession::Callbacks {
             case GST_MESSAGE_EOS:
                 session->onMessage(EC_COMPLETE, S_OK, {});
                 break;
+            case GST_MESSAGE_STEP_DONE: {
+                // The player element steps the sound after the pictures by the time they
+                // moved, which keeps the two together; only the pictures' step counts here.
+                GstFormat format = GST_FORMAT_UNDEFINED;
+                gboolean reachedEnd = FALSE;
+                gst_message_parse_step_done(message, &format, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, &reachedEnd);
+                if (format == GST_FORMAT_BUFFERS) session->onStepDone(reachedEnd);
+                break;
+            }
             case GST_MESSAGE_ERROR: {
                 GError* error = nullptr;
                 gst_message_parse_error(message, &error, nullptr);
@@ -256,9 +281,13 @@ HRESULT PlaybackSession::Run() {
 
 HRESULT PlaybackSession::Pause() {
     if (!pipeline_) return E_POINTER;
-    return gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE
-               ? E_FAIL
-               : S_OK;
+    const GstStateChangeReturn change = gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
+    if (change == GST_STATE_CHANGE_FAILURE) return E_FAIL;
+    // A running graph pauses on the next picture; until it is cued the picture on show is
+    // still the one that played before it, and a mark or a frame step would start from there.
+    if (change == GST_STATE_CHANGE_ASYNC)
+        gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kSeekSettleTimeout);
+    return S_OK;
 }
 
 HRESULT PlaybackSession::Stop() {
@@ -290,6 +319,50 @@ HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
     return S_OK;
 }
 
+HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::milliseconds timeout) {
+    if (!pipeline_) return E_POINTER;
+    if (!hasVideo_) return E_NOINTERFACE;
+    if (pictures == 0) return S_OK;
+    // A pause just asked for may still be waiting for its picture; the step starts from it.
+    GstState state = GST_STATE_VOID_PENDING;
+    if (gst_element_get_state(pipeline_->playbin, &state, nullptr, kSeekSettleTimeout) ==
+            GST_STATE_CHANGE_FAILURE ||
+        state != GST_STATE_PAUSED)
+        return E_UNEXPECTED;
+
+    std::unique_lock lock(frameMutex_);
+    const std::uint64_t taken = framesTaken_;
+    stepEnded_ = false;
+    stepReachedEnd_ = false;
+    lock.unlock();
+    // Pictures counted in buffers go to the video sink only; flushing drops the picture on
+    // show and the ones stepped over, and cues the next.
+    if (!gst_element_send_event(pipeline_->playbin, gst_event_new_step(GST_FORMAT_BUFFERS, pictures,
+                                                                       1.0, TRUE, FALSE))) {
+        SetLastError(E_FAIL, "The picture could not be stepped.");
+        return E_FAIL;
+    }
+    lock.lock();
+    // The step ends before the next picture is cued; the picture is what counts, unless the
+    // step ran into the end of the pictures.
+    const bool done = frameArrived_.wait_for(
+        lock, timeout, [&] { return framesTaken_ != taken || (stepEnded_ && stepReachedEnd_); });
+    if (!done) {
+        SetLastError(VFW_E_TIMEOUT, "The next picture did not come in time.");
+        return VFW_E_TIMEOUT;
+    }
+    return framesTaken_ != taken ? S_OK : S_FALSE;
+}
+
+void PlaybackSession::onStepDone(bool reachedEnd) {
+    {
+        std::lock_guard lock(frameMutex_);
+        stepEnded_ = true;
+        stepReachedEnd_ = reachedEnd;
+    }
+    frameArrived_.notify_all();
+}
+
 HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
     if (!pipeline_) return E_POINTER;
     gint64 ns = 0;
@@ -305,6 +378,15 @@ HRESULT PlaybackSession::GetStopPosition(ReferenceTime& position) const {
     if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
         return E_FAIL;
     position = NanosecondsToReferenceTime(ns);
+    return S_OK;
+}
+
+HRESULT PlaybackSession::GetPictureSpan(ReferenceTime& start, ReferenceTime& end) const {
+    if (!pipeline_ || !hasVideo_) return E_FAIL;
+    std::lock_guard lock(frameMutex_);
+    if (latestFrame_.isNull() || latestFrame_.streamStart < 0) return E_FAIL;
+    start = latestFrame_.streamStart;
+    end = latestFrame_.streamEnd > start ? latestFrame_.streamEnd : -1;
     return S_OK;
 }
 
@@ -346,6 +428,8 @@ void PlaybackSession::onSample(VideoFrame frame) {
     std::lock_guard lock(frameMutex_);
     previous = std::move(latestFrame_);
     latestFrame_ = std::move(frame);
+    ++framesTaken_;
+    frameArrived_.notify_all();
     if (!framePending_ && frameListener_) {
         framePending_ = true;
         frameListener_();

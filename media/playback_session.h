@@ -11,6 +11,7 @@
 // SetFrameListener({}) returns, the listener is never called again and its target may go.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -41,6 +42,10 @@ struct VideoFrame {
     const std::uint8_t* pixels = nullptr;
     std::shared_ptr<const void> keeper;  // holds the decoded buffer
     ReferenceTime timestamp = -1;
+    // Where the picture stands in the file: from streamStart until streamEnd, when the next
+    // picture takes over; -1 when unknown.
+    ReferenceTime streamStart = -1;
+    ReferenceTime streamEnd = -1;
 
     bool isNull() const { return pixels == nullptr; }
 };
@@ -82,8 +87,20 @@ public:
 
     // Absolute position in media time; a flushing, frame-accurate seek.
     HRESULT SetPosition(ReferenceTime position);
+    // Pictures on from the picture on show, decoded on from it instead of from the key frame
+    // before it, so that a step costs the pictures stepped over wherever the clip stands. For
+    // a paused graph; returns once the picture that many on is cued, S_FALSE when the
+    // pictures ended first. The sound follows the pictures by the time they moved.
+    HRESULT StepForward(std::uint32_t pictures = 1,
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     HRESULT GetCurrentPosition(ReferenceTime& position) const;
     HRESULT GetStopPosition(ReferenceTime& position) const;
+    // Where the picture on show stands in the file: the span of the newest picture cued or
+    // played, end -1 when the file does not say how long it lasts. After an accurate seek
+    // the decoder starts the picture at the place asked for, inside the frame, while its end
+    // stays the next frame's start: the end is the more faithful of the two. E_FAIL before
+    // the first picture and for a file without pictures.
+    HRESULT GetPictureSpan(ReferenceTime& start, ReferenceTime& end) const;
 
     // Called on a streaming thread whenever an event was queued.
     void SetEventListener(std::function<void()> listener);
@@ -102,6 +119,7 @@ public:
 private:
     void onSample(VideoFrame frame);
     void onMessage(long code, HRESULT status, const std::string& text);
+    void onStepDone(bool reachedEnd);
     void readStreams();
     void close();
 
@@ -119,6 +137,11 @@ private:
     VideoFrame latestFrame_;
     bool framePending_ = false;
     std::function<void()> frameListener_;
+    // Frame steps wait on these: a count of pictures taken, and the end of a step.
+    std::condition_variable frameArrived_;
+    std::uint64_t framesTaken_ = 0;
+    bool stepEnded_ = false;
+    bool stepReachedEnd_ = false;
 };
 
 }  // namespace media

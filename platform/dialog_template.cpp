@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QWidget>
@@ -58,6 +59,13 @@ QWidget* plainWidget(const ControlTemplate& control, QWidget* parent) {
     }
     if (control.kind == QLatin1String("groupbox")) return new QGroupBox(control.text, parent);
     if (control.kind == QLatin1String("trackbar")) return new QSlider(Qt::Horizontal, parent);
+    if (control.kind == QLatin1String("progress")) {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    }
     if (control.kind == QLatin1String("edit")) {
         auto* edit = new QLineEdit(control.text, parent);
         edit->setAlignment(control.hasFlag("center") ? Qt::AlignCenter

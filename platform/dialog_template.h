@@ -24,7 +24,8 @@ inline constexpr int kNoControlId = -1;
 
 struct ControlTemplate {
     int id = kNoControlId;
-    // "button", "defbutton", "static", "groupbox", "trackbar", "edit", "dropdown", "icon"
+    // "button", "defbutton", "static", "groupbox", "trackbar", "edit", "dropdown", "icon",
+    // "progress" (0 to 100, no text)
     QString kind;
     // A widget class of the program that stands in for the kind's plain widget, e.g.
     // "HoverButton"; empty for the plain one.

@@ -167,6 +167,9 @@ void PreviewPlayer::GoFullScreen() {
     m_hWnd->setGeometry(QRect(QPoint(0, 0), screen));
     m_hWnd->show();
     m_hWnd->raise();
+    // The window was made anew by the change of flags; it takes the keys again (Escape, the
+    // frame steps), which go to the active window.
+    m_hWnd->activateWindow();
 
     media::VideoFormat format;
     if (FAILED(graph->GetVideoFormat(format))) return;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+#include "media/frame_time.h"
 #include "media/reference_time.h"
 #include "media/status.h"
 
@@ -141,10 +142,31 @@ public:
     // nullptr when the menu resource cannot be read.
     std::unique_ptr<QMenu> BuildPlayerMenu();
 
+    // --- Exact marking: the video window's keys (frame_stepping.cpp) ---
+    // Each lands on a picture: up to a second forward of a paused clip is decoded on from the
+    // picture on show; anything else seeks the middle of the wanted frame, so that the
+    // picture shown is that frame however the file rounds its times. None goes past the
+    // first or the last picture of the clip, and none changes the play state except a frame
+    // step, which pauses a running clip first. A clip without a constant frame rate steps
+    // forward only; its jumps and End go by time.
+    void StepFrames(int count);   // Right (+1) and Left (-1)
+    void JumpSeconds(int count);  // Shift+Right (+1) and Shift+Left (-1)
+    void TogglePlayback();        // Space
+    void GoToStart();             // Home
+    void GoToEnd();               // End: the last picture
+    // The position a mark takes: read from the graph now, not at the last tick. It is the
+    // start of the picture on show, for a clip with pictures; the graph's position for sound
+    // alone; the last tick's position when the graph cannot say.
+    ReferenceTime LivePosition() const;
+    // The clip's negotiated frame rate; unknown without a clip, a picture or a constant rate.
+    media::FrameRate frameRate() const;
+
 private:
     void CreateVideoWindow();
     void DestroyVideoWindow();
     void ReleaseInterfaces();
     void DetectAudioOnly();
     QSize screenSize() const;
+    void ShowFrame(std::int64_t index, media::FrameRate rate);
+    bool StepOn(std::int64_t index, media::FrameRate rate);
 };

@@ -29,6 +29,7 @@ PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(
     // Full screen hides an idle cursor, which needs moves without a button held.
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
 }
 
 PreviewWindow::~PreviewWindow() = default;
@@ -44,6 +45,21 @@ void PreviewWindow::takePicture() {
 }
 
 bool PreviewWindow::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::DragLeave:
+        case QEvent::Drop:
+            // The owner decides whether it takes the file, and its answer is this event's. It
+            // gets the event directly: through the application the drop would come back here,
+            // to the window the drag is over.
+            event->ignore();
+            if (player_ && player_->hwndOwner)
+                static_cast<QObject*>(player_->hwndOwner.data())->event(event);
+            return true;
+        default:
+            break;
+    }
     if (event->type() == platform::WindowMessageEvent::eventType()) {
         const auto* message = static_cast<platform::WindowMessageEvent*>(event);
         if (!player_) return true;
@@ -91,6 +107,31 @@ void PreviewWindow::closeEvent(QCloseEvent* event) {
     // The owner closes the clip, and with it this window.
     event->ignore();
     if (player_) player_->OnWindowClose();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+    if (!player_) return QWidget::keyPressEvent(event);
+    const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
+    switch (event->key()) {
+        case Qt::Key_Right:
+            shift ? player_->JumpSeconds(1) : player_->StepFrames(1);
+            break;
+        case Qt::Key_Left:
+            shift ? player_->JumpSeconds(-1) : player_->StepFrames(-1);
+            break;
+        case Qt::Key_Space:
+            // A held key repeats; play and pause toggle once per press.
+            if (!event->isAutoRepeat()) player_->TogglePlayback();
+            break;
+        case Qt::Key_Home:
+            player_->GoToStart();
+            break;
+        case Qt::Key_End:
+            player_->GoToEnd();
+            break;
+        default:
+            return QWidget::keyPressEvent(event);
+    }
 }
 
 void PreviewWindow::keyReleaseEvent(QKeyEvent* event) {

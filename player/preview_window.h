@@ -2,7 +2,9 @@
 
 // The video window ("PreviewWindow"): a top-level window that paints the newest picture of its
 // player's graph into the picture rectangle on black, and hands its messages (close box, keys,
-// mouse, timers, posted graph notifications and menu commands) to the player.
+// mouse, timers, posted graph notifications and menu commands) to the player. Files dragged
+// onto it are its owner's business: the drag goes on to the main dialog as if it were over
+// the dialog.
 
 #include <QBasicTimer>
 #include <QImage>
@@ -43,6 +45,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

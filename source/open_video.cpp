@@ -1,14 +1,17 @@
-// Open Video: the only way a video enters the program. The chosen file is measured off the UI
-// thread (a bad file can take the decoder seconds to give up), then becomes the whole project:
-// entry 0 of both lists, marks over the whole clip, the source facts in the output settings,
-// and the video window.
+// Open Video: the way a video enters the program, by the file dialog or by dropping a file on
+// the main dialog or the video window. The chosen file is measured off the UI thread (a bad
+// file can take the decoder seconds to give up), then becomes the whole project: entry 0 of
+// both lists, marks over the whole clip, the source facts in the output settings, and the
+// video window.
 
+#include <QDropEvent>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QtConcurrent>
 
 #include "app/converter_dialog.h"
 #include "media/media_probe.h"
+#include "platform/dropped_files.h"
 #include "platform/file_checks.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
@@ -43,6 +46,14 @@ platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     return request;
 }
 
+// Whether a drag may end here: it names a file and no other file is being measured.
+void OfferDrop(QDropEvent* event, bool measuring) {
+    if (measuring || platform::DroppedFilePath(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        platform::AcceptFileDrop(event);
+}
+
 }  // namespace
 
 void ConverterDialog::OnOpenVideo() {
@@ -54,6 +65,11 @@ void ConverterDialog::OnOpenVideo() {
     const QString path =
         platform::CurrentFileChooser().chooseOpenFile(OpenVideoRequest(this, folder));
     if (path.isEmpty()) return;
+    OpenVideoFile(path);
+}
+
+void ConverterDialog::OpenVideoFile(const QString& path) {
+    if (openingVideo) return;
 
     // Every stored file name holds 259 characters; a longer one is refused before anything
     // changes, rather than cut to another file's name.
@@ -90,6 +106,28 @@ void ConverterDialog::OnOpenVideo() {
     });
     const std::string file = path.toStdString();
     watcher->setFuture(QtConcurrent::run([file] { return media::ProbeMediaFile(file); }));
+}
+
+// A file dropped on the dialog, or on the video window, which hands its drags on to here.
+// Drops are refused while a file is being measured, as Open Video waits then.
+void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
+    OfferDrop(event, openingVideo);
+}
+
+void ConverterDialog::dragMoveEvent(QDragMoveEvent* event) {
+    OfferDrop(event, openingVideo);
+}
+
+void ConverterDialog::dropEvent(QDropEvent* event) {
+    const QString path = platform::DroppedFilePath(event->mimeData());
+    if (openingVideo || path.isEmpty() || !platform::AcceptFileDrop(event)) {
+        event->ignore();
+        return;
+    }
+    // Opened once the drop is over: the program that dragged the file is not kept waiting
+    // while a message box asks about it.
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenVideoFile(path); }, Qt::QueuedConnection);
 }
 
 int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceTime& length) {
@@ -146,6 +184,9 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
     DestroySourcePlayer();
     CreateSourcePlayer(clipList[0].fileName);
     SetTransportEnabled(true);
+    // The new clip's frame rate names the frames in the marks' tooltips.
+    ShowMark(startMarkDisplay, startMark);
+    ShowMark(endMarkDisplay, endMark);
 
     ShowOutputSummary(SummaryForm::Size);
     if (outputSettings.frameRateIndex == kFrameRateOriginal)

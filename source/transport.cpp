@@ -7,6 +7,7 @@
 
 #include "app/converter_app.h"
 #include "app/converter_dialog.h"
+#include "media/frame_time.h"
 #include "media/reference_time.h"
 #include "platform/dialog_template.h"
 #include "player/preview_player.h"
@@ -96,18 +97,33 @@ void ConverterDialog::OnStop() {
     if (currentPlayer) currentPlayer->StopPlayback();
 }
 
-// The marks take the position of the last tick, which may trail the picture by up to a
-// second; nothing relates the two marks to each other.
+// The marks take the position of the picture on show at the press, read from the player
+// then: the last tick's position can trail the picture by up to a second, and after a seek
+// or a frame step it is still the old place. Nothing relates the two marks to each other.
 void ConverterDialog::OnStartTime() {
     if (!currentPlayer) return;
-    startMark = currentPlayer->currentPosition;
-    if (startMarkDisplay) startMarkDisplay->setText(Clock(startMark));
+    startMark = currentPlayer->LivePosition();
+    ShowMark(startMarkDisplay, startMark);
 }
 
 void ConverterDialog::OnEndTime() {
     if (!currentPlayer) return;
-    endMark = currentPlayer->currentPosition;
-    if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));
+    endMark = currentPlayer->LivePosition();
+    ShowMark(endMarkDisplay, endMark);
+}
+
+void ConverterDialog::ShowMark(QLabel* display, ReferenceTime mark) {
+    if (!display) return;
+    display->setText(Clock(mark));
+    // No clip, no tooltip: the zero marks of a closed clip name no frame.
+    if (!currentPlayer) {
+        display->setToolTip(QString());
+        return;
+    }
+    QString tip = QString::fromStdString(media::FormatClockMilliseconds(mark));
+    const media::FrameRate rate = currentPlayer->frameRate();
+    if (rate.known()) tip += QStringLiteral(" (frame %1)").arg(media::FrameIndexAt(mark, rate));
+    display->setToolTip(tip);
 }
 
 void ConverterDialog::OnCloseClip() {
@@ -115,8 +131,8 @@ void ConverterDialog::OnCloseClip() {
     clipList.count = 0;
     startMark = 0;
     endMark = 0;
-    if (startMarkDisplay) startMarkDisplay->setText(QStringLiteral("00:00:00"));
-    if (endMarkDisplay) endMarkDisplay->setText(QStringLiteral("00:00:00"));
+    ShowMark(startMarkDisplay, 0);
+    ShowMark(endMarkDisplay, 0);
     if (positionDisplay) positionDisplay->setText(QString());
     SetTransportEnabled(false);
 }

@@ -52,7 +52,7 @@ private slots:
             if (auto* button = qobject_cast<QAbstractButton*>(widget)) QCOMPARE(button->text(), control.text);
             ++checked;
         }
-        QCOMPARE(checked, 18);
+        QCOMPARE(checked, 19);
         testing_support::SaveScreenshot(&dialog, QStringLiteral("main_dialog_start"));
     }
 

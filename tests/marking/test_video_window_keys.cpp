@@ -1,0 +1,167 @@
+// The video window's keys on real clips: frame steps land on the next frame's picture and
+// time, also where the file keeps its times in milliseconds; jumps, play and pause, first and
+// last picture, full screen; stepping on keeps the sound along.
+
+#include "media/frame_time.h"
+#include "media/media_framework.h"
+#include "media/playback_session.h"
+#include "player/player_test_support.h"
+#include "player/preview_player.h"
+#include "player/preview_window.h"
+#include "support/picture_frames.h"
+#include "support/test_environment.h"
+#include "support/test_main.h"
+
+using namespace player_tests;
+
+namespace {
+
+void Press(PreviewPlayer& player, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(player.m_hWnd, key, modifiers);
+}
+
+// The frame the window shows once the pictures posted so far are painted.
+int Shown(PreviewPlayer& player) {
+    DeliverPosted();
+    return testing_support::PictureFrameNumber(player.m_hWnd->picture());
+}
+
+}  // namespace
+
+class VideoWindowKeysTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(SUCCEEDED(media::StartMediaFramework())); }
+
+    void keysStepJumpPlayAndGoToEitherEnd() {
+        testing_support::TestEnvironment environment;
+        RecordingOwner owner;
+        PreviewPlayer player(&owner);
+        player.clipName = SmallClip();  // 3 s at 25 frames per second: frames 0 to 74
+        QCOMPARE(player.LoadClipFile(), 1);
+
+        // Each step is the next frame's picture at that frame's time; none goes before 0.
+        Press(player, Qt::Key_Right);
+        Press(player, Qt::Key_Right);
+        QCOMPARE(player.LivePosition(), 800'000);
+        QCOMPARE(Shown(player), 2);
+        Press(player, Qt::Key_Left);
+        QCOMPARE(player.LivePosition(), 400'000);
+        QCOMPARE(Shown(player), 1);
+        Press(player, Qt::Key_Left);
+        Press(player, Qt::Key_Left);
+        QCOMPARE(Shown(player), 0);
+        QCOMPARE(player.playState, Stopped);  // a step moves the picture, not the state
+
+        // After a seek late in frame 50 the picture and the time are frame 50's.
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(20'390'000)));
+        QCOMPARE(player.LivePosition(), 20'000'000);
+        Press(player, Qt::Key_Right);
+        QCOMPARE(player.LivePosition(), 20'400'000);
+        QCOMPARE(Shown(player), 51);
+        testing_support::SaveScreenshot(player.m_hWnd, QStringLiteral("video_window_frame_51"));
+        Press(player, Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 26);
+        Press(player, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 51);
+
+        // End is the last picture and nothing goes past it; Home is the first.
+        Press(player, Qt::Key_End);
+        QCOMPARE(player.LivePosition(), 29'600'000);
+        QCOMPARE(Shown(player), 74);
+        Press(player, Qt::Key_Right);
+        Press(player, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 74);
+        Press(player, Qt::Key_Home);
+        QCOMPARE(Shown(player), 0);
+
+        // Space plays and pauses; a jump keeps playing, a step pauses first.
+        Press(player, Qt::Key_Space);
+        QCOMPARE(player.playState, Running);
+        Press(player, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(player.playState, Running);
+        QTest::qWait(200);
+        Press(player, Qt::Key_Right);
+        QCOMPARE(player.playState, Paused);
+        const std::int64_t frame = media::FrameIndexAt(player.LivePosition(), player.frameRate());
+        QVERIFY2(frame > 25, qPrintable(QString::number(frame)));
+        QCOMPARE(Shown(player), int(frame));
+        Press(player, Qt::Key_Space);
+        QCOMPARE(player.playState, Running);
+        Press(player, Qt::Key_Space);
+        QCOMPARE(player.playState, Paused);
+
+        // The same keys in full screen, which Escape still leaves.
+        player.SwitchScreenMode();
+        Press(player, Qt::Key_Home);
+        Press(player, Qt::Key_Right);
+        QCOMPARE(Shown(player), 1);
+        Press(player, Qt::Key_Escape);
+        QCOMPARE(player.fullScreen, 0);
+        player.UnloadClip();
+    }
+
+    void stepsAreExactAtFractionalRatesAndMillisecondTimes() {
+        testing_support::TestEnvironment environment;
+        RecordingOwner owner;
+        // Matroska keeps milliseconds: frame 1 starts at 33 ms and frame 2 at 67 ms, where the
+        // nominal starts are 33.37 ms and 66.73 ms. The AVI keeps them exact.
+        for (const QString& extension : {QStringLiteral("mkv"), QStringLiteral("avi")}) {
+            testing_support::ClipSpec spec;
+            spec.seconds = 2.0;
+            spec.frameRate = QStringLiteral("30000/1001");
+            spec.extension = extension;
+            PreviewPlayer player(&owner);
+            player.clipName = testing_support::MakeClip(spec);
+            QCOMPARE(player.LoadClipFile(), 1);
+            const media::FrameRate rate = player.frameRate();
+            QCOMPARE(rate.numerator * 1001, 30000 * rate.denominator);
+
+            // Every frame in turn, each at its own time; back again through each.
+            for (int frame = 1; frame <= 6; ++frame) {
+                Press(player, Qt::Key_Right);
+                QCOMPARE(Shown(player), frame);
+                QCOMPARE(player.LivePosition(), media::FrameStart(frame, rate));
+            }
+            for (int frame = 5; frame >= 0; --frame) {
+                Press(player, Qt::Key_Left);
+                QCOMPARE(Shown(player), frame);
+                QCOMPARE(player.LivePosition(), media::FrameStart(frame, rate));
+            }
+            // One second on is frame 29, on show from 0.968 s to 1.001 s; the last is 59.
+            Press(player, Qt::Key_Right, Qt::ShiftModifier);
+            QCOMPARE(Shown(player), 29);
+            Press(player, Qt::Key_End);
+            QCOMPARE(Shown(player), 59);
+            player.UnloadClip();
+        }
+    }
+
+    void steppingOnKeepsTheSoundAlong() {
+        testing_support::TestEnvironment environment;
+        RecordingOwner owner;
+        PreviewPlayer player(&owner);
+        player.clipName = SmallClip();
+        QCOMPARE(player.LoadClipFile(), 1);
+        QCOMPARE(player.graph->StepForward(30), S_OK);
+        QCOMPARE(Shown(player), 30);
+        ReferenceTime position = 0;
+        QVERIFY(SUCCEEDED(player.graph->GetCurrentPosition(position)));
+        QCOMPARE(position, 30 * 400'000);
+        // Playing goes on from there at its pace, neither held back nor rushing to catch up.
+        player.StartPlayback();
+        QTest::qWait(600);
+        player.PausePlayback();
+        const int played = Shown(player);
+        QVERIFY2(played > 30 + 5 && played < 30 + 30, qPrintable(QString::number(played)));
+        // At the last picture there is none to step to, and the step says so at once.
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(media::FrameMiddle(74, player.frameRate()))));
+        QCOMPARE(player.graph->StepForward(1, std::chrono::milliseconds(3000)), S_FALSE);
+        QCOMPARE(Shown(player), 74);
+        player.UnloadClip();
+    }
+};
+
+FRAMEWELL_TEST_MAIN(VideoWindowKeysTest)
+#include "test_video_window_keys.moc"
