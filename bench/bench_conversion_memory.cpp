@@ -90,12 +90,12 @@ double ResidentMegabytes() {
 QString MakeClip(const QString& folder, int seconds) {
     const QString path = QDir(folder).filePath(QStringLiteral("clip.avi"));
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                  QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(seconds), "-f",
-                  "lavfi", "-i",
-                  QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
-                  "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le", path});
+    ffmpeg.start(
+        QStringLiteral("ffmpeg"),
+        {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+         QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(seconds), "-f", "lavfi",
+         "-i", QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds),
+         "-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le", path});
     if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) return {};
     return path;
 }
@@ -134,8 +134,7 @@ int main(int argc, char* argv[]) {
         std::printf("video compressor: %s, %d conversions of %d s\n",
                     dialog.outputSettings.videoCompressionOn ? "on" : "off (raw)", conversions + 1,
                     seconds);
-        std::printf("%-12s %10s %12s %12s\n", "conversion", "seconds", "resident MB",
-                    "heap MB");
+        std::printf("%-12s %10s %12s %12s\n", "conversion", "seconds", "resident MB", "heap MB");
 
         double first = 0.0;
         double last = 0.0;
@@ -167,10 +166,10 @@ int main(int argc, char* argv[]) {
             last = resident;
             lastHeap = heap;
         }
-        std::printf("growth over the last %d conversions: resident %.1f MB, heap in use %.2f MB "
-                    "(%.3f MB a conversion)\n",
-                    conversions, last - first, lastHeap - firstHeap,
-                    (lastHeap - firstHeap) / conversions);
+        std::printf(
+            "growth over the last %d conversions: resident %.1f MB, heap in use %.2f MB "
+            "(%.3f MB a conversion)\n",
+            conversions, last - first, lastHeap - firstHeap, (lastHeap - firstHeap) / conversions);
         if (failures || boxes.unexpected) {
             std::fprintf(stderr, "%d conversions did not end in Done., %d messages\n", failures,
                          boxes.unexpected);

@@ -61,7 +61,9 @@ qsizetype TopLevelBox(const QByteArray& bytes, const char* type) {
 
 BadInputFiles::BadInputFiles(const QString& folder) : folder_(folder) {}
 
-QString BadInputFiles::path(const QString& name) const { return QDir(folder_).filePath(name); }
+QString BadInputFiles::path(const QString& name) const {
+    return QDir(folder_).filePath(name);
+}
 
 QString BadInputFiles::validClip() {
     ClipSpec spec;
@@ -157,7 +159,9 @@ QString BadInputFiles::unreadable() const {
     return file;
 }
 
-QString BadInputFiles::missing() const { return path(QStringLiteral("gone since chosen.avi")); }
+QString BadInputFiles::missing() const {
+    return path(QStringLiteral("gone since chosen.avi"));
+}
 
 QString BadInputFiles::namedPipe() const {
     const QString file = path(QStringLiteral("pipe.avi"));
@@ -200,8 +204,7 @@ AsUnprivilegedUser::AsUnprivilegedUser() {
     constexpr uid_t kNobody = 65534;
     // Real and effective both, as for a user who logged in as nobody; the saved identity stays
     // root so that the destructor can come back.
-    if (::setresgid(kNobodyGroup, kNobodyGroup, 0) != 0 ||
-        ::setresuid(kNobody, kNobody, 0) != 0) {
+    if (::setresgid(kNobodyGroup, kNobodyGroup, 0) != 0 || ::setresuid(kNobody, kNobody, 0) != 0) {
         ::setresgid(0, 0, 0);
         ok_ = false;
         return;

@@ -16,7 +16,9 @@
 namespace reliability_tests {
 namespace {
 
-QString TextOf(const QLabel* label) { return label ? label->text() : QStringLiteral("<none>"); }
+QString TextOf(const QLabel* label) {
+    return label ? label->text() : QStringLiteral("<none>");
+}
 
 }  // namespace
 

@@ -174,7 +174,8 @@ private slots:
         const QString spaced = files->spacedNonAsciiClip();
         const QString longInput = files->clipWithPathLength(300);
         QVERIFY(!spaced.isEmpty() && !longInput.isEmpty());
-        const QString spacedOutput = QFileInfo(spaced).absolutePath() + QStringLiteral("/Sortie é 夏.avi");
+        const QString spacedOutput =
+            QFileInfo(spaced).absolutePath() + QStringLiteral("/Sortie é 夏.avi");
         QString longOutput = longInput;
         longOutput.replace(QStringLiteral(".avi"), QStringLiteral(" out.avi"));
         QVERIFY(longOutput.size() > 259);

@@ -99,8 +99,8 @@ private slots:
     void refusedFileWithNothingOpenChangesNothing() {
         ConverterDialog fresh;
         const DialogSnapshot before = TakeSnapshot(fresh);
-        for (const QString& path : {files->randomBytes(QStringLiteral("avi")), files->missing(),
-                                    files->audioOnlyAvi()}) {
+        for (const QString& path :
+             {files->randomBytes(QStringLiteral("avi")), files->missing(), files->audioOnlyAvi()}) {
             environment->messages.clear();
             QVERIFY(OpenThroughDialog(fresh, *environment, path) >= 0);
             QVERIFY2(!environment->messages.boxes.isEmpty(), qPrintable(path));
@@ -262,7 +262,8 @@ private slots:
     // The media seam itself never hands GStreamer a pipe, a folder or nothing: its file source
     // would wait in open() beyond any time limit. Both the probe and the player answer at once.
     void mediaSeamRefusesWhatIsNotAFile() {
-        for (const QString& path : {files->namedPipe(), files->folderNamedAvi(), files->missing()}) {
+        for (const QString& path :
+             {files->namedPipe(), files->folderNamedAvi(), files->missing()}) {
             QElapsedTimer clock;
             clock.start();
             const media::ProbeResult probe = media::ProbeMediaFile(path.toStdString());
@@ -290,9 +291,9 @@ private slots:
             QCOMPARE(fresh.clipList.count, 1);
             QCOMPARE(fresh.clipList[0].fileName, path);
             // 40% of 4 s: one whole second at least, never more than the uncut file.
-            QVERIFY2(fresh.clipList[0].duration >= kSecond &&
-                         fresh.clipList[0].duration <= 4 * kSecond,
-                     qPrintable(QString::number(fresh.clipList[0].duration)));
+            QVERIFY2(
+                fresh.clipList[0].duration >= kSecond && fresh.clipList[0].duration <= 4 * kSecond,
+                qPrintable(QString::number(fresh.clipList[0].duration)));
             QCOMPARE(fresh.endMark, fresh.clipList[0].duration);
             QVERIFY(currentPlayer && currentPlayer->playState == Stopped);
         }

@@ -50,8 +50,8 @@ struct WrittenFile {
 
 WrittenFile Inspect(const QString& path) {
     WrittenFile file;
-    const QJsonObject video = testing_support::StreamOf(testing_support::Probe(path),
-                                                        QStringLiteral("video"));
+    const QJsonObject video =
+        testing_support::StreamOf(testing_support::Probe(path), QStringLiteral("video"));
     if (video.isEmpty()) return file;
     bool ok = false;
     file.decodedFrames = video.value(QLatin1String("nb_read_frames")).toString().toInt(&ok);
@@ -230,7 +230,8 @@ private slots:
 
         const QString folderAsOutput = scratch(QStringLiteral("a folder.avi"));
         QVERIFY(QDir().mkpath(folderAsOutput));
-        QVERIFY(QFile(QDir(folderAsOutput).filePath(QStringLiteral("keep.txt"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(QDir(folderAsOutput).filePath(QStringLiteral("keep.txt")))
+                    .open(QIODevice::WriteOnly));
 
         QStringList outputs{missingFolder, folderAsOutput};
         if (readOnlyAvailable) outputs << readOnlyFolder + QStringLiteral("/out.avi");
@@ -376,7 +377,8 @@ private slots:
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
         QVERIFY(!dialog->close());
-        QCOMPARE(environment->messages.texts(), QStringList{QStringLiteral("Please first stop Convert")});
+        QCOMPARE(environment->messages.texts(),
+                 QStringList{QStringLiteral("Please first stop Convert")});
         QVERIFY(dialog->isVisible());
         QVERIFY(waitUntilIdle());
         QVERIFY2(status().startsWith(QStringLiteral("Done.")), qPrintable(status()));

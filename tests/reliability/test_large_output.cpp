@@ -80,12 +80,13 @@ private slots:
         qputenv("XDG_CONFIG_HOME", environment.settingsFolder().toLocal8Bit());
         const ProcessResult run = RunProcess(
             QStringLiteral(FRAMEWELL_CONVERT_PATH),
-            {QStringLiteral("--quiet"), QStringLiteral("--video-compressor"), QStringLiteral("none"),
-             QStringLiteral("--audio-compressor"), QStringLiteral("none"), QStringLiteral("--size"),
-             QStringLiteral("1920x1080"), source, output},
+            {QStringLiteral("--quiet"), QStringLiteral("--video-compressor"),
+             QStringLiteral("none"), QStringLiteral("--audio-compressor"), QStringLiteral("none"),
+             QStringLiteral("--size"), QStringLiteral("1920x1080"), source, output},
             30 * 60 * 1000);
         QVERIFY2(run.exitCode == 0, run.standardError.constData());
-        QVERIFY2(QFileInfo(output).size() > kFourGiB, qPrintable(QString::number(QFileInfo(output).size())));
+        QVERIFY2(QFileInfo(output).size() > kFourGiB,
+                 qPrintable(QString::number(QFileInfo(output).size())));
 
         // OpenDML: a first RIFF part and extension parts, none of them past the 32-bit sizes,
         // laid end to end over the whole file, and a header that counts every frame.
