@@ -2,6 +2,7 @@
 // them, the main dialog's bar, title and status line during real conversions, and
 // framewell-convert's progress lines into a pipe and onto a terminal.
 
+#include <algorithm>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
@@ -209,6 +210,9 @@ private slots:
         const QRegularExpression form(
             QStringLiteral("^Please wait\\.\\.\\. Used Time: \\d\\d:\\d\\d:\\d\\d(     Left: "
                            "00:(\\d\\d):(\\d\\d))?$"));
+        // How far the estimate may be off: a few seconds, more when a loaded or instrumented
+        // machine makes the pace itself uneven.
+        const double allowedError = std::max(4.0, 0.3 * double(span) / 1000.0);
         int previous = 0, offPace = 0, withTimeLeft = 0;
         for (const auto& [ms, value, line] : seen) {
             QVERIFY(value >= previous && value <= 99);
@@ -221,7 +225,8 @@ private slots:
             if (!match.hasCaptured(1)) continue;
             ++withTimeLeft;  // and near what really was left (the line is up to a second old)
             const int left = match.captured(2).toInt() * 60 + match.captured(3).toInt();
-            QVERIFY2(std::abs(left - double(first + span - ms) / 1000.0) <= 4.0, qPrintable(line));
+            QVERIFY2(std::abs(left - double(first + span - ms) / 1000.0) <= allowedError,
+                     qPrintable(line));
         }
         QVERIFY2(offPace <= seen.size() / 4, qPrintable(QString::number(offPace)));
         QVERIFY(previous >= 75);
