@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/event_loop.h"
 #include "media/encoder_properties.h"
 #include "media/media_framework.h"
 #include "settings/codec_configuration.h"
@@ -27,6 +28,7 @@ double millisecondsOf(Work work) {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     if (FAILED(media::StartMediaFramework())) return 1;
 

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/event_loop.h"
 #include "media/encoder_registry.h"
 #include "media/media_framework.h"
 
 int main(int argc, char* argv[]) {
+    platform::UseQtEventLoop();
     QCoreApplication application(argc, argv);
     if (FAILED(media::StartMediaFramework())) return 1;
     const auto start = std::chrono::steady_clock::now();

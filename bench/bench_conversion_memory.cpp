@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
@@ -104,6 +105,7 @@ QString MakeClip(const QString& folder, int seconds) {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     const int conversions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;

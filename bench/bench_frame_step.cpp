@@ -18,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/event_loop.h"
 #include "media/media_framework.h"
 #include "platform/message_boxes.h"
 #include "player/preview_player.h"
@@ -65,6 +66,7 @@ Summary TimePresses(PreviewPlayer& player, int presses, Qt::Key key, Qt::Keyboar
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     const int presses = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
 

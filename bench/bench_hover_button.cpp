@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
 #include "media/media_framework.h"
@@ -42,6 +43,7 @@ double medianMicroseconds(int runs, const std::function<void()>& work) {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     // Keep the user's settings out of it.
     platform::SettingsStore::UseFolderForTesting(QDir::tempPath() + "/framewell-bench-settings");

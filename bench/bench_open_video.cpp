@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
@@ -58,6 +59,7 @@ QString MakeFullHdClip() {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 6;
 

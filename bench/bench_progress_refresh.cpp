@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "engine/conversion_engine.h"
 #include "media/media_probe.h"
@@ -52,6 +53,7 @@ double percentile(std::vector<double> values, double p) {
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::UseQtEventLoop();
     QApplication application(argc, argv);
     const QString clip = MakeFullHdClip();
     if (clip.isEmpty()) {

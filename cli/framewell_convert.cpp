@@ -28,6 +28,7 @@
 #include "media/media_framework.h"
 #include "media/media_probe.h"
 #include "media/render_session.h"
+#include "platform/event_loop.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
@@ -363,6 +364,7 @@ int run(const ConvertOptions& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    platform::UseQtEventLoop();
     QCoreApplication application(argc, argv);
     platform::StderrMessageBoxes stderrBoxes;
     platform::InstallMessageBoxes(&stderrBoxes);

@@ -61,8 +61,10 @@ std::vector<Candidate> findCandidates() {
     GstCaps* rawVideo = gst_caps_from_string("video/x-raw");
     GstCaps* rawAudio = gst_caps_from_string("audio/x-raw");
 
+    // The conversion's encoding bin only takes encoders of at least marginal rank; one ranked
+    // lower (an experimental one) would be listed and then fail when chosen.
     GList* factories =
-        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE);
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_MARGINAL);
     for (GList* item = factories; item; item = item->next) {
         auto* factory = GST_ELEMENT_FACTORY(item->data);
         const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);

@@ -228,8 +228,11 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
         format.errorText = "The compressor " + name + " is not installed.";
         return format;
     }
-    if (!klassHas(factory.get(), videoGroup ? "Video" : "Audio") ||
-        !klassHas(factory.get(), "Encoder")) {
+    // Picture encoders (JPEG, PNG) write a frame at a time and serve as video compressors.
+    const bool kindMatches = videoGroup ? klassHas(factory.get(), "Video") ||
+                                              klassHas(factory.get(), "Image")
+                                        : klassHas(factory.get(), "Audio");
+    if (!kindMatches || !klassHas(factory.get(), "Encoder")) {
         format.errorText = "The compressor " + name + " cannot take this stream.";
         return format;
     }

@@ -6,8 +6,11 @@
 #include <QApplication>
 #include <QtTest>
 
+#include "platform/event_loop.h"
+
 #define FRAMEWELL_TEST_MAIN(TestClass)                                     \
     int main(int argc, char* argv[]) {                                     \
+        platform::UseQtEventLoop();                                        \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                \
             qputenv("QT_QPA_PLATFORM", "offscreen");                       \
         QApplication application(argc, argv);                              \
