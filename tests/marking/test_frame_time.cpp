@@ -48,7 +48,6 @@ private slots:
         QVERIFY(!FrameRate{}.known());
         QCOMPARE(media::FrameIndexAt(20'400'000, FrameRate{}), 0);
 
-        QCOMPARE(media::FormatClockMilliseconds(20'400'000), std::string("00:00:02.040"));
         QCOMPARE(media::FormatClockMilliseconds(9'999'999), std::string("00:00:00.999"));
         QCOMPARE(media::FormatClockMilliseconds(3'600'000'000'000LL + 5'000'000),
                  std::string("100:00:00.500"));

@@ -1,15 +1,12 @@
 // The video window's keys on real clips: frame steps land on the next frame's picture and
 // time, also where the file keeps its times in milliseconds; jumps, play and pause, first and
-// last picture, full screen; stepping on keeps the sound along.
+// last picture; stepping on keeps the sound along.
 
-#include "media/frame_time.h"
 #include "media/media_framework.h"
 #include "media/playback_session.h"
 #include "player/player_test_support.h"
-#include "player/preview_player.h"
 #include "player/preview_window.h"
 #include "support/picture_frames.h"
-#include "support/test_environment.h"
 #include "support/test_main.h"
 
 using namespace player_tests;
@@ -38,7 +35,7 @@ private slots:
         testing_support::TestEnvironment environment;
         RecordingOwner owner;
         PreviewPlayer player(&owner);
-        player.clipName = SmallClip();  // 3 s at 25 frames per second: frames 0 to 74
+        player.clipName = SmallClip();
         QCOMPARE(player.LoadClipFile(), 1);
 
         // Each step is the next frame's picture at that frame's time; none goes before 0.
@@ -60,7 +57,6 @@ private slots:
         Press(player, Qt::Key_Right);
         QCOMPARE(player.LivePosition(), 20'400'000);
         QCOMPARE(Shown(player), 51);
-        testing_support::SaveScreenshot(player.m_hWnd, QStringLiteral("video_window_frame_51"));
         Press(player, Qt::Key_Left, Qt::ShiftModifier);
         QCOMPARE(Shown(player), 26);
         Press(player, Qt::Key_Right, Qt::ShiftModifier);
@@ -91,14 +87,6 @@ private slots:
         QCOMPARE(player.playState, Running);
         Press(player, Qt::Key_Space);
         QCOMPARE(player.playState, Paused);
-
-        // The same keys in full screen, which Escape still leaves.
-        player.SwitchScreenMode();
-        Press(player, Qt::Key_Home);
-        Press(player, Qt::Key_Right);
-        QCOMPARE(Shown(player), 1);
-        Press(player, Qt::Key_Escape);
-        QCOMPARE(player.fullScreen, 0);
         player.UnloadClip();
     }
 
@@ -118,7 +106,6 @@ private slots:
             const media::FrameRate rate = player.frameRate();
             QCOMPARE(rate.numerator * 1001, 30000 * rate.denominator);
 
-            // Every frame in turn, each at its own time; back again through each.
             for (int frame = 1; frame <= 6; ++frame) {
                 Press(player, Qt::Key_Right);
                 QCOMPARE(Shown(player), frame);
