@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "controls/hover_button.h"
+#include "platform/dropped_files.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
@@ -134,6 +135,7 @@ private slots:
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder)}));
         QVERIFY(!Drop(currentPlayer->m_hWnd, {QUrl(QStringLiteral("https://example.com/a.avi"))}));
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}, Qt::MoveAction));
+        QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder + QStringLiteral("/gone.avi"))}));
         dialog.OpenVideoFile(second);
         QVERIFY(dialog.openingVideo);
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}));
@@ -143,6 +145,16 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(currentPlayer->clipName, second);
         QVERIFY(environment.messages.boxes.isEmpty());
+
+        // Plain text naming a file is no file; a link is taken as a link.
+        QMimeData text;
+        text.setText(first);
+        QCOMPARE(platform::DroppedFilePath(&text), QString());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(first)});
+        QDropEvent link(QPointF(5, 5), Qt::LinkAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QVERIFY(platform::AcceptFileDrop(&link));
+        QCOMPARE(link.dropAction(), Qt::LinkAction);
     }
 };
 

@@ -18,6 +18,7 @@
 using namespace player_tests;
 using testing_support::PictureFrameNumber;
 using testing_support::TestEnvironment;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -88,14 +89,13 @@ private slots:
 
     void captionNamesTheFileAndThePause() {
         PreviewPlayer player(nullptr);
-        player.clipName = QStringLiteral("movie.avi");
+        player.clipName = u"movie.avi"_s;
         player.playState = Paused;
-        QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  (Paused)"));
+        QCOMPARE(player.windowCaption(), u"movie.avi  (Paused)"_s);
         // Percent signs and long names are text, never format directives or a cut buffer.
-        player.clipName = QStringLiteral("%1 %s ") + QString(250, QLatin1Char('x'));
+        player.clipName = u"%1 %s "_s + QString(250, 'x');
         player.playState = Stopped;
-        QCOMPARE(player.windowCaption(),
-                 QStringLiteral("%1 %s ") + QString(250, QLatin1Char('x')) + "  ");
+        QCOMPARE(player.windowCaption(), player.clipName + "  ");
     }
 
     void loadingTransportAndMenu() {
@@ -151,7 +151,7 @@ private slots:
         // Frame 46 has the brightest left half that RGB does not clip.
         QVERIFY(SUCCEEDED(player.SeekAbsolute(46 * kFrame)));
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 46, 5000);
-        testing_support::SaveScreenshot(player.m_hWnd, QStringLiteral("video_window_frame_46"));
+        testing_support::SaveScreenshot(player.m_hWnd, u"video_window_frame_46"_s);
 
         // Stop rewinds to the first picture.
         player.StopPlayback();
@@ -299,7 +299,7 @@ private slots:
         player.clipName = CorruptFile(environment);
         QCOMPARE(player.LoadClipFile(), 0);
         QCOMPARE(environment.messages.texts(), QStringList{kCannotPlay});
-        QCOMPARE(environment.messages.boxes.front().caption, QStringLiteral("Framewell"));
+        QCOMPARE(environment.messages.boxes.front().caption, u"Framewell"_s);
         QCOMPARE(player.playState, Closed);
         QVERIFY(!player.m_hWnd && player.clipName.isEmpty());
     }
