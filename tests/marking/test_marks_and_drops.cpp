@@ -1,5 +1,5 @@
 // The main dialog's side of exact marking and drag and drop, on real clips: marks taken
-// between two position ticks, with the frame in the tooltip; keys reaching the video window
+// between two position ticks, with the frame in the tooltip; input reaching the video window
 // while the dialog runs; dropped files opening as Open Video opens them, and drags refused.
 
 #include <QDir>
@@ -11,28 +11,18 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/converter_dialog.h"
 #include "controls/hover_button.h"
-#include "media/frame_time.h"
+#include "platform/dropped_files.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
-#include "player/preview_player.h"
 #include "player/preview_window.h"
-#include "source/source_player.h"
-#include "support/test_environment.h"
 #include "support/test_main.h"
 
 using namespace player_tests;
 using testing_support::TestEnvironment;
 
 namespace {
-
-bool OpenVideo(ConverterDialog& dialog, TestEnvironment& environment, const QString& path) {
-    environment.files.openAnswers.push_back(path);
-    dialog.OnOpenVideo();
-    return QTest::qWaitFor([&] { return !dialog.openingVideo; }, 15000);
-}
 
 // A drag over the target and its drop, as the window system delivers them; true when both
 // were taken. The file opens after the drop.
@@ -62,13 +52,11 @@ private slots:
     void marksTakeThePictureOnShowBetweenTicks() {
         TestEnvironment environment;
         ConverterDialog dialog;
-        dialog.show();
-        QVERIFY(OpenVideo(dialog, environment, SmallClip()));  // 3 s at 25 frames a second
+        QVERIFY(OpenVideo(dialog, environment, SmallClip()));
         QCOMPARE(dialog.endMarkDisplay->toolTip(), QStringLiteral("00:00:03.000 (frame 75)"));
         // One tick, then none: the cached position and the display stay at 0.
         currentPlayer->m_hWnd->positionTimer.stop();
-        currentPlayer->OnPositionTimer();
-        QCoreApplication::sendPostedEvents(&dialog);
+        Tick(dialog);
 
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(20'000'000)));
         dialog.startTimeButton->click();
@@ -84,34 +72,29 @@ private slots:
 
         // While playing, a mark is the start of the frame then on show.
         dialog.playButton->click();
-        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(currentPlayer->LivePosition() > 20'400'000, 5000);
         dialog.startTimeButton->click();
         const media::FrameRate rate = currentPlayer->frameRate();
         QVERIFY(dialog.startMark > 20'400'000);
         QCOMPARE(media::FrameStart(media::FrameIndexAt(dialog.startMark, rate), rate),
                  dialog.startMark);
-        testing_support::SaveScreenshot(&dialog, QStringLiteral("main_dialog_marks"));
-
-        // Closing the clip takes the frames out of the tooltips.
-        currentPlayer->OnWindowClose();
-        QCoreApplication::sendPostedEvents(&dialog);
-        QVERIFY(!currentPlayer);
-        QCOMPARE(dialog.startMarkDisplay->toolTip(), QString());
-        QCOMPARE(dialog.endMarkDisplay->toolTip(), QString());
     }
 
-    void keysReachTheVideoWindowWhileTheDialogRuns() {
+    void inputReachesTheVideoWindowWhileTheDialogRuns() {
         TestEnvironment environment;
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
+        dialogAbove = 1;
         QTimer::singleShot(100, &dialog, [&] {
             // Through the window system, which drops input to windows that a modal one blocks.
             QWindow* window = currentPlayer->m_hWnd->windowHandle();
+            QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(20, 20));
             QTest::keyClick(window, Qt::Key_Right);
             QTest::keyClick(window, Qt::Key_Right);
             dialog.reject();
         });
         dialog.exec();
+        QCOMPARE(dialogAbove, 0);
         QCOMPARE(currentPlayer->LivePosition(), 800'000);
     }
 
@@ -120,6 +103,7 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         const QString first = QDir::toNativeSeparators(SmallClip());
+        const QString folder = QFileInfo(first).absolutePath();
         testing_support::ClipSpec spec;
         spec.seconds = 2.0;
         const QString second = QDir::toNativeSeparators(testing_support::MakeClip(spec));
@@ -129,11 +113,8 @@ private slots:
         QVERIFY(Opened(dialog, first));
         QVERIFY(environment.files.requests.isEmpty());
         QVERIFY(environment.messages.boxes.isEmpty());
-        QCOMPARE(dialog.clipList.count, 1);
         QCOMPARE(dialog.musicList[0].fileName, first);
         QCOMPARE(dialog.endMark, 30'000'000);
-        QCOMPARE(dialog.positionDisplay->text(), QStringLiteral("00:00:00 / 00:00:03"));
-        QCOMPARE(dialog.outputSettings.outputWidth, 320);
         QCOMPARE(platform::SettingsStore().readString(QStringLiteral("Option"),
                                                       QStringLiteral("LastPhotoFolder"), QString()),
                  platform::FolderOf(first));
@@ -141,31 +122,39 @@ private slots:
 
         // On the video window, several items: the first file opens, the rest is ignored.
         QVERIFY(
-            Drop(currentPlayer->m_hWnd, {QUrl::fromLocalFile(QFileInfo(first).absolutePath()),
-                                         QUrl::fromLocalFile(second), QUrl::fromLocalFile(first)}));
+            Drop(currentPlayer->m_hWnd, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(second),
+                                         QUrl::fromLocalFile(first)}));
         QVERIFY(Opened(dialog, second));
         QCOMPARE(dialog.clipList[0].fileName, second);
         QCOMPARE(dialog.endMark, 20'000'000);
-        QVERIFY(environment.messages.boxes.isEmpty());
 
-        // Refused: no file among the items, a move the source would follow by deleting its
-        // file, and any drop while a file is being measured.
-        PreviewPlayer* playing = currentPlayer;
-        const QList<QList<QUrl>> noFile = {{QUrl(QStringLiteral("https://example.com/clip.avi"))},
-                                           {QUrl::fromLocalFile(QFileInfo(first).absolutePath())}};
-        for (const QList<QUrl>& urls : noFile) {
-            QVERIFY(!Drop(&dialog, urls));
-            QVERIFY(!Drop(currentPlayer->m_hWnd, urls));
-        }
+        // Refused: no file among the items, a move (the source would delete its file), and
+        // any drop while a file is being measured.
+        QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(10'000'000)));
+        dialog.OnStartTime();  // until the next open
+        QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder)}));
+        QVERIFY(!Drop(currentPlayer->m_hWnd, {QUrl(QStringLiteral("https://example.com/a.avi"))}));
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}, Qt::MoveAction));
+        QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder + QStringLiteral("/gone.avi"))}));
         dialog.OpenVideoFile(second);
         QVERIFY(dialog.openingVideo);
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}));
         QVERIFY(!Drop(currentPlayer->m_hWnd, {QUrl::fromLocalFile(first)}));
         QVERIFY(Opened(dialog, second));
-        QVERIFY(currentPlayer != playing);
+        QCOMPARE(dialog.startMark, 0);
         QTest::qWait(50);
         QCOMPARE(currentPlayer->clipName, second);
+        QVERIFY(environment.messages.boxes.isEmpty());
+
+        // Plain text naming a file is no file; a link is taken as a link.
+        QMimeData text;
+        text.setText(first);
+        QCOMPARE(platform::DroppedFilePath(&text), QString());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(first)});
+        QDropEvent link(QPointF(5, 5), Qt::LinkAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QVERIFY(platform::AcceptFileDrop(&link));
+        QCOMPARE(link.dropAction(), Qt::LinkAction);
     }
 };
 

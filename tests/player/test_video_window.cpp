@@ -1,41 +1,55 @@
-// The video window's player on real clips: loading, the caption, the transport, seeking, the
-// end of the clip, the position tick, the close box and files it cannot play.
+// The video window's player on real clips: placement, loading, the caption, the transport and
+// the context menu, full screen with its idle cursor, click stacking, and files it refuses.
 
-#include <QFile>
+#include <QAction>
+#include <QApplication>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
-
-#include <cmath>
+#include <QTimer>
 
 #include "media/media_framework.h"
-#include "player/preview_player.h"
 #include "player/preview_window.h"
 #include "player_test_support.h"
-#include "support/test_environment.h"
+#include "support/picture_frames.h"
 #include "support/test_main.h"
 
 using namespace player_tests;
+using testing_support::PictureFrameNumber;
+using testing_support::TestEnvironment;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+constexpr ReferenceTime kSecond = 10'000'000;
+constexpr ReferenceTime kFrame = kSecond / 25;
 
 const QString kCannotPlay = QStringLiteral(
     "Cannot play the file.  The file is either corrupt or\nthe player does not support the format "
     "you are trying to play.\nYou need to install appropriate decoders.");
 
-// Which source frame a painted picture shows (see media_fixtures.h for the encoding). The
-// picture is full-range RGB converted from video-range grey levels, so the darkest level (8)
-// and black (16) both come out as 0: the rounding leans down by a quarter step.
-int PictureFrameNumber(const QImage& picture) {
-    auto level = [&](int x) {
-        const double red = qRed(picture.pixel(x, picture.height() / 2));
-        const double luma = red * 219.0 / 255.0 + 16.0;
-        return qBound(0, static_cast<int>((luma - 8.0) / 16.0 + 0.25), 15);
-    };
-    return level(picture.width() * 3 / 4) * 16 + level(picture.width() / 4);
+struct MenuState {
+    QStringList greyed;
+    bool fullScreenChecked = false;
+};
+
+MenuState ReadMenu(PreviewPlayer& player) {
+    MenuState state;
+    std::unique_ptr<QMenu> menu = player.BuildPlayerMenu();
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
+        if (!action->isSeparator() && !action->isEnabled()) state.greyed << action->text();
+        if (action->data().toInt() == ID_FULL_SCREEN) state.fullScreenChecked = action->isChecked();
+    }
+    return state;
 }
 
-ReferenceTime Seconds(double seconds) {
-    return std::llround(seconds * 1e7);
+bool Topmost(const QWidget& widget) {
+    return widget.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void Click(PreviewPlayer& player) {
+    QTest::mouseClick(player.m_hWnd, Qt::LeftButton, {}, QPoint(20, 20));
 }
 
 }  // namespace
@@ -45,221 +59,249 @@ class VideoWindowTest : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(SUCCEEDED(media::StartMediaFramework())); }
+    void cleanup() { SetMultimediaClockForTesting(nullptr); }
 
-    void initialRectangleSitsAboveTheOwner() {
-        // Work area 1024 x 768 at the origin, owner's top at 300: left 100, top 5, bottom 300,
-        // right (300 - 5) * 4 / 3 = 393.
+    void placementArithmetic() {
+        // Above the owner: right edge (300 - 5) * 4 / 3 of the work area; an offset work area
+        // shifts both corners; an owner at the very top leaves a usable size, not a negative one.
         QCOMPARE(InitialVideoWindowRect(QRect(0, 0, 1024, 768), QRect(200, 300, 400, 300)),
                  QRect(QPoint(100, 5), QPoint(392, 299)));
-        // A work area that does not start at the origin shifts both corners.
         QCOMPARE(InitialVideoWindowRect(QRect(50, 30, 1000, 700), QRect(0, 335, 400, 300)),
                  QRect(QPoint(150, 35), QPoint(449, 334)));
-        // An owner at the very top leaves no room: a usable size instead of a negative one.
         QCOMPARE(InitialVideoWindowRect(QRect(0, 0, 1024, 768), QRect(0, 0, 400, 300)).size(),
                  QSize(320, 240));
+
+        // Full screen on 1024x768: the picture taken ten times, then fitted one way.
+        const struct {
+            QSize video;
+            QRect picture;
+        } fullScreen[] = {
+            {{320, 240}, {0, 0, 1024, 768}},    // exceeds both ways, same ratio
+            {{1280, 720}, {0, 96, 1024, 576}},  // wider
+            {{64, 48}, {192, 144, 640, 480}},   // a tenth or less: ten times, centred
+            {{40, 100}, {358, 0, 308, 768}},    // taller only
+            {{480, 640}, {224, 0, 576, 768}},   // exceeds both ways, relatively taller
+            {{}, {0, 0, 1024, 768}},            // size unknown
+        };
+        for (const auto& row : fullScreen)
+            QCOMPARE(FullScreenPictureRect(QSize(1024, 768), row.video), row.picture);
     }
 
-    void captionNamesTheClipAndItsPauseState() {
+    void captionNamesTheFileAndThePause() {
         PreviewPlayer player(nullptr);
-        player.clipName = QStringLiteral("/clips/summer/movie.avi");
+        player.clipName = u"movie.avi"_s;
         player.playState = Paused;
-        QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  (Paused)"));
-        player.playState = Running;
-        QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  "));
-        player.clipName = QStringLiteral("movie.avi");
-        player.playState = Paused;
-        QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  (Paused)"));
-        player.playState = Stopped;
-        QCOMPARE(player.windowCaption(), QStringLiteral("movie.avi  "));
+        QCOMPARE(player.windowCaption(), u"movie.avi  (Paused)"_s);
         // Percent signs and long names are text, never format directives or a cut buffer.
-        player.clipName = QStringLiteral("/tmp/%1 %s ") + QString(250, QLatin1Char('x'));
-        QCOMPARE(player.windowCaption(),
-                 QStringLiteral("%1 %s ") + QString(250, QLatin1Char('x')) + "  ");
+        player.clipName = u"%1 %s "_s + QString(250, 'x');
+        player.playState = Stopped;
+        QCOMPARE(player.windowCaption(), player.clipName + "  ");
     }
 
-    void loadingCuesTheFirstPictureInAWindowOfItsSize() {
-        testing_support::TestEnvironment environment;
-        const QString clip = SmallClip();
-        QVERIFY(!clip.isEmpty());
+    void loadingTransportAndMenu() {
+        TestEnvironment environment;
         RecordingOwner owner;
         owner.show();
         PreviewPlayer player(&owner);
-        player.clipName = clip;
-        QCOMPARE(player.LoadClipFile(), 1);
-        QVERIFY(environment.messages.boxes.isEmpty());
-        QCOMPARE(player.playState, Stopped);
-        QCOMPARE(player.audioOnly, 0);
-        QCOMPARE(player.videoShown, 1);
-        QVERIFY(player.m_hWnd && player.m_hWnd->isVisible());
-        QCOMPARE(player.m_hWnd->size(), QSize(320, 240));
-        QCOMPARE(player.pictureRect, QRect(0, 0, 320, 240));
-        QCOMPARE(player.m_hWnd->windowTitle(), QFileInfo(clip).fileName() + QStringLiteral("  "));
-        QCOMPARE(player.m_hWnd->metaObject()->className(), "PreviewWindow");
-        const QRect workArea = owner.screen()->availableGeometry();
-        QCOMPARE(player.m_hWnd->pos(), workArea.topLeft() + QPoint(100, 5));
-
-        QTRY_VERIFY_WITH_TIMEOUT(player.m_hWnd->paintedPictures() > 0, 5000);
-        QCOMPARE(player.m_hWnd->picture().size(), QSize(320, 240));
-        QCOMPARE(PictureFrameNumber(player.m_hWnd->picture()), 0);
-
-        // The tick reads the position and tells the owner, whatever the play state.
-        player.OnPositionTimer();
-        QCOMPARE(player.currentPosition, 0);
-        QVERIFY(qAbs(player.stopPosition - Seconds(3.0)) < Seconds(0.05));
-        DeliverPosted();
-        QCOMPARE(owner.messages, QList<int>{WM_POSITIONNOTIFY});
-
-        player.UnloadClip();
-        QCOMPARE(player.playState, Closed);
-        QVERIFY(player.clipName.isEmpty());
-        QVERIFY(!player.m_hWnd);
-        QVERIFY(!player.graph);
-        // A tick after unloading reads nothing and posts nothing.
-        owner.messages.clear();
-        player.OnPositionTimer();
-        DeliverPosted();
-        QVERIFY(owner.messages.isEmpty());
-    }
-
-    void transportFollowsThePlayState() {
-        testing_support::TestEnvironment environment;
-        RecordingOwner owner;
-        PreviewPlayer player(&owner);
+        QCOMPARE(ReadMenu(player).greyed, QStringList());  // Closed: nothing greyed
         player.clipName = SmallClip();
         const QString name = QFileInfo(player.clipName).fileName();
         QCOMPARE(player.LoadClipFile(), 1);
 
-        // Pause does nothing to a stopped clip.
-        player.PausePlayback();
+        // Cued at the first picture, in a window of its size near the work area's corner.
+        QVERIFY(environment.messages.boxes.isEmpty());
         QCOMPARE(player.playState, Stopped);
-        QCOMPARE(player.m_hWnd->windowTitle(), name + "  ");
-
-        player.StartPlayback();
-        QCOMPARE(player.playState, Running);
-        // Play while running only refreshes.
-        player.StartPlayback();
-        QCOMPARE(player.playState, Running);
-        QTest::qWait(400);
-        player.PausePlayback();
-        QCOMPARE(player.playState, Paused);
-        QCOMPARE(player.m_hWnd->windowTitle(), name + "  (Paused)");
+        QVERIFY(player.m_hWnd->isVisible());
+        QCOMPARE(
+            QRect(player.m_hWnd->pos(), player.m_hWnd->size()),
+            QRect(owner.screen()->availableGeometry().topLeft() + QPoint(100, 5), QSize(320, 240)));
+        QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
+        // The tick reads the position and tells the owner.
         player.OnPositionTimer();
-        QVERIFY2(player.currentPosition > Seconds(0.1), "the clock ran while playing");
+        QCOMPARE(player.currentPosition, 0);
+        QVERIFY(qAbs(player.stopPosition - 75 * kFrame) < kSecond / 20);
+        DeliverPosted();
+        QCOMPARE(owner.messages, QList<int>{WM_POSITIONNOTIFY});
+
+        // The state, the caption and the menu's greying follow Play and Pause.
+        player.PausePlayback();  // nothing to pause
+        QCOMPARE(player.playState, Stopped);
+        QCOMPARE(ReadMenu(player).greyed, (QStringList{"Pause", "Stop"}));
+        player.StartPlayback();
+        player.StartPlayback();  // only refreshes
+        QCOMPARE(player.playState, Running);
+        QCOMPARE(ReadMenu(player).greyed, QStringList{"Play"});
+        QTRY_VERIFY_WITH_TIMEOUT((player.OnPositionTimer(), player.currentPosition > 3 * kFrame),
+                                 5000);
+        player.PausePlayback();
         player.PausePlayback();  // does not resume
         QCOMPARE(player.playState, Paused);
+        QCOMPARE(player.m_hWnd->windowTitle(), name + "  (Paused)");
+        QCOMPARE(ReadMenu(player).greyed, QStringList{"Pause"});
+        QCOMPARE(ReadMenu(player).fullScreenChecked, false);
 
-        // A seek while paused moves the picture, not the state.
-        QVERIFY(SUCCEEDED(player.SeekAbsolute(Seconds(2.0))));
+        // A seek while paused moves the picture, not the state; a negative time is the start.
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(50 * kFrame)));
         QCOMPARE(player.playState, Paused);
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 50, 5000);
         player.OnPositionTimer();
-        QVERIFY(qAbs(player.currentPosition - Seconds(2.0)) < Seconds(0.05));
-        // Frame 46 has the brightest left half that RGB does not clip: a picture worth looking at.
-        QVERIFY(SUCCEEDED(player.SeekAbsolute(Seconds(46 / 25.0))));
-        QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 46, 5000);
-        testing_support::SaveScreenshot(player.m_hWnd, QStringLiteral("video_window_frame_46"));
-        // A negative time means the start.
+        QVERIFY(qAbs(player.currentPosition - 50 * kFrame) < kSecond / 20);
         QVERIFY(SUCCEEDED(player.SeekAbsolute(-5)));
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
-        QVERIFY(SUCCEEDED(player.SeekAbsolute(Seconds(1.0))));
+        // Frame 46 has the brightest left half that RGB does not clip.
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(46 * kFrame)));
+        QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 46, 5000);
+        testing_support::SaveScreenshot(player.m_hWnd, u"video_window_frame_46"_s);
 
-        // Stop rewinds and shows the first picture.
+        // Stop rewinds to the first picture.
         player.StopPlayback();
         QCOMPARE(player.playState, Stopped);
         QCOMPARE(player.m_hWnd->windowTitle(), name + "  ");
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
         player.OnPositionTimer();
         QCOMPARE(player.currentPosition, 0);
-        player.UnloadClip();
-    }
 
-    void playingToTheEndRewindsAndWaits() {
-        testing_support::TestEnvironment environment;
-        RecordingOwner owner;
-        PreviewPlayer player(&owner);
-        player.clipName = SmallClip();
-        QCOMPARE(player.LoadClipFile(), 1);
-        QVERIFY(SUCCEEDED(player.SeekAbsolute(Seconds(2.5))));
-        player.StartPlayback();
+        // A right click opens the menu at the pointer; the chosen item arrives as a command
+        // after the menu has closed.
+        QStringList shown;
+        QTimer::singleShot(200, this, [&shown] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator()) shown << action->text();
+                if (action->data().toInt() == ID_PLAY) menu->setActiveAction(action);
+            }
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        player.ownerHidden = 0;
+        QTest::mouseClick(player.m_hWnd, Qt::RightButton, {}, QPoint(30, 40));
+        QCOMPARE(shown,
+                 (QStringList{"Full screen", "Normal size", "Play", "Pause", "Stop", "Close"}));
+        QCOMPARE(player.ownerHidden, 1);
+        QCOMPARE(player.playState, Stopped);
+        DeliverPosted();
         QCOMPARE(player.playState, Running);
-        // The end arrives as a posted graph notification and rewinds the clip.
-        QTRY_COMPARE_WITH_TIMEOUT(player.playState, Stopped, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
-        player.OnPositionTimer();
-        QCOMPARE(player.currentPosition, 0);
-        // It plays again from the start.
-        player.StartPlayback();
-        QTest::qWait(300);
-        player.OnPositionTimer();
-        QVERIFY(player.currentPosition > 0);
-        player.UnloadClip();
-    }
 
-    void closeBoxOnlyAsksTheOwner() {
-        testing_support::TestEnvironment environment;
-        RecordingOwner owner;
-        PreviewPlayer player(&owner);
-        player.clipName = SmallClip();
-        QCOMPARE(player.LoadClipFile(), 1);
+        // The close box and the menu's Close only ask the owner to close the clip.
         QVERIFY(!player.m_hWnd->close());
-        player.OnCommand(ID_CLOSE);  // the context menu's "Close"
+        player.OnCommand(ID_CLOSE);
         DeliverPosted();
         QCOMPARE(owner.commands, (QList<int>{kCloseClipCommand, kCloseClipCommand}));
         QVERIFY(player.m_hWnd && player.m_hWnd->isVisible());
-        QCOMPARE(player.playState, Stopped);
+
+        // Unloaded, the tick reads nothing and tells nobody.
         player.UnloadClip();
+        QCOMPARE(player.playState, Closed);
+        QVERIFY(!player.m_hWnd && !player.graph && player.clipName.isEmpty());
+        owner.messages.clear();
+        player.OnPositionTimer();
+        DeliverPosted();
+        QVERIFY(owner.messages.isEmpty());
     }
 
-    void filesItCannotPlayAreRefused() {
-        testing_support::TestEnvironment environment;
+    void fullScreenIdleCursorStackingAndEscape() {
+        // The idle time is taken unsigned across the clock's wrap.
+        QVERIFY(!CursorIdleExpired(100000, 0));
+        QVERIFY(CursorIdleExpired(100001, 0));
+        QVERIFY(!CursorIdleExpired(50, 0xFFFFFFF0u));
+        QVERIFY(CursorIdleExpired(100000, 0xFFFFFFF0u));
+
+        TestEnvironment environment;
+        std::uint32_t now = 5000;
+        SetMultimediaClockForTesting([&now] { return now; });
         RecordingOwner owner;
-
-        const QString corrupt = environment.scratchPath(QStringLiteral("corrupt.avi"));
-        QFile file(corrupt);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QByteArray junk(
-            "RIFF\x10\x00\x00\x00"
-            "AVI LIST",
-            16);
-        for (int i = 0; i < 4000; ++i) junk.append(static_cast<char>((i * 7919) % 251));
-        file.write(junk);
-        file.close();
-
+        owner.show();
         PreviewPlayer player(&owner);
-        player.clipName = corrupt;
+        player.clipName = SmallClip();
+        QCOMPARE(player.LoadClipFile(), 1);
+        const QRect windowed = player.m_hWnd->geometry();
+
+        player.OnCommand(ID_FULL_SCREEN);
+        QCOMPARE(player.fullScreen, 1);
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QCOMPARE(player.m_hWnd->geometry(), QRect(QPoint(0, 0), screen));
+        QCOMPARE(player.pictureRect, FullScreenPictureRect(screen, QSize(320, 240)));
+        QVERIFY(player.m_hWnd->cursorTimer.isActive());
+        QCOMPARE(ReadMenu(player).fullScreenChecked, true);
+
+        // Idle for 50 s and exactly 100 s keeps the cursor; 150 s hides it once, however
+        // often the timer ticks; a mouse move brings it back and restarts the idle time.
+        now += 50000;
+        player.OnCursorTimer();
+        now += 50000;
+        player.OnCursorTimer();
+        QCOMPARE(player.cursorCount, 0);
+        now += 50000;
+        player.OnCursorTimer();
+        player.OnCursorTimer();
+        QCOMPARE(player.cursorCount, -1);
+        QCOMPARE(player.m_hWnd->cursor().shape(), Qt::BlankCursor);
+        QMouseEvent move(QEvent::MouseMove, QPointF(10, 10),
+                         player.m_hWnd->mapToGlobal(QPointF(10, 10)), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(player.m_hWnd, &move);
+        QCOMPARE(player.cursorCount, 0);
+        QVERIFY(player.m_hWnd->cursor().shape() != Qt::BlankCursor);
+        now += 60000;
+        player.OnCursorTimer();
+        QCOMPARE(player.cursorCount, 0);
+
+        // Escape returns to the window as it was, and does nothing there; so does
+        // "Normal size".
+        QTest::keyClick(player.m_hWnd, Qt::Key_Escape);
+        QCOMPARE(player.fullScreen, 0);
+        QVERIFY(!player.m_hWnd->cursorTimer.isActive());
+        QCOMPARE(player.m_hWnd->geometry(), windowed);
+        QCOMPARE(player.pictureRect, QRect(0, 0, 320, 240));
+        QVERIFY(player.m_hWnd->isVisible() && owner.isVisible() && !owner.isMinimized());
+        QTest::keyClick(player.m_hWnd, Qt::Key_Escape);
+        QCOMPARE(player.m_hWnd->geometry(), windowed);
+        player.SwitchScreenMode();
+        player.OnCommand(ID_NORMAL_SIZE);
+        QCOMPARE(player.fullScreen, 0);
+        QCOMPARE(player.m_hWnd->size(), QSize(320, 240));
+
+        // Windowed, a click toggles which of the two lies on top, process-wide.
+        dialogAbove = 1;
+        Click(player);
+        QCOMPARE(dialogAbove, 0);
+        QVERIFY(!Topmost(owner));
+        Click(player);
+        QCOMPARE(dialogAbove, 1);
+        QVERIFY(Topmost(owner));
+        QVERIFY(owner.isVisible() && player.m_hWnd->isVisible());
+
+        // In full screen the first click sends the dialog away, the next brings it back on
+        // top; the windowed toggle is left alone.
+        player.GoFullScreen();
+        Click(player);
+        QVERIFY(owner.isMinimized() && !Topmost(owner));
+        Click(player);
+        QVERIFY(!owner.isMinimized() && owner.isVisible() && Topmost(owner));
+        QCOMPARE(dialogAbove, 1);
+
+        // Escape, and unloading in full screen, show the dialog whatever the toggle says.
+        Click(player);
+        QVERIFY(owner.isMinimized());
+        QTest::keyClick(player.m_hWnd, Qt::Key_Escape);
+        QVERIFY(!owner.isMinimized() && owner.isVisible());
+        player.GoFullScreen();
+        Click(player);
+        QVERIFY(owner.isMinimized());
+        player.UnloadClip();
+        QCOMPARE(player.fullScreen, 0);
+        QVERIFY(!owner.isMinimized() && owner.isVisible());
+    }
+
+    void refusedFileUnloadsAtOnce() {
+        TestEnvironment environment;
+        PreviewPlayer player(nullptr);
+        player.clipName = CorruptFile(environment);
         QCOMPARE(player.LoadClipFile(), 0);
         QCOMPARE(environment.messages.texts(), QStringList{kCannotPlay});
-        QCOMPARE(environment.messages.boxes.front().caption, QStringLiteral("Framewell"));
-        QVERIFY(environment.messages.boxes.front().owner == nullptr);
+        QCOMPARE(environment.messages.boxes.front().caption, u"Framewell"_s);
         QCOMPARE(player.playState, Closed);
-        QVERIFY(!player.m_hWnd);
-        QVERIFY(player.windowCreated);
-        QVERIFY(player.clipName.isEmpty());
-
-        // A missing file is refused the same way.
-        environment.messages.clear();
-        PreviewPlayer missing(&owner);
-        missing.clipName = environment.scratchPath(QStringLiteral("not-there.avi"));
-        QCOMPARE(missing.LoadClipFile(), 0);
-        QCOMPARE(environment.messages.texts(), QStringList{kCannotPlay});
-
-        // Sound alone plays with the window hidden.
-        environment.messages.clear();
-        const QString sound = AudioOnlyFile();
-        QVERIFY(!sound.isEmpty());
-        PreviewPlayer audio(&owner);
-        audio.clipName = sound;
-        QCOMPARE(audio.LoadClipFile(), 1);
-        QVERIFY(environment.messages.boxes.isEmpty());
-        QCOMPARE(audio.audioOnly, 1);
-        QCOMPARE(audio.videoShown, 0);
-        QVERIFY(!audio.m_hWnd->isVisible());
-        audio.StartPlayback();
-        QCOMPARE(audio.playState, Running);
-        QTest::qWait(300);
-        audio.OnPositionTimer();
-        QVERIFY(audio.currentPosition > 0);
-        audio.UnloadClip();
+        QVERIFY(!player.m_hWnd && player.clipName.isEmpty());
     }
 };
 
