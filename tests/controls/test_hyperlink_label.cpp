@@ -1,12 +1,7 @@
-// The hyperlink label and the About box: what a click opens and reports, how the label sizes
-// itself and when it is underlined.
+// The hyperlink label: what a click opens and reports, how the label sizes itself and when
+// it is underlined.
 
-#include <QApplication>
-#include <QPushButton>
-
-#include "controls/about_dialog.h"
 #include "controls/hyperlink_label.h"
-#include "platform/dialog_template.h"
 #include "platform/file_classes.h"
 #include "platform/settings_store.h"
 #include "support/test_environment.h"
@@ -192,31 +187,6 @@ private slots:
         QCOMPARE(HyperlinkLabel::BrowserCommandLine(QStringLiteral("browser \"%1\""),
                                                     QStringLiteral("C:\\My Pages\\a.htm")),
                  QStringLiteral("browser  \"C:\\My Pages\\a.htm\""));
-    }
-
-    void aboutBoxShowsTheProgramAndTheMakersLinks() {
-        testing_support::TestEnvironment environment;
-        AboutDialog about;
-        QCOMPARE(about.windowTitle(), QStringLiteral("About Framewell"));
-        about.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&about));
-        QVERIFY(about.websiteLabel && about.supportLabel);
-        QCOMPARE(about.websiteLabel->text(), QString::fromLatin1(kMakerWebsite));
-        for (HyperlinkLabel* link : {about.websiteLabel, about.supportLabel}) {
-            QCOMPARE(link->GetUnderlineRule(), HyperlinkLabel::kUnderlineAlways);
-            QVERIFY(link->isUnderlined());
-            QVERIFY(about.rect().contains(link->geometry()));
-        }
-
-        QTest::mouseClick(about.supportLabel, Qt::LeftButton, {}, QPoint(2, 2));
-        QCOMPARE(environment.shell.openedUrls.last(), QUrl(QString::fromLatin1(kMakerSupportPage)));
-        QVERIFY(about.isVisible());
-
-        auto* ok = platform::Control<QPushButton>(&about, AboutDialogIds::kOk);
-        QVERIFY(ok && ok->isDefault());
-        ok->click();
-        QCOMPARE(about.result(), int(QDialog::Accepted));
-        QVERIFY(!about.isVisible());
     }
 };
 
