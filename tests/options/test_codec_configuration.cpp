@@ -1,14 +1,28 @@
-// Finding the codec behind a compressor entry and keeping its state, against a scripted
-// compression manager; the aligned block registry; the state block format.
+// The Settings button's codec configuration: matching a compressor entry to its codec and
+// keeping its state, against a scripted compression manager; the aligned block registry;
+// and the installed encoders as codecs, with the generated dialog that stores what the user
+// confirms where the conversion finds it.
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 
+#include <algorithm>
 #include <cstring>
-#include <map>
 
 #include "media/encoder_properties.h"
+#include "media/encoder_registry.h"
+#include "media/media_framework.h"
+#include "platform/dialog_template.h"
+#include "platform/settings_store.h"
 #include "settings/aligned_blocks.h"
+#include "settings/codec_config_dialog.h"
 #include "settings/codec_configuration.h"
+#include "settings/codec_settings.h"
+#include "settings/encoder_codecs.h"
+#include "settings/output_options_dialog.h"
+#include "support/modal_driver.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
 
@@ -23,50 +37,16 @@ struct ScriptedCodecSetup {
     char stateByte = 'x';  // what the codec's state is filled with
 };
 
-// What the codecs were asked, in order, as "handler:call" texts.
-struct CallLog {
-    QStringList calls;
-    std::map<std::string, QByteArray> statesReceived;
-    BitmapInfoHeader lastQuery;
-};
-
-class ScriptedCodec : public VcmCodec {
-public:
-    ScriptedCodec(std::string handler, ScriptedCodecSetup setup, CallLog& log)
-        : handler_(std::move(handler)), setup_(std::move(setup)), log_(log) {}
-
-    bool compressQuery(const BitmapInfoHeader& input) override {
-        log_.lastQuery = input;
-        return setup_.takesQuery;
-    }
-    VcmCompressorInfo getInfo() override {
-        return {kCodecTypeVideo, handler_, QString::fromStdString(handler_), setup_.description};
-    }
-    std::size_t stateSize() override { return setup_.stateSize; }
-    bool setState(const void* data, std::size_t size) override {
-        log_.calls << QString::fromStdString(handler_ + ":setState");
-        log_.statesReceived[handler_] = QByteArray(static_cast<const char*>(data), qsizetype(size));
-        return true;
-    }
-    std::size_t getState(void* data, std::size_t size) override {
-        std::memset(data, setup_.stateByte, size);
-        return size;
-    }
-    bool configure(QWidget*) override {
-        log_.calls << QString::fromStdString(handler_ + ":configure");
-        return setup_.confirms;
-    }
-
-private:
-    std::string handler_;
-    ScriptedCodecSetup setup_;
-    CallLog& log_;
-};
-
+// Codecs "codec0", "codec1", ... that do as their setups say and log the calls that matter.
 class ScriptedManager : public VideoCompressionManager {
 public:
     std::vector<ScriptedCodecSetup> codecs;
-    CallLog log;
+    QStringList calls;         // "codecN:call", in order
+    QByteArray stateReceived;  // the last one
+    BitmapInfoHeader lastQuery;
+
+    ScriptedManager() { InstallVideoCompressionManager(this); }
+    ~ScriptedManager() override { InstallVideoCompressionManager(nullptr); }
 
     static std::string handlerOf(std::size_t index) { return "codec" + std::to_string(index); }
 
@@ -75,17 +55,66 @@ public:
         out = {kCodecTypeVideo, handlerOf(index), QString(), codecs[index].description};
         return true;
     }
-    std::unique_ptr<VcmCodec> open(std::uint32_t type, const std::string& handler) override {
-        for (std::size_t i = 0; i < codecs.size(); ++i)
-            if (type == kCodecTypeVideo && handlerOf(i) == handler && codecs[i].opens)
-                return std::make_unique<ScriptedCodec>(handler, codecs[i], log);
-        return nullptr;
+    std::unique_ptr<VcmCodec> open(std::uint32_t type, const std::string& handler) override;
+
+    // Configures codec i as the Settings button would, with the kept state.
+    void configure(std::uint32_t index) {
+        VcmCompressorInfo entry;
+        QVERIFY(info(index, entry));
+        ConfigureVcmCompressor(nullptr, entry, codecStateBlock);
     }
 };
 
-void forgetKeptState() {
-    AlignedFree(codecStateBlock.block);
-    codecStateBlock = {};
+class ScriptedCodec : public VcmCodec {
+public:
+    ScriptedCodec(ScriptedManager& manager, std::size_t index)
+        : manager_(manager), setup_(manager.codecs[index]), handler_(manager.handlerOf(index)) {}
+
+    bool compressQuery(const BitmapInfoHeader& input) override {
+        manager_.lastQuery = input;
+        return setup_.takesQuery;
+    }
+    VcmCompressorInfo getInfo() override {
+        return {kCodecTypeVideo, handler_, QString(), setup_.description};
+    }
+    std::size_t stateSize() override { return setup_.stateSize; }
+    bool setState(const void* data, std::size_t size) override {
+        manager_.calls << QString::fromStdString(handler_ + ":setState");
+        manager_.stateReceived = QByteArray(static_cast<const char*>(data), qsizetype(size));
+        return true;
+    }
+    std::size_t getState(void* data, std::size_t size) override {
+        std::memset(data, setup_.stateByte, size);
+        return size;
+    }
+    bool configure(QWidget*) override {
+        manager_.calls << QString::fromStdString(handler_ + ":configure");
+        return setup_.confirms;
+    }
+
+private:
+    ScriptedManager& manager_;
+    ScriptedCodecSetup setup_;
+    std::string handler_;
+};
+
+std::unique_ptr<VcmCodec> ScriptedManager::open(std::uint32_t type, const std::string& handler) {
+    for (std::size_t i = 0; i < codecs.size(); ++i)
+        if (type == kCodecTypeVideo && handlerOf(i) == handler && codecs[i].opens)
+            return std::make_unique<ScriptedCodec>(*this, i);
+    return nullptr;
+}
+
+char keptByte(std::size_t at) {
+    return static_cast<const char*>(codecStateBlock.block)[at];
+}
+
+const std::string kMpeg4 = "avenc_mpeg4";
+
+QString friendlyNameOf(const std::string& factory) {
+    for (const media::EncoderInfo& info : media::AviEncoders(media::EncoderKind::Video))
+        if (info.factoryName == factory) return QString::fromStdString(info.friendlyName);
+    return {};
 }
 
 }  // namespace
@@ -94,32 +123,11 @@ class CodecConfigurationTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(SUCCEEDED(media::StartMediaFramework())); }
+
     void cleanup() {
-        InstallVideoCompressionManager(nullptr);
-        forgetKeptState();
-    }
-
-    void queryFormatFollowsTheMode() {
-        const BitmapInfoHeader rgb24 = BuildQueryFormat(352, 240, 1);
-        QCOMPARE(rgb24.size, 40u);
-        QCOMPARE(rgb24.bitCount, std::uint16_t(24));
-        QCOMPARE(rgb24.sizeImage, 253440u);
-        QCOMPARE(BuildQueryFormat(352, 240, 0).sizeImage, 337920u);
-        QCOMPARE(BuildQueryFormat(352, 240, 7).compression, MakeFourCC('Y', 'U', 'Y', '2'));
-    }
-
-    void divxNamesAndVersions() {
-        QVERIFY(ContainsDivx(QStringLiteral("DivX 5.1.1 Codec")));
-        QVERIFY(ContainsDivx(QStringLiteral("DIVX Pro")));
-        QVERIFY(!ContainsDivx(QStringLiteral("Div X 5")));
-        QString version;
-        QVERIFY(ExtractVersion(QStringLiteral("DivX Pro 5.0.5 Codec"), &version));
-        QCOMPARE(version, QStringLiteral("5.0.5"));
-        QVERIFY(ExtractVersion(QStringLiteral("Codec v.9 beta 2"), &version));
-        QCOMPARE(version, QStringLiteral(".9"));
-        version = QStringLiteral("untouched");
-        QVERIFY(!ExtractVersion(QStringLiteral("DivX Codec"), &version));
-        QCOMPARE(version, QStringLiteral("untouched"));
+        AlignedFree(codecStateBlock.block);
+        codecStateBlock = {};
     }
 
     void tableHoldsTheCodecsThatTakeTheQueryFormat() {
@@ -128,14 +136,12 @@ private slots:
                           {QStringLiteral("Does not open"), false},
                           {QStringLiteral("Refuses the frame"), true, false},
                           {QStringLiteral("Takes it too")}};
-        InstallVideoCompressionManager(&manager);
         std::array<VcmCompressorInfo, kVcmTableSize> table;
         QCOMPARE(EnumerateVcmCompressors(352, 240, 1, table), 2);
         QCOMPARE(table[0].description, QStringLiteral("Takes it"));
-        QCOMPARE(table[1].description, QStringLiteral("Takes it too"));
         QCOMPARE(table[1].handler, std::string("codec3"));
-        QCOMPARE(manager.log.lastQuery.bitCount, std::uint16_t(24));
-        QCOMPARE(manager.log.lastQuery.width, 352);
+        QCOMPARE(manager.lastQuery.bitCount, std::uint16_t(24));
+        QCOMPARE(manager.lastQuery.sizeImage, 253440u);
 
         // More codecs than the table holds: the first 50 that take the frame.
         manager.codecs.assign(60, {QStringLiteral("Many")});
@@ -148,39 +154,35 @@ private slots:
     void selectedEntryFindsItsCodec() {
         testing_support::TestEnvironment environment;
         ScriptedManager manager;
-        InstallVideoCompressionManager(&manager);
-        QComboBox scratch;
-
-        // Equal descriptions, in any letter case; the last one wins over an earlier DivX.
-        manager.codecs = {{QStringLiteral("DivX 5.1.1 Codec")},
-                          {QStringLiteral("divx pro 5.0.5 codec")},
-                          {QStringLiteral("Cinepak Codec")},
-                          {QStringLiteral("DivX Pro 5.0.5 Codec")}};
-        ConfigureSelectedVideoCompressor(QStringLiteral("DivX Pro 5.0.5 Codec"), nullptr, &scratch);
-        QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec3:configure")});
-        QCOMPARE(scratch.count(), 4);
-        QCOMPARE(scratch.itemText(2), QStringLiteral("Cinepak Codec"));
-        QCOMPARE(scratch.currentIndex(), 3);
-
-        // No equal description: the first DivX codec with a version stands in.
-        manager.log.calls.clear();
-        manager.codecs = {{QStringLiteral("Cinepak Codec")},
-                          {QStringLiteral("DivX Codec")},
-                          {QStringLiteral("DivX Pro 5.1.1 Codec")},
-                          {QStringLiteral("DivX 6.0")}};
-        forgetKeptState();
-        ConfigureSelectedVideoCompressor(QStringLiteral("DivX Pro 5.0.5 Codec"), nullptr, &scratch);
-        QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec2:configure")});
-
-        // Nothing matches: nothing is shown, not even a message.
-        manager.log.calls.clear();
-        manager.codecs = {{QStringLiteral("Cinepak Codec")}, {QStringLiteral("DivX Codec")}};
-        ConfigureSelectedVideoCompressor(QStringLiteral("DivX Pro 5.0.5 Codec"), nullptr, &scratch);
-        ConfigureSelectedVideoCompressor(QStringLiteral("Full frames (uncompressed)"), nullptr,
-                                         &scratch);
-        manager.codecs = {{QStringLiteral("DivX Pro 5.1.1 Codec")}};
-        ConfigureSelectedVideoCompressor(QStringLiteral("DivX Codec"), nullptr, &scratch);
-        QVERIFY(manager.log.calls.isEmpty());
+        const QString pro505 = QStringLiteral("DivX Pro 5.0.5 Codec");
+        const struct {
+            QStringList codecs;
+            QString selected;
+            int configured;  // -1: nothing is shown
+        } cases[] = {
+            // Equal descriptions in any letter case; the last one wins over an earlier DivX.
+            {{"DivX 5.1.1 Codec", "divx pro 5.0.5 codec", "Cinepak Codec", pro505}, pro505, 3},
+            // No equal description: the first DivX codec with a version stands in.
+            {{"Cinepak Codec", "DivX Codec", "DIVX Pro 5.1.1 Codec", "DivX 6.0"}, pro505, 2},
+            {{"Cinepak Codec", "DivX Codec"}, pro505, -1},
+            {{"Cinepak Codec"}, QStringLiteral("Full frames (uncompressed)"), -1},
+            {{"DivX Pro 5.1.1 Codec"}, QStringLiteral("DivX Codec"), -1},
+        };
+        for (const auto& c : cases) {
+            manager.codecs.clear();
+            for (const QString& description : c.codecs) manager.codecs.push_back({description});
+            manager.calls.clear();
+            QComboBox scratch;
+            ConfigureSelectedVideoCompressor(c.selected, nullptr, &scratch);
+            QCOMPARE(scratch.count(), c.codecs.size());
+            if (c.configured < 0) {
+                QVERIFY(manager.calls.isEmpty());
+                continue;
+            }
+            QCOMPARE(manager.calls,
+                     QStringList{QStringLiteral("codec%1:configure").arg(c.configured)});
+            QCOMPARE(scratch.currentIndex(), c.configured);
+        }
         QVERIFY(environment.messages.boxes.isEmpty());
     }
 
@@ -190,64 +192,44 @@ private slots:
                           {QStringLiteral("Second"), true, true, 64, true, 'B'},
                           {QStringLiteral("Stateless"), true, true, 0},
                           {QStringLiteral("Refuses"), true, true, 64, false, 'R'}};
-        InstallVideoCompressionManager(&manager);
         const std::size_t blocksBefore = AlignedBlockCount();
-        auto configure = [&](int index) {
-            VcmCompressorInfo entry;
-            QVERIFY(manager.info(std::uint32_t(index), entry));
-            ConfigureVcmCompressor(nullptr, entry, codecStateBlock);
-        };
-
-        configure(0);
-        QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec0:configure")});
-        QVERIFY(codecStateBlock.block);
+        manager.configure(0);
         QCOMPARE(codecStateBlock.handler, std::string("codec0"));
         QCOMPARE(AlignedSize(codecStateBlock.block), std::size_t(64));
-        QCOMPARE(static_cast<const char*>(codecStateBlock.block)[63], 'A');
+        QCOMPARE(keptByte(63), 'A');
 
-        // The same codec gets its state back before its dialog opens.
-        manager.log.calls.clear();
-        configure(0);
-        QCOMPARE(manager.log.calls, (QStringList{QStringLiteral("codec0:setState"),
-                                                 QStringLiteral("codec0:configure")}));
-        QCOMPARE(manager.log.statesReceived["codec0"], QByteArray(64, 'A'));
-
-        // A codec whose state has the same size never receives another codec's state.
-        manager.log.calls.clear();
-        configure(1);
-        QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec1:configure")});
+        // The same codec gets its state back before its dialog opens; another codec whose
+        // state has the same size never receives it.
+        manager.configure(0);
+        manager.configure(1);
+        QCOMPARE(manager.calls, (QStringList{"codec0:configure", "codec0:setState",
+                                             "codec0:configure", "codec1:configure"}));
+        QCOMPARE(manager.stateReceived, QByteArray(64, 'A'));
         QCOMPARE(codecStateBlock.handler, std::string("codec1"));
-        QCOMPARE(static_cast<const char*>(codecStateBlock.block)[0], 'B');
+        QCOMPARE(keptByte(0), 'B');
         QCOMPARE(AlignedBlockCount(), blocksBefore + 1);
 
         // A codec without state shows nothing; a refused dialog keeps the state as it was.
-        manager.log.calls.clear();
-        configure(2);
-        QVERIFY(manager.log.calls.isEmpty());
+        manager.calls.clear();
+        manager.configure(2);
+        QVERIFY(manager.calls.isEmpty());
         void* kept = codecStateBlock.block;
-        configure(1);
         manager.codecs[1].confirms = false;
         manager.codecs[1].stateByte = 'Z';
-        configure(1);
+        manager.configure(1);
         QCOMPARE(codecStateBlock.block, kept);
-        QCOMPARE(static_cast<const char*>(codecStateBlock.block)[0], 'B');
-
+        QCOMPARE(keptByte(0), 'B');
         // A new block for a refused dialog would hold nothing; it is not kept.
-        configure(3);
+        manager.configure(3);
         QVERIFY(!codecStateBlock.block);
         QCOMPARE(AlignedBlockCount(), blocksBefore);
-    }
 
-    void fullRegistryStillShowsTheDialog() {
-        ScriptedManager manager;
-        manager.codecs = {{QStringLiteral("Only")}};
-        InstallVideoCompressionManager(&manager);
+        // A full registry gives no block, but the dialog is still shown.
         std::vector<void*> filler;
         while (AlignedBlockCount() < kAlignedBlockLimit) filler.push_back(AlignedAlloc(1));
-        VcmCompressorInfo entry;
-        QVERIFY(manager.info(0, entry));
-        ConfigureVcmCompressor(nullptr, entry, codecStateBlock);
-        QCOMPARE(manager.log.calls, QStringList{QStringLiteral("codec0:configure")});
+        manager.calls.clear();
+        manager.configure(0);
+        QCOMPARE(manager.calls, QStringList{QStringLiteral("codec0:configure")});
         QVERIFY(!codecStateBlock.block);
         for (void* block : filler) AlignedFree(block);
     }
@@ -273,57 +255,150 @@ private slots:
         AlignedFree(blocks[2]);
         QCOMPARE(AlignedSize(blocks[2]), std::size_t(0));
         QCOMPARE(AlignedSize(blocks[4]), std::size_t(1000));
-        QCOMPARE(AlignedBlockCount(), before + blocks.size() - 1);
         blocks.erase(blocks.begin() + 2);
 
         // A full registry hands out nothing until a block is freed.
-        std::vector<void*> filler;
-        while (AlignedBlockCount() < kAlignedBlockLimit) filler.push_back(AlignedAlloc(8));
+        while (AlignedBlockCount() < kAlignedBlockLimit) blocks.push_back(AlignedAlloc(8));
         QVERIFY(!AlignedAlloc(8));
-        AlignedFree(filler.back());
-        filler.back() = AlignedAlloc(8);
-        QVERIFY(filler.back());
-        for (void* block : filler) AlignedFree(block);
+        AlignedFree(blocks.back());
+        blocks.back() = AlignedAlloc(8);
+        QVERIFY(blocks.back());
         for (void* block : blocks) AlignedFree(block);
         QCOMPARE(AlignedBlockCount(), before);
     }
 
-    void stateBlocksCarryAPropertySet() {
-        const media::EncoderProperties set = {
-            {"bitrate", "800000"}, {"pass", "quant"}, {"rc-eq", ""}};
-        std::vector<std::uint8_t> block = media::SerializeEncoderProperties(set);
-        media::EncoderProperties read;
-        QVERIFY(media::DeserializeEncoderProperties(block.data(), block.size(), read));
-        QCOMPARE(read.size(), set.size());
-        QCOMPARE(read[1].name, std::string("pass"));
-        QCOMPARE(read[1].value, std::string("quant"));
-        QCOMPARE(read[2].value, std::string());
-
+    void damagedStateBlocksAreRefused() {
+        const media::EncoderProperties set = {{"bitrate", "800000"}, {"rc-eq", ""}};
+        const std::vector<std::uint8_t> block = media::SerializeEncoderProperties(set);
         // Zero padding after the set belongs to a fixed-size block.
         std::vector<std::uint8_t> padded = block;
         padded.resize(block.size() + 100, 0);
+        media::EncoderProperties read;
         QVERIFY(media::DeserializeEncoderProperties(padded.data(), padded.size(), read));
         QCOMPARE(read.size(), set.size());
+        QCOMPARE(read[0].value, std::string("800000"));
 
-        // Damage is refused and leaves the output alone.
+        auto damaged = [&](std::size_t at, std::uint8_t value, std::size_t bytes = 1) {
+            std::vector<std::uint8_t> copy = padded;
+            std::fill_n(copy.begin() + qsizetype(at), bytes, value);
+            return copy;
+        };
+        const std::vector<std::uint8_t> bad[] = {
+            damaged(padded.size() - 1, 1),  // not zero after the set
+            damaged(0, 'X'),                // another format
+            damaged(8, 0xFF, 4),            // a count no block could hold
+            damaged(12, 0xF0),              // the first name's length far past the end
+            {block.begin(), block.end() - 1}};
         media::EncoderProperties untouched = {{"keep", "me"}};
-        padded[padded.size() - 1] = 1;
-        QVERIFY(!media::DeserializeEncoderProperties(padded.data(), padded.size(), untouched));
-        QVERIFY(!media::DeserializeEncoderProperties(block.data(), block.size() - 1, untouched));
-        QVERIFY(!media::DeserializeEncoderProperties(block.data(), 3, untouched));
-        QVERIFY(!media::DeserializeEncoderProperties(nullptr, 100, untouched));
-        std::vector<std::uint8_t> hugeCount = block;
-        hugeCount[8] = hugeCount[9] = hugeCount[10] = hugeCount[11] = 0xFF;
-        QVERIFY(
-            !media::DeserializeEncoderProperties(hugeCount.data(), hugeCount.size(), untouched));
-        std::vector<std::uint8_t> longName = block;
-        longName[12] = 0xF0;  // first name's length far past the end
-        QVERIFY(!media::DeserializeEncoderProperties(longName.data(), longName.size(), untouched));
-        std::vector<std::uint8_t> foreign = block;
-        foreign[0] = 'X';
-        QVERIFY(!media::DeserializeEncoderProperties(foreign.data(), foreign.size(), untouched));
+        for (const auto& bytes : bad)
+            QVERIFY(!media::DeserializeEncoderProperties(bytes.data(), bytes.size(), untouched));
         QCOMPARE(untouched.size(), std::size_t(1));
-        QCOMPARE(untouched[0].name, std::string("keep"));
+    }
+
+    void encoderStateHasOneSizeAndRefusesBadValues() {
+        testing_support::TestEnvironment environment;
+        EncoderCodec codec({kCodecTypeVideo, kMpeg4, {}, friendlyNameOf(kMpeg4)});
+        const std::size_t size = codec.stateSize();
+        QVERIFY(size > 0);
+        std::vector<std::uint8_t> state(size, 0xEE);
+        QCOMPARE(codec.getState(state.data(), size), size);
+        media::EncoderProperties values;
+        QVERIFY(media::DeserializeEncoderProperties(state.data(), size, values));
+
+        // A value of another length: the state keeps its size and carries the value.
+        auto withBitrate = [&values, size](const char* bitrate) {
+            for (auto& value : values)
+                if (value.name == "bitrate") value.value = bitrate;
+            std::vector<std::uint8_t> block = media::SerializeEncoderProperties(values);
+            block.resize(std::max(block.size(), size), 0);
+            return block;
+        };
+        EncoderCodec other({kCodecTypeVideo, kMpeg4, {}, friendlyNameOf(kMpeg4)});
+        const auto changed = withBitrate("1234567");
+        QVERIFY(other.setState(changed.data(), changed.size()));
+        QCOMPARE(other.stateSize(), size);
+        QCOMPARE(other.changedValues().size(), std::size_t(1));
+        QCOMPARE(other.changedValues()[0].value, std::string("1234567"));
+        // Values the encoder would refuse never reach it; a damaged block is refused whole.
+        const auto bad = withBitrate("-5");
+        QVERIFY(other.setState(bad.data(), bad.size()));
+        QCOMPARE(other.changedValues()[0].value, std::string("1234567"));
+        QVERIFY(!other.setState(state.data(), 10));
+    }
+
+    void settingsDialogStoresWhatTheUserConfirms() {
+        testing_support::TestEnvironment environment;
+        // The options dialog with the installed catalogue: the MPEG-4 encoder is the
+        // DivX-compatible one, so it is the default video choice.
+        OutputSettings settings;
+        settings.outputName = QStringLiteral("/videos/out.avi");
+        settings.sourceWidth = settings.outputWidth = 720;
+        settings.sourceHeight = settings.outputHeight = 576;
+        OutputOptionsDialog options(settings, 1);
+        const QString mpeg4 = friendlyNameOf(kMpeg4);
+        QCOMPARE(options.videoCompressorList->currentText(), mpeg4);
+        options.show();
+        testing_support::SaveScreenshot(&options, QStringLiteral("output_options_dialog"));
+        auto configure = [&](const std::function<void(CodecConfigDialog*, QSpinBox*)>& action) {
+            testing_support::ModalDriver driver([&](QDialog* dialog) {
+                auto* config = qobject_cast<CodecConfigDialog*>(dialog);
+                QVERIFY(config);
+                QCOMPARE(config->parentWidget(), &options);
+                auto* bitrate = qobject_cast<QSpinBox*>(config->editor("bitrate"));
+                QVERIFY(bitrate);
+                action(config, bitrate);
+            });
+            platform::Control<QPushButton>(&options, OutputOptionsIds::kCompressorSettings)
+                ->click();
+            QVERIFY(driver.ran());
+        };
+        const platform::SettingsStore store;
+
+        // OK keeps the edited bitrate: in the store for the conversion, and as the kept state.
+        configure([&](CodecConfigDialog* config, QSpinBox* bitrate) {
+            QVERIFY(config->windowTitle().contains(mpeg4));
+            QCOMPARE(bitrate->value(), 200000);
+            QCOMPARE(bitrate->maximum(), 2147483647);
+            bitrate->setValue(123456);
+            testing_support::SaveScreenshot(config, QStringLiteral("codec_settings_dialog"));
+            config->accept();
+        });
+        media::EncoderProperties stored = LoadCodecSettings(store, kMpeg4);
+        QCOMPARE(stored.size(), std::size_t(1));
+        QCOMPARE(stored[0].name, std::string("bitrate"));
+        QCOMPARE(stored[0].value, std::string("123456"));
+        QCOMPARE(codecStateBlock.handler, kMpeg4);
+        // The scratch list holds the codecs that take the query frame. H.263 knows only a few
+        // picture sizes, 352 x 240 not among them.
+        QVERIFY(options.scratchList->isHidden() && options.scratchList->findText(mpeg4) >= 0);
+        QCOMPARE(options.scratchList->findText(friendlyNameOf("avenc_h263")), -1);
+        QVERIFY(
+            media::VideoEncoderAcceptsFrame("avenc_h263", 352, 288, media::RawFrameFormat::Bgr24));
+
+        // The next press shows the confirmed value; a text the encoder would refuse keeps the
+        // dialog open with a message, and Cancel after changes stores nothing.
+        configure([&](CodecConfigDialog* config, QSpinBox* bitrate) {
+            QCOMPARE(bitrate->value(), 123456);
+            bitrate->setValue(999);
+            auto* flags = qobject_cast<QLineEdit*>(config->editor("flags"));
+            QVERIFY(flags);
+            flags->setText(QStringLiteral("no-such-flag"));
+            config->accept();
+            QVERIFY(config->isVisible());
+            QCOMPARE(environment.messages.boxes.size(), 1);
+            QVERIFY(environment.messages.boxes[0].text.contains(QStringLiteral("no-such-flag")));
+            config->reject();
+        });
+        stored = LoadCodecSettings(store, kMpeg4);
+        QCOMPARE(stored.size(), std::size_t(1));
+        QCOMPARE(stored[0].value, std::string("123456"));
+
+        // Back to the default value: nothing is left to apply.
+        configure([](CodecConfigDialog* config, QSpinBox* bitrate) {
+            bitrate->setValue(200000);
+            config->accept();
+        });
+        QVERIFY(LoadCodecSettings(store, kMpeg4).empty());
     }
 };
 
