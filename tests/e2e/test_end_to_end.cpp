@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include "app/converter_dialog.h"
+#include "media/encoder_registry.h"
 #include "controls/hover_button.h"
 #include "platform/settings_store.h"
 #include "player/preview_player.h"
@@ -41,6 +42,24 @@ bool ConvertAndWait(ConverterDialog& dialog) {
     dialog.convertButton->click();
     return QTest::qWaitFor([&] { return dialog.statusLine->text().startsWith(QStringLiteral("Done.")); },
                            90000);
+}
+
+// Waits until a conversion has ended one way or the other; the status line's first word.
+QString ConvertToTheEnd(ConverterDialog& dialog, TestEnvironment& environment) {
+    const int boxes = environment.messages.boxes.size();
+    dialog.ShowStatus(QString());  // the last conversion's line must not count
+    dialog.convertButton->click();
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            const QString status = dialog.statusLine->text();
+            return status.startsWith(QStringLiteral("Done.")) ||
+                   status.startsWith(QStringLiteral("Conversion failed")) ||
+                   (dialog.converting == 0 && environment.messages.boxes.size() > boxes &&
+                    environment.messages.boxes.back().buttons == platform::BoxButtons::Ok);
+        },
+        60000);
+    return ended ? dialog.statusLine->text().section(QLatin1Char(' '), 0, 0)
+                 : QStringLiteral("(no end within a minute)");
 }
 
 }  // namespace
@@ -142,6 +161,46 @@ private slots:
         const qint64 large = convertWith("3", QStringLiteral("fine.avi"));
         QVERIFY2(small > 0 && large > 0, qPrintable(QStringLiteral("%1 %2").arg(small).arg(large)));
         QVERIFY2(small * 3 < large, qPrintable(QStringLiteral("%1 vs %2 bytes").arg(small).arg(large)));
+    }
+
+    // A compressor the options dialog offers must really write a file: the list holds only
+    // encoders that a trial accepts, and the trial has to agree with the conversion.
+    void everyListedCompressorWritesItsStream() {
+        TestEnvironment environment;
+        ClipSpec spec;
+        spec.seconds = 1.0;
+        spec.width = 320;
+        spec.height = 240;
+        const QString clip = MakeClip(spec);
+        QVERIFY(!clip.isEmpty());
+        ConverterDialog dialog;
+        QVERIFY(OpenVideo(dialog, environment, clip));
+
+        QStringList failures;
+        for (media::EncoderKind kind : {media::EncoderKind::Video, media::EncoderKind::Audio}) {
+            const bool video = kind == media::EncoderKind::Video;
+            const auto& encoders = media::AviEncoders(kind);
+            for (int position = 0; position < int(encoders.size()); ++position) {
+                const QString factory = QString::fromStdString(encoders[position].factoryName);
+                if (video) {
+                    GetCompressor(position, &heldVideoCompressor);
+                } else {
+                    GetAudioCompressor(position, &heldAudioCompressor);
+                }
+                dialog.outputSettings.videoCompressionOn = video ? 1 : 0;
+                dialog.outputSettings.audioCompressionOn = video ? 0 : 1;
+                dialog.outputSettings.outputName = environment.scratchPath(factory + ".avi");
+                environment.messages.clear();
+                const QString outcome = ConvertToTheEnd(dialog, environment);
+                const QJsonObject stream =
+                    StreamOf(Probe(dialog.outputSettings.outputName), video ? "video" : "audio");
+                const int frames = stream.value("nb_read_frames").toString().toInt();
+                if (outcome != QLatin1String("Done.") || frames <= 0)
+                    failures << factory + ": " + outcome + " " +
+                                    environment.messages.texts().join(QLatin1Char('/'));
+            }
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("; "))));
     }
 };
 
