@@ -6,9 +6,6 @@
 #include <QLabel>
 #include <QtTest>
 
-#include <sys/resource.h>
-#include <csignal>
-
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
 #include "conversion_runner.h"
@@ -23,30 +20,7 @@ using namespace Qt::StringLiterals;
 using platform::BoxAnswer;
 using platform::BoxButtons;
 
-namespace {
-
 constexpr ReferenceTime kSecond = kReferenceTimePerSecond;
-
-// Limits the size of every file this process writes, as a full disk would, while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not death
-};
-
-}  // namespace
 
 class ConversionDialogTest : public QObject {
     Q_OBJECT
@@ -210,21 +184,6 @@ private slots:
         QVERIFY(!environment->messages.texts().value(1).isEmpty());
         QVERIFY(idle(false) && dialog->convertButton->isEnabled());
         QCOMPARE(status(), summary);
-    }
-
-    void aFailingGraphEndsTheConversion() {
-        const QString output = environment->scratchPath(u"full.avi"_s);
-        open(shortClip, 0, 3 * kSecond, output);
-        dialog->outputSettings.videoCompressionOn = 0;
-        FileSizeLimit limit(200 * 1024);  // room for a few raw frames
-        dialog->OnConvert();
-        QVERIFY(waitForStatus(u"Conversion failed."_s));
-        QCOMPARE(status(), u"Conversion failed. Output File: %1"_s.arg(output));
-        QCOMPARE(environment->messages.boxes.size(), 2);  // the warning, then the failure
-        const platform::BoxRequest failure = environment->messages.boxes.last();
-        QCOMPARE(failure.caption, platform::ProgramBaseName());
-        QVERIFY2(failure.text.contains(u"File too large"_s), qPrintable(failure.text));
-        QVERIFY(idle());
     }
 };
 

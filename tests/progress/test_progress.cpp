@@ -71,11 +71,9 @@ private:
         dialog->endMark = end;
         OutputSettings& settings = dialog->outputSettings;
         settings.outputName = output;
-        settings.sourceWidth = 320;
-        settings.sourceHeight = 240;
         settings.outputWidth = 1280;
         settings.outputHeight = 960;
-        settings.sourceFrameRate = settings.outputFrameRate = 25.0;
+        settings.outputFrameRate = 25.0;
         dialog->SetTransportEnabled(true);
     }
     QString status() const { return dialog->statusLine->text(); }
