@@ -3,25 +3,13 @@
 #include <QTest>
 
 #include "engine/timeline_builder.h"
-#include "platform/settings_store.h"
 #include "platform/window_messages.h"
+#include "support/media_fixtures.h"
 
 namespace testing_support {
 
-bool GraphEventReceiver::event(QEvent* event) {
-    if (event->type() != platform::WindowMessageEvent::eventType()) return QObject::event(event);
-    long code = 0;
-    QString text;
-    while (conversionEngine && conversionEngine->GetEvent(&code, &text)) {
-        outcome_.eventCodes << code;
-        outcome_.eventTexts << text;
-    }
-    return true;
-}
-
 void OpenAsClip(const QString& path, ClipList& clipList, MusicList& musicList) {
     clipList.count = 0;
-    musicList.count = 0;
     appendClip(clipList, path, ClipDefaults{});
     musicList[0].fileName = path;
     musicList.count = 1;
@@ -32,41 +20,34 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
     ClipList clipList;
     MusicList musicList;
     OpenAsClip(job.source, clipList, musicList);
-    OutputSettings settings;
+    OutputSettings settings = job.settings;
     settings.outputName = job.output;
-    settings.outputWidth = job.width;
-    settings.outputHeight = job.height;
-    settings.outputFrameRate = job.frameRate;
-    settings.resizeMode = job.resizeMode;
     ReferenceTime totalDuration = 0;
     TimelineBuilder builder(clipList, musicList, job.startMark, job.endMark, settings,
                             totalDuration);
     activeTimeline.emplace();
     if (FAILED(builder.BuildTimeline(&*activeTimeline))) return outcome;
-
-    OutputGraphSettings output;
+    OutputGraphSettings output = job.graph;
     output.outputName = job.output;
-    output.videoCompressionOn = job.videoCompressionOn;
-    output.audioCompressionOn = job.audioCompressionOn;
-    output.videoCompressor = job.videoCompressor;
-    output.audioCompressor = job.audioCompressor;
-    output.videoProperties = job.videoProperties;
 
-    GraphEventReceiver receiver(outcome);
-    StartConversionRender(*activeTimeline, output, &receiver, WM_GRAPHNOTIFY, [&](HRESULT status) {
-        outcome.setUpFinished = true;
-        outcome.setUpStatus = status;
-        if (SUCCEEDED(status) && job.whenRunning) job.whenRunning();
-    });
-    if (!QTest::qWaitFor([&] { return outcome.setUpFinished; }, timeoutMs))
-        qWarning("set-up did not finish");
-    if (SUCCEEDED(outcome.setUpStatus)) {
-        if (!QTest::qWaitFor([&] { return !outcome.eventCodes.isEmpty(); }, timeoutMs))
-            qWarning("the conversion did not end");
-        if (conversionEngine) {
-            outcome.encoders = conversionEngine->EncoderFactories();
-            outcome.duration = conversionEngine->Duration();
+    std::optional<HRESULT> setUp;
+    StartConversionRender(*activeTimeline, output, nullptr, WM_GRAPHNOTIFY,
+                          [&](HRESULT status) { setUp = status; });
+    if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) outcome.setUpStatus = *setUp;
+    // The graph's events, drained as the dialog drains them, without a window to post to.
+    auto ended = [&] {
+        long code = 0;
+        QString text;
+        while (conversionEngine->GetEvent(&code, &text)) {
+            outcome.eventCodes << code;
+            outcome.eventTexts << text;
         }
+        return !outcome.eventCodes.isEmpty();
+    };
+    if (SUCCEEDED(outcome.setUpStatus) && QTest::qWaitFor(ended, timeoutMs)) {
+        outcome.encoders = conversionEngine->EncoderFactories();
+        outcome.encoders.sort();  // the graph's order depends on which branch links first
+        outcome.duration = conversionEngine->Duration();
     }
     EmptyConversionHolders();
     return outcome;
@@ -74,6 +55,27 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
 
 CompressorHandle Compressor(const char* factoryName, media::EncoderKind kind) {
     return CompressorHandle{factoryName, QString::fromLatin1(factoryName), kind};
+}
+
+QString StreamSummary(const QString& path) {
+    const QJsonObject probe = Probe(path);
+    const QJsonObject video = StreamOf(probe, QStringLiteral("video"));
+    const QJsonObject audio = StreamOf(probe, QStringLiteral("audio"));
+    auto field = [](const QJsonObject& stream, const char* key) {
+        return stream.value(QLatin1String(key)).toVariant().toString();
+    };
+    QString summary = QStringLiteral("-");
+    if (!video.isEmpty())
+        summary = QStringLiteral("%1 %2 %3 %4x%5 %6 %7 frames")
+                      .arg(field(video, "codec_name"), field(video, "codec_tag_string"),
+                           field(video, "pix_fmt"), field(video, "width"), field(video, "height"),
+                           field(video, "r_frame_rate"), field(video, "nb_read_frames"));
+    summary += QStringLiteral(" | ");
+    summary += audio.isEmpty() ? QStringLiteral("-")
+                               : QStringLiteral("%1 %2 Hz %3 ch")
+                                     .arg(field(audio, "codec_name"), field(audio, "sample_rate"),
+                                          field(audio, "channels"));
+    return summary;
 }
 
 }  // namespace testing_support
