@@ -106,34 +106,15 @@ private slots:
         QCOMPARE(heldVideoCompressor->factoryName, std::string("nameless"));
     }
 
-    void bindingFailuresLeaveNothingBound() {
+    // Past the end or negative: nothing bound, nothing shown.
+    void bindingPastTheEndBindsNothing() {
         compressors->video = {ScriptedCompressors::named("A"), ScriptedCompressors::named("B")};
-        // Past the end or negative: nothing bound, nothing shown.
         for (int position : {2, -5}) {
             heldVideoCompressor = CompressorHandle{"old", QStringLiteral("old")};
             GetCompressor(position, &heldVideoCompressor);
             QVERIFY(!heldVideoCompressor);
         }
         QVERIFY(environment->messages.boxes.isEmpty());
-        // An entry that will not bind says so, once.
-        compressors->video.front().bindable = false;
-        GetCompressor(0, &heldVideoCompressor);
-        QVERIFY(!heldVideoCompressor);
-        QCOMPARE(environment->messages.texts(), QStringList{"Failed to bind to object"});
-    }
-
-    // Without a working enumerator the list still offers its uncompressed entry, and each
-    // operation says what failed, once.
-    void enumeratorFailureKeepsTheUncompressedEntry() {
-        compressors->video = {ScriptedCompressors::named("DivX")};
-        compressors->systemEnumeratorResult = E_FAIL;
-        QComboBox list;
-        list.addItem(QStringLiteral("stale"));
-        QCOMPARE(FillVideoCompressorList(list), E_FAIL);
-        QCOMPARE(entriesOf(list), QStringList{"Full frames (uncompressed)"});
-        int position = 0;
-        QCOMPARE(FindDefaultVideoCompressor(&position), 0);
-        QCOMPARE(environment->messages.boxes.size(), 2);
     }
 
     // The real listing: the uncompressed entry first, then every encoder the AVI writer takes
