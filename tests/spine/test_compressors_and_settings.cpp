@@ -1,0 +1,254 @@
+// The compressor catalogue and the stored output options: finding the default compressors
+// by name, how positions count entries that misbehave, binding by position, the real encoder
+// listing, the DivX codec's feedback value; loading the options on a first run and from
+// stored choices, the frame-rate choice and its custom rate, long names; the summary line.
+
+#include <QComboBox>
+#include <QDir>
+
+#include "media/encoder_registry.h"
+#include "media/media_framework.h"
+#include "platform/paths.h"
+#include "platform/settings_store.h"
+#include "settings/compressor_catalogue.h"
+#include "settings/output_settings.h"
+#include "support/scripted_compressors.h"
+#include "support/test_environment.h"
+#include "support/test_main.h"
+
+using testing_support::ScriptedCompressors;
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+}
+
+class CompressorsAndSettingsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testing_support::TestEnvironment> environment;
+    // Installed for each test; a test of the real listing lets it go.
+    std::unique_ptr<ScriptedCompressors> compressors;
+
+    static OutputSettings load() {
+        OutputSettings settings;
+        LoadOutputSettings(settings, platform::SettingsStore());
+        return settings;
+    }
+
+    static QStringList entriesOf(const QComboBox& list) {
+        QStringList entries;
+        for (int i = 0; i < list.count(); ++i) entries << list.itemText(i);
+        return entries;
+    }
+
+private slots:
+    void initTestCase() { QCOMPARE(media::StartMediaFramework(), S_OK); }
+    void init() {
+        environment = std::make_unique<testing_support::TestEnvironment>();
+        compressors = std::make_unique<ScriptedCompressors>();
+        compressors->video = {ScriptedCompressors::named("H.264 / AVC Video"),
+                              ScriptedCompressors::named("DivX 5.1.1 Codec"),
+                              ScriptedCompressors::named("Another DivX")};
+        compressors->audio = {ScriptedCompressors::named("MP3 Audio"),
+                              ScriptedCompressors::named("Microsoft ADPCM")};
+        heldVideoCompressor.reset();
+        heldAudioCompressor.reset();
+    }
+    void cleanup() {
+        compressors.reset();
+        environment.reset();
+    }
+
+    // The first name holding "divx" in any letter case (not "Div X"), and exactly
+    // "Microsoft ADPCM" (not "Microsoft IMA ADPCM"); the position is where it was found.
+    void defaultsAreFoundByName() {
+        int position = -7;
+        compressors->video = {ScriptedCompressors::named("Div X Codec"),
+                              ScriptedCompressors::named("DivX 5.1.1 Codec")};
+        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(position, 1);
+        compressors->video = {ScriptedCompressors::named("Cinepak"),
+                              ScriptedCompressors::named("x"),
+                              ScriptedCompressors::named("DIVX Pro")};
+        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(position, 2);
+        compressors->video = {ScriptedCompressors::named("Div X")};
+        QCOMPARE(FindDefaultVideoCompressor(&position), 0);
+
+        compressors->audio = {ScriptedCompressors::named("Microsoft IMA ADPCM"),
+                              ScriptedCompressors::named("Microsoft ADPCM")};
+        QCOMPARE(FindDefaultAudioCompressor(&position), 1);
+        QCOMPARE(position, 1);
+        compressors->audio.pop_back();
+        QCOMPARE(FindDefaultAudioCompressor(&position), 0);
+        QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    // The list leaves out entries without properties or a name; the default search skips the
+    // first but counts the second; binding counts every entry.
+    void misbehavingEntriesCountDifferentlyPerOperation() {
+        CompressorMoniker noProperties = ScriptedCompressors::named("hidden");
+        noProperties.propertiesReadable = false;
+        CompressorMoniker noName = ScriptedCompressors::named("nameless");
+        noName.friendlyName.reset();
+        compressors->video = {ScriptedCompressors::named("Alpha"), noProperties, noName,
+                              ScriptedCompressors::named("DivX Beta")};
+
+        QComboBox list;
+        QCOMPARE(FillVideoCompressorList(list), S_OK);
+        QCOMPARE(entriesOf(list),
+                 (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta"}));
+        int position = -1;
+        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(position, 2);
+        GetCompressor(position, &heldVideoCompressor);
+        QVERIFY(heldVideoCompressor.has_value());
+        QCOMPARE(heldVideoCompressor->factoryName, std::string("nameless"));
+    }
+
+    // Past the end or negative: nothing bound, nothing shown.
+    void bindingPastTheEndBindsNothing() {
+        compressors->video = {ScriptedCompressors::named("A"), ScriptedCompressors::named("B")};
+        for (int position : {2, -5}) {
+            heldVideoCompressor = CompressorHandle{"old", QStringLiteral("old")};
+            GetCompressor(position, &heldVideoCompressor);
+            QVERIFY(!heldVideoCompressor);
+        }
+        QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    // The real listing: the uncompressed entry first, then every encoder the AVI writer takes
+    // in a stable order, the DivX-compatible one found and bound at list entry = position + 1.
+    void installedEncodersAreListedInStableOrder() {
+        compressors.reset();
+        QComboBox video;
+        QCOMPARE(FillVideoCompressorList(video), S_OK);
+        const auto& encoders = media::AviEncoders(media::EncoderKind::Video);
+        QVERIFY2(!encoders.empty(), "no video encoder that the AVI writer accepts is installed");
+        QCOMPARE(video.count(), int(encoders.size()) + 1);
+        QCOMPARE(video.itemText(0), QStringLiteral("Full frames (uncompressed)"));
+        for (std::size_t i = 0; i < encoders.size(); ++i) {
+            QCOMPARE(video.itemText(int(i) + 1), QString::fromStdString(encoders[i].friendlyName));
+            if (i > 0) QVERIFY(encoders[i - 1].factoryName < encoders[i].factoryName);
+        }
+        int position = -1;
+        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QVERIFY(video.itemText(position + 1).contains(QStringLiteral("DivX compatible")));
+        GetCompressor(position, &heldVideoCompressor);
+        QVERIFY(heldVideoCompressor.has_value());
+        QCOMPARE(heldVideoCompressor->factoryName, std::string("avenc_mpeg4"));
+
+        QComboBox audio;
+        QCOMPARE(FillAudioCompressorList(audio), S_OK);
+        QCOMPARE(audio.itemText(0), QStringLiteral("Uncompressed Audio"));
+        QVERIFY(audio.count() > 1);
+        QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    // Absent stays absent; a stored value gets 1 in its first byte and keeps the others.
+    void divxFeedbackIsSetOnlyWhereItExists() {
+        platform::SettingsStore divx(QStringLiteral("DivXNetworks"),
+                                     QStringLiteral("DivX4Windows"));
+        const QString key = QStringLiteral("Disable feedback");
+        QCOMPARE(DisableDivxFeedback(), 1);
+        QVERIFY(!divx.contains(QString(), key));
+        QVERIFY(QDir(environment->settingsFolder()).isEmpty());
+
+        divx.writeInt(QString(), key, 0);
+        QCOMPARE(DisableDivxFeedback(), 1);
+        QCOMPARE(divx.readInt(QString(), key, -1), 1);
+        divx.writeInt(QString(), key, 0x1200);
+        DisableDivxFeedback();
+        QCOMPARE(divx.readInt(QString(), key, -1), 0x1201);
+    }
+    void firstRunTakesTheDefaultsAndWritesNothing() {
+        OutputSettings settings = load();
+        QCOMPARE(settings.outputName, platform::DefaultOutputName());
+        QCOMPARE(settings.outputWidth, 0);
+        QCOMPARE(settings.frameRateIndex, 1);
+        QCOMPARE(settings.outputFrameRate, 23.976);
+        // The first DivX in enumeration order and the Microsoft ADPCM codec are bound.
+        QCOMPARE(settings.videoCompressionOn, 1);
+        QCOMPARE(settings.audioCompressionOn, 1);
+        QVERIFY(heldVideoCompressor && heldAudioCompressor);
+        QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
+        QCOMPARE(heldAudioCompressor->friendlyName, QStringLiteral("Microsoft ADPCM"));
+        QVERIFY(environment->messages.boxes.isEmpty());
+        QVERIFY(QDir(environment->settingsFolder()).isEmpty());
+
+        // A category without a default turns its compression off.
+        compressors->video = {ScriptedCompressors::named("Div X Codec")};
+        compressors->audio = {ScriptedCompressors::named("Microsoft IMA ADPCM")};
+        heldVideoCompressor.reset();
+        heldAudioCompressor.reset();
+        settings = load();
+        QCOMPARE(settings.videoCompressionOn, 0);
+        QCOMPARE(settings.audioCompressionOn, 0);
+        QVERIFY(!heldVideoCompressor && !heldAudioCompressor);
+    }
+
+    void storedChoicesBindByPosition() {
+        platform::SettingsStore store;
+        store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), -1);
+        store.writeInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber"), 0);
+        OutputSettings settings = load();
+        QCOMPARE(settings.videoCompressionOn, 0);
+        QVERIFY(!heldVideoCompressor);
+        QCOMPARE(settings.audioCompressionOn, 1);
+        QCOMPARE(heldAudioCompressor->friendlyName, QStringLiteral("MP3 Audio"));
+        // -1 turns compression off without a search; only the audio choice walked a category.
+        QCOMPARE(compressors->enumerateCalls, 1);
+
+        // A position past the end keeps compression on with nothing bound, silently.
+        store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), 3);
+        heldVideoCompressor = CompressorHandle{"stale", QStringLiteral("stale")};
+        settings = load();
+        QCOMPARE(settings.videoCompressionOn, 1);
+        QVERIFY(!heldVideoCompressor);
+        QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    void frameRateChoiceAndCustomRate() {
+        platform::SettingsStore store;
+        const QString index = QStringLiteral("OutputFrameRateIndex");
+        const QString rate = QStringLiteral("OutputFrameRate");
+        store.writeInt(kSettings, index, 6);
+        QCOMPARE(load().outputFrameRate, 23.976);  // custom without a stored rate
+        store.writeString(kSettings, rate, QStringLiteral("12.5"));
+        QCOMPARE(load().outputFrameRate, 12.5);
+        store.writeString(kSettings, rate, QStringLiteral("fast"));
+        QCOMPARE(load().outputFrameRate, 0.0);  // the options dialog refuses it later
+        store.writeInt(kSettings, index, 0);    // the source's rate, none open yet
+        QCOMPARE(load().frameRateIndex, 0);
+        QCOMPARE(load().outputFrameRate, 23.976);
+        for (int outOfRange : {7, -1}) {
+            store.writeInt(kSettings, index, outOfRange);
+            QCOMPARE(load().frameRateIndex, 1);
+            QCOMPARE(load().outputFrameRate, 23.976);
+        }
+    }
+
+    void storedNameAndSizeAreRead() {
+        platform::SettingsStore store;
+        store.writeString(kSettings, QStringLiteral("OutputName"), QString(300, QLatin1Char('n')));
+        store.writeInt(kSettings, QStringLiteral("OutputWidth"), 640);
+        store.writeInt(kSettings, QStringLiteral("OutputHigh"), 480);
+        const OutputSettings settings = load();
+        QCOMPARE(settings.outputName, QString(259, QLatin1Char('n')));
+        QCOMPARE(settings.outputWidth, 640);
+        QCOMPARE(settings.outputHeight, 480);
+    }
+
+    // A name is never taken for a format: "%2" stays as typed.
+    void summaryLineKeepsTheNameAsTyped() {
+        OutputSettings settings;
+        settings.outputName = QStringLiteral("/tmp/100%2 done.avi");
+        settings.outputWidth = 720;
+        settings.outputHeight = 576;
+        QCOMPARE(OutputSummaryLine(settings, SummaryForm::Size),
+                 QStringLiteral("Output File: /tmp/100%2 done.avi     Resolution: 720*576"));
+    }
+};
+
+FRAMEWELL_TEST_MAIN(CompressorsAndSettingsTest)
+#include "test_compressors_and_settings.moc"
