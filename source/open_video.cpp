@@ -78,8 +78,7 @@ void ConverterDialog::OpenVideoFile(const QString& path) {
             this,
             QStringLiteral("The file name is too long to be opened:\n%1\n\n"
                            "Please choose a file whose full path has at most %2 characters.")
-                .arg(path)
-                .arg(platform::kMaxPathLength),
+                .arg(path, QString::number(platform::kMaxPathLength)),
             QStringLiteral("Error"));
         return;
     }
