@@ -27,7 +27,7 @@ struct ClipSpec {
     QStringList extraArguments;  // added before the output name
 };
 
-// The path of a clip made to the spec (made now if it does not exist yet). Empty on failure.
+// The path of a clip made as described (made now if it does not exist yet). Empty on failure.
 QString MakeClip(const ClipSpec& spec);
 
 struct ProcessResult {
