@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/bench_support.h"
 #include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "platform/file_chooser.h"
@@ -30,16 +31,6 @@
 #include "platform/settings_store.h"
 
 namespace {
-
-class AcceptFile : public platform::FileChooser {
-public:
-    explicit AcceptFile(QString path) : path_(std::move(path)) {}
-    QString chooseOpenFile(const platform::FileRequest&) override { return path_; }
-    QString chooseSaveFile(const platform::FileRequest&) override { return {}; }
-
-private:
-    QString path_;
-};
 
 // Yes to every question (replace the output of the last run), silence otherwise; a box that is
 // not a question is counted, since none should appear.
@@ -117,7 +108,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "ffmpeg could not make the clip\n");
         return 2;
     }
-    AcceptFile chooser(clip);
+    bench::AcceptFile chooser(clip);
     AnswerYes boxes;
     platform::InstallFileChooser(&chooser);
     platform::InstallMessageBoxes(&boxes);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/event_loop.h"
 #include "media/media_framework.h"
 #include "platform/message_boxes.h"
@@ -25,22 +26,6 @@
 #include "player/preview_window.h"
 
 namespace {
-
-QString MakeFullHdClip() {
-    const QString path = QDir::temp().filePath(QStringLiteral("framewell_bench_1080p_h264.mp4"));
-    if (QFileInfo(path).size() > 0) return path;
-    QProcess ffmpeg;
-    ffmpeg.start(
-        QStringLiteral("ffmpeg"),
-        {"-hide_banner", "-loglevel", "error",   "-y",
-         "-f",           "lavfi",     "-i",      "testsrc2=size=1920x1080:rate=30:duration=20",
-         "-f",           "lavfi",     "-i",      "sine=frequency=440:sample_rate=48000:duration=20",
-         "-c:v",         "libx264",   "-preset", "veryfast",
-         "-pix_fmt",     "yuv420p",   "-c:a",    "aac",
-         "-shortest",    path});
-    if (!ffmpeg.waitForFinished(300000) || ffmpeg.exitCode() != 0) return {};
-    return path;
-}
 
 struct Summary {
     double median = 0;
@@ -70,7 +55,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const int presses = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
 
-    const QString clip = MakeFullHdClip();
+    const QString clip = bench::MakeFullHdClip();
     if (clip.isEmpty()) {
         std::fprintf(stderr, "could not make the 1080p clip with ffmpeg\n");
         return 1;

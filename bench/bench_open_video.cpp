@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "platform/file_chooser.h"
@@ -27,50 +28,20 @@
 #include "player/preview_window.h"
 #include "source/source_player.h"
 
-namespace {
-
-class AcceptFile : public platform::FileChooser {
-public:
-    explicit AcceptFile(QString path) : path_(std::move(path)) {}
-    QString chooseOpenFile(const platform::FileRequest&) override { return path_; }
-    QString chooseSaveFile(const platform::FileRequest&) override { return {}; }
-
-private:
-    QString path_;
-};
-
-QString MakeFullHdClip() {
-    const QString path = QDir::temp().filePath(QStringLiteral("framewell_bench_1080p_h264.mp4"));
-    if (QFileInfo(path).size() > 0) return path;
-    QProcess ffmpeg;
-    ffmpeg.start(
-        QStringLiteral("ffmpeg"),
-        {"-hide_banner", "-loglevel", "error",   "-y",
-         "-f",           "lavfi",     "-i",      "testsrc2=size=1920x1080:rate=30:duration=20",
-         "-f",           "lavfi",     "-i",      "sine=frequency=440:sample_rate=48000:duration=20",
-         "-c:v",         "libx264",   "-preset", "veryfast",
-         "-pix_fmt",     "yuv420p",   "-c:a",    "aac",
-         "-shortest",    path});
-    if (!ffmpeg.waitForFinished(300000) || ffmpeg.exitCode() != 0) return {};
-    return path;
-}
-
-}  // namespace
-
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::UseQtEventLoop();
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 6;
 
-    const QString clip = MakeFullHdClip();
+    const QString clip = bench::MakeFullHdClip();
     if (clip.isEmpty()) {
         std::fprintf(stderr, "could not make the 1080p clip with ffmpeg\n");
         return 1;
     }
     QTemporaryDir settings;
     platform::SettingsStore::UseFolderForTesting(settings.path());
-    AcceptFile chooser(clip);
+    bench::AcceptFile chooser(clip);
     platform::InstallFileChooser(&chooser);
     platform::StderrMessageBoxes boxes;
     platform::InstallMessageBoxes(&boxes);
