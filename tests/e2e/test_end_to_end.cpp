@@ -19,29 +19,25 @@
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+#include "player/player_test_support.h"
 
 using namespace testing_support;
+using player_tests::OpenVideo;
+using player_tests::Tick;
 
 namespace {
 
 constexpr ReferenceTime kSecond = kReferenceTimePerSecond;
 
-bool OpenVideo(ConverterDialog& dialog, TestEnvironment& environment, const QString& path) {
-    environment.files.openAnswers.push_back(path);
-    dialog.OnOpenVideo();
-    return QTest::qWaitFor([&] { return !dialog.openingVideo; }, 15000) && dialog.clipList.count == 1;
-}
-
-// One position tick of the video window, delivered to the dialog.
-void Tick(ConverterDialog& dialog) {
-    currentPlayer->OnPositionTimer();
-    QCoreApplication::sendPostedEvents(&dialog);
-}
-
-bool ConvertAndWait(ConverterDialog& dialog) {
-    dialog.convertButton->click();
-    return QTest::qWaitFor([&] { return dialog.statusLine->text().startsWith(QStringLiteral("Done.")); },
-                           90000);
+// A 320x240 clip at 25 fps with the frame number in the picture; sound unless told otherwise.
+QString Clip(double seconds, bool audio = true, QStringList extra = {}) {
+    ClipSpec spec;
+    spec.seconds = seconds;
+    spec.width = 320;
+    spec.height = 240;
+    spec.audio = audio;
+    spec.extraArguments = std::move(extra);
+    return MakeClip(spec);
 }
 
 // Waits until a conversion has ended one way or the other; the status line's first word.
@@ -70,11 +66,7 @@ class EndToEndTest : public QObject {
 private slots:
     void openPlayMarkAndConvertWritesExactlyTheMarkedSpan() {
         TestEnvironment environment;
-        ClipSpec spec;
-        spec.seconds = 7.0;
-        spec.width = 320;
-        spec.height = 240;
-        const QString clip = MakeClip(spec);
+        const QString clip = Clip(7.0);
         QVERIFY(!clip.isEmpty());
         const QString output = environment.scratchPath(QStringLiteral("span.avi"));
         platform::SettingsStore().writeString(QStringLiteral("Settings"), QStringLiteral("OutputName"), output);
@@ -82,6 +74,7 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         QVERIFY(OpenVideo(dialog, environment, clip));
+        QCOMPARE(dialog.clipList.count, 1);
         QVERIFY(currentPlayer != nullptr);
 
         // Watch a moment, pause, stop (back to the start), and scrub with the slider.
@@ -111,7 +104,7 @@ private slots:
         QCOMPARE(dialog.endMark, 5 * kSecond);
 
         QVERIFY(dialog.outputSettings.videoCompressionOn == 1);  // the DivX-compatible default
-        QVERIFY(ConvertAndWait(dialog));
+        QCOMPARE(ConvertToTheEnd(dialog, environment), QStringLiteral("Done."));
         QCOMPARE(dialog.statusLine->text(),
                  QStringLiteral("Done. Output File: %1     Resolution: 320*240").arg(output));
 
@@ -132,14 +125,9 @@ private slots:
 
     void aCodecSettingChangesTheWrittenFile() {
         TestEnvironment environment;
-        ClipSpec spec;
-        spec.seconds = 3.0;
-        spec.width = 320;
-        spec.height = 240;
-        spec.audio = false;
         // Moving grain, so that finer quantizing has something to spend its bits on.
-        spec.extraArguments = {QStringLiteral("-vf"), QStringLiteral("noise=alls=12:allf=t")};
-        const QString clip = MakeClip(spec);
+        const QString clip =
+            Clip(3.0, false, {QStringLiteral("-vf"), QStringLiteral("noise=alls=12:allf=t")});
         QVERIFY(!clip.isEmpty());
 
         // The MPEG-4 encoder's quantizer ceiling: a low one forces fine quantizing and a big
@@ -152,9 +140,9 @@ private slots:
             const QString output = environment.scratchPath(name);
             store.writeString(QStringLiteral("Settings"), QStringLiteral("OutputName"), output);
             ConverterDialog dialog;
-            if (!OpenVideo(dialog, environment, clip)) return -1;
+            if (!OpenVideo(dialog, environment, clip) || dialog.clipList.count != 1) return -1;
             if (!heldVideoCompressor || heldVideoCompressor->factoryName != "avenc_mpeg4") return -2;
-            if (!ConvertAndWait(dialog)) return -3;
+            if (ConvertToTheEnd(dialog, environment) != QLatin1String("Done.")) return -3;
             return QFileInfo(output).size();
         };
         const qint64 small = convertWith("31", QStringLiteral("coarse.avi"));
@@ -167,14 +155,11 @@ private slots:
     // encoders that a trial accepts, and the trial has to agree with the conversion.
     void everyListedCompressorWritesItsStream() {
         TestEnvironment environment;
-        ClipSpec spec;
-        spec.seconds = 1.0;
-        spec.width = 320;
-        spec.height = 240;
-        const QString clip = MakeClip(spec);
+        const QString clip = Clip(1.0);
         QVERIFY(!clip.isEmpty());
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, clip));
+        QCOMPARE(dialog.clipList.count, 1);
 
         QStringList failures;
         for (media::EncoderKind kind : {media::EncoderKind::Video, media::EncoderKind::Audio}) {
