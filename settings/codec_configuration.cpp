@@ -28,22 +28,22 @@ VideoCompressionManager& CurrentVideoCompressionManager() {
 
 BitmapInfoHeader BuildQueryFormat(int width, int height, int mode) {
     BitmapInfoHeader header;
-    header.width = width;
-    header.height = height;
+    header.biWidth = width;
+    header.biHeight = height;
     const auto pixels = static_cast<std::uint64_t>(static_cast<std::uint32_t>(width)) *
                         static_cast<std::uint32_t>(height);
     if (mode == 0) {
-        header.bitCount = 32;
-        header.compression = BI_RGB;
-        header.sizeImage = static_cast<std::uint32_t>(pixels * 4);
+        header.biBitCount = 32;
+        header.biCompression = BI_RGB;
+        header.biSizeImage = static_cast<std::uint32_t>(pixels * 4);
     } else if (mode == 1) {
-        header.bitCount = 24;
-        header.compression = BI_RGB;
-        header.sizeImage = static_cast<std::uint32_t>(pixels * 3);
+        header.biBitCount = 24;
+        header.biCompression = BI_RGB;
+        header.biSizeImage = static_cast<std::uint32_t>(pixels * 3);
     } else {
-        header.bitCount = 16;
-        header.compression = kCompressionYuy2;
-        header.sizeImage = static_cast<std::uint32_t>(pixels * 2);
+        header.biBitCount = 16;
+        header.biCompression = kCompressionYuy2;
+        header.biSizeImage = static_cast<std::uint32_t>(pixels * 2);
     }
     return header;
 }

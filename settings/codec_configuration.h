@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "media/timeline_model.h"
+
 class QComboBox;
 class QWidget;
 
@@ -28,20 +30,9 @@ inline constexpr std::uint32_t BI_RGB = 0;
 inline constexpr std::uint32_t kCompressionYuy2 = MakeFourCC('Y', 'U', 'Y', '2');
 inline constexpr std::uint32_t kCodecTypeVideo = MakeFourCC('v', 'i', 'd', 'c');
 
-// The uncompressed frame a codec is asked about, laid out as the platform's bitmap header.
-struct BitmapInfoHeader {
-    std::uint32_t size = 40;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::uint16_t planes = 1;
-    std::uint16_t bitCount = 0;
-    std::uint32_t compression = BI_RGB;
-    std::uint32_t sizeImage = 0;
-    std::int32_t xPelsPerMeter = 0;
-    std::int32_t yPelsPerMeter = 0;
-    std::uint32_t clrUsed = 0;
-    std::uint32_t clrImportant = 0;
-};
+// The uncompressed frame a codec is asked about: the same bitmap header the timeline's video
+// group describes its frames with.
+using BitmapInfoHeader = media::BitmapInfoHeader;
 
 // Mode 0: 32-bit RGB; 1: 24-bit RGB; any other: 16-bit YUY2.
 BitmapInfoHeader BuildQueryFormat(int width, int height, int mode);

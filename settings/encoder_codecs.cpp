@@ -41,16 +41,16 @@ EncoderCodec::EncoderCodec(VcmCompressorInfo info) : info_(std::move(info)) {}
 
 bool EncoderCodec::compressQuery(const BitmapInfoHeader& input) {
     media::RawFrameFormat format;
-    if (input.compression == BI_RGB && input.bitCount == 32) {
+    if (input.biCompression == BI_RGB && input.biBitCount == 32) {
         format = media::RawFrameFormat::Bgrx32;
-    } else if (input.compression == BI_RGB && input.bitCount == 24) {
+    } else if (input.biCompression == BI_RGB && input.biBitCount == 24) {
         format = media::RawFrameFormat::Bgr24;
-    } else if (input.compression == kCompressionYuy2 && input.bitCount == 16) {
+    } else if (input.biCompression == kCompressionYuy2 && input.biBitCount == 16) {
         format = media::RawFrameFormat::Yuy2;
     } else {
         return false;
     }
-    return media::VideoEncoderAcceptsFrame(info_.handler, input.width, input.height, format);
+    return media::VideoEncoderAcceptsFrame(info_.handler, input.biWidth, input.biHeight, format);
 }
 
 // Loading waits for the first question about the state: listing and querying codecs, which

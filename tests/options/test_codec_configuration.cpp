@@ -140,8 +140,8 @@ private slots:
         QCOMPARE(EnumerateVcmCompressors(352, 240, 1, table), 2);
         QCOMPARE(table[0].description, QStringLiteral("Takes it"));
         QCOMPARE(table[1].handler, std::string("codec3"));
-        QCOMPARE(manager.lastQuery.bitCount, std::uint16_t(24));
-        QCOMPARE(manager.lastQuery.sizeImage, 253440u);
+        QCOMPARE(manager.lastQuery.biBitCount, std::uint16_t(24));
+        QCOMPARE(manager.lastQuery.biSizeImage, 253440u);
 
         // More codecs than the table holds: the first 50 that take the frame.
         manager.codecs.assign(60, {QStringLiteral("Many")});
