@@ -1,4 +1,5 @@
 #include "media/encoder_properties.h"
+#include "media/gst_handles.h"
 
 #include <gst/gst.h>
 
@@ -11,14 +12,6 @@ namespace media {
 namespace {
 
 constexpr GstClockTime kFrameTrialTimeout = 5 * GST_SECOND;
-
-struct GstObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) gst_object_unref(object);
-    }
-};
-template <typename T>
-using GstPtr = std::unique_ptr<T, GstObjectUnref>;
 
 struct GValueGuard {
     GValue value = G_VALUE_INIT;

@@ -5,18 +5,11 @@
 
 #include <memory>
 
+#include "media/gst_handles.h"
 #include "media/local_file.h"
 
 namespace media {
 namespace {
-
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 struct StreamListFree {
     void operator()(GList* list) const { gst_discoverer_stream_info_list_free(list); }

@@ -5,6 +5,7 @@
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
+#include "media/gst_handles.h"
 #include "media/render_session.h"
 
 #include <QMetaObject>
@@ -30,20 +31,6 @@ GstClockTime toClockTime(ReferenceTime t) {
     return static_cast<GstClockTime>(ReferenceTimeToNanoseconds(t));
 }
 
-struct GstObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) gst_object_unref(object);
-    }
-};
-template <typename T>
-using GstPtr = std::unique_ptr<T, GstObjectUnref>;
-
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
-
 // Drops a reference to an encoding profile. GStreamer 1.22's profiles do not chain up to
 // GObject's finalize, so the notify queue that GObject allocates while it disposes one is never
 // freed (a few dozen bytes each time). Kept out of line: the sanitizer build's leak list names
@@ -58,13 +45,6 @@ struct EncodingProfileUnref {
         DropEncodingProfile(GST_ENCODING_PROFILE(profile));
     }
 };
-
-struct CapsUnref {
-    void operator()(GstCaps* caps) const {
-        if (caps) gst_caps_unref(caps);
-    }
-};
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
 std::string errorTextOf(GstMessage* message) {
     GError* error = nullptr;
