@@ -87,14 +87,15 @@ const char* TimelineStepText(TimelineStep step) {
     return "";
 }
 
-// The box that names a failed step of the timeline's build: the dialog's own for the timeline
-// itself, a framework box for every other step.
+// The box that names a failed step of the timeline's build (the dialog's own for the timeline
+// itself, a framework box for every other step), then the reason where there is one.
 void ShowTimelineFailure(QWidget* owner, const TimelineFailure& failure) {
     const QString text = QString::fromLatin1(TimelineStepText(failure.step));
     if (failure.step == TimelineStep::CreateTimeline)
         platform::ShowMessage(owner, text, QStringLiteral("Error"));
     else
         platform::ShowFrameworkMessage(text);
+    if (!failure.reason.isEmpty()) platform::ShowFrameworkMessage(failure.reason);
 }
 
 }  // namespace

@@ -392,6 +392,19 @@ int LiveRenderPipelines() {
     return livePipelines.load();
 }
 
+int LargestAviFrameSide() {
+    if (!gst_is_initialized()) return 0;
+    CapsPtr avi = aviSinkCaps(true);
+    for (guint i = 0; avi && i < gst_caps_get_size(avi.get()); ++i) {
+        const GstStructure* structure = gst_caps_get_structure(avi.get(), i);
+        const GValue* width = gst_structure_get_value(structure, "width");
+        if (gst_structure_has_name(structure, "video/x-raw") && width &&
+            GST_VALUE_HOLDS_INT_RANGE(width))
+            return gst_value_get_int_range_max(width);
+    }
+    return 0;
+}
+
 bool EncoderFeedsAvi(const std::string& factoryName, bool video) {
     if (factoryName.empty()) return false;
     StreamRoute route;

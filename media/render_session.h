@@ -103,6 +103,11 @@ struct WrittenVideo {
 // multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
 bool EncoderFeedsAvi(const std::string& factoryName, bool video);
 
+// The largest picture side that the AVI multiplexer takes for uncompressed video, as its
+// input template says (the MPEG-4, H.263 and Motion JPEG formats share it); 0 when the media
+// framework cannot tell (not started, or no multiplexer installed).
+int LargestAviFrameSide();
+
 // Conversion pipelines of this process that have been made and not yet finalised. A pipeline
 // goes some time after its session releases it (its teardown runs on the session's worker);
 // one that never goes is a leak of everything it held.
