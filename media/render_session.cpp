@@ -5,10 +5,10 @@
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
-#include "media/encoder_registry.h"
 #include "media/gst_handles.h"
 #include "media/output_file.h"
 #include "media/render_session.h"
+#include "media/video_limits.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -187,20 +187,6 @@ void installTimestampRestorer(GstElement* encoder) {
                       release);
 }
 
-// The multiplexer's accepted input of one kind, from its pad template.
-CapsPtr aviSinkCaps(bool video) {
-    GstPtr<GstElementFactory> mux(gst_element_factory_find("avimux"));
-    if (!mux) return nullptr;
-    const char* wanted = video ? "video_%u" : "audio_%u";
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item;
-         item = item->next) {
-        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
-        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, wanted))
-            return CapsPtr(gst_static_pad_template_get_caps(tmpl));
-    }
-    return nullptr;
-}
-
 struct StreamFormat {
     CapsPtr caps;
     std::string presetName;  // the encoder factory encodebin must use; empty for raw
@@ -234,7 +220,7 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
         format.errorText = "The compressor " + name + " cannot take this stream.";
         return format;
     }
-    CapsPtr avi = aviSinkCaps(videoGroup);
+    CapsPtr avi = AviSinkCaps(videoGroup);
     CapsPtr encoded(gst_caps_new_empty());
     for (const GList* item = gst_element_factory_get_static_pad_templates(factory.get());
          item && avi; item = item->next) {
@@ -267,116 +253,6 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
     return format;
 }
 
-// Only the size and rate of each structure, all under one name, so that caps of different
-// formats can be compared by what they allow of those alone.
-CapsPtr sizeAndRateOf(const GstCaps* caps, const char* name) {
-    CapsPtr result(gst_caps_new_empty());
-    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
-        const GstStructure* from = gst_caps_get_structure(caps, i);
-        GstStructure* to = gst_structure_new_empty(name);
-        for (const char* field : {"width", "height", "framerate"})
-            if (const GValue* value = gst_structure_get_value(from, field))
-                gst_structure_set_value(to, field, value);
-        gst_caps_append_structure(result.get(), to);
-    }
-    return result;
-}
-
-std::string formatInt(const GValue* value, bool low) {
-    if (G_VALUE_HOLDS_INT(value)) return std::to_string(g_value_get_int(value));
-    if (GST_VALUE_HOLDS_INT_RANGE(value))
-        return std::to_string(low ? gst_value_get_int_range_min(value)
-                                  : gst_value_get_int_range_max(value));
-    return {};
-}
-
-// One structure's sizes and rates in words: "352x288", "720x480 at 29.97 fps",
-// "16x16 to 4096x4096"; empty for one that allows any.
-std::string describeSizeAndRate(const GstStructure* structure) {
-    const GValue* width = gst_structure_get_value(structure, "width");
-    const GValue* height = gst_structure_get_value(structure, "height");
-    std::string text;
-    if (width && height) {
-        const std::string low = formatInt(width, true) + "x" + formatInt(height, true);
-        const std::string high = formatInt(width, false) + "x" + formatInt(height, false);
-        text = low == high ? low : low + " to " + high;
-    }
-    const GValue* rate = gst_structure_get_value(structure, "framerate");
-    if (rate && GST_VALUE_HOLDS_FRACTION(rate)) {
-        const Fraction fixed{gst_value_get_fraction_numerator(rate),
-                             gst_value_get_fraction_denominator(rate)};
-        text += (text.empty() ? "" : " ") + std::string("at ") + FormatFrameRate(fixed) + " fps";
-    }
-    return text;
-}
-
-// What caps allow of size and rate, each choice once, smallest first.
-std::string describeChoices(const GstCaps* caps) {
-    std::vector<std::pair<int, std::string>> choices;
-    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
-        const GstStructure* structure = gst_caps_get_structure(caps, i);
-        std::string text = describeSizeAndRate(structure);
-        if (text.empty()) continue;
-        int width = 0;
-        gst_structure_get_int(structure, "width", &width);
-        const std::pair<int, std::string> choice{width, std::move(text)};
-        if (std::find(choices.begin(), choices.end(), choice) == choices.end())
-            choices.push_back(choice);
-    }
-    std::sort(choices.begin(), choices.end());
-    std::string text;
-    for (const auto& [width, words] : choices) text += (text.empty() ? "" : ", ") + words;
-    return text;
-}
-
-// Why the video stream cannot be written at that size and rate, naming the limit and whose it
-// is; empty when it can. The encoder's input template and the multiplexer's template for the
-// stream's format say what they take (H.263 only the CIF family of sizes, DV only its
-// television formats, the multiplexer at most 4096x4096); a size outside them would otherwise
-// be scaled or padded to one they take without a word.
-std::string videoLimitProblem(const StreamFormat& format, int width, int height, Fraction rate) {
-    const std::string output = std::to_string(width) + "x" + std::to_string(height) + " at " +
-                               FormatFrameRate(rate) + " fps";
-    auto asked = [&](const char* name) {
-        return CapsPtr(gst_caps_new_simple(name, "width", G_TYPE_INT, width, "height", G_TYPE_INT,
-                                           height, "framerate", GST_TYPE_FRACTION, rate.numerator,
-                                           rate.denominator, nullptr));
-    };
-    if (!format.presetName.empty()) {
-        GstPtr<GstElementFactory> factory(gst_element_factory_find(format.presetName.c_str()));
-        CapsPtr input(gst_caps_new_empty());
-        for (const GList* item =
-                 factory ? gst_element_factory_get_static_pad_templates(factory.get()) : nullptr;
-             item; item = item->next) {
-            auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
-            if (tmpl->direction != GST_PAD_SINK) continue;
-            CapsPtr own(gst_static_pad_template_get_caps(tmpl));
-            gst_caps_append(input.get(), sizeAndRateOf(own.get(), "video/x-raw").release());
-        }
-        if (!gst_caps_is_empty(input.get()) &&
-            !gst_caps_can_intersect(input.get(), asked("video/x-raw").get())) {
-            const char* longName =
-                gst_element_factory_get_metadata(factory.get(), GST_ELEMENT_METADATA_LONGNAME);
-            return "The compressor " +
-                   EncoderFriendlyName(format.presetName, longName ? longName : "") +
-                   " takes only " + describeChoices(input.get()) + ", not " + output + ".";
-        }
-    }
-    const char* name = gst_structure_get_name(gst_caps_get_structure(format.caps.get(), 0));
-    CapsPtr avi = aviSinkCaps(true);
-    CapsPtr multiplexed(gst_caps_new_empty());
-    for (guint i = 0; avi && i < gst_caps_get_size(avi.get()); ++i) {
-        if (!gst_structure_has_name(gst_caps_get_structure(avi.get(), i), name)) continue;
-        CapsPtr one(gst_caps_copy_nth(avi.get(), i));
-        gst_caps_append(multiplexed.get(), sizeAndRateOf(one.get(), name).release());
-    }
-    if (!gst_caps_is_empty(multiplexed.get()) &&
-        !gst_caps_can_intersect(multiplexed.get(), asked(name).get()))
-        return "The AVI multiplexer takes frames of " + describeChoices(multiplexed.get()) +
-               ", not " + output + ".";
-    return {};
-}
-
 }  // namespace
 
 namespace {
@@ -390,19 +266,6 @@ void pipelineFinalised(gpointer, GObject*) {
 
 int LiveRenderPipelines() {
     return livePipelines.load();
-}
-
-int LargestAviFrameSide() {
-    if (!gst_is_initialized()) return 0;
-    CapsPtr avi = aviSinkCaps(true);
-    for (guint i = 0; avi && i < gst_caps_get_size(avi.get()); ++i) {
-        const GstStructure* structure = gst_caps_get_structure(avi.get(), i);
-        const GValue* width = gst_structure_get_value(structure, "width");
-        if (gst_structure_has_name(structure, "video/x-raw") && width &&
-            GST_VALUE_HOLDS_INT_RANGE(width))
-            return gst_value_get_int_range_max(width);
-    }
-    return 0;
 }
 
 bool EncoderFeedsAvi(const std::string& factoryName, bool video) {
@@ -714,23 +577,22 @@ void releasePipeline(RenderSessionState& state) {
 // finished file replaces the target. Only then is the completion queued, so whoever hears of
 // it finds the file in place.
 void finishOutput(RenderSessionState& state) {
-    GstElement* pipeline = nullptr;
+    GstPtr<GstElement> pipeline;
     {
         std::lock_guard lock(state.pipelineMutex);
-        if (state.pipeline) pipeline = GST_ELEMENT(gst_object_ref(state.pipeline));
+        if (state.pipeline) pipeline.reset(GST_ELEMENT(gst_object_ref(state.pipeline)));
     }
     if (!pipeline) return;  // released already, and the file abandoned with it
-    GstElement* encodebin = nullptr;
+    GstPtr<GstElement> encodebin;
     {
         std::lock_guard lock(state.mutex);
-        if (state.encodebin) encodebin = GST_ELEMENT(gst_object_ref(state.encodebin));
+        if (state.encodebin) encodebin.reset(GST_ELEMENT(gst_object_ref(state.encodebin)));
     }
-    std::optional<WrittenVideo> written = encodebin ? multiplexedVideo(encodebin) : std::nullopt;
-    if (encodebin) gst_object_unref(encodebin);
+    const std::optional<WrittenVideo> written =
+        encodebin ? multiplexedVideo(encodebin.get()) : std::nullopt;
     gint64 position = -1;
-    gst_element_query_position(pipeline, GST_FORMAT_TIME, &position);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &position);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     {
         std::lock_guard lock(state.mutex);
         state.writtenVideo = written;
@@ -999,15 +861,16 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
                                                   rate.numerator, rate.denominator, nullptr));
             std::string problem;
             if (rate.numerator <= 0) {
-                char rateText[64];
-                std::snprintf(rateText, sizeof rateText, "%g", groups[g].outputFrameRate);
-                problem = std::string("The frame rate ") + rateText +
-                          " cannot be written: a conversion takes " +
-                          FormatFrameRate(FrameRateFraction(kLowestOutputFrameRate)) + " to " +
-                          FormatFrameRate(FrameRateFraction(kHighestOutputFrameRate)) +
-                          " frames a second.";
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "The frame rate %g cannot be written: a conversion takes %g to %g "
+                              "frames a second.",
+                              groups[g].outputFrameRate, kLowestOutputFrameRate,
+                              kHighestOutputFrameRate);
+                problem = text;
             } else {
-                problem = videoLimitProblem(format, picture.biWidth, picture.biHeight, rate);
+                problem = VideoLimitProblem(format.presetName, format.caps.get(), picture.biWidth,
+                                            picture.biHeight, rate);
             }
             if (!problem.empty())
                 return failure(
