@@ -34,17 +34,6 @@ namespace {
 
 const QByteArray kEarlier = QByteArray("an earlier conversion ").repeated(2000);
 
-bool Write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Everything in a folder, hidden names included: a conversion leaves nothing of its own.
 QStringList Entries(const QString& folder) {
     return QDir(folder).entryList(
@@ -121,7 +110,7 @@ private slots:
         ScratchMount disk(environment->scratchPath(u"small disk"_s), 1 << 20);
         if (!disk.failure.isEmpty()) QSKIP(qPrintable(disk.failure));
         const QString earlier = disk.folder + u"/kept.avi"_s;
-        QVERIFY(Write(earlier, kEarlier));
+        QVERIFY(WriteFile(earlier, kEarlier));
 
         // Uncompressed, a second of pictures fills the disk.
         const ProcessResult run = Convert(
@@ -131,7 +120,7 @@ private slots:
         QVERIFY2(errors.contains(u"framewell-convert: the conversion failed: "_s + earlier +
                                  u": No space left"_s),
                  qPrintable(errors));
-        QCOMPARE(Read(earlier), kEarlier);
+        QCOMPARE(ReadFile(earlier), kEarlier);
         QCOMPARE(Entries(disk.folder), QStringList{u"kept.avi"_s});
 
         openDialog(earlier);
@@ -142,7 +131,7 @@ private slots:
         QVERIFY2(status().startsWith(u"Conversion failed."_s), qPrintable(status()));
         QVERIFY2(environment->messages.texts().last().contains(u"No space left"_s),
                  qPrintable(messages()));
-        QCOMPARE(Read(earlier), kEarlier);
+        QCOMPARE(ReadFile(earlier), kEarlier);
         QCOMPARE(Entries(disk.folder), QStringList{u"kept.avi"_s});
     }
 

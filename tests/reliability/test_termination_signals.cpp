@@ -36,17 +36,6 @@ const QByteArray kEarlier = QByteArrayLiteral("an earlier conversion");
 // there). Until it is, the sound may be that much longer than the picture, never shorter.
 constexpr double kSoundOverrunSeconds = 5.0;
 
-bool Write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool HiddenFilesIn(const QString& folder) {
     return !QDir(folder).entryList({u".*.part"_s}, QDir::Files | QDir::Hidden).isEmpty();
 }
@@ -114,7 +103,7 @@ private slots:
         QFETCH(int, delayMs);
         const QString output =
             environment->scratchPath(u"stopped by %1 at %2.avi"_s.arg(signalNumber).arg(delayMs));
-        QVERIFY(Write(output, kEarlier));
+        QVERIFY(WriteFile(output, kEarlier));
         QProcess* process = startConversion(output, delayMs, signalNumber);
         QVERIFY(process->waitForFinished(30000));
         const QString errors = QString::fromUtf8(process->readAllStandardError());
@@ -128,7 +117,7 @@ private slots:
             QCOMPARE(errors,
                      u"framewell-convert: stopped by %1 before the conversion began; %2 "
                      "is as it was\n"_s.arg(name, output));
-            QCOMPARE(Read(output), kEarlier);
+            QCOMPARE(ReadFile(output), kEarlier);
         } else {
             static const QRegularExpression stopped(
                 u"^Stopping...\nframewell-convert: stopped by (\\w+) at (\\d\\d:\\d\\d:[0-9.]+) of "
@@ -148,7 +137,7 @@ private slots:
     // finished and in place of the earlier one.
     void theDialogFinishesTheFileOnSigterm() {
         const QString output = environment->scratchPath(u"dialog logout.avi"_s);
-        QVERIFY(Write(output, kEarlier));
+        QVERIFY(WriteFile(output, kEarlier));
         auto dialog = std::make_unique<ConverterDialog>();
         dialog->show();
         environment->files.openAnswers.push_back(clip);
@@ -177,7 +166,7 @@ private slots:
     // byte for this process's next listener.
     void aSecondSignalEndsAtOnce() {
         const QString output = environment->scratchPath(u"asked twice.avi"_s);
-        QVERIFY(Write(output, kEarlier));
+        QVERIFY(WriteFile(output, kEarlier));
         const pid_t child = ::fork();
         if (child == 0) {
             media::UnfinishedOutput unfinished;
@@ -191,7 +180,7 @@ private slots:
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT,
                  qPrintable(QString::number(status)));
-        QCOMPARE(Read(output), kEarlier);
+        QCOMPARE(ReadFile(output), kEarlier);
         QVERIFY(!HiddenFilesIn(QFileInfo(output).absolutePath()));
     }
 };
