@@ -351,7 +351,9 @@ int run(const ConvertOptions& options) {
     }
     if (options.listCompressors) {
         listCompressors();
-        return kExitConverted;
+        // The listing cannot be cut short; a signal during it still says it came.
+        const int signalNumber = platform::FirstTerminationSignal();
+        return signalNumber != 0 ? ExitStopped(signalNumber) : kExitConverted;
     }
     // Signals are heard from here on; until the conversion runs, the steps below ask after
     // them between their blocking parts.
