@@ -257,13 +257,8 @@ private:
                    QStringLiteral("the conversion failed: %1 holds no picture").arg(asked_.path));
             return;
         }
-        QString summary;
-        if (!quiet_)
-            summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3\n")
-                          .arg(asked_.path, QString::number(written->width),
-                               QString::number(written->height));
         // Compressors that cannot take the asked size or rate are refused before anything is
-        // written; should one still adapt it unasked, a script hears of it.
+        // written; should one still adapt it unasked, that is a failure, not "Done.".
         const media::Fraction askedRate = media::FrameRateFraction(asked_.frameRate);
         if (written->width != asked_.width || written->height != asked_.height ||
             !(written->frameRate == askedRate)) {
@@ -274,10 +269,14 @@ private:
                             QString::number(written->height),
                             QString::fromStdString(media::FormatFrameRate(written->frameRate)),
                             QString::number(asked_.width), QString::number(asked_.height),
-                            QString::fromStdString(media::FormatFrameRate(askedRate))),
-                   summary);
+                            QString::fromStdString(media::FormatFrameRate(askedRate))));
             return;
         }
+        QString summary;
+        if (!quiet_)
+            summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3\n")
+                          .arg(asked_.path, QString::number(written->width),
+                               QString::number(written->height));
         finish(kExitConverted, QString(), summary);
     }
 
