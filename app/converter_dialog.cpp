@@ -1,5 +1,6 @@
 #include "app/converter_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
@@ -19,6 +20,7 @@
 #include "platform/resources.h"
 #include "platform/settings_store.h"
 #include "platform/shell.h"
+#include "platform/termination_signals.h"
 #include "platform/window_messages.h"
 #include "settings/compressor_catalogue.h"
 #include "source/position_slider.h"
@@ -69,7 +71,23 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();
     connectCommands();
+    // A logout (SIGTERM) or a closed terminal ends the dialog as Exit does, so that a
+    // conversion still running leaves the file written so far finished.
+    auto* terminations = new platform::TerminationSignals(this);
+    connect(terminations, &platform::TerminationSignals::received, this,
+            &ConverterDialog::EndAsExit);
     OnInitDialog();
+}
+
+void ConverterDialog::EndAsExit() {
+    // A box or dialog open above this one runs its own loop; each is closed as its Escape key
+    // would close it, so that the handlers waiting on them return.
+    for (int depth = 0; depth < 8; ++depth) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this) break;
+        modal->close();
+    }
+    accept();
 }
 
 ConverterDialog::~ConverterDialog() {

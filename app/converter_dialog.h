@@ -27,6 +27,7 @@ class QProgressBar;
 class QPushButton;
 namespace media {
 struct ProbeResult;
+struct RenderSetupResult;
 }
 class HoverButton;
 class PositionSlider;
@@ -103,6 +104,9 @@ public:
 
     // --- Start-up, closing, Help and Homepage ---
     bool OnInitDialog();
+    // Ends the dialog as Exit does, closing whatever box or dialog is open above it first: for
+    // a termination signal.
+    void EndAsExit();
     void OnHelp();
     void OnHomepage();
     void OnAbout();
@@ -116,7 +120,9 @@ public:
     void FinishConversion();
     void OnTimer(int id);
     // The graph has been set up (status 0: it runs) or a set-up step failed.
-    void OnConversionSetUp(HRESULT status);
+    void OnConversionSetUp(const media::RenderSetupResult& result);
+    // The boxes that name a failed set-up step and, where there is one, its reason.
+    void ShowSetupFailure(const media::RenderSetupResult& result);
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
 

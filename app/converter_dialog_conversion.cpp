@@ -9,6 +9,8 @@
 #include "engine/conversion_engine.h"
 #include "engine/timeline_builder.h"
 #include "media/reference_time.h"
+#include "media/render_session.h"
+#include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 #include "platform/window_messages.h"
@@ -35,13 +37,112 @@ bool IsASource(const QString& outputName, const ClipList& clipList, const MusicL
     return musicList.count > 0 && same(musicList[0].fileName);
 }
 
-// A file exists for this purpose when it opens for reading.
+// A file exists for this purpose when it opens for reading. Only ever asked of a regular file
+// or nothing: a named pipe would hold the open until something writes into it.
 bool OutputFileExists(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly);
 }
 
+// The words that name a failed step of the timeline's build.
+const char* TimelineStepText(TimelineStep step) {
+    switch (step) {
+        case TimelineStep::CreateTimeline:
+            return "Could not create timeline";
+        case TimelineStep::VideoMediaType:
+            return "Could not pVideoGroup->SetMediaType(&mtGroup)";
+        case TimelineStep::VideoFrameRate:
+            return "Could not SetOutputFPS";
+        case TimelineStep::AddVideoGroup:
+            return "Could not add video group";
+        case TimelineStep::InsertVideoTrack:
+            return "Could not insert track";
+        case TimelineStep::ConfigureVideoSource:
+            return "Could not configure media source";
+        case TimelineStep::AddVideoSource:
+            return "Could not add source to track";
+        case TimelineStep::TransitionTooLong:
+            return "Transition time should be less than";
+        case TimelineStep::TransitionClass:
+            return "Could not SetSubObjectGUID";
+        case TimelineStep::TransitionTimes:
+            return "Could not SetStartStop(TLTranStart, TLTranStop);";
+        case TimelineStep::AddTransition:
+            return "Could not TransAdd(pTransObj)";
+        case TimelineStep::TransitionMask:
+            return "Could not SetPropertySetter";
+        case TimelineStep::AudioMediaType:
+            return "Could not set AudioGroupType";
+        case TimelineStep::AddAudioGroup:
+            return "Could not add audio group";
+        case TimelineStep::InsertAudioTrack:
+            return "Could not insert pTrack3Obj";
+        case TimelineStep::AudioMediaTimes:
+            return "Could not set audio start and eng time!";
+        case TimelineStep::AudioMediaName:
+            return "Could not configure pSource3Src";
+        case TimelineStep::AddAudioSource:
+            return "Could not add pSource3Obj to track";
+    }
+    return "";
+}
+
+// The box that names a failed step of the timeline's build (the dialog's own for the timeline
+// itself, a framework box for every other step), then the reason where there is one.
+void ShowTimelineFailure(QWidget* owner, const TimelineFailure& failure) {
+    const QString text = QString::fromLatin1(TimelineStepText(failure.step));
+    if (failure.step == TimelineStep::CreateTimeline)
+        platform::ShowMessage(owner, text, QStringLiteral("Error"));
+    else
+        platform::ShowFrameworkMessage(text);
+    if (!failure.reason.isEmpty()) platform::ShowFrameworkMessage(failure.reason);
+}
+
 }  // namespace
+
+void ConverterDialog::ShowSetupFailure(const media::RenderSetupResult& result) {
+    auto say = [](const char* text) { platform::ShowFrameworkMessage(QString::fromLatin1(text)); };
+    // The media framework's words for the failure, in a box of their own; where a step never
+    // had words of its own, only when there is a reason to give.
+    auto explain = [this, &result](bool evenWithoutReason) {
+        if (result.errorText.empty() && !evenWithoutReason) return;
+        errorText = QString::fromStdString(media::ErrorText(result.status, result.errorText));
+        platform::ShowFrameworkMessage(errorText);
+    };
+    switch (result.failedStep) {
+        case media::RenderStep::SetTimelineObject:
+            say("Could not SetTimelineObject");
+            explain(false);
+            break;
+        case media::RenderStep::ConnectFrontEnd:
+            say("Could not ConnectFrontEnd");
+            explain(true);
+            break;
+        case media::RenderStep::GetGroupCount:
+            say("Could not GetGroupCount( &Groups )");
+            explain(false);
+            break;
+        case media::RenderStep::SetOutputFileName:
+            say("Error pBuilder->SetOutputFileName(&guid, Filename, &pMux, &pWriter )");
+            explain(true);
+            break;
+        case media::RenderStep::AddVideoCompressor:
+        case media::RenderStep::AddAudioCompressor:
+            explain(true);
+            break;
+        case media::RenderStep::RenderVideoStream:
+        case media::RenderStep::RenderAudioStream:
+            say("failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )");
+            explain(true);
+            break;
+        case media::RenderStep::Run:
+            say("can not pControl->Run()!!!");
+            explain(true);
+            break;
+        case media::RenderStep::None:
+            break;
+    }
+}
 
 void ConverterDialog::OnConvert() {
     if (clipList.count == 0) {
@@ -75,12 +176,22 @@ void ConverterDialog::OnConvert() {
                            "output file in Options dialog."));
         return;
     }
+    // A folder, a device or a named pipe is not a file to replace: a conversion would destroy
+    // it, and the question below would wait on a pipe for ever.
+    if (const QString problem = platform::OutputFileProblem(outputName); !problem.isEmpty()) {
+        platform::ShowFrameworkMessage(
+            QStringLiteral("%1 cannot be replaced: %2\nPlease choose another output file in "
+                           "Options dialog.")
+                .arg(platform::QuotedPath(outputName), problem));
+        return;
+    }
+    // On Yes nothing is deleted: the conversion replaces the file only once its own file is
+    // finished, so a failure leaves this one as it was.
     if (OutputFileExists(outputName)) {
         const platform::BoxAnswer answer = platform::ShowMessage(
             this, QStringLiteral("%1 exists. Do you want to replace it?").arg(outputName),
             QStringLiteral("Warning"), platform::BoxButtons::YesNo, platform::BoxIcon::Exclamation);
         if (answer != platform::BoxAnswer::Yes) return;
-        QFile::remove(outputName);  // the writer replaces it anyway when this fails
     }
     if (outputSettings.videoCompressionOn == 0) {
         const platform::BoxAnswer answer = platform::ShowMessage(
@@ -91,20 +202,27 @@ void ConverterDialog::OnConvert() {
     DisableDivxFeedback();
 
     activeTimeline.emplace();
-    TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration,
-                            this);
-    if (FAILED(builder.BuildTimeline(&*activeTimeline))) return;
+    TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
+    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
+    for (const TimelineFailure& failure : builder.Failures()) ShowTimelineFailure(this, failure);
+    // A timeline that lost its picture or its sound would be converted without it and reported
+    // as done.
+    if (FAILED(built) || !builder.Complete()) {
+        activeTimeline.reset();
+        return;
+    }
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
     if (convertButton) convertButton->setEnabled(false);
     StartConversionRender(
         *activeTimeline, CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()),
-        this, WM_GRAPHNOTIFY, [this](HRESULT status) { OnConversionSetUp(status); });
+        this, WM_GRAPHNOTIFY,
+        [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
 }
 
-void ConverterDialog::OnConversionSetUp(HRESULT status) {
-    if (FAILED(status)) {
-        // The failing step has said why; nothing else changes.
+void ConverterDialog::OnConversionSetUp(const media::RenderSetupResult& result) {
+    if (FAILED(result.status)) {
+        ShowSetupFailure(result);
         if (convertButton) convertButton->setEnabled(clipList.count > 0);
         return;
     }
@@ -138,15 +256,23 @@ void ConverterDialog::FinishConversion() {
     HoldProgress();
     // A graph still rendering first finishes its file; its completion event comes back here.
     if (conversionEngine && !conversionEngine->Stop()) return;
+    // The size the file really got; a compressor that cannot take the asked one is refused
+    // before anything is written, so they differ only if something adapted it unasked.
+    std::int32_t width = outputSettings.outputWidth;
+    std::int32_t height = outputSettings.outputHeight;
+    if (const auto written = conversionEngine ? conversionEngine->WrittenVideo() : std::nullopt) {
+        width = written->width;
+        height = written->height;
+    }
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
     EmptyConversionHolders();
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;
     HideProgress();
-    ShowStatus(QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
-                   .arg(outputSettings.outputName, QString::number(outputSettings.outputWidth),
-                        QString::number(outputSettings.outputHeight)));
+    ShowStatus(
+        QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
+            .arg(outputSettings.outputName, QString::number(width), QString::number(height)));
 }
 
 void ConverterDialog::FailConversion(const QString& text) {

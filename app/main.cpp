@@ -2,11 +2,15 @@
 
 #include "app/converter_app.h"
 #include "platform/event_loop.h"
+#include "platform/termination_signals.h"
 
 int main(int argc, char* argv[]) {
+    platform::InstallTerminationHandlers();
     platform::UseQtEventLoop();
     QApplication application(argc, argv);
     ConverterApp converterApp;
     converterApp.InitInstance();
-    return 0;
+    // Ended by a signal: the shell's convention for a program that a signal stopped.
+    const int signalNumber = platform::FirstTerminationSignal();
+    return signalNumber != 0 ? 128 + signalNumber : 0;
 }

@@ -170,8 +170,14 @@ QString ConvertUsage() {
         "                                case) or its position; none writes uncompressed video\n"
         "                                (BGR) or audio (PCM); default is the program's choice\n"
         "  --list-compressors            show the compressors: position, kind, name, factory\n"
-        "  --overwrite                   replace OUTPUT when it exists\n"
+        "  --overwrite                   replace OUTPUT when it exists (a regular file, and\n"
+        "                                only once the new file is finished)\n"
         "  --quiet                       no progress\n"
         "\n"
-        "Exit status: 0 converted, 1 the conversion failed, 2 the command line is wrong.\n");
+        "SIGINT (Ctrl+C), SIGTERM or SIGHUP stops the conversion as Stop does: OUTPUT gets\n"
+        "what was converted, finished; the same signal again ends the program at once.\n"
+        "\n"
+        "Exit status: 0 converted, 1 the conversion failed (an earlier OUTPUT is left as it\n"
+        "was), 2 the command line is wrong, 130, 143 or 129 stopped by SIGINT, SIGTERM or\n"
+        "SIGHUP.\n");
 }

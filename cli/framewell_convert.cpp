@@ -1,6 +1,7 @@
 // framewell-convert: the conversion engine without the dialog, for batch use and benchmarks.
 // It opens INPUT as Open Video does, builds the same timeline and renders it through the same
-// engine; what the dialog shows in message boxes goes to standard error.
+// engine. Every failure is one line on standard error that gives the real reason and names the
+// file or folder; the exit status says what became of OUTPUT.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,8 +10,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -25,6 +24,7 @@
 #include "engine/conversion_engine.h"
 #include "engine/conversion_progress.h"
 #include "engine/timeline_builder.h"
+#include "media/frame_time.h"
 #include "media/media_framework.h"
 #include "media/media_probe.h"
 #include "media/render_session.h"
@@ -32,6 +32,7 @@
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
+#include "platform/termination_signals.h"
 #include "platform/window_messages.h"
 #include "settings/compressor_catalogue.h"
 
@@ -40,12 +41,15 @@ namespace {
 constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// A conversion ended by a signal exits as the shell reports a program that the signal ended:
+// 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP.
+int ExitStopped(int signalNumber) {
+    return 128 + signalNumber;
+}
 
 // The dialog's settings branch: the codecs' confirmed settings and the clip defaults are the
 // ones the user chose there.
 const char* const kDialogProgram = "framewell";
-
-std::atomic<bool> interruptRequested{false};
 
 void print(const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stderr);
@@ -139,24 +143,48 @@ void listCompressors() {
     }
 }
 
-// Follows one conversion: the graph's events, the progress line and Ctrl+C.
+// What the conversion was asked to write, to hold against what the file got.
+struct AskedOutput {
+    QString path;
+    int width = 0;
+    int height = 0;
+    double frameRate = 0.0;
+};
+
+QString clockOf(ReferenceTime t) {
+    return QString::fromStdString(media::FormatClockMilliseconds(t));
+}
+
+// Follows one conversion: its set-up, the graph's events, the progress line and the
+// termination signals, which stop it as the dialog's Stop does.
 class ConversionWatcher : public QObject {
 public:
-    ConversionWatcher(bool quiet, ReferenceTime length, double outputFrameRate)
-        : quiet_(quiet),
-          inPlace_(stderrIsTerminal()),
-          length_(length),
-          outputFrameRate_(outputFrameRate) {
+    ConversionWatcher(bool quiet, ReferenceTime length, AskedOutput asked,
+                      platform::TerminationSignals& terminations)
+        : quiet_(quiet), inPlace_(stderrIsTerminal()), length_(length), asked_(std::move(asked)) {
         connect(&ticker_, &QTimer::timeout, this, [this] { tick(); });
+        connect(&terminations, &platform::TerminationSignals::received, this,
+                [this](int signalNumber) { onSignal(signalNumber); });
+        // One that came while the sources were looked at, before this could hear it.
+        stopSignal_ = platform::FirstTerminationSignal();
         ticker_.start(kTickMs);
     }
 
-    // The graph runs: the clock of the estimate starts now, not while the sources were looked
-    // at, and the length is what GES really placed.
-    void started() {
+    // The set-up's outcome, on the event loop.
+    void setUp(const media::RenderSetupResult& result) {
+        if (FAILED(result.status)) {
+            finish(kExitFailed,
+                   QString::fromStdString(media::ErrorText(result.status, result.errorText, 0)));
+            return;
+        }
+        // The graph runs: the clock of the estimate starts now, not while the sources were
+        // looked at, and the length is what GES really placed.
+        running_ = true;
         const ReferenceTime placed = conversionEngine ? conversionEngine->Duration() : 0;
         progress_ = ConversionProgress(placed > 0 ? placed : length_);
         clock_.start();
+        // A signal during the set-up is acted on now: the file gets what was converted.
+        if (stopSignal_ != 0) stop();
     }
 
     bool event(QEvent* event) override {
@@ -166,9 +194,9 @@ public:
         QString text;
         while (conversionEngine && conversionEngine->GetEvent(&code, &text)) {
             if (code == media::EC_COMPLETE) {
-                finish(interrupted_ ? kExitFailed : kExitConverted, QString());
+                completed();
             } else if (code == media::EC_ERRORABORT) {
-                finish(kExitFailed, text);
+                finish(kExitFailed, QStringLiteral("the conversion failed: ") + text);
             }
         }
         return true;
@@ -178,15 +206,22 @@ private:
     static constexpr int kTickMs = 250;
     static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
 
+    void onSignal(int signalNumber) {
+        if (stopSignal_ == 0) stopSignal_ = signalNumber;
+        if (running_) stop();
+    }
+
+    // Stop as the dialog does: the file written so far is finished first.
+    void stop() {
+        if (stopping_ || !conversionEngine) return;
+        stopping_ = true;
+        progress_.Interrupt();
+        if (shown_ && inPlace_) print(QStringLiteral("\n"));
+        print(QStringLiteral("Stopping...\n"));
+        conversionEngine->Stop();
+    }
+
     void tick() {
-        if (interruptRequested && !interrupted_ && conversionEngine) {
-            // Stop as the dialog does: the file written so far is finished first.
-            interrupted_ = true;
-            progress_.Interrupt();
-            if (shown_ && inPlace_) print(QStringLiteral("\n"));
-            print(QStringLiteral("Stopping...\n"));
-            conversionEngine->Stop();
-        }
         if (quiet_ || !conversionEngine || !clock_.isValid() || !progress_.Running()) return;
         progress_.Sample(std::chrono::milliseconds(clock_.elapsed()), conversionEngine->Position());
         if (inPlace_)
@@ -198,13 +233,56 @@ private:
     void show(const QString& before, const QString& after) {
         const auto elapsedSeconds = static_cast<std::int32_t>(progress_.Elapsed().count() / 1000);
         print(before +
-              ProgressConsoleLine(progress_.Percent(), progress_.FramesPerSecond(outputFrameRate_),
+              ProgressConsoleLine(progress_.Percent(), progress_.FramesPerSecond(asked_.frameRate),
                                   elapsedSeconds, progress_.RemainingSeconds()) +
               after);
         shown_ = true;
     }
 
-    void finish(int exitCode, const QString& failure) {
+    // The file is finished and in place: say what it holds.
+    void completed() {
+        const std::optional<media::WrittenVideo> written = conversionEngine->WrittenVideo();
+        const ReferenceTime end = conversionEngine->Position().value_or(0);
+        const ReferenceTime length = conversionEngine->Duration();
+        if (stopSignal_ != 0) {
+            finish(ExitStopped(stopSignal_), QString(),
+                   QStringLiteral("framewell-convert: stopped by %1 at %2 of %3; %4 holds what "
+                                  "was converted up to there\n")
+                       .arg(platform::SignalName(stopSignal_), clockOf(end), clockOf(length),
+                            asked_.path));
+            return;
+        }
+        if (!written) {
+            finish(kExitFailed,
+                   QStringLiteral("the conversion failed: %1 holds no picture").arg(asked_.path));
+            return;
+        }
+        // Compressors that cannot take the asked size or rate are refused before anything is
+        // written; should one still adapt it unasked, that is a failure, not "Done.".
+        const media::Fraction askedRate = media::FrameRateFraction(asked_.frameRate);
+        if (written->width != asked_.width || written->height != asked_.height ||
+            !(written->frameRate == askedRate)) {
+            finish(kExitFailed,
+                   QStringLiteral("%1 was written at %2*%3, %4 fps, not at the %5*%6, %7 fps asked "
+                                  "for")
+                       .arg(asked_.path, QString::number(written->width),
+                            QString::number(written->height),
+                            QString::fromStdString(media::FormatFrameRate(written->frameRate)),
+                            QString::number(asked_.width), QString::number(asked_.height),
+                            QString::fromStdString(media::FormatFrameRate(askedRate))));
+            return;
+        }
+        QString summary;
+        if (!quiet_)
+            summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3\n")
+                          .arg(asked_.path, QString::number(written->width),
+                               QString::number(written->height));
+        finish(kExitConverted, QString(), summary);
+    }
+
+    // Ends the program's event loop with exitCode (a stop's status once a signal came); failure
+    // is the one line that says why, report what follows it.
+    void finish(int exitCode, const QString& failure, const QString& report = QString()) {
         ticker_.stop();
         if (exitCode == kExitConverted) {
             // The last line's time and pace are those of the end.
@@ -215,27 +293,26 @@ private:
         } else {
             progress_.Interrupt();
             // The line being rewritten in place gets its end, so that what follows starts clean.
-            if (!quiet_ && inPlace_ && shown_ && !interrupted_) print(QStringLiteral("\n"));
+            if (!quiet_ && inPlace_ && shown_ && !stopping_) print(QStringLiteral("\n"));
         }
         if (conversionEngine) {
             conversionEngine->SetNotifyWindow(nullptr, 0);
             conversionEngine->Stop();
         }
         EmptyConversionHolders();
-        if (!failure.isEmpty())
-            print(QStringLiteral("framewell-convert: the conversion failed: %1\n").arg(failure));
-        if (interrupted_ && failure.isEmpty())
-            print(QStringLiteral(
-                "framewell-convert: stopped; the output holds what was converted so far\n"));
-        QCoreApplication::exit(exitCode);
+        if (!failure.isEmpty()) print(QStringLiteral("framewell-convert: %1\n").arg(failure));
+        print(report);
+        QCoreApplication::exit(stopSignal_ != 0 ? ExitStopped(stopSignal_) : exitCode);
     }
 
     bool quiet_;
     bool inPlace_;
     ReferenceTime length_;
-    double outputFrameRate_;
+    AskedOutput asked_;
     ConversionProgress progress_;
-    bool interrupted_ = false;
+    int stopSignal_ = 0;
+    bool running_ = false;
+    bool stopping_ = false;
     bool shown_ = false;
     int ticks_ = 0;
     QElapsedTimer clock_;
@@ -246,6 +323,19 @@ int usageError(const QString& error) {
     print(QStringLiteral("framewell-convert: %1\n").arg(error));
     print(QStringLiteral("Try framewell-convert --help.\n"));
     return kExitUsage;
+}
+
+// A signal that came while the program looked at its input: nothing has been written, and an
+// earlier OUTPUT is as it was. -1 when none came.
+int stoppedBeforeConverting(const ConvertOptions& options) {
+    const int signalNumber = platform::FirstTerminationSignal();
+    if (signalNumber == 0) return -1;
+    print(QStringLiteral("framewell-convert: stopped by %1 before the conversion began; %2\n")
+              .arg(platform::SignalName(signalNumber),
+                   QFileInfo::exists(options.output)
+                       ? options.output + QStringLiteral(" is as it was")
+                       : QStringLiteral("nothing was written")));
+    return ExitStopped(signalNumber);
 }
 
 int run(const ConvertOptions& options) {
@@ -260,8 +350,14 @@ int run(const ConvertOptions& options) {
     }
     if (options.listCompressors) {
         listCompressors();
-        return kExitConverted;
+        // The listing cannot be cut short; a signal during it still says it came.
+        const int signalNumber = platform::FirstTerminationSignal();
+        return signalNumber != 0 ? ExitStopped(signalNumber) : kExitConverted;
     }
+    // Signals are heard from here on; until the conversion runs, the steps below ask after
+    // them between their blocking parts.
+    platform::TerminationSignals terminations;
+    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
     const CompressorChoice video =
         chooseCompressor(media::EncoderKind::Video, options.videoCompressor);
@@ -275,6 +371,7 @@ int run(const ConvertOptions& options) {
                               .arg(options.audioCompressor));
     if (sameFile(options.input, options.output))
         return usageError(QStringLiteral("OUTPUT is the INPUT file"));
+    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
     // What Open Video says of a file that cannot even be read, before the decoders are asked.
     if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
@@ -283,6 +380,7 @@ int run(const ConvertOptions& options) {
     }
     // What Open Video measures.
     const media::ProbeResult probe = media::ProbeMediaFile(options.input.toStdString());
+    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
     if (probe.status != S_OK) {
         print(QStringLiteral("framewell-convert: %1: %2\n")
                   .arg(options.input, QString::fromStdString(probe.errorText)));
@@ -300,13 +398,16 @@ int run(const ConvertOptions& options) {
                               .arg(static_cast<double>(probe.duration) / kReferenceTimePerSecond));
     if (endMark <= startMark) return usageError(QStringLiteral("--end must come after --start"));
 
-    if (QFileInfo::exists(options.output)) {
-        if (!options.overwrite) {
-            print(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
-                      .arg(options.output));
-            return kExitFailed;
-        }
-        QFile::remove(options.output);
+    // Only a regular file is ever replaced, and only by a finished conversion: nothing is
+    // deleted here.
+    if (const QString problem = platform::OutputFileProblem(options.output); !problem.isEmpty()) {
+        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.output, problem));
+        return kExitFailed;
+    }
+    if (QFileInfo::exists(options.output) && !options.overwrite) {
+        print(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
+                  .arg(options.output));
+        return kExitFailed;
     }
 
     const platform::SettingsStore dialogSettings(QString::fromLatin1(platform::kOrganisation),
@@ -336,34 +437,40 @@ int run(const ConvertOptions& options) {
     ReferenceTime totalDuration = 0;
     TimelineBuilder builder(clipList, musicList, startMark, endMark, settings, totalDuration);
     activeTimeline.emplace();
-    if (FAILED(builder.BuildTimeline(&*activeTimeline))) return kExitFailed;
+    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
+    if (FAILED(built) || !builder.Complete()) {
+        // The first loss is the cause; what follows from it says nothing new.
+        QString reason = QStringLiteral("the timeline could not be built");
+        for (const TimelineFailure& failure : builder.Failures()) {
+            if (!failure.losesMaterial() || failure.reason.isEmpty()) continue;
+            reason = failure.reason;
+            break;
+        }
+        print(QStringLiteral("framewell-convert: %1\n").arg(reason));
+        EmptyConversionHolders();
+        return kExitFailed;
+    }
+    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
-    ConversionWatcher watcher(options.quiet, endMark - startMark, settings.outputFrameRate);
-    int setUpExit = -1;
-    StartConversionRender(*activeTimeline, CurrentOutputGraphSettings(settings, dialogSettings),
-                          &watcher, WM_GRAPHNOTIFY, [&setUpExit, &watcher](HRESULT status) {
-                              if (FAILED(status)) {
-                                  setUpExit = kExitFailed;
-                                  QCoreApplication::exit(kExitFailed);
-                                  return;
-                              }
-                              watcher.started();
-                          });
-    std::signal(SIGINT, [](int) { interruptRequested = true; });
+    AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
+                      settings.outputFrameRate};
+    ConversionWatcher watcher(options.quiet, endMark - startMark, asked, terminations);
+    StartConversionRender(
+        *activeTimeline, CurrentOutputGraphSettings(settings, dialogSettings), &watcher,
+        WM_GRAPHNOTIFY,
+        [&watcher](const media::RenderSetupResult& result) { watcher.setUp(result); });
     const int exitCode = QCoreApplication::exec();
     EmptyConversionHolders();
     heldVideoCompressor.reset();
     heldAudioCompressor.reset();
-    if (exitCode == kExitConverted && !options.quiet)
-        print(QStringLiteral("Done. Output File: %1     Resolution: %2*%3\n")
-                  .arg(options.output, QString::number(settings.outputWidth),
-                       QString::number(settings.outputHeight)));
-    return setUpExit >= 0 ? setUpExit : exitCode;
+    return exitCode;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // First of all, so that a signal at any moment from here on is heard.
+    platform::InstallTerminationHandlers();
     platform::UseQtEventLoop();
     QCoreApplication application(argc, argv);
     platform::StderrMessageBoxes stderrBoxes;

@@ -4,7 +4,6 @@
 
 #include <thread>
 
-#include "platform/message_boxes.h"
 #include "platform/window_messages.h"
 #include "settings/codec_settings.h"
 
@@ -98,6 +97,10 @@ std::optional<ReferenceTime> ConversionEngine::Position() const {
     return session_->position();
 }
 
+std::optional<media::WrittenVideo> ConversionEngine::WrittenVideo() const {
+    return session_->writtenVideo();
+}
+
 QStringList ConversionEngine::EncoderFactories() const {
     QStringList names;
     for (const std::string& name : session_->encoderFactories())
@@ -121,54 +124,11 @@ media::StreamRoute routeOf(std::int32_t compressionOn,
     return route;
 }
 
-// The media framework's words for a failure, in the framework's own box.
-void showErrorText(HRESULT hr, const std::string& text) {
-    media::SetLastError(hr, text);
-    platform::ShowFrameworkMessage(QString::fromStdString(media::ErrorText(hr)));
-}
-
-// Names the step that failed, as the output graph's messages always did; where the media
-// framework explains the failure its words follow in a second box.
-void reportSetupFailure(const media::RenderSetupResult& result) {
-    auto say = [](const char* text) { platform::ShowFrameworkMessage(QString::fromLatin1(text)); };
-    switch (result.failedStep) {
-        case media::RenderStep::SetTimelineObject:
-            say("Could not SetTimelineObject");
-            break;
-        case media::RenderStep::ConnectFrontEnd:
-            say("Could not ConnectFrontEnd");
-            showErrorText(result.status, result.errorText);
-            break;
-        case media::RenderStep::GetGroupCount:
-            say("Could not GetGroupCount( &Groups )");
-            break;
-        case media::RenderStep::SetOutputFileName:
-            say("Error pBuilder->SetOutputFileName(&guid, Filename, &pMux, &pWriter )");
-            showErrorText(result.status, result.errorText);
-            break;
-        case media::RenderStep::AddVideoCompressor:
-        case media::RenderStep::AddAudioCompressor:
-            showErrorText(result.status, result.errorText);
-            break;
-        case media::RenderStep::RenderVideoStream:
-        case media::RenderStep::RenderAudioStream:
-            say("failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )");
-            showErrorText(result.status, result.errorText);
-            break;
-        case media::RenderStep::Run:
-            say("can not pControl->Run()!!!");
-            showErrorText(result.status, result.errorText);
-            break;
-        case media::RenderStep::None:
-            break;
-    }
-}
-
 }  // namespace
 
 HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
                               QObject* notifyWindow, int message,
-                              std::function<void(HRESULT)> done) {
+                              std::function<void(const media::RenderSetupResult&)> done) {
     conversionEngine = std::make_unique<ConversionEngine>();
     DisablePreviewMode(timeline);
 
@@ -182,12 +142,8 @@ HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphS
     ConversionEngine* engine = conversionEngine.get();
     engine->Start(std::move(plan), [engine, window, message, done = std::move(done)](
                                        const media::RenderSetupResult& result) {
-        if (FAILED(result.status)) {
-            reportSetupFailure(result);
-        } else if (window) {
-            engine->SetNotifyWindow(window.data(), message);
-        }
-        if (done) done(result.status);
+        if (SUCCEEDED(result.status) && window) engine->SetNotifyWindow(window.data(), message);
+        if (done) done(result);
     });
     return S_OK;
 }

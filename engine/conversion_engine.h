@@ -77,9 +77,13 @@ public:
     // until the file written so far is finished. True when it is (or nothing was running).
     bool StopAndWait(std::chrono::milliseconds bound);
 
-    // How far the render has come and how long the output will be, in timeline time.
+    // How far the render has come and how long the output will be, in timeline time. Once the
+    // file is finished, Position is where it ends.
     std::optional<ReferenceTime> Position() const;
     ReferenceTime Duration() const { return duration_; }
+    // The finished file's picture size and rate as the multiplexer took them: what the file
+    // really holds, to report instead of what was asked for. nullopt until the completion event.
+    std::optional<media::WrittenVideo> WrittenVideo() const;
     // The encoders the graph created (factory names), for reports and checks.
     QStringList EncoderFactories() const;
 
@@ -101,10 +105,11 @@ void EmptyConversionHolders();
 void DisablePreviewMode(media::TimelineModel& timeline);
 
 // Renders the timeline into output.outputName: makes the render engine in conversionEngine
-// and starts its set-up. done(S_OK) follows on the UI thread once the graph runs, with its
-// events going as `message` to notifyWindow; a failing step shows its messages and calls done
-// with its code. The objects of a failed set-up stay in the holders until the next conversion
-// or EmptyConversionHolders. Returns 0: the render engine itself is always made.
+// and starts its set-up. done follows on the UI thread with the outcome: a status of 0 once the
+// graph runs, with its events going as `message` to notifyWindow; otherwise the step that
+// failed and why, for the caller to tell the user (nothing is shown here). The objects of a
+// failed set-up stay in the holders until the next conversion or EmptyConversionHolders.
+// Returns 0: the render engine itself is always made.
 HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
                               QObject* notifyWindow, int message,
-                              std::function<void(HRESULT)> done);
+                              std::function<void(const media::RenderSetupResult&)> done);

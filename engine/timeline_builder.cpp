@@ -2,38 +2,58 @@
 
 #include "clips/transition_catalogue.h"
 #include "media/media_framework.h"
-#include "platform/message_boxes.h"
 
 namespace {
 
 // What the component library answers when an object is made before it was started.
 constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
 
-void frameworkMessage(const char* text) {
-    platform::ShowFrameworkMessage(QString::fromLatin1(text));
+QString clock(ReferenceTime t) {
+    return QString::fromStdString(FormatClock(t));
 }
 
 }  // namespace
 
+bool TimelineFailure::losesMaterial() const {
+    switch (step) {
+        case TimelineStep::TransitionTooLong:
+        case TimelineStep::TransitionClass:
+        case TimelineStep::TransitionTimes:
+        case TimelineStep::AddTransition:
+        case TimelineStep::TransitionMask:
+            return false;
+        default:
+            return true;
+    }
+}
+
 TimelineBuilder::TimelineBuilder(ClipList& clipList, const MusicList& musicList,
                                  ReferenceTime startMark, ReferenceTime endMark,
-                                 const OutputSettings& outputSettings, ReferenceTime& totalDuration,
-                                 QWidget* messageOwner)
+                                 const OutputSettings& outputSettings, ReferenceTime& totalDuration)
     : clipList_(clipList),
       musicList_(musicList),
       startMark_(startMark),
       endMark_(endMark),
       outputSettings_(outputSettings),
-      totalDuration_(totalDuration),
-      messageOwner_(messageOwner) {}
+      totalDuration_(totalDuration) {}
+
+HRESULT TimelineBuilder::fail(TimelineStep step, HRESULT status, const QString& reason) {
+    failures_.push_back({step, status, reason});
+    return status;
+}
+
+bool TimelineBuilder::Complete() const {
+    for (const TimelineFailure& failure : failures_)
+        if (failure.losesMaterial()) return false;
+    return true;
+}
 
 HRESULT TimelineBuilder::BuildTimeline(media::TimelineModel* timeline) {
+    failures_.clear();
     // The editing services live in the media framework; without it there is no timeline.
-    if (!timeline || !media::MediaFrameworkRunning()) {
-        platform::ShowMessage(messageOwner_, QStringLiteral("Could not create timeline"),
-                              QStringLiteral("Error"));
-        return CO_E_NOTINITIALIZED;
-    }
+    if (!timeline || !media::MediaFrameworkRunning())
+        return fail(TimelineStep::CreateTimeline, CO_E_NOTINITIALIZED,
+                    QStringLiteral("The media framework is not running."));
     *timeline = media::TimelineModel{};
 
     totalDuration_ = 0;
@@ -45,25 +65,36 @@ HRESULT TimelineBuilder::BuildTimeline(media::TimelineModel* timeline) {
     return S_OK;
 }
 
+QString TimelineBuilder::spanProblem(const QString& fileName) const {
+    if (fileName.isEmpty()) return QStringLiteral("The clip has no file name.");
+    return QStringLiteral("%1 to %2 of %3 is no span to convert.")
+        .arg(clock(startMark_), clock(endMark_), fileName);
+}
+
 HRESULT TimelineBuilder::AddVideoGroup(media::TimelineModel& timeline) {
     media::TimelineGroup group;
-    HRESULT hr = media::SetMediaType(
-        group,
-        media::Rgb24VideoMediaType(outputSettings_.outputWidth, outputSettings_.outputHeight));
+    const std::int32_t width = outputSettings_.outputWidth;
+    const std::int32_t height = outputSettings_.outputHeight;
+    HRESULT hr = media::SetMediaType(group, media::Rgb24VideoMediaType(width, height));
     if (FAILED(hr)) {
-        frameworkMessage("Could not pVideoGroup->SetMediaType(&mtGroup)");
-        return hr;
+        const QString size = QStringLiteral("%1*%2").arg(width).arg(height);
+        return fail(TimelineStep::VideoMediaType, hr,
+                    width <= 0 || height <= 0
+                        ? QStringLiteral("The output size %1 has no picture.").arg(size)
+                        : QStringLiteral("The output size %1 is too large: one frame would take "
+                                         "more than 4 GB.")
+                              .arg(size));
     }
     hr = media::SetOutputFPS(group, outputSettings_.outputFrameRate);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not SetOutputFPS");
-        return hr;
-    }
+    if (FAILED(hr))
+        return fail(TimelineStep::VideoFrameRate, hr,
+                    QStringLiteral("The frame rate %1 cannot be used: a conversion takes %2 to %3 "
+                                   "frames a second.")
+                        .arg(outputSettings_.outputFrameRate)
+                        .arg(media::kLowestOutputFrameRate)
+                        .arg(media::kHighestOutputFrameRate));
     hr = media::AddGroup(timeline, std::move(group));
-    if (FAILED(hr)) {
-        frameworkMessage("Could not add video group");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AddVideoGroup, hr);
     const std::size_t groupIndex = timeline.groups.size() - 1;
     for (int i = 0; i < clipList_.count; ++i) {
         clipList_[i].transitionDuration = 0;
@@ -77,10 +108,7 @@ HRESULT TimelineBuilder::AddVideoClip(media::TimelineModel& timeline, std::size_
     media::TimelineGroup& group = timeline.groups.at(groupIndex);
     std::size_t trackIndex = 0;
     HRESULT hr = media::VTrackInsBefore(group, media::TimelineTrack{}, -1, &trackIndex);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not insert track");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::InsertVideoTrack, hr);
     media::TimelineTrack& track = group.tracks[trackIndex];
 
     const ReferenceTime clipStart = 0;
@@ -91,19 +119,14 @@ HRESULT TimelineBuilder::AddVideoClip(media::TimelineModel& timeline, std::size_
     hr |= media::SetMediaTimes(source, startMark_, endMark_);
     hr |= media::SetMediaName(source, fileName.toStdString());
     hr |= media::SetStretchMode(source, outputSettings_.resizeMode);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not configure media source");
-        return E_FAIL;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::ConfigureVideoSource, E_FAIL, spanProblem(fileName));
     hr = media::SrcAdd(track, source);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not add source to track");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AddVideoSource, hr);
 
     const ReferenceTime transitionLength = clipList_[entry].transitionDuration;
     if ((clipStop - clipStart) - transitionLength < 0) {
-        frameworkMessage("Transition time should be less than");
+        fail(TimelineStep::TransitionTooLong, E_INVALIDARG,
+             QStringLiteral("The transition is longer than the clip."));
     } else {
         const ReferenceTime start = std::max<ReferenceTime>(clipStart, 0);
         const ReferenceTime stop = std::min(clipStart + transitionLength, totalDuration_);
@@ -120,26 +143,14 @@ HRESULT TimelineBuilder::AddClipTransition(media::TimelineTrack& track, Referenc
     const TransitionEffect effect = transitionEffect(index);
     media::TimelineTransition transition;
     HRESULT hr = media::SetSubObjectGUID(transition, effect.effectClass);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not SetSubObjectGUID");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::TransitionClass, hr);
     hr = media::SetStartStop(transition, start, stop);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not SetStartStop(TLTranStart, TLTranStop);");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::TransitionTimes, hr);
     hr = media::TransAdd(track, transition);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not TransAdd(pTransObj)");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AddTransition, hr);
     if (effect.hasMaskNum) {
         hr = media::SetMaskNum(track.transitions.back(), effect.maskNum);
-        if (FAILED(hr)) {
-            frameworkMessage("Could not SetPropertySetter");
-            return hr;
-        }
+        if (FAILED(hr)) return fail(TimelineStep::TransitionMask, hr);
     }
     return S_OK;
 }
@@ -147,15 +158,9 @@ HRESULT TimelineBuilder::AddClipTransition(media::TimelineTrack& track, Referenc
 HRESULT TimelineBuilder::AddAudioGroup(media::TimelineModel& timeline) {
     media::TimelineGroup group;
     HRESULT hr = media::SetMediaType(group, media::AudioGroupMediaType());
-    if (FAILED(hr)) {
-        frameworkMessage("Could not set AudioGroupType");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AudioMediaType, hr);
     hr = media::AddGroup(timeline, std::move(group));
-    if (FAILED(hr)) {
-        frameworkMessage("Could not add audio group");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AddAudioGroup, hr);
     // Only the first music entry is used.
     AddAudioClip(timeline, timeline.groups.size() - 1, musicList_[0].fileName);
     return S_OK;
@@ -166,27 +171,18 @@ HRESULT TimelineBuilder::AddAudioClip(media::TimelineModel& timeline, std::size_
     media::TimelineGroup& group = timeline.groups.at(groupIndex);
     std::size_t trackIndex = 0;
     HRESULT hr = media::VTrackInsBefore(group, media::TimelineTrack{}, -1, &trackIndex);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not insert pTrack3Obj");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::InsertAudioTrack, hr);
     media::TimelineTrack& track = group.tracks[trackIndex];
 
     media::TimelineSource source;
     // The audio clip's timeline times were never checked; its media times and name are.
     media::SetStartStop(source, 0, endMark_ - startMark_);
-    if (FAILED(media::SetMediaTimes(source, startMark_, endMark_))) {
-        frameworkMessage("Could not set audio start and eng time!");
-        return E_FAIL;
-    }
-    if (FAILED(media::SetMediaName(source, fileName.toStdString()))) {
-        frameworkMessage("Could not configure pSource3Src");
-        return E_FAIL;
-    }
+    if (FAILED(media::SetMediaTimes(source, startMark_, endMark_)))
+        return fail(TimelineStep::AudioMediaTimes, E_FAIL, spanProblem(fileName));
+    if (FAILED(media::SetMediaName(source, fileName.toStdString())))
+        return fail(TimelineStep::AudioMediaName, E_FAIL,
+                    QStringLiteral("The sound has no file name."));
     hr = media::SrcAdd(track, source);
-    if (FAILED(hr)) {
-        frameworkMessage("Could not add pSource3Obj to track");
-        return hr;
-    }
+    if (FAILED(hr)) return fail(TimelineStep::AddAudioSource, hr);
     return S_OK;
 }

@@ -6,7 +6,9 @@
 #include <gst/video/video.h>
 
 #include "media/gst_handles.h"
+#include "media/output_file.h"
 #include "media/render_session.h"
+#include "media/video_limits.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -59,9 +61,23 @@ std::string errorTextOf(GstMessage* message) {
         if (const auto line = last.rfind('\n'); line != std::string::npos) last.erase(0, line + 1);
         if (const auto colon = last.rfind(": "); colon != std::string::npos) {
             const std::string reason = last.substr(colon + 2);
-            if (!reason.empty() && text.find(reason) == std::string::npos)
+            // Details without a reason end with the element's path, which tells a user nothing.
+            const bool elementPath = !reason.empty() && reason.front() == '/';
+            if (!reason.empty() && !elementPath && text.find(reason) == std::string::npos)
                 text += " (" + reason + ")";
         }
+    }
+    // The file writer's own words ("No space left on the resource.") do not say which file.
+    GstObject* source = GST_MESSAGE_SRC(message);
+    GParamSpec* locationSpec =
+        source ? g_object_class_find_property(G_OBJECT_GET_CLASS(source), "location") : nullptr;
+    if (error && error->domain == GST_RESOURCE_ERROR && locationSpec &&
+        locationSpec->value_type == G_TYPE_STRING) {
+        gchar* location = nullptr;
+        g_object_get(source, "location", &location, nullptr);
+        if (location && text.find(location) == std::string::npos)
+            text = std::string(location) + ": " + text;
+        g_free(location);
     }
     g_clear_error(&error);
     g_free(debug);
@@ -171,20 +187,6 @@ void installTimestampRestorer(GstElement* encoder) {
                       release);
 }
 
-// The multiplexer's accepted input of one kind, from its pad template.
-CapsPtr aviSinkCaps(bool video) {
-    GstPtr<GstElementFactory> mux(gst_element_factory_find("avimux"));
-    if (!mux) return nullptr;
-    const char* wanted = video ? "video_%u" : "audio_%u";
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item;
-         item = item->next) {
-        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
-        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, wanted))
-            return CapsPtr(gst_static_pad_template_get_caps(tmpl));
-    }
-    return nullptr;
-}
-
 struct StreamFormat {
     CapsPtr caps;
     std::string presetName;  // the encoder factory encodebin must use; empty for raw
@@ -218,7 +220,7 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
         format.errorText = "The compressor " + name + " cannot take this stream.";
         return format;
     }
-    CapsPtr avi = aviSinkCaps(videoGroup);
+    CapsPtr avi = AviSinkCaps(videoGroup);
     CapsPtr encoded(gst_caps_new_empty());
     for (const GList* item = gst_element_factory_get_static_pad_templates(factory.get());
          item && avi; item = item->next) {
@@ -230,8 +232,13 @@ StreamFormat streamFormat(bool videoGroup, const StreamRoute& route) {
             const GstStructure* s = gst_caps_get_structure(both.get(), i);
             if (!gst_structure_has_name(s, "video/x-raw") &&
                 !gst_structure_has_name(s, "audio/x-raw")) {
-                // One structure is enough to pick the encoder and the multiplexer's pad.
-                gst_caps_append_structure(encoded.get(), gst_structure_copy(s));
+                // One structure is enough to pick the encoder and the multiplexer's pad. Its
+                // size and rate are the template's first choice (H.263 lists 352x288 first),
+                // not the output's: left in, they would force that size on every output.
+                GstStructure* chosen = gst_structure_copy(s);
+                gst_structure_remove_fields(chosen, "width", "height", "framerate",
+                                            "pixel-aspect-ratio", nullptr);
+                gst_caps_append_structure(encoded.get(), chosen);
                 break;
             }
         }
@@ -270,7 +277,8 @@ bool EncoderFeedsAvi(const std::string& factoryName, bool video) {
 }
 
 Fraction FrameRateFraction(double framesPerSecond) {
-    if (!std::isfinite(framesPerSecond) || framesPerSecond <= 0.0) return {0, 1};
+    if (!(framesPerSecond >= kLowestOutputFrameRate && framesPerSecond <= kHighestOutputFrameRate))
+        return {0, 1};
     // The NTSC rates as the settings write them ("23.976", "29.97") and as sources report them.
     if (std::fabs(framesPerSecond - 23.976) < 0.0005) return {24000, 1001};
     if (std::fabs(framesPerSecond - 29.97) < 0.0005) return {30000, 1001};
@@ -279,6 +287,18 @@ Fraction FrameRateFraction(double framesPerSecond) {
     gst_util_double_to_fraction(framesPerSecond, &numerator, &denominator);
     if (numerator <= 0 || denominator <= 0) return {0, 1};
     return {numerator, denominator};
+}
+
+std::string FormatFrameRate(Fraction rate) {
+    if (rate.denominator <= 0) return "?";
+    if (rate.numerator % rate.denominator == 0)
+        return std::to_string(rate.numerator / rate.denominator);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f",
+                  static_cast<double>(rate.numerator) / rate.denominator);
+    std::string text = buffer;
+    while (text.back() == '0') text.pop_back();
+    return text;
 }
 
 // --- State shared by the UI thread, the worker and the streaming threads ---
@@ -299,10 +319,36 @@ struct RenderSessionState {
     EncoderProperties videoProperties;
     EncoderProperties audioProperties;
 
+    // The end of the file: once the streams have ended, the worker finishes the file and moves
+    // it into place before the completion event is queued. postToWorker is empty once the
+    // session is going away.
+    std::function<void(std::function<void()>)> postToWorker;
+    bool finishing = false;
+    std::optional<WrittenVideo> writtenVideo;
+    std::optional<ReferenceTime> finalPosition;
+    // The hidden file being written and the name the user gave, so that messages name the
+    // latter.
+    std::string temporaryName;
+    std::string targetName;
+
     // The pipeline is the worker's. Queries from other threads hold this second lock, which
     // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
     std::mutex pipelineMutex;
     GstElement* pipeline = nullptr;
+
+    // The worker's alone: reserved in set-up, committed when the file is finished, abandoned
+    // when the pipeline is released without that.
+    UnfinishedOutput output;
+
+    // A text that speaks of the hidden file speaks of the target instead.
+    std::string withTargetName(std::string text) const {
+        std::lock_guard lock(mutex);
+        if (temporaryName.empty()) return text;
+        for (std::size_t at = text.find(temporaryName); at != std::string::npos;
+             at = text.find(temporaryName, at + targetName.size()))
+            text.replace(at, temporaryName.size(), targetName);
+        return text;
+    }
 
     // Runs on any thread. The notifier is called under the lock, so that once it has been
     // cleared nothing can reach what it posted to.
@@ -365,16 +411,18 @@ private:
 
 namespace {
 
+void beginFinishing(RenderSessionState& state);
+
 // Runs on a streaming thread (or on the worker while it sets up): copies what the session
 // needs and lets the message go, since nobody else reads this bus.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
     auto* state = static_cast<RenderSessionState*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
-            state->queueEvent({EC_COMPLETE, {}});
+            beginFinishing(*state);
             break;
         case GST_MESSAGE_ERROR:
-            state->queueEvent({EC_ERRORABORT, errorTextOf(message)});
+            state->queueEvent({EC_ERRORABORT, state->withTargetName(errorTextOf(message))});
             break;
         default:
             break;
@@ -450,28 +498,61 @@ void destroyPipeline(GstElement* pipeline) {
     gst_object_unref(pipeline);
 }
 
-// Whether every input of the multiplexer inside the encoding bin knows its stream's format.
-// Until it does, an end-of-stream makes the multiplexer write stream headers without a format,
-// a file that no player opens.
-bool multiplexerNegotiated(GstElement* encodebin) {
-    bool negotiated = false;
+// The multiplexer inside the encoding bin, with a reference of the caller's; null before the
+// bin has made it.
+GstPtr<GstElement> findMultiplexer(GstElement* encodebin) {
+    GstPtr<GstElement> found;
     GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
     GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
         auto* element = GST_ELEMENT(g_value_get_object(&item));
         GstElementFactory* factory = gst_element_get_factory(element);
-        if (factory && klassHas(factory, "Muxer")) {
-            negotiated = element->numsinkpads > 0;
-            GST_OBJECT_LOCK(element);
-            for (GList* pad = element->sinkpads; pad; pad = pad->next)
-                negotiated = negotiated && gst_pad_has_current_caps(GST_PAD(pad->data));
-            GST_OBJECT_UNLOCK(element);
-        }
+        if (factory && klassHas(factory, "Muxer"))
+            found.reset(GST_ELEMENT(gst_object_ref(element)));
         g_value_reset(&item);
     }
     g_value_unset(&item);
     gst_iterator_free(elements);
+    return found;
+}
+
+// Whether every input of the multiplexer inside the encoding bin knows its stream's format.
+// Until it does, an end-of-stream makes the multiplexer write stream headers without a format,
+// a file that no player opens.
+bool multiplexerNegotiated(GstElement* encodebin) {
+    GstPtr<GstElement> muxer = findMultiplexer(encodebin);
+    if (!muxer) return false;
+    GST_OBJECT_LOCK(muxer.get());
+    bool negotiated = muxer->numsinkpads > 0;
+    for (GList* pad = muxer->sinkpads; pad; pad = pad->next)
+        negotiated = negotiated && gst_pad_has_current_caps(GST_PAD(pad->data));
+    GST_OBJECT_UNLOCK(muxer.get());
     return negotiated;
+}
+
+// The picture size and rate that the multiplexer's video input negotiated: what the file's
+// stream header holds, whatever was asked for.
+std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
+    GstPtr<GstElement> muxer = findMultiplexer(encodebin);
+    if (!muxer) return std::nullopt;
+    std::optional<WrittenVideo> written;
+    GstIterator* pads = gst_element_iterate_sink_pads(muxer.get());
+    GValue item = G_VALUE_INIT;
+    while (!written && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        CapsPtr caps(gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item))));
+        const GstStructure* structure = caps ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+        WrittenVideo video;
+        if (structure && gst_structure_get_int(structure, "width", &video.width) &&
+            gst_structure_get_int(structure, "height", &video.height)) {
+            gst_structure_get_fraction(structure, "framerate", &video.frameRate.numerator,
+                                       &video.frameRate.denominator);
+            written = video;
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(pads);
+    return written;
 }
 
 void releasePipeline(RenderSessionState& state) {
@@ -487,6 +568,57 @@ void releasePipeline(RenderSessionState& state) {
     }
     destroyPipeline(pipeline);
     if (encodebin) gst_object_unref(encodebin);
+    // A file that was not finished goes; the file it was to replace stays as it was.
+    state.output.Abandon();
+}
+
+// Every stream has ended and the multiplexer has written its index. Runs on the worker: the
+// pipeline stops there (closing the file, which some systems need before a rename) and the
+// finished file replaces the target. Only then is the completion queued, so whoever hears of
+// it finds the file in place.
+void finishOutput(RenderSessionState& state) {
+    GstPtr<GstElement> pipeline;
+    {
+        std::lock_guard lock(state.pipelineMutex);
+        if (state.pipeline) pipeline.reset(GST_ELEMENT(gst_object_ref(state.pipeline)));
+    }
+    if (!pipeline) return;  // released already, and the file abandoned with it
+    GstPtr<GstElement> encodebin;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.encodebin) encodebin.reset(GST_ELEMENT(gst_object_ref(state.encodebin)));
+    }
+    const std::optional<WrittenVideo> written =
+        encodebin ? multiplexedVideo(encodebin.get()) : std::nullopt;
+    gint64 position = -1;
+    gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &position);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    {
+        std::lock_guard lock(state.mutex);
+        state.writtenVideo = written;
+        if (position >= 0) state.finalPosition = NanosecondsToReferenceTime(position);
+    }
+    std::string problem;
+    if (state.output.Commit(&problem))
+        state.queueEvent({EC_COMPLETE, {}});
+    else
+        state.queueEvent({EC_ERRORABORT, problem});
+}
+
+// Runs on a streaming thread: the end-of-stream message.
+void beginFinishing(RenderSessionState& state) {
+    {
+        // Posted under the lock: the session clears postToWorker under it before its worker
+        // goes.
+        std::lock_guard lock(state.mutex);
+        if (state.settingUp || state.finishing || state.ended) return;
+        if (state.postToWorker) {
+            state.finishing = true;
+            state.postToWorker([&state] { finishOutput(state); });
+            return;
+        }
+    }
+    state.queueEvent({EC_ERRORABORT, "The conversion ended before its file was finished."});
 }
 
 RenderSetupResult failure(RenderStep step, HRESULT status, std::string text) {
@@ -684,15 +816,17 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         return failure(RenderStep::GetGroupCount, E_INVALIDARG, "The timeline has no group.");
 
     GError* error = nullptr;
-    gchar* outputUri = gst_filename_to_uri(plan.outputPath.c_str(), &error);
-    if (!outputUri || plan.outputPath.empty()) {
+    gchar* targetUri = gst_filename_to_uri(plan.outputPath.c_str(), &error);
+    if (!targetUri || plan.outputPath.empty()) {
         std::string text =
             error && error->message ? error->message : "The output file name is not valid.";
         g_clear_error(&error);
-        g_free(outputUri);
+        g_free(targetUri);
         return failure(RenderStep::SetOutputFileName, E_INVALIDARG, text);
     }
-    std::unique_ptr<gchar, decltype(&g_free)> outputUriOwner(outputUri, g_free);
+    g_free(targetUri);
+    if (const std::string why = OutputTargetProblem(plan.outputPath); !why.empty())
+        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, plan.outputPath + ": " + why);
 
     // The AVI multiplexer, with the first group routed as video and the others as audio.
     CapsPtr aviCaps(gst_caps_from_string("video/x-msvideo"));
@@ -714,14 +848,60 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
             return failure(first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
                            VFW_E_CANNOT_RENDER, format.errorText);
         }
+        CapsPtr restriction;
+        if (videoGroup) {
+            const BitmapInfoHeader& picture = groups[g].mediaType.format->bmiHeader;
+            const Fraction rate = FrameRateFraction(groups[g].outputFrameRate);
+            // The encoding bin scales and drops frames to suit the encoder's first choice
+            // unless told otherwise: held to the output's size and rate, it either makes
+            // exactly those or fails.
+            restriction.reset(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
+                                                  picture.biWidth, "height", G_TYPE_INT,
+                                                  picture.biHeight, "framerate", GST_TYPE_FRACTION,
+                                                  rate.numerator, rate.denominator, nullptr));
+            std::string problem;
+            if (rate.numerator <= 0) {
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "The frame rate %g cannot be written: a conversion takes %g to %g "
+                              "frames a second.",
+                              groups[g].outputFrameRate, kLowestOutputFrameRate,
+                              kHighestOutputFrameRate);
+                problem = text;
+            } else {
+                problem = VideoLimitProblem(format.presetName, format.caps.get(), picture.biWidth,
+                                            picture.biHeight, rate);
+            }
+            if (!problem.empty())
+                return failure(
+                    first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
+                    VFW_E_CANNOT_RENDER, problem);
+        }
         GstEncodingProfile* stream = videoGroup
                                          ? GST_ENCODING_PROFILE(gst_encoding_video_profile_new(
-                                               format.caps.get(), nullptr, nullptr, 1))
+                                               format.caps.get(), nullptr, restriction.get(), 1))
                                          : GST_ENCODING_PROFILE(gst_encoding_audio_profile_new(
                                                format.caps.get(), nullptr, nullptr, 1));
         if (!format.presetName.empty())
             gst_encoding_profile_set_preset_name(stream, format.presetName.c_str());
         gst_encoding_container_profile_add_profile(container, stream);
+    }
+
+    // The file is written under a hidden name and moved into place once finished.
+    std::string problem;
+    if (!state.output.Reserve(plan.outputPath, &problem))
+        return failure(RenderStep::Run, VFW_E_WRITE_FAILED, problem);
+    gchar* outputUri = gst_filename_to_uri(state.output.temporaryPath().c_str(), nullptr);
+    if (!outputUri) {
+        state.output.Abandon();
+        return failure(RenderStep::SetOutputFileName, E_INVALIDARG,
+                       "The output file name is not valid.");
+    }
+    std::unique_ptr<gchar, decltype(&g_free)> outputUriOwner(outputUri, g_free);
+    {
+        std::lock_guard lock(state.mutex);
+        state.temporaryName = state.output.temporaryPath();
+        state.targetName = plan.outputPath;
     }
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
@@ -787,12 +967,20 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
 RenderSession::RenderSession(QObject* parent)
     : QObject(parent),
       state_(std::make_shared<RenderSessionState>()),
-      worker_(std::make_unique<RenderWorker>()) {}
+      worker_(std::make_unique<RenderWorker>()) {
+    state_->postToWorker = [worker = worker_.get()](std::function<void()> task) {
+        worker->post(std::move(task));
+    };
+}
 
 RenderSession::~RenderSession() {
     setNotifier(nullptr);
     release();
-    worker_.reset();  // runs what is queued, the release included, then ends
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->postToWorker = nullptr;
+    }
+    worker_.reset();  // runs what is queued, a file's finishing and the release included
 }
 
 void RenderSession::start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done) {
@@ -834,7 +1022,7 @@ bool RenderSession::getEvent(RenderEvent* event) {
 void RenderSession::drain(std::chrono::milliseconds bound) {
     {
         std::lock_guard lock(state_->mutex);
-        if (state_->ended || state_->draining || state_->settingUp) return;
+        if (state_->ended || state_->finishing || state_->draining || state_->settingUp) return;
         state_->draining = true;
     }
     // Most of the bound may go to waiting for the streams' formats (below); the rest is for
@@ -877,8 +1065,9 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
     QTimer::singleShot(bound, this, [state = state_] {
         bool finished = false;
         {
+            // A file being finished is past the stop's part: its completion follows.
             std::lock_guard lock(state->mutex);
-            finished = state->ended;
+            finished = state->ended || state->finishing;
         }
         if (!finished)
             state->queueEvent({EC_ERRORABORT,
@@ -906,6 +1095,7 @@ std::optional<ReferenceTime> RenderSession::position() const {
     {
         std::lock_guard lock(state_->mutex);
         if (state_->settingUp) return std::nullopt;
+        if (state_->finalPosition) return state_->finalPosition;
     }
     std::lock_guard lock(state_->pipelineMutex);
     gint64 position = 0;
@@ -913,6 +1103,11 @@ std::optional<ReferenceTime> RenderSession::position() const {
         !gst_element_query_position(state_->pipeline, GST_FORMAT_TIME, &position) || position < 0)
         return std::nullopt;
     return NanosecondsToReferenceTime(position);
+}
+
+std::optional<WrittenVideo> RenderSession::writtenVideo() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->writtenVideo;
 }
 
 std::vector<std::string> RenderSession::encoderFactories() const {

@@ -51,7 +51,10 @@ struct StreamRoute {
 
 struct RenderPlan {
     TimelineModel timeline;
-    std::string outputPath;  // local file, UTF-8; an existing file is replaced
+    // Local file, UTF-8. It is written as a hidden file beside it and moved into place once
+    // finished, so an existing file is replaced only by a finished one; a folder, a device or a
+    // named pipe is refused.
+    std::string outputPath;
     StreamRoute video;       // the first group's route
     StreamRoute audio;       // every later group's route
 };
@@ -62,32 +65,48 @@ enum class RenderStep {
     SetTimelineObject,   // the GES timeline could not be made from the model
     ConnectFrontEnd,     // a source could not be opened or placed
     GetGroupCount,       // the timeline has no group
-    SetOutputFileName,   // the output file name cannot be used
+    SetOutputFileName,   // the output file name cannot be used, or names no regular file
     AddVideoCompressor,  // compression is on but no encoder is bound
     AddAudioCompressor,
-    RenderVideoStream,  // the encoder or the multiplexer refused the stream
+    RenderVideoStream,  // the encoder or the multiplexer refused the stream (its size or rate)
     RenderAudioStream,
-    Run,  // the pipeline would not start (e.g. the folder is not writable)
+    Run,  // the output could not be created (e.g. the folder is not writable) or would not run
 };
 
 struct RenderSetupResult {
     HRESULT status = S_OK;
     RenderStep failedStep = RenderStep::None;
-    std::string errorText;
+    std::string errorText;       // the reason, naming the file, folder or limit; empty when none
     ReferenceTime duration = 0;  // the rendered length, as GES placed the clips
 };
 
 // Nearest fraction for a frame rate; 23.976 and 29.97 are the NTSC rates 24000/1001 and
-// 30000/1001.
+// 30000/1001. {0, 1} for a rate outside kLowestOutputFrameRate to kHighestOutputFrameRate.
 struct Fraction {
     int numerator = 0;
     int denominator = 1;
+    bool operator==(const Fraction&) const = default;
 };
 Fraction FrameRateFraction(double framesPerSecond);
+// "25", "29.97", "12.5": a rate as people write it.
+std::string FormatFrameRate(Fraction rate);
+
+// What the file's video stream really got, read from the multiplexer's input once the file
+// is finished.
+struct WrittenVideo {
+    int width = 0;
+    int height = 0;
+    Fraction frameRate;
+};
 
 // Whether an installed element factory is an encoder of that kind whose output the AVI
 // multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
 bool EncoderFeedsAvi(const std::string& factoryName, bool video);
+
+// The largest picture side that the AVI multiplexer takes for uncompressed video, as its
+// input template says (the MPEG-4, H.263 and Motion JPEG formats share it); 0 when the media
+// framework cannot tell (not started, or no multiplexer installed).
+int LargestAviFrameSide();
 
 // Conversion pipelines of this process that have been made and not yet finalised. A pipeline
 // goes some time after its session releases it (its teardown runs on the session's worker);
@@ -119,14 +138,19 @@ public:
     // happened within the bound, an EC_ERRORABORT event says so instead.
     void drain(std::chrono::milliseconds bound);
     bool draining() const;
-    // True once the completion or an error event was queued: nothing more will be written.
+    // True once the completion or an error event was queued: nothing more will be written, and
+    // a completed file has been moved into place.
     bool ended() const;
 
     // Stops the pipeline and releases it on the worker; returns at once.
     void release();
 
-    // How far the render has come, in timeline time; nullopt before it runs.
+    // How far the render has come, in timeline time; nullopt before it runs. Once the file is
+    // finished, where it ended.
     std::optional<ReferenceTime> position() const;
+    // The finished file's picture size and rate; nullopt before the completion event, or when
+    // the file has no video stream.
+    std::optional<WrittenVideo> writtenVideo() const;
 
     // The factories of the encoders the pipeline created, for checks and reports.
     std::vector<std::string> encoderFactories() const;

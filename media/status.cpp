@@ -65,6 +65,11 @@ std::string ErrorText(HRESULT hr, std::size_t limit) {
         std::lock_guard lock(errorMutex());
         if (lastCode == hr && !lastText.empty()) text = lastText;
     }
+    return ErrorText(hr, text, limit);
+}
+
+std::string ErrorText(HRESULT hr, const std::string& ownText, std::size_t limit) {
+    std::string text = ownText;
     if (text.empty()) {
         const char* generic = genericText(hr);
         text = generic ? generic : "Unknown error " + FormatStatus(hr) + ".";

@@ -52,6 +52,9 @@ HRESULT LastErrorCode();
 // otherwise a generic description. Cut to at most limit - 1 characters (the original wrote
 // into a 160-byte buffer with its terminator).
 std::string ErrorText(HRESULT hr, std::size_t limit = kErrorTextLimit);
+// The same for a failure that carries its own text: that text, or the generic description when
+// it is empty.
+std::string ErrorText(HRESULT hr, const std::string& text, std::size_t limit = kErrorTextLimit);
 
 // "0x80004005" style, as the original's "%x" formats print a status.
 std::string FormatStatus(HRESULT hr);

@@ -58,7 +58,8 @@ HRESULT SetMediaType(TimelineGroup& group, const GroupMediaType& mediaType) {
 }
 
 HRESULT SetOutputFPS(TimelineGroup& group, double framesPerSecond) {
-    if (!std::isfinite(framesPerSecond) || framesPerSecond <= 0.0) return E_INVALIDARG;
+    if (!(framesPerSecond >= kLowestOutputFrameRate && framesPerSecond <= kHighestOutputFrameRate))
+        return E_INVALIDARG;
     group.outputFrameRate = framesPerSecond;
     return S_OK;
 }

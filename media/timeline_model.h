@@ -120,11 +120,16 @@ struct TimelineModel {
     std::vector<TimelineGroup> groups;
 };
 
+// The frame rates a conversion can write: below the lowest a frame would outlast any clip; far
+// above the highest the render makes frames without end.
+inline constexpr double kLowestOutputFrameRate = 0.001;
+inline constexpr double kHighestOutputFrameRate = 1000.0;
+
 // --- The editing services' calls, as checks on the data ---
 
 // Width and height must be positive and the frame must fit; the audio type is always taken.
 HRESULT SetMediaType(TimelineGroup& group, const GroupMediaType& mediaType);
-// A frame rate must be a positive finite number.
+// A frame rate must lie between kLowestOutputFrameRate and kHighestOutputFrameRate.
 HRESULT SetOutputFPS(TimelineGroup& group, double framesPerSecond);
 // Groups are numbered in the order they are added; a group needs its media type first.
 HRESULT AddGroup(TimelineModel& timeline, TimelineGroup group);

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "media/output_file.h"
+
 namespace platform {
 
 QString InputFileProblem(const QString& path) {
@@ -24,6 +26,10 @@ QString InputFileProblem(const QString& path) {
     }
     if (file.size() == 0) return QStringLiteral("The file is empty.");
     return {};
+}
+
+QString OutputFileProblem(const QString& path) {
+    return QString::fromStdString(media::OutputTargetProblem(path.toStdString()));
 }
 
 QString QuotedPath(const QString& path) {

@@ -13,6 +13,11 @@ namespace platform {
 // device is refused without being opened.
 QString InputFileProblem(const QString& path);
 
+// Why a conversion may not write its output to path, in one sentence; empty when path is a
+// regular file (which a finished conversion replaces) or nothing yet. A folder, a device or a
+// named pipe is refused: a conversion would destroy it.
+QString OutputFileProblem(const QString& path);
+
 // The path as the user knows it (native separators), quoted, for messages.
 QString QuotedPath(const QString& path);
 

@@ -42,7 +42,8 @@ int adjustedSize(const QString& text) {
 // The list entry of a stored compressor choice: position + 1; the default's entry when
 // never chosen. A stored position past the end selects nothing.
 void selectStoredCompressor(QComboBox& list, int stored, int (*findDefault)(int*)) {
-    if (stored == kCompressorNeverChosen) {
+    // Below the first place there is none: such a number counts as never chosen, as on load.
+    if (stored <= kCompressorNeverChosen) {
         int position = 0;
         list.setCurrentIndex(findDefault(&position) ? position + 1 : 0);
         return;

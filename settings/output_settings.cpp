@@ -1,5 +1,7 @@
 #include "settings/output_settings.h"
 
+#include "media/render_session.h"
+#include "media/timeline_model.h"
 #include "platform/c_numbers.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
@@ -15,7 +17,9 @@ const QString kCompressorNumber = QStringLiteral("CompressorNumber");
 void loadCompressorChoice(const platform::SettingsStore& store, const QString& section,
                           std::int32_t& compressionOn, std::optional<CompressorHandle>& held,
                           int (*findDefault)(int*), void (*bind)(int, std::optional<CompressorHandle>*)) {
-    const int stored = store.readInt(section, kCompressorNumber, kCompressorNeverChosen);
+    int stored = store.readInt(section, kCompressorNumber, kCompressorNeverChosen);
+    // No list has a place below the first: such a number is read as never chosen.
+    if (stored < kCompressorNeverChosen) stored = kCompressorNeverChosen;
     if (stored == kCompressorNeverChosen) {
         int position = 0;
         if (findDefault(&position)) {
@@ -32,6 +36,13 @@ void loadCompressorChoice(const platform::SettingsStore& store, const QString& s
 }
 
 }  // namespace
+
+bool UsableOutputSide(std::int32_t pixels) {
+    // The options dialog never stores less; the multiplexer takes nothing larger.
+    constexpr std::int32_t kSmallest = 16;
+    const int largest = media::LargestAviFrameSide();
+    return pixels >= kSmallest && (largest <= 0 || pixels <= largest);
+}
 
 double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
     switch (index) {
@@ -58,6 +69,12 @@ void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsSto
                               .left(platform::kMaxPathLength);
     settings.outputWidth = store.readInt(kSettings, QStringLiteral("OutputWidth"), 0);
     settings.outputHeight = store.readInt(kSettings, QStringLiteral("OutputHigh"), 0);
+    // A size no conversion could write is read as no size at all, as when none is stored. It
+    // stays in the store until the options dialog is confirmed.
+    if (!UsableOutputSide(settings.outputWidth) || !UsableOutputSide(settings.outputHeight)) {
+        settings.outputWidth = 0;
+        settings.outputHeight = 0;
+    }
 }
 
 void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore& store) {
@@ -70,6 +87,11 @@ void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore
     } else if (settings.frameRateIndex == kFrameRateCustom) {
         settings.outputFrameRate = platform::CStringToDouble(
             store.readString(kSettings, QStringLiteral("OutputFrameRate"), QStringLiteral("23.976")));
+        // Not a number, none, or one that would make frames without end: the rate of a
+        // custom choice with nothing stored.
+        if (!(settings.outputFrameRate >= media::kLowestOutputFrameRate &&
+              settings.outputFrameRate <= media::kHighestOutputFrameRate))
+            settings.outputFrameRate = 23.976;
     } else {
         settings.frameRateIndex = 1;
         settings.outputFrameRate = 23.976;

@@ -37,15 +37,20 @@ struct OutputSettings {
     std::int32_t resizeMode = kResizePreserveAspectRatio;
 };
 
+// Whether a stored frame width or height is one a conversion can write.
+bool UsableOutputSide(std::int32_t pixels);
+
 // The rate of a preset choice 1 to 5, or the source's rate for choice 0; 23.976 otherwise.
 double PresetFrameRate(std::int32_t index, double sourceFrameRate);
 
 // Steps of loading, which the main dialog interleaves with its own start-up work:
 // the video and then the audio compressor choice, binding the held compressors.
 void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store);
-// The output name (cut to 259 characters) and the output size.
+// The output name (cut to 259 characters) and the output size; a size no conversion could
+// write reads as 0 x 0, as when none is stored.
 void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store);
-// The frame-rate choice and the rate it gives.
+// The frame-rate choice and the rate it gives; a custom rate that is no number or lies outside
+// what a conversion can write reads as 23.976, as when none is stored.
 void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore& store);
 // All of the above in their order, for callers without a start-up sequence of their own.
 void LoadOutputSettings(OutputSettings& settings, const platform::SettingsStore& store);

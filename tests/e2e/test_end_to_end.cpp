@@ -172,6 +172,10 @@ private slots:
                 } else {
                     GetAudioCompressor(position, &heldAudioCompressor);
                 }
+                // A size that every listed encoder takes: H.263 takes only its CIF sizes and
+                // refuses any other before writing anything.
+                dialog.outputSettings.outputWidth = 352;
+                dialog.outputSettings.outputHeight = 288;
                 dialog.outputSettings.videoCompressionOn = video ? 1 : 0;
                 dialog.outputSettings.audioCompressionOn = video ? 0 : 1;
                 dialog.outputSettings.outputName = environment.scratchPath(factory + ".avi");

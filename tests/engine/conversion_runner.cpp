@@ -30,10 +30,14 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
     OutputGraphSettings output = job.graph;
     output.outputName = job.output;
 
-    std::optional<HRESULT> setUp;
+    std::optional<media::RenderSetupResult> setUp;
     StartConversionRender(*activeTimeline, output, nullptr, WM_GRAPHNOTIFY,
-                          [&](HRESULT status) { setUp = status; });
-    if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) outcome.setUpStatus = *setUp;
+                          [&](const media::RenderSetupResult& result) { setUp = result; });
+    if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) {
+        outcome.setUpStatus = setUp->status;
+        outcome.setUpStep = setUp->failedStep;
+        outcome.setUpText = QString::fromStdString(setUp->errorText);
+    }
     // The graph's events, drained as the dialog drains them, without a window to post to.
     auto ended = [&] {
         long code = 0;

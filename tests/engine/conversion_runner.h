@@ -24,6 +24,8 @@ struct ConversionJob {
 
 struct ConversionOutcome {
     HRESULT setUpStatus = E_FAIL;
+    media::RenderStep setUpStep = media::RenderStep::None;  // the step that failed
+    QString setUpText;                                      // and why
     QList<long> eventCodes;
     QStringList eventTexts;
     QStringList encoders;  // factory names, sorted

@@ -189,35 +189,46 @@ private slots:
         QVERIFY(environment.messages.boxes.isEmpty());
     }
 
-    void aFailingStepSaysSoAndTheBuildGoesOn() {
-        // No frame size, or an unreadable custom rate: the video group fails, the audio group
-        // becomes the first group.
-        Material sizeless, rateless;
+    // No frame size, a frame too large to hold, or a rate no conversion can use: the step and
+    // the reason are recorded, nothing is shown, the build goes on and the audio group becomes
+    // the first group, but the timeline is not complete enough to convert.
+    void aFailingStepIsRecordedAndTheBuildGoesOn() {
+        Material sizeless, oversized, rateless, endless;
         sizeless.settings.outputWidth = 0;
+        oversized.settings.outputWidth = oversized.settings.outputHeight = 99992;
         rateless.settings.outputFrameRate = 0.0;
-        const QList<QPair<Material*, QString>> groupFailures = {
-            {&sizeless, u"Could not pVideoGroup->SetMediaType(&mtGroup)"_s},
-            {&rateless, u"Could not SetOutputFPS"_s}};
-        for (const auto& [material, text] : groupFailures) {
-            environment.messages.clear();
-            HRESULT status = E_FAIL;
-            const media::TimelineModel timeline = material->build(0, kSecond, &status);
-            QCOMPARE(status, S_OK);
-            QCOMPARE(environment.messages.texts(), QStringList{text});
-            QCOMPARE(environment.messages.boxes.first().caption, platform::ProgramBaseName());
+        endless.settings.outputFrameRate = 1e308;
+        const QList<std::tuple<Material*, TimelineStep, QString>> groupFailures = {
+            {&sizeless, TimelineStep::VideoMediaType, u"0*288 has no picture"_s},
+            {&oversized, TimelineStep::VideoMediaType, u"more than 4 GB"_s},
+            {&rateless, TimelineStep::VideoFrameRate, u"0.001 to 1000"_s},
+            {&endless, TimelineStep::VideoFrameRate, u"1e+308"_s}};
+        for (const auto& [material, step, reason] : groupFailures) {
+            TimelineBuilder builder(material->clips, material->music, 0, kSecond,
+                                    material->settings, material->totalDuration);
+            media::TimelineModel timeline;
+            QCOMPARE(builder.BuildTimeline(&timeline), S_OK);
+            QCOMPARE(builder.Failures().size(), std::size_t{1});
+            QCOMPARE(builder.Failures()[0].step, step);
+            QVERIFY2(builder.Failures()[0].reason.contains(reason),
+                     qPrintable(builder.Failures()[0].reason));
+            QVERIFY(!builder.Complete());
             QCOMPARE(timeline.groups.size(), std::size_t{1});
             QVERIFY(!timeline.groups[0].isVideo());
         }
+        QVERIFY(environment.messages.boxes.isEmpty());
     }
 
     void withoutTheMediaFrameworkNothingIsMeasuredOrBuilt() {
         media::StopMediaFramework();
         QCOMPARE(readMediaDuration(u"/nowhere.avi"_s), ReferenceTime{0});
-        HRESULT status = S_OK;
-        Material().build(0, kSecond, &status);
-        QVERIFY(FAILED(status));
-        QCOMPARE(environment.messages.texts(), QStringList{u"Could not create timeline"_s});
-        QCOMPARE(environment.messages.boxes.first().caption, u"Error"_s);
+        Material material;
+        TimelineBuilder builder(material.clips, material.music, 0, kSecond, material.settings,
+                                material.totalDuration);
+        media::TimelineModel timeline;
+        QVERIFY(FAILED(builder.BuildTimeline(&timeline)));
+        QCOMPARE(builder.Failures().at(0).step, TimelineStep::CreateTimeline);
+        QVERIFY(environment.messages.boxes.isEmpty());
         QCOMPARE(media::StartMediaFramework(), S_OK);
     }
 };

@@ -12,13 +12,10 @@
 #include <QLabel>
 #include <QThread>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <memory>
 
 #include "app/converter_dialog.h"
@@ -27,48 +24,21 @@
 #include "media/render_session.h"
 #include "player/preview_player.h"
 #include "source/source_player.h"
+#include "support/avi_checks.h"
 #include "support/media_fixtures.h"
+#include "support/scratch_mount.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
 
 using testing_support::ClipSpec;
+using testing_support::FinishedFrames;
 using testing_support::MakeClip;
+using testing_support::ScratchMount;
 using testing_support::TestEnvironment;
 
 namespace {
 
 constexpr ReferenceTime kSecond = kReferenceTimePerSecond;
-
-// The frames of a finished AVI, whose index counts every frame it holds and every one of them
-// decodes; -1 for a file that is missing, broken or left without its index.
-int FinishedFrames(const QString& path) {
-    const QJsonObject video =
-        testing_support::StreamOf(testing_support::Probe(path), QStringLiteral("video"));
-    const QString decoded = video.value(QLatin1String("nb_read_frames")).toString();
-    bool ok = false;
-    const int frames = decoded.toInt(&ok);
-    return ok && decoded == video.value(QLatin1String("nb_frames")).toString() ? frames : -1;
-}
-
-// A small tmpfs mounted on folder, to fill a disk or make a read-only one without touching a
-// device. A CI runner may not allow it: failure then says why.
-struct ScratchMount {
-    ScratchMount(const QString& folder, qint64 sizeBytes, bool readOnly = false) : folder(folder) {
-        QDir().mkpath(folder);
-        const QByteArray options = "size=" + QByteArray::number(sizeBytes) + ",mode=0755";
-        const unsigned long flags = MS_NOSUID | MS_NODEV | MS_NOEXEC | (readOnly ? MS_RDONLY : 0);
-        if (::mount("framewell-test", QFile::encodeName(folder).constData(), "tmpfs", flags,
-                    options.constData()) != 0)
-            failure = QStringLiteral("mounting a tmpfs is not allowed here (%1)")
-                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    // Lazily: a file the code under test still holds open must not keep the mount alive.
-    ~ScratchMount() {
-        if (failure.isEmpty()) ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
-    }
-    const QString folder;
-    QString failure;
-};
 
 }  // namespace
 

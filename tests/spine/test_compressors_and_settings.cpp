@@ -17,6 +17,7 @@
 #include "support/test_main.h"
 
 using testing_support::ScriptedCompressors;
+using namespace Qt::StringLiterals;
 
 namespace {
 const QString kSettings = QStringLiteral("Settings");
@@ -216,8 +217,6 @@ private slots:
         QCOMPARE(load().outputFrameRate, 23.976);  // custom without a stored rate
         store.writeString(kSettings, rate, QStringLiteral("12.5"));
         QCOMPARE(load().outputFrameRate, 12.5);
-        store.writeString(kSettings, rate, QStringLiteral("fast"));
-        QCOMPARE(load().outputFrameRate, 0.0);  // the options dialog refuses it later
         store.writeInt(kSettings, index, 0);    // the source's rate, none open yet
         QCOMPARE(load().frameRateIndex, 0);
         QCOMPARE(load().outputFrameRate, 23.976);
@@ -226,6 +225,46 @@ private slots:
             QCOMPARE(load().frameRateIndex, 1);
             QCOMPARE(load().outputFrameRate, 23.976);
         }
+    }
+
+    // Values no conversion could use read as the missing ones do, and the store keeps them
+    // until the options dialog is confirmed.
+    void absurdStoredValuesReadAsDefaults() {
+        platform::SettingsStore store;
+        store.writeInt(kSettings, QStringLiteral("OutputFrameRateIndex"), 6);
+        for (const char* text : {"fast", "nan", "inf", "-inf", "1e308", "0", "-25", "1000.5"}) {
+            store.writeString(kSettings, QStringLiteral("OutputFrameRate"),
+                              QString::fromLatin1(text));
+            const OutputSettings settings = load();
+            QCOMPARE(settings.frameRateIndex, 6);
+            QVERIFY2(settings.outputFrameRate == 23.976, text);
+        }
+        for (const char* text : {"0.001", "1000"}) {
+            store.writeString(kSettings, QStringLiteral("OutputFrameRate"),
+                              QString::fromLatin1(text));
+            QCOMPARE(load().outputFrameRate, QString::fromLatin1(text).toDouble());
+        }
+        QCOMPARE(store.readString(kSettings, QStringLiteral("OutputFrameRate"), {}), u"1000"_s);
+
+        const QList<QPair<int, int>> unusable{{0, 480},    {-640, 480},  {640, -1},         {8, 8},
+                                              {4104, 480}, {640, 99992}, {INT_MIN, INT_MAX}};
+        for (const auto& [width, height] : unusable) {
+            store.writeInt(kSettings, QStringLiteral("OutputWidth"), width);
+            store.writeInt(kSettings, QStringLiteral("OutputHigh"), height);
+            const OutputSettings settings = load();
+            QVERIFY2(settings.outputWidth == 0 && settings.outputHeight == 0,
+                     qPrintable(QStringLiteral("%1x%2").arg(width).arg(height)));
+            QCOMPARE(store.readInt(kSettings, QStringLiteral("OutputWidth"), 0), width);
+        }
+        store.writeInt(kSettings, QStringLiteral("OutputWidth"), 4096);
+        store.writeInt(kSettings, QStringLiteral("OutputHigh"), 16);
+        QCOMPARE(load().outputWidth, 4096);
+
+        // A compressor number below "never chosen" is never chosen: the default is bound.
+        store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), -7);
+        const OutputSettings settings = load();
+        QCOMPARE(settings.videoCompressionOn, 1);
+        QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
     }
 
     void storedNameAndSizeAreRead() {

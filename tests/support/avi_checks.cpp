@@ -167,6 +167,14 @@ int PeakAudioSample(const QString& path) {
 
 namespace testing_support {
 
+int FinishedFrames(const QString& path) {
+    const QJsonObject video = StreamOf(Probe(path), QStringLiteral("video"));
+    const QString decoded = video.value(QLatin1String("nb_read_frames")).toString();
+    bool ok = false;
+    const int frames = decoded.toInt(&ok);
+    return ok && decoded == video.value(QLatin1String("nb_frames")).toString() ? frames : -1;
+}
+
 double DecodedAudioSeconds(const QString& path) {
     constexpr int kRate = 48000;
     const ProcessResult result =

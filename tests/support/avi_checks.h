@@ -38,6 +38,10 @@ std::optional<double> MeanGrey(const QString& path, int frameIndex, double left,
 // down. Made once per build folder, like the other fixtures.
 QString MakeTopWhiteClip(int width, int height, double seconds);
 
+// The frames of a finished AVI, whose index counts every frame it holds and every one of them
+// decodes; -1 for a file that is missing, broken or left without its index.
+int FinishedFrames(const QString& path);
+
 // Length of the first audio stream in seconds, counted from its decoded samples; -1 on failure.
 double DecodedAudioSeconds(const QString& path);
 

@@ -1,6 +1,7 @@
 #include "support/test_environment.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPixmap>
 #include <QWidget>
 
@@ -71,6 +72,17 @@ QString SaveScreenshot(QWidget* widget, const QString& name) {
     const QString path = QDir(QStringLiteral(FRAMEWELL_SCREENSHOT_DIR)).filePath(name + ".png");
     widget->grab().save(path);
     return path;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace testing_support

@@ -75,4 +75,8 @@ private:
 // Saves a picture of the widget under the build folder's screenshots/, for people to look at.
 QString SaveScreenshot(QWidget* widget, const QString& name);
 
+// A file's whole content written, or read (empty when it cannot be read).
+bool WriteFile(const QString& path, const QByteArray& bytes);
+QByteArray ReadFile(const QString& path);
+
 }  // namespace testing_support
