@@ -23,9 +23,9 @@ OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
     output.audioCompressionOn = settings.audioCompressionOn;
     output.videoCompressor = heldVideoCompressor;
     output.audioCompressor = heldAudioCompressor;
-    if (heldVideoCompressor)
+    if (heldVideoCompressor && !heldVideoCompressor->streamCopy)
         output.videoProperties = LoadCodecSettings(codecStore, heldVideoCompressor->factoryName);
-    if (heldAudioCompressor)
+    if (heldAudioCompressor && !heldAudioCompressor->streamCopy)
         output.audioProperties = LoadCodecSettings(codecStore, heldAudioCompressor->factoryName);
     return output;
 }
@@ -119,24 +119,30 @@ media::StreamRoute routeOf(std::int32_t compressionOn,
                            const media::EncoderProperties& properties) {
     media::StreamRoute route;
     route.compressionOn = compressionOn == 1;
-    if (route.compressionOn && compressor)
+    if (route.compressionOn && compressor && compressor->streamCopy)
+        route.streamCopy = true;
+    else if (route.compressionOn && compressor)
         route.encoder = media::EncoderChoice{compressor->factoryName, properties};
     return route;
 }
 
 }  // namespace
 
-HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
-                              QObject* notifyWindow, int message,
-                              std::function<void(const media::RenderSetupResult&)> done) {
-    conversionEngine = std::make_unique<ConversionEngine>();
+media::RenderPlan ConversionPlan(media::TimelineModel& timeline, const OutputGraphSettings& output) {
     DisablePreviewMode(timeline);
-
     media::RenderPlan plan;
     plan.timeline = timeline;
     plan.outputPath = output.outputName.toStdString();
     plan.video = routeOf(output.videoCompressionOn, output.videoCompressor, output.videoProperties);
     plan.audio = routeOf(output.audioCompressionOn, output.audioCompressor, output.audioProperties);
+    return plan;
+}
+
+HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
+                              QObject* notifyWindow, int message,
+                              std::function<void(const media::RenderSetupResult&)> done) {
+    conversionEngine = std::make_unique<ConversionEngine>();
+    media::RenderPlan plan = ConversionPlan(timeline, output);
 
     QPointer<QObject> window(notifyWindow);
     ConversionEngine* engine = conversionEngine.get();

@@ -104,6 +104,9 @@ void EmptyConversionHolders();
 // Every group renders every frame, none is dropped to keep up with a clock.
 void DisablePreviewMode(media::TimelineModel& timeline);
 
+// What the conversion of the timeline writes and through what; turns preview mode off.
+media::RenderPlan ConversionPlan(media::TimelineModel& timeline, const OutputGraphSettings& output);
+
 // Renders the timeline into output.outputName: makes the render engine in conversionEngine
 // and starts its set-up. done follows on the UI thread with the outcome: a status of 0 once the
 // graph runs, with its events going as `message` to notifyWindow; otherwise the step that
