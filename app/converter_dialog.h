@@ -28,7 +28,9 @@ class QPushButton;
 namespace media {
 struct ProbeResult;
 struct RenderSetupResult;
+struct StreamCopyInspection;
 }
+struct OutputGraphSettings;
 class HoverButton;
 class PositionSlider;
 
@@ -125,6 +127,16 @@ public:
     void ShowSetupFailure(const media::RenderSetupResult& result);
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
+    // Starts the render of the built timeline; OnConversionSetUp follows.
+    void StartRender(const OutputGraphSettings& graph);
+
+    // --- Direct stream copy (converter_dialog_copy.cpp) ---
+    // A copy's source is looked at off this thread first: what cannot be copied is refused
+    // before anything is written, and a copy that must start at an earlier key frame asks.
+    void InspectCopy(const OutputGraphSettings& graph);
+    void OnCopyInspected(const media::StreamCopyInspection& inspection,
+                         const OutputGraphSettings& graph);
+    QString copiedStreams;  // what the copy running writes as it is, for the "Done." line
 
     // --- Progress of a conversion (converter_dialog_progress.cpp) ---
     // The thin bar under the buttons, the percentage in the window title and the time left in

@@ -10,6 +10,7 @@
 #include "engine/timeline_builder.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
+#include "media/stream_copy.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
@@ -214,9 +215,19 @@ void ConverterDialog::OnConvert() {
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
     if (convertButton) convertButton->setEnabled(false);
+    copiedStreams.clear();
+    const OutputGraphSettings graph =
+        CurrentOutputGraphSettings(outputSettings, platform::SettingsStore());
+    if (media::UsesStreamCopy(ConversionPlan(*activeTimeline, graph))) {
+        InspectCopy(graph);
+        return;
+    }
+    StartRender(graph);
+}
+
+void ConverterDialog::StartRender(const OutputGraphSettings& graph) {
     StartConversionRender(
-        *activeTimeline, CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()),
-        this, WM_GRAPHNOTIFY,
+        *activeTimeline, graph, this, WM_GRAPHNOTIFY,
         [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
 }
 
@@ -272,7 +283,8 @@ void ConverterDialog::FinishConversion() {
     HideProgress();
     ShowStatus(
         QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
-            .arg(outputSettings.outputName, QString::number(width), QString::number(height)));
+            .arg(outputSettings.outputName, QString::number(width), QString::number(height)) +
+        (copiedStreams.isEmpty() ? QString() : QStringLiteral("     ") + copiedStreams));
 }
 
 void ConverterDialog::FailConversion(const QString& text) {

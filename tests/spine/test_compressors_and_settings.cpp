@@ -97,8 +97,8 @@ private slots:
 
         QComboBox list;
         QCOMPARE(FillVideoCompressorList(list), S_OK);
-        QCOMPARE(entriesOf(list),
-                 (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta"}));
+        QCOMPARE(entriesOf(list), (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta",
+                                               "Direct stream copy"}));
         int position = -1;
         QCOMPARE(FindDefaultVideoCompressor(&position), 1);
         QCOMPARE(position, 2);
@@ -126,8 +126,9 @@ private slots:
         QCOMPARE(FillVideoCompressorList(video), S_OK);
         const auto& encoders = media::AviEncoders(media::EncoderKind::Video);
         QVERIFY2(!encoders.empty(), "no video encoder that the AVI writer accepts is installed");
-        QCOMPARE(video.count(), int(encoders.size()) + 1);
+        QCOMPARE(video.count(), int(encoders.size()) + 2);
         QCOMPARE(video.itemText(0), QStringLiteral("Full frames (uncompressed)"));
+        QCOMPARE(video.itemText(video.count() - 1), QStringLiteral("Direct stream copy"));
         for (std::size_t i = 0; i < encoders.size(); ++i) {
             QCOMPARE(video.itemText(int(i) + 1), QString::fromStdString(encoders[i].friendlyName));
             if (i > 0) QVERIFY(encoders[i - 1].factoryName < encoders[i].factoryName);
