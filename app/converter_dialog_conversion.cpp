@@ -8,6 +8,7 @@
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
 #include "engine/timeline_builder.h"
+#include "media/media_framework.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
 #include "media/stream_copy.h"
@@ -201,6 +202,12 @@ void ConverterDialog::OnConvert() {
         if (answer == platform::BoxAnswer::No) return;
     }
     DisableDivxFeedback();
+    // Left until after start-up's paint; at the latest they start now, on this thread.
+    StartLaterParts();
+    if (FAILED(media::StartEditingServices())) {
+        platform::ShowFrameworkMessage(QString::fromStdString(media::LastErrorText()));
+        return;
+    }
 
     activeTimeline.emplace();
     TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);

@@ -6,6 +6,7 @@
 #include <gst/video/video.h>
 
 #include "media/gst_handles.h"
+#include "media/media_framework.h"
 #include "media/output_file.h"
 #include "media/render_session.h"
 #include "media/stream_copy.h"
@@ -1003,6 +1004,10 @@ RenderSetupResult setUpCopy(RenderSessionState& state, const RenderPlan& plan) {
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (UsesStreamCopy(plan)) return setUpCopy(state, plan);
+    // Started by whoever started the render, on a thread where it is safe.
+    if (!EditingServicesStarted())
+        return failure(RenderStep::SetTimelineObject, E_FAIL,
+                       "The editing services were not started.");
     GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
     if (!timeline)
         return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
