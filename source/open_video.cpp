@@ -133,7 +133,7 @@ int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceT
     if (FAILED(probe.status)) {
         // Includes a file that the decoders did not finish reading in time.
         platform::ShowMessage(
-            nullptr,
+            this,
             QStringLiteral("Cannot open the file. You need to install appropriate "
                            "decoders.\nOr the file is corrupt."),
             QStringLiteral("Framewell"));
