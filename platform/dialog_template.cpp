@@ -179,6 +179,8 @@ std::optional<DialogTemplate> LoadDialogTemplate(const QString& path) {
         control.rect = rectFrom(object.value(QLatin1String("rect")));
         control.flags = stringsFrom(object.value(QLatin1String("flags")));
         control.items = stringsFrom(object.value(QLatin1String("items")));
+        control.accessibleName = object.value(QLatin1String("name")).toString();
+        control.accessibleDescription = object.value(QLatin1String("description")).toString();
         result.controls.push_back(control);
     }
     return result;
@@ -196,6 +198,9 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
         QWidget* widget = custom ? custom(control, dialog) : nullptr;
         if (!widget) widget = plainWidget(control, dialog);
         SetControlId(widget, control.id);
+        if (!control.accessibleName.isEmpty()) widget->setAccessibleName(control.accessibleName);
+        if (!control.accessibleDescription.isEmpty())
+            widget->setAccessibleDescription(control.accessibleDescription);
         QRect place = DialogUnitsToPixels(control.rect, base);
         // A drop-down list's template height is that of its open list; closed it is one line.
         if (control.kind == QLatin1String("dropdown"))

@@ -26,6 +26,10 @@ PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(
                    Qt::WindowCloseButtonHint);
     setObjectName(QStringLiteral("PreviewWindow"));
     setWindowTitle(QStringLiteral("Video Window"));
+    setAccessibleName(QStringLiteral("Video Window"));
+    setAccessibleDescription(QStringLiteral(
+        "Plays the opened clip. A click brings it above the main window or back below it; the "
+        "right button opens its menu."));
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
     setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette black = palette();
