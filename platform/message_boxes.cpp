@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdio>
@@ -34,29 +35,32 @@ public:
         // Owned by the window on top now, whichever window asked: a box under a window that
         // stays on top would take the input unseen and leave the program looking frozen.
         QWidget* owner = TopWindow(request.owner);
-        QMessageBox box(owner);
-        if (owner && StaysOnTop(owner)) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        // On the heap: should its owner go while it is open, the box goes with it and exec()
+        // returns, rather than a box on the stack being deleted twice.
+        const QPointer<QMessageBox> box = new QMessageBox(owner);
+        if (owner && StaysOnTop(owner)) box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
         // Brought to the front and given the keys once shown, also where the window manager
         // would leave a new window behind the active one.
-        QTimer::singleShot(0, &box, [&box] {
-            box.raise();
-            box.activateWindow();
+        QTimer::singleShot(0, box, [box] {
+            box->raise();
+            box->activateWindow();
         });
-        box.setWindowTitle(request.caption);
-        box.setText(request.text);
+        box->setWindowTitle(request.caption);
+        box->setText(request.text);
         switch (request.icon) {
-            case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-            case BoxIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-            case BoxIcon::Error: box.setIcon(QMessageBox::Critical); break;
-            case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
+            case BoxIcon::None: box->setIcon(QMessageBox::NoIcon); break;
+            case BoxIcon::Exclamation: box->setIcon(QMessageBox::Warning); break;
+            case BoxIcon::Error: box->setIcon(QMessageBox::Critical); break;
+            case BoxIcon::Information: box->setIcon(QMessageBox::Information); break;
         }
         if (request.buttons == BoxButtons::YesNo) {
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box->setDefaultButton(QMessageBox::Yes);
         } else {
-            box.setStandardButtons(QMessageBox::Ok);
+            box->setStandardButtons(QMessageBox::Ok);
         }
-        const int result = box.exec();
+        const int result = box->exec();
+        delete box;  // nothing when its owner took it along
         if (request.buttons == BoxButtons::YesNo)
             return result == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
         return BoxAnswer::Ok;

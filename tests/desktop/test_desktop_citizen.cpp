@@ -106,6 +106,16 @@ private slots:
         platform::ShowFrameworkMessage(QStringLiteral("Please first stop Convert"));
         QCOMPARE(owner, &main);
         QVERIFY(staysOnTop);
+
+        // A window that goes while its box is open takes the box along; a question reads No.
+        main.hide();
+        auto* doomed = new QWidget;
+        doomed->show();
+        Activate(doomed);
+        QTimer::singleShot(0, this, [doomed] { delete doomed; });
+        QCOMPARE(platform::ShowMessage(nullptr, QStringLiteral("Replace it?"),
+                                       QStringLiteral("Warning"), platform::BoxButtons::YesNo),
+                 platform::BoxAnswer::No);
     }
 
     // Tab from stop to stop: each step changes the picture, the focused button's most.
