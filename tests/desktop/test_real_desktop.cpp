@@ -13,6 +13,7 @@
 #include "platform/event_loop.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
+#include "player/window_placement.h"
 #include "support/x_session.h"
 
 using namespace player_tests;
@@ -96,14 +97,6 @@ void SaveScreen(const QString& name) {
     QDir().mkpath(QStringLiteral(FRAMEWELL_SCREENSHOT_DIR));
     QGuiApplication::primaryScreen()->grabWindow(0).save(
         QDir(QStringLiteral(FRAMEWELL_SCREENSHOT_DIR)).filePath(name + QStringLiteral(".png")));
-}
-
-QString Describe(const QRect& rect) {
-    return QStringLiteral("%1x%2 at %3,%4")
-        .arg(rect.width())
-        .arg(rect.height())
-        .arg(rect.x())
-        .arg(rect.y());
 }
 
 }  // namespace
@@ -214,9 +207,7 @@ private slots:
         const QRect available = dialog->screen()->availableGeometry();
         QTRY_VERIFY(dialog->frameGeometry() != dialog->geometry());
         const QRect dialogFrame = dialog->frameGeometry();
-        qInfo().noquote() << QStringLiteral("screen %1, work area %2, main dialog %3")
-                                 .arg(Describe(dialog->screen()->geometry()), Describe(available),
-                                      Describe(dialogFrame));
+        qInfo() << "work area" << available << "main dialog" << dialogFrame;
         testing_support::ClipSpec large;
         large.seconds = 1.0;
         large.width = 1920;
@@ -239,14 +230,8 @@ private slots:
             QTRY_VERIFY(available.contains(video->frameGeometry()));
             const QRect frame = video->frameGeometry();
             const QSize client = video->size();
-            qInfo().noquote() << QStringLiteral("%1 clip: video window %2, picture %3")
-                                     .arg(clip.name, Describe(frame),
-                                          Describe(QRect(video->geometry())));
-            const QMargins margins(video->geometry().left() - frame.left(),
-                                   video->geometry().top() - frame.top(),
-                                   frame.right() - video->geometry().right(),
-                                   frame.bottom() - video->geometry().bottom());
-            const QSize nativeFrame = clip.native.grownBy(margins);
+            qInfo() << clip.name << "clip: video window" << frame << "picture" << video->geometry();
+            const QSize nativeFrame = clip.native.grownBy(FrameMargins(video));
             if (nativeFrame.width() <= available.width() &&
                 nativeFrame.height() <= available.height())
                 QCOMPARE(client, clip.native);
