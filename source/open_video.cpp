@@ -39,7 +39,7 @@ platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     request.filters = {
         {QStringLiteral(
              "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
-         // The name keeps its old list; the pattern holds every container the decoders open.
+         // The name lists the classic formats; the pattern, every container the decoders open.
          QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div;*.mp4;"
                         "*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.flv;*.ogv;*.ogg;*.3gp;"
                         "*.3g2;*.mxf;*.m2v")},

@@ -11,7 +11,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
