@@ -39,7 +39,10 @@ platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     request.filters = {
         {QStringLiteral(
              "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
-         QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div")},
+         // The name lists the classic formats; the pattern, every container the decoders open.
+         QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div;*.mp4;"
+                        "*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.flv;*.ogv;*.ogg;*.3gp;"
+                        "*.3g2;*.mxf;*.m2v")},
         {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
     };
     request.selectedFilter = 0;
@@ -133,7 +136,7 @@ int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceT
     if (FAILED(probe.status)) {
         // Includes a file that the decoders did not finish reading in time.
         platform::ShowMessage(
-            nullptr,
+            this,
             QStringLiteral("Cannot open the file. You need to install appropriate "
                            "decoders.\nOr the file is corrupt."),
             QStringLiteral("Framewell"));
