@@ -292,6 +292,11 @@ int run(const ConvertOptions& options) {
         print(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
         return kExitFailed;
     }
+    if (probe.stillImage) {
+        print(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
+                  .arg(options.input));
+        return kExitFailed;
+    }
     const ReferenceTime startMark = options.startMark.value_or(0);
     const ReferenceTime endMark =
         std::min(options.endMark.value_or(probe.duration), probe.duration);
@@ -325,7 +330,7 @@ int run(const ConvertOptions& options) {
     settings.sourceHeight = probe.height;
     settings.outputWidth = options.size ? options.size->width() : probe.width;
     settings.outputHeight = options.size ? options.size->height() : probe.height;
-    settings.sourceFrameRate = probe.frameRate() > 0 ? probe.frameRate() : 23.976;
+    settings.sourceFrameRate = probe.frameRate();
     settings.outputFrameRate = options.frameRate.value_or(settings.sourceFrameRate);
     settings.resizeMode = options.resizeMode;
     settings.videoCompressionOn = video.compressionOn;

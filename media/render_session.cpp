@@ -5,8 +5,13 @@
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
+#include <gst/audio/audio.h>
+
+#include "media/decoding_repairs.h"
 #include "media/gst_handles.h"
 #include "media/render_session.h"
+#include "media/repaired_file_source.h"
+#include "media/source_timing.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -420,6 +425,7 @@ void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
         if (!state->encodebin) state->encodebin = GST_ELEMENT(gst_object_ref(element));
         return;
     }
+    RepairDecodingElement(element);
     if (name == "compositor") {
         g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
         return;
@@ -540,6 +546,55 @@ void stretchToFrame(GESClip* clip, int width, int height) {
     g_list_free_full(children, g_object_unref);
 }
 
+// The clip of a source span on a layer. The span is in the user's time, from the first
+// picture; the in-point is in the file's own. What the container says of its length does not
+// limit the clip: the measured end of the pictures does.
+GESClip* placeClip(GESLayer* layer, GESUriClipAsset* asset, const TimelineSource& source,
+                   GESTrackType type, GError** error) {
+    const SourceTiming timing = MeasureSourceTiming(source.mediaName);
+    const GstClockTime inpoint = toClockTime(timing.ToMedia(source.mediaStart));
+    const GstClockTime duration = toClockTime(source.mediaStop - source.mediaStart);
+    GESClip* clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), error));
+    if (!clip) return nullptr;
+    ges_clip_set_supported_formats(clip, type);
+    GESTimelineElement* element = GES_TIMELINE_ELEMENT(clip);
+    const GstClockTime declared = ges_uri_clip_asset_get_max_duration(asset);
+    const bool pastDeclared = !GST_CLOCK_TIME_IS_VALID(declared) || declared < inpoint + duration;
+    ges_timeline_element_set_start(element, toClockTime(source.start));
+    if (pastDeclared) ges_timeline_element_set_max_duration(element, inpoint + duration);
+    ges_timeline_element_set_inpoint(element, inpoint);
+    ges_timeline_element_set_duration(element, duration);
+    if (!ges_layer_add_clip_full(layer, clip, error)) return nullptr;
+    // The clip's sources are made as it joins the layer, each limited to what the container
+    // declared; the measured end lifts that limit.
+    if (pastDeclared) {
+        ges_timeline_element_set_max_duration(element, inpoint + duration);
+        ges_timeline_element_set_inpoint(element, inpoint);
+        ges_timeline_element_set_duration(element, duration);
+    }
+    return clip;
+}
+
+// Turns the pictures of a clip whose source says it is rotated, so that they stand upright.
+void turnUpright(GESClip* clip, int rotation) {
+    GstVideoOrientationMethod method = GST_VIDEO_ORIENTATION_IDENTITY;
+    if (rotation == 90)
+        method = GST_VIDEO_ORIENTATION_90R;
+    else if (rotation == 180)
+        method = GST_VIDEO_ORIENTATION_180;
+    else if (rotation == 270)
+        method = GST_VIDEO_ORIENTATION_90L;
+    else
+        return;
+    GList* children = ges_container_get_children(GES_CONTAINER(clip), FALSE);
+    for (GList* item = children; item; item = item->next) {
+        if (GES_IS_VIDEO_SOURCE(item->data))
+            ges_timeline_element_set_child_properties(GES_TIMELINE_ELEMENT(item->data),
+                                                      "video-direction", method, nullptr);
+    }
+    g_list_free_full(children, g_object_unref);
+}
+
 // GES keeps what it learnt of a file, failures included, for the life of the process. A file
 // that has appeared or changed since it was last looked at is discovered anew; an unchanged one
 // is not, as discovery costs a good part of a short conversion.
@@ -580,10 +635,9 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
             for (const TimelineSource& source : track.sources) {
                 if (assets.count(source.mediaName)) continue;
                 GError* error = nullptr;
-                gchar* uri = gst_filename_to_uri(source.mediaName.c_str(), &error);
+                const std::string uri = MediaUriOf(source.mediaName);
                 GESUriClipAsset* asset =
-                    uri ? requestAsset(source.mediaName, uri, &error) : nullptr;
-                g_free(uri);
+                    uri.empty() ? nullptr : requestAsset(source.mediaName, uri.c_str(), &error);
                 if (!asset) {
                     std::string text =
                         source.mediaName + ": " +
@@ -619,6 +673,11 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
             }
             restriction.reset(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, rate,
                                                   "channels", G_TYPE_INT, channels, nullptr));
+            // Beyond stereo the channels need their places: the multiplexer writes them into
+            // the file's channel mask, and an encoder that takes fewer gets them mixed down.
+            if (channels > 2)
+                gst_caps_set_simple(restriction.get(), "channel-mask", GST_TYPE_BITMASK,
+                                    gst_audio_channel_get_fallback_mask(channels), nullptr);
         }
         ges_track_set_restriction_caps(track, restriction.get());
         if (!ges_timeline_add_track(timeline, track))
@@ -644,10 +703,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                                    source.mediaName + " holds no picture.");
                 }
                 GError* error = nullptr;
-                GESClip* clip = ges_layer_add_asset_full(
-                    layer, GES_ASSET(asset), toClockTime(source.start),
-                    toClockTime(source.mediaStart),
-                    toClockTime(source.mediaStop - source.mediaStart), type, &error);
+                GESClip* clip = placeClip(layer, asset, source, type, &error);
                 if (!clip) {
                     std::string text =
                         "Could not take " + describeSpan(source) + " of " + source.mediaName +
@@ -655,6 +711,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                     g_clear_error(&error);
                     return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER, text);
                 }
+                if (video) turnUpright(clip, MeasureSourceTiming(source.mediaName).rotation);
                 if (video && source.stretchMode == kStretchModeStretch)
                     stretchToFrame(clip, width, height);
             }
