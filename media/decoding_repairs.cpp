@@ -1,5 +1,7 @@
 #include "media/decoding_repairs.h"
 
+#include "media/source_timing.h"
+
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,15 +17,22 @@ constexpr GstClockTime kProgramStreamSeekMargin = 2 * GST_SECOND;
 // A picture stamped a frame late for this long is late in the file itself (a picture missing
 // from the stream), not in the parser's stamping.
 constexpr int kLateRunLimit = 50;
+// Packets carry their times ahead of the pictures' order by up to this much.
+constexpr GstClockTime kStopMargin = GST_SECOND;
 
 // The demuxer's duration comes from its pack clock too, and it cuts a seek's stop to that
 // duration: the last pictures would be lost. The seeks it is sent have no stop; the data past
 // the stop asked for ends its stream instead.
 struct EarlierSeeks {
+    // How much earlier the seeks go; "all the way": to the start.
+    GstClockTime margin = kProgramStreamSeekMargin;
+    // The pictures' times are made from their durations, not mended from their stamps.
+    bool timesFromDurations = false;
     std::mutex mutex;
     GstClockTime sent = GST_CLOCK_TIME_NONE;   // where the latest seek was sent
     GstClockTime asked = GST_CLOCK_TIME_NONE;  // where it was asked to go
     GstClockTime askedStop = GST_CLOCK_TIME_NONE;
+    guint32 seqnum = GST_SEQNUM_INVALID;  // the latest seek's
 
     bool matches(const GstSegment& segment, GstClockTime* where, GstClockTime* stop) {
         std::lock_guard lock(mutex);
@@ -76,17 +85,17 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
     gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
     if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0.0 || start < 0)
         return GST_PAD_PROBE_OK;
+    auto& seeks = **static_cast<EarlierSeeksBox*>(data);
     const auto asked = static_cast<GstClockTime>(start);
-    const GstClockTime sent =
-        asked > kProgramStreamSeekMargin ? asked - kProgramStreamSeekMargin : 0;
+    const GstClockTime sent = asked > seeks.margin ? asked - seeks.margin : 0;
     {
-        auto& seeks = **static_cast<EarlierSeeksBox*>(data);
         std::lock_guard lock(seeks.mutex);
         seeks.sent = sent;
         seeks.asked = asked;
         seeks.askedStop = stopType == GST_SEEK_TYPE_SET && stop >= 0
                               ? static_cast<GstClockTime>(stop)
                               : GST_CLOCK_TIME_NONE;
+        seeks.seqnum = gst_event_get_seqnum(event);
     }
     GstEvent* earlier = gst_event_new_seek(rate, format, flags, startType,
                                            static_cast<gint64>(sent), GST_SEEK_TYPE_NONE, -1);
@@ -96,16 +105,42 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
-// Runs on the demuxer's streaming thread; for the sound, whose decoder cuts at the segment.
-GstPadProbeReturn restoreSegmentStart(GstPad*, GstPadProbeInfo* info, gpointer data) {
+bool carriesVideo(GstPad* pad) {
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+    const bool video = caps && !gst_caps_is_empty(caps) &&
+                       !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
+                                         "audio/");
+    if (caps) gst_caps_unref(caps);
+    return video;
+}
+
+// Runs on the demuxer's streaming thread. The sound's segment is put back here, as its decoder
+// cuts at the segment; the end of a stream is marked as the seek's, which the editing services
+// wait for (avdemux_gif ends its streams with an end of their own after an error of reading).
+GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
+    EarlierSeeks& seeks = **static_cast<EarlierSeeksBox*>(data);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+        guint32 seqnum = GST_SEQNUM_INVALID;
+        {
+            std::lock_guard lock(seeks.mutex);
+            seqnum = seeks.seqnum;
+        }
+        if (seqnum != GST_SEQNUM_INVALID && gst_event_get_seqnum(event) != seqnum) {
+            event = gst_event_make_writable(event);
+            gst_event_set_seqnum(event, seqnum);
+            GST_PAD_PROBE_INFO_DATA(info) = event;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad))
+        return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event, &segment);
     GstClockTime asked = 0;
     GstClockTime stop = GST_CLOCK_TIME_NONE;
-    if (!(*static_cast<EarlierSeeksBox*>(data))->matches(*segment, &asked, &stop))
-        return GST_PAD_PROBE_OK;
+    if (!seeks.matches(*segment, &asked, &stop)) return GST_PAD_PROBE_OK;
     GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
     gst_event_unref(event);
     return GST_PAD_PROBE_OK;
@@ -118,7 +153,7 @@ GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
     const GstClockTime time =
         GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : GST_BUFFER_DTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(stop) || !GST_CLOCK_TIME_IS_VALID(time) ||
-        time <= stop + kProgramStreamSeekMargin)
+        time <= stop + kStopMargin)
         return GST_PAD_PROBE_OK;
     gst_buffer_unref(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = nullptr;
@@ -126,14 +161,6 @@ GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_HANDLED;
 }
 
-bool carriesMpegVideo(GstPad* pad) {
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
-    const bool video = caps && !gst_caps_is_empty(caps) &&
-                       gst_structure_has_name(gst_caps_get_structure(caps, 0), "video/mpeg");
-    if (caps) gst_caps_unref(caps);
-    return video;
-}
 
 // Runs on the thread that adds the pad. The pictures' segment is put back after their decoder
 // (below), which first mends the parser's stamps on the pictures before the place asked for.
@@ -144,13 +171,14 @@ void watchProgramStreamPad(GstElement*, GstPad* pad, gpointer data) {
                       new EarlierSeeksBox(seeks), releaseBox);
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, endPastStop, new EarlierSeeksBox(seeks),
                       releaseBox);
-    if (!carriesMpegVideo(pad))
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, restoreSegmentStart,
-                          new EarlierSeeksBox(seeks), releaseBox);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, restoreSegmentAndEnd,
+                      new EarlierSeeksBox(seeks), releaseBox);
 }
 
-void repairProgramStreamSeeks(GstElement* demuxer) {
+void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDurations) {
     auto seeks = std::make_shared<EarlierSeeks>();
+    seeks->margin = margin;
+    seeks->timesFromDurations = timesFromDurations;
     g_signal_connect_data(demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad),
                           new EarlierSeeksBox(seeks),
                           [](gpointer data, GClosure*) { releaseBox(data); },
@@ -163,6 +191,29 @@ void repairProgramStreamSeeks(GstElement* demuxer) {
     }
 }
 
+// The editing services wait for the flush, segment and end that answer their seek to carry the
+// seek's number; avdemux_gif and the GIF decoder give them numbers of their own.
+GstEvent* markedAsTheSeek(GstEvent* event, EarlierSeeks& seeks) {
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_FLUSH_START:
+        case GST_EVENT_FLUSH_STOP:
+        case GST_EVENT_SEGMENT:
+        case GST_EVENT_EOS:
+            break;
+        default:
+            return event;
+    }
+    guint32 seqnum = GST_SEQNUM_INVALID;
+    {
+        std::lock_guard lock(seeks.mutex);
+        seqnum = seeks.seqnum;
+    }
+    if (seqnum == GST_SEQNUM_INVALID || gst_event_get_seqnum(event) == seqnum) return event;
+    event = gst_event_make_writable(event);
+    gst_event_set_seqnum(event, seqnum);
+    return event;
+}
+
 // mpegvideoparse stamps a picture that began in one packet and ends in the next with the next
 // packet's time, one frame late, and the pictures after it follow until a packet starts on a
 // picture again. Each picture takes the earlier of its stamp and the previous picture's end.
@@ -172,11 +223,20 @@ struct PictureTimes {
     GstClockTime period = GST_CLOCK_TIME_NONE;
     GstClockTime previous = GST_CLOCK_TIME_NONE;  // the mended time of the previous picture
     int lateRun = 0;
+    GstClockTime segmentStart = GST_CLOCK_TIME_NONE;  // as the demuxer sent it
     GstClockTime cutFrom = GST_CLOCK_TIME_NONE;  // pictures before it are dropped
 
     void restart() {
         previous = GST_CLOCK_TIME_NONE;
         lateRun = 0;
+    }
+    // The GIF decoder stamps every picture with the segment's start; each picture starts where
+    // the previous one's duration ends.
+    GstClockTime fromDurations(GstClockTime pts, GstClockTime duration, GstClockTime start) {
+        const GstClockTime mended = GST_CLOCK_TIME_IS_VALID(previous) ? previous : start;
+        if (!GST_CLOCK_TIME_IS_VALID(mended)) return pts;
+        previous = mended + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : period);
+        return mended;
     }
     GstClockTime mend(GstClockTime pts) {
         if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(period) ||
@@ -200,7 +260,8 @@ using PictureTimesBox = std::shared_ptr<PictureTimes>;
 GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data) {
     PictureTimes& times = **static_cast<PictureTimesBox*>(data);
     if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
-        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        GstEvent* event = markedAsTheSeek(GST_PAD_PROBE_INFO_EVENT(info), *times.seeks);
+        GST_PAD_PROBE_INFO_DATA(info) = event;
         std::lock_guard lock(times.mutex);
         if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
             times.restart();
@@ -218,6 +279,7 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
             const GstSegment* segment = nullptr;
             gst_event_parse_segment(event, &segment);
             times.restart();
+            times.segmentStart = segment->format == GST_FORMAT_TIME ? segment->start : 0;
             GstClockTime asked = 0;
             GstClockTime stop = GST_CLOCK_TIME_NONE;
             if (times.seeks->matches(*segment, &asked, &stop)) {
@@ -231,7 +293,10 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     std::lock_guard lock(times.mutex);
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    GstClockTime mended = times.mend(pts);
+    GstClockTime mended =
+        times.seeks->timesFromDurations
+            ? times.fromDurations(pts, GST_BUFFER_DURATION(buffer), times.segmentStart)
+            : times.mend(pts);
     if (!GST_CLOCK_TIME_IS_VALID(mended)) return GST_PAD_PROBE_OK;
     GstClockTime end = GST_BUFFER_DURATION_IS_VALID(buffer) ? mended + GST_BUFFER_DURATION(buffer)
                                                             : mended + times.period;
@@ -248,16 +313,13 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
     return GST_PAD_PROBE_OK;
 }
 
-bool decodesMpegVideo(GstElementFactory* factory) {
+bool decodesPictures(GstElementFactory* factory) {
     const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
-    if (!klass || !std::strstr(klass, "Decoder") || !std::strstr(klass, "Video")) return false;
-    GstCaps* mpeg = gst_caps_from_string("video/mpeg, mpegversion=(int)2, systemstream=(boolean)false");
-    const bool fits = gst_element_factory_can_sink_any_caps(factory, mpeg);
-    gst_caps_unref(mpeg);
-    return fits;
+    return klass && std::strstr(klass, "Decoder") &&
+           (std::strstr(klass, "Video") || std::strstr(klass, "Image"));
 }
 
-void mendProgramStreamPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
+void mendPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
     GstPad* src = gst_element_get_static_pad(decoder, "src");
     if (!src) return;
     auto times = std::make_shared<PictureTimes>();
@@ -271,52 +333,71 @@ void mendProgramStreamPictures(GstElement* decoder, const EarlierSeeksBox& seeks
     gst_object_unref(src);
 }
 
-// --- Animated GIF: times from the durations ---
+// --- Pictures without a rate: the measured one ---
 
-struct PictureClock {
-    std::mutex mutex;
-    GstClockTime next = 0;
-};
-using PictureClockBox = std::shared_ptr<PictureClock>;
-
-// Runs on the demuxer's streaming thread.
-GstPadProbeReturn stampPicture(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    auto& clock = **static_cast<PictureClockBox*>(data);
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
-            const GstSegment* segment = nullptr;
-            gst_event_parse_segment(event, &segment);
-            std::lock_guard lock(clock.mutex);
-            if (segment->format == GST_FORMAT_TIME) clock.next = segment->start;
+// The file a decoder's pictures come from: the one its enclosing uridecodebin reads.
+std::string fileDecodedBy(GstElement* element) {
+    std::string path;
+    GstObject* ancestor = gst_object_get_parent(GST_OBJECT(element));
+    while (ancestor && path.empty()) {
+        GstElementFactory* factory =
+            GST_IS_ELEMENT(ancestor) ? gst_element_get_factory(GST_ELEMENT(ancestor)) : nullptr;
+        if (factory && g_str_equal(GST_OBJECT_NAME(factory), "uridecodebin")) {
+            gchar* uri = nullptr;
+            g_object_get(ancestor, "uri", &uri, nullptr);
+            gchar* location = uri ? gst_uri_get_location(uri) : nullptr;
+            if (location) path = location;
+            g_free(location);
+            g_free(uri);
         }
+        GstObject* next = gst_object_get_parent(ancestor);
+        gst_object_unref(ancestor);
+        ancestor = next;
+    }
+    if (ancestor) gst_object_unref(ancestor);
+    return path;
+}
+
+// Runs on the streaming thread that brings the decoder its format. A decoder told no rate
+// gives its pictures no duration, and an accurate seek then keeps the picture before the place
+// asked for, as if it lasted to there.
+GstPadProbeReturn giveMeasuredRate(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    if (!caps || gst_caps_is_empty(caps)) return GST_PAD_PROBE_OK;
+    gint numerator = 0;
+    gint denominator = 1;
+    if (gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
+                                   &denominator) &&
+        numerator > 0)
         return GST_PAD_PROBE_OK;
-    }
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    std::lock_guard lock(clock.mutex);
-    const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    GstClockTime stamped = pts;
-    // A picture whose time does not move on from the previous one's end takes that end.
-    if (!GST_CLOCK_TIME_IS_VALID(pts) || pts + GST_MSECOND < clock.next) {
-        buffer = gst_buffer_make_writable(buffer);
-        GST_BUFFER_PTS(buffer) = clock.next;
-        GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
-        GST_PAD_PROBE_INFO_DATA(info) = buffer;
-        stamped = clock.next;
-    }
-    if (GST_BUFFER_DURATION_IS_VALID(buffer)) clock.next = stamped + GST_BUFFER_DURATION(buffer);
+    const auto* rate = static_cast<const FrameRate*>(data);
+    GstCaps* rated = gst_caps_copy(caps);
+    gst_caps_set_simple(rated, "framerate", GST_TYPE_FRACTION, rate->numerator, rate->denominator,
+                        nullptr);
+    GstEvent* replacement = gst_event_new_caps(rated);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    gst_caps_unref(rated);
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
     return GST_PAD_PROBE_OK;
 }
 
-// Runs on the thread that adds the pad.
-void watchGifPad(GstElement*, GstPad* pad, gpointer) {
-    if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
-    gst_pad_add_probe(
-        pad,
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-        stampPicture, new PictureClockBox(std::make_shared<PictureClock>()),
-        [](gpointer data) { delete static_cast<PictureClockBox*>(data); });
+void giveMeasuredRateTo(GstElement* decoder) {
+    const std::string path = fileDecodedBy(decoder);
+    if (path.empty()) return;
+    const std::optional<SourceTiming> timing = KnownSourceTiming(path);
+    if (!timing || !timing->frameRate.known() ||
+        timing->frameRateOrigin == FrameRateOrigin::Assumed)
+        return;
+    GstPad* sink = gst_element_get_static_pad(decoder, "sink");
+    if (!sink) return;
+    gst_pad_add_probe(sink, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, giveMeasuredRate,
+                      new FrameRate(timing->frameRate),
+                      [](gpointer rate) { delete static_cast<FrameRate*>(rate); });
+    gst_object_unref(sink);
 }
 
 // Runs on the thread that adds the element.
@@ -331,15 +412,17 @@ void RepairDecodingElement(GstElement* element) {
     if (!factory) return;
     const gchar* name = GST_OBJECT_NAME(factory);
     if (g_str_equal(name, "mpegpsdemux")) {
-        repairProgramStreamSeeks(element);
+        moveSeeksEarlier(element, kProgramStreamSeekMargin, false);
     } else if (g_str_equal(name, "avdemux_gif")) {
-        g_signal_connect(element, "pad-added", G_CALLBACK(watchGifPad), nullptr);
-    } else if (decodesMpegVideo(factory)) {
+        // The GIF reader cannot seek but to its start.
+        moveSeeksEarlier(element, GST_CLOCK_TIME_NONE, true);
+    } else if (decodesPictures(factory)) {
+        giveMeasuredRateTo(element);
         GstObject* parent = gst_object_get_parent(GST_OBJECT(element));
         auto* seeks = parent ? static_cast<EarlierSeeksBox*>(
                                    g_object_get_data(G_OBJECT(parent), kEarlierSeeksKey))
                              : nullptr;
-        if (seeks) mendProgramStreamPictures(element, *seeks);
+        if (seeks) mendPictures(element, *seeks);
         if (parent) gst_object_unref(parent);
     }
 }

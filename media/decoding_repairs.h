@@ -10,8 +10,9 @@
 //    mpegvideoparse also stamps some pictures a frame late (those that straddle two packets,
 //    and the ones after them); after the decoder each picture takes the earlier of its stamp
 //    and the previous picture's end, before the pictures ahead of the place asked are dropped.
-//  - avdemux_gif stamps every picture of an animated GIF with time 0; the pictures get the
-//    times their durations add up to.
+//  - avdec_gif stamps every picture of an animated GIF with the segment's start, and the GIF
+//    reader cannot seek but to its start: the pictures get the times their durations add up
+//    to, and a seek goes to the start, the pictures before the place asked being dropped.
 // Not for use outside media/.
 
 #include <gst/gst.h>

@@ -547,30 +547,53 @@ void stretchToFrame(GESClip* clip, int width, int height) {
 }
 
 // The clip of a source span on a layer. The span is in the user's time, from the first
-// picture; the in-point is in the file's own. What the container says of its length does not
-// limit the clip: the measured end of the pictures does.
+// picture; the in-point is in the file's own. A video clip starts in the middle of the picture
+// that the span starts in: the pictures are then taken each from the middle of its frame, which
+// the containers that round their times (to the millisecond, or with a few milliseconds of
+// jitter) cannot move into a neighbour. Its length is that of the whole output frames that start
+// inside the span, the same for sound and picture. What the container says of its length does
+// not limit the clip: the measured end of the pictures does.
 GESClip* placeClip(GESLayer* layer, GESUriClipAsset* asset, const TimelineSource& source,
-                   GESTrackType type, GError** error) {
+                   GESTrackType type, Fraction outputRate, GError** error) {
     const SourceTiming timing = MeasureSourceTiming(source.mediaName);
-    const GstClockTime inpoint = toClockTime(timing.ToMedia(source.mediaStart));
-    const GstClockTime duration = toClockTime(source.mediaStop - source.mediaStart);
+    ReferenceTime start = source.mediaStart;
+    if (type == GES_TRACK_TYPE_VIDEO && timing.frameRate.known()) {
+        const std::int64_t frame = FrameIndexAt(start, timing.frameRate);
+        start = FrameStart(frame, timing.frameRate) +
+                (FrameStart(frame + 1, timing.frameRate) - FrameStart(frame, timing.frameRate)) / 4;
+    }
+    const GstClockTime inpoint = toClockTime(timing.ToMedia(start));
+    GstClockTime duration = toClockTime(source.mediaStop - source.mediaStart);
+    if (outputRate.numerator > 0 && outputRate.denominator > 0) {
+        const std::int64_t frames = FrameCount(source.mediaStop - source.mediaStart,
+                                               {outputRate.numerator, outputRate.denominator});
+        duration = gst_util_uint64_scale(static_cast<guint64>(frames),
+                                         static_cast<guint64>(outputRate.denominator) * GST_SECOND,
+                                         static_cast<guint64>(outputRate.numerator));
+    }
     GESClip* clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), error));
     if (!clip) return nullptr;
     ges_clip_set_supported_formats(clip, type);
     GESTimelineElement* element = GES_TIMELINE_ELEMENT(clip);
     const GstClockTime declared = ges_uri_clip_asset_get_max_duration(asset);
-    const bool pastDeclared = !GST_CLOCK_TIME_IS_VALID(declared) || declared < inpoint + duration;
+    const bool pastDeclared = GST_CLOCK_TIME_IS_VALID(declared) && declared < inpoint + duration;
     ges_timeline_element_set_start(element, toClockTime(source.start));
-    if (pastDeclared) ges_timeline_element_set_max_duration(element, inpoint + duration);
-    ges_timeline_element_set_inpoint(element, inpoint);
-    ges_timeline_element_set_duration(element, duration);
-    if (!ges_layer_add_clip_full(layer, clip, error)) return nullptr;
     // The clip's sources are made as it joins the layer, each limited to what the container
-    // declared; the measured end lifts that limit.
+    // declared; the measured end lifts that limit once they are there.
     if (pastDeclared) {
-        ges_timeline_element_set_max_duration(element, inpoint + duration);
+        ges_timeline_element_set_inpoint(element, 0);
+        ges_timeline_element_set_duration(element, std::min(duration, declared));
+    } else {
         ges_timeline_element_set_inpoint(element, inpoint);
         ges_timeline_element_set_duration(element, duration);
+    }
+    if (!ges_layer_add_clip_full(layer, clip, error)) return nullptr;
+    if (pastDeclared && (!ges_timeline_element_set_max_duration(element, inpoint + duration) ||
+                         !ges_timeline_element_set_inpoint(element, inpoint) ||
+                         !ges_timeline_element_set_duration(element, duration))) {
+        g_set_error(error, GES_ERROR, GES_ERROR_INVALID_OVERLAP_IN_TRACK,
+                    "the file's pictures end before the span does");
+        return nullptr;
     }
     return clip;
 }
@@ -628,6 +651,13 @@ GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError*
 
 // The editing services' front end: the GES timeline made from the model. Runs on the worker.
 RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline) {
+    // Sound and picture last the whole frames of the output's rate.
+    Fraction outputRate;
+    for (const TimelineGroup& group : model.groups) {
+        if (!group.isVideo()) continue;
+        outputRate = FrameRateFraction(group.outputFrameRate);
+        break;
+    }
     // Discovery first: it blocks, and the audio track takes the format the sources bring.
     std::map<std::string, AssetPtr> assets;
     for (const TimelineGroup& group : model.groups) {
@@ -703,7 +733,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                                    source.mediaName + " holds no picture.");
                 }
                 GError* error = nullptr;
-                GESClip* clip = placeClip(layer, asset, source, type, &error);
+                GESClip* clip = placeClip(layer, asset, source, type, outputRate, &error);
                 if (!clip) {
                     std::string text =
                         "Could not take " + describeSpan(source) + " of " + source.mediaName +

@@ -34,6 +34,7 @@ struct StreamRecord {
     GstSegment segment{};
     ReferenceTime firstStart = -1;  // stream time of the first buffer
     ReferenceTime lastEnd = -1;     // the latest stream time a buffer reaches
+    ReferenceTime lastStart = -1;   // the latest start of a buffer
     FrameRate rate;                 // the decoded caps' rate
     std::vector<ReferenceTime> starts;  // while collecting
     bool ended = false;
@@ -98,6 +99,7 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
         else if (stream.video && stream.rate.known())
             end = start + FrameStart(1, stream.rate);
         stream.lastEnd = std::max(stream.lastEnd, end);
+        stream.lastStart = std::max(stream.lastStart, start);
         if (stream.video && scan.collecting) stream.starts.push_back(start);
         scan.changed.notify_all();
         return GST_PAD_PROBE_OK;
@@ -108,6 +110,7 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             gst_segment_init(&stream.segment, GST_FORMAT_TIME);
             stream.firstStart = -1;
             stream.lastEnd = -1;
+            stream.lastStart = -1;
             stream.ended = false;
             break;
         case GST_EVENT_SEGMENT: {
@@ -266,6 +269,19 @@ bool playToEnd(GstElement* pipeline, Clock::time_point deadline) {
     return ended;
 }
 
+// Where the last picture ends. The pictures lie on the grid of their rate, whatever their times
+// were rounded to (Matroska keeps milliseconds), so the end is that of the grid's frame; only
+// where nothing gave the rate does a picture last as long as it says.
+ReferenceTime lastPictureEnd(const SourceTiming& timing, const StreamRecord& video) {
+    const FrameRate rate = timing.frameRate;
+    if (timing.frameRateOrigin != FrameRateOrigin::Assumed && video.lastStart >= timing.origin) {
+        const std::int64_t frames =
+            FrameIndexAt(video.lastStart - timing.origin + FrameMiddle(0, rate), rate) + 1;
+        return timing.origin + FrameStart(frames, rate);
+    }
+    return std::max(video.lastEnd, video.lastStart + FrameStart(1, rate));
+}
+
 SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout) {
     SourceTiming timing;
     const auto deadline = Clock::now() + timeout;
@@ -379,8 +395,10 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
         {
             std::lock_guard lock(scan.mutex);
             for (auto& stream : scan.streams) {
-                ReferenceTime& end = stream->video ? videoEnd : audioEnd;
-                end = std::max(end, stream->lastEnd);
+                if (!stream->video)
+                    audioEnd = std::max(audioEnd, stream->lastEnd);
+                else if (stream->lastStart >= 0)
+                    videoEnd = std::max(videoEnd, lastPictureEnd(timing, *stream));
             }
         }
         if (ended && videoEnd >= 0) {
@@ -407,6 +425,13 @@ std::optional<Stamp> stampOf(const std::string& path) {
     stamp.modified = std::filesystem::last_write_time(path, failed);
     if (failed) return std::nullopt;
     return stamp;
+}
+
+// One file under one name, whichever way the caller wrote it.
+std::string keyOf(const std::string& path) {
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failed);
+    return failed ? path : absolute.lexically_normal().string();
 }
 
 std::mutex cacheMutex;
@@ -440,7 +465,7 @@ SourceTiming MeasureSourceTiming(const std::string& path, std::chrono::milliseco
     SourceTiming timing = measure(path, timeout);
     if (timing.measured && before && stampOf(path) == before) {
         std::lock_guard lock(cacheMutex);
-        cache()[path] = {*before, timing};
+        cache()[keyOf(path)] = {*before, timing};
     }
     return timing;
 }
@@ -449,7 +474,7 @@ std::optional<SourceTiming> KnownSourceTiming(const std::string& path) {
     const std::optional<Stamp> stamp = stampOf(path);
     if (!stamp) return std::nullopt;
     std::lock_guard lock(cacheMutex);
-    const auto found = cache().find(path);
+    const auto found = cache().find(keyOf(path));
     if (found == cache().end() || !(found->second.first == *stamp)) return std::nullopt;
     return found->second.second;
 }
