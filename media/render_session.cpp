@@ -12,6 +12,7 @@
 #include "media/render_session.h"
 #include "media/repaired_file_source.h"
 #include "media/source_timing.h"
+#include "media/span_guard.h"
 
 #include <QMetaObject>
 #include <QTimer>
@@ -299,6 +300,7 @@ struct RenderSessionState {
     std::string firstSetupError;
     std::vector<std::string> encoderFactories;
     GstElement* encodebin = nullptr;  // a reference of our own, for the stop
+    std::shared_ptr<SpanGuard> spanGuard;  // keeps the sound within the pictures
     std::string videoFactory;
     std::string audioFactory;
     EncoderProperties videoProperties;
@@ -490,6 +492,7 @@ void releasePipeline(RenderSessionState& state) {
     {
         std::lock_guard lock(state.mutex);
         encodebin = std::exchange(state.encodebin, nullptr);
+        state.spanGuard.reset();
     }
     destroyPipeline(pipeline);
     if (encodebin) gst_object_unref(encodebin);
@@ -650,7 +653,25 @@ GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError*
 }
 
 // The editing services' front end: the GES timeline made from the model. Runs on the worker.
-RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline) {
+// How many channels of sound the file gets. The AVI multiplexer of GStreamer 1.22 cannot write
+// raw sound of more than two channels (its reordering into the file's channel order fails on
+// every buffer), and most audio encoders take one or two: sound they cannot take is mixed down
+// to stereo, with its channels' places, by the editing services' converter. An encoder that
+// takes the source's channels (AC-3 takes 5.1) keeps them, with the channel mask in the file.
+int channelsFor(const StreamRoute& route, int sourceChannels) {
+    if (sourceChannels <= 2) return sourceChannels;
+    if (!route.compressionOn || !route.encoder) return 2;
+    GstPtr<GstElementFactory> factory(gst_element_factory_find(route.encoder->factoryName.c_str()));
+    if (!factory) return 2;
+    CapsPtr wanted(gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, sourceChannels,
+                                       "channel-mask", GST_TYPE_BITMASK,
+                                       gst_audio_channel_get_fallback_mask(sourceChannels),
+                                       nullptr));
+    return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
+}
+
+RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline,
+                                const StreamRoute& audioRoute) {
     // Sound and picture last the whole frames of the output's rate.
     Fraction outputRate;
     for (const TimelineGroup& group : model.groups) {
@@ -701,10 +722,10 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                 rate = 44100;
                 channels = 2;
             }
+            channels = channelsFor(audioRoute, channels);
             restriction.reset(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, rate,
                                                   "channels", G_TYPE_INT, channels, nullptr));
-            // Beyond stereo the channels need their places: the multiplexer writes them into
-            // the file's channel mask, and an encoder that takes fewer gets them mixed down.
+            // Beyond stereo the channels need their places, which the encoder writes.
             if (channels > 2)
                 gst_caps_set_simple(restriction.get(), "channel-mask", GST_TYPE_BITMASK,
                                     gst_audio_channel_get_fallback_mask(channels), nullptr);
@@ -763,7 +784,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
     if (!timeline)
         return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
-    RenderSetupResult built = buildTimeline(plan.timeline, timeline.get());
+    RenderSetupResult built = buildTimeline(plan.timeline, timeline.get(), plan.audio);
     if (FAILED(built.status)) return built;
 
     const std::vector<TimelineGroup>& groups = plan.timeline.groups;
@@ -848,6 +869,9 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
 
     {
         std::lock_guard lock(state.mutex);
+        if (state.encodebin)
+            state.spanGuard = SpanGuard::Attach(
+                state.encodebin, static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
         state.settingUp = false;
     }
     if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
@@ -950,15 +974,24 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
         }
         // End-of-stream into the encoders' inputs: they flush, the multiplexer writes its
         // index, and the pipeline reports its end. (Sent to the pipeline, it would not stop a
-        // render.)
-        GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
-        GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
-            gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
-            g_value_reset(&item);
+        // render.) The pictures end first; the sound follows up to their end.
+        std::shared_ptr<SpanGuard> guard;
+        {
+            std::lock_guard lock(state->mutex);
+            guard = state->spanGuard;
         }
-        g_value_unset(&item);
-        gst_iterator_free(pads);
+        if (guard) {
+            guard->EndPicturesNow();
+        } else {
+            GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+            GValue item = G_VALUE_INIT;
+            while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+                gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
+                g_value_reset(&item);
+            }
+            g_value_unset(&item);
+            gst_iterator_free(pads);
+        }
         gst_object_unref(encodebin);
     });
     QTimer::singleShot(bound, this, [state = state_] {
