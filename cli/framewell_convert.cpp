@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <atomic>
@@ -242,6 +243,29 @@ private:
     QTimer ticker_;
 };
 
+// "25 fps", or "29.97 fps (30000/1001)" for a rate that is not a whole number.
+QString FrameRateText(double framesPerSecond) {
+    const media::Fraction rate = media::FrameRateFraction(framesPerSecond);
+    if (rate.denominator <= 1) return QStringLiteral("%1 fps").arg(rate.numerator);
+    return QStringLiteral("%1 fps (%2/%3)")
+        .arg(QString::number(framesPerSecond, 'f', 3).remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
+             QString::number(rate.numerator), QString::number(rate.denominator));
+}
+
+// Where the output's frame rate came from, for the report.
+QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
+    if (asked) return QStringLiteral("as asked");
+    switch (probe.frameRateOrigin) {
+        case media::FrameRateOrigin::Declared:
+            return QStringLiteral("the source's own");
+        case media::FrameRateOrigin::Measured:
+            return QStringLiteral("the source's own, measured from its pictures");
+        case media::FrameRateOrigin::Assumed:
+            break;
+    }
+    return QStringLiteral("assumed: the source states no rate");
+}
+
 int usageError(const QString& error) {
     print(QStringLiteral("framewell-convert: %1\n").arg(error));
     print(QStringLiteral("Try framewell-convert --help.\n"));
@@ -343,6 +367,10 @@ int run(const ConvertOptions& options) {
     activeTimeline.emplace();
     if (FAILED(builder.BuildTimeline(&*activeTimeline))) return kExitFailed;
 
+    if (!options.quiet)
+        print(QStringLiteral("Frame rate: %1, %2\n")
+                  .arg(FrameRateText(settings.outputFrameRate),
+                       FrameRateOrigin(probe, options.frameRate.has_value())));
     ConversionWatcher watcher(options.quiet, endMark - startMark, settings.outputFrameRate);
     int setUpExit = -1;
     StartConversionRender(*activeTimeline, CurrentOutputGraphSettings(settings, dialogSettings),
