@@ -167,6 +167,10 @@ public:
         QString text;
         while (conversionEngine && conversionEngine->GetEvent(&code, &text)) {
             if (code == media::EC_COMPLETE) {
+                // A source that fell short of its span is converted as far as it goes, and
+                // said so even when quiet.
+                for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    print(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
                 finish(interrupted_ ? kExitFailed : kExitConverted, QString());
             } else if (code == media::EC_ERRORABORT) {
                 finish(kExitFailed, text);

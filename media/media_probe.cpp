@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "media/failure_words.h"
 #include "media/gst_handles.h"
 #include "media/local_file.h"
 #include "media/repaired_file_source.h"
@@ -69,7 +70,8 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
             break;
         default:
             result.status = VFW_E_CANNOT_RENDER;
-            result.errorText = error ? error->message : "The file cannot be decoded.";
+            result.errorText = error ? FailureInWords(error, nullptr, nullptr)
+                                     : "The file cannot be decoded.";
             break;
     }
     if (error && result.errorText.empty()) result.errorText = error->message;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "media/decoding_repairs.h"
+#include "media/failure_words.h"
 #include "media/local_file.h"
 #include "media/repaired_file_source.h"
 
@@ -126,9 +127,8 @@ struct PlaybackSession::Callbacks {
                                                error->code == GST_CORE_ERROR_MISSING_PLUGIN
                                            ? VFW_E_NO_CODEC
                                            : VFW_E_CANNOT_RENDER;
-                session->onMessage(EC_ERRORABORT, status,
-                                   error ? error->message : "Playback failed.");
                 g_clear_error(&error);
+                session->onMessage(EC_ERRORABORT, status, FailureInWords(message));
                 break;
             }
             default:

@@ -8,9 +8,11 @@
 #include <gst/audio/audio.h>
 
 #include "media/decoding_repairs.h"
+#include "media/failure_words.h"
 #include "media/gst_handles.h"
 #include "media/render_session.h"
 #include "media/repaired_file_source.h"
+#include "media/source_ends.h"
 #include "media/source_timing.h"
 #include "media/span_guard.h"
 
@@ -56,7 +58,8 @@ std::string errorTextOf(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
-    std::string text = error && error->message ? error->message : "The conversion failed.";
+    std::string text = error ? FailureInWords(error, debug, GST_MESSAGE_SRC(message))
+                             : "The conversion failed.";
     // For files the system's own reason ("No space left on device", "File too large") says more
     // than the element's words; it ends the last line of the details.
     if (error && error->domain == GST_RESOURCE_ERROR && debug) {
@@ -301,6 +304,8 @@ struct RenderSessionState {
     std::vector<std::string> encoderFactories;
     GstElement* encodebin = nullptr;  // a reference of our own, for the stop
     std::shared_ptr<SpanGuard> spanGuard;  // keeps the sound within the pictures
+    // Where the sources' streams ended; filled before the pipeline exists, then only read.
+    std::shared_ptr<SourceEnds> sourceEnds = std::make_shared<SourceEnds>();
     std::string videoFactory;
     std::string audioFactory;
     EncoderProperties videoProperties;
@@ -377,9 +382,17 @@ namespace {
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
     auto* state = static_cast<RenderSessionState*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
-        case GST_MESSAGE_EOS:
-            state->queueEvent({EC_COMPLETE, {}});
+        case GST_MESSAGE_EOS: {
+            // A stop ends the sources early on purpose; a run to the end says where they
+            // fell short.
+            bool stopped = false;
+            {
+                std::lock_guard lock(state->mutex);
+                stopped = state->draining;
+            }
+            state->queueEvent({EC_COMPLETE, stopped ? std::string() : state->sourceEnds->ShortfallNote()});
             break;
+        }
         case GST_MESSAGE_ERROR:
             state->queueEvent({EC_ERRORABORT, errorTextOf(message)});
             break;
@@ -428,6 +441,7 @@ void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
         return;
     }
     RepairDecodingElement(element);
+    state->sourceEnds->Watch(element);
     if (name == "compositor") {
         g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
         return;
@@ -779,6 +793,23 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
     return result;
 }
 
+// Where each kind of source stream must reach: the first source's span of each group.
+void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
+    ReferenceTime tolerance = 0;
+    for (const TimelineGroup& group : model.groups) {
+        if (!group.isVideo()) continue;
+        const Fraction rate = FrameRateFraction(group.outputFrameRate);
+        if (rate.numerator > 0) tolerance = FrameStart(1, {rate.numerator, rate.denominator});
+        break;
+    }
+    for (const TimelineGroup& group : model.groups) {
+        if (group.tracks.empty() || group.tracks.front().sources.empty()) continue;
+        const TimelineSource& source = group.tracks.front().sources.front();
+        ends.Expect(group.isVideo(), source.mediaStop, MeasureSourceTiming(source.mediaName),
+                    tolerance);
+    }
+}
+
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
@@ -786,6 +817,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
     RenderSetupResult built = buildTimeline(plan.timeline, timeline.get(), plan.audio);
     if (FAILED(built.status)) return built;
+    expectSourceEnds(*state.sourceEnds, plan.timeline);
 
     const std::vector<TimelineGroup>& groups = plan.timeline.groups;
     if (groups.empty())
@@ -924,8 +956,43 @@ void RenderSession::start(RenderPlan plan, std::function<void(const RenderSetupR
         const RenderSetupResult result = setUp(*state, plan);
         // Dropped by Qt if this object is gone by the time it would run.
         QMetaObject::invokeMethod(
-            this, [done, result] { done(result); }, Qt::QueuedConnection);
+            this,
+            [this, done, result] {
+                if (SUCCEEDED(result.status)) watchForStall();
+                done(result);
+            },
+            Qt::QueuedConnection);
     });
+}
+
+// Checks once a second that the render moves on. A reader stuck in a loop on a file it cannot
+// read (gst-libav's GIF reader used to wait for ever at the end of the file) would otherwise
+// hold the conversion open until the user kills it.
+void RenderSession::watchForStall() {
+    stallTimer_ = new QTimer(this);
+    connect(stallTimer_, &QTimer::timeout, this, [this] {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->ended || state_->draining) {
+                stallTimer_->stop();
+                return;
+            }
+        }
+        const std::optional<ReferenceTime> now = position();
+        if (now != lastPosition_) {
+            lastPosition_ = now;
+            stalledSeconds_ = 0;
+            return;
+        }
+        if (++stalledSeconds_ < kStallLimitSeconds) return;
+        stallTimer_->stop();
+        state_->queueEvent({EC_ERRORABORT,
+                            "The conversion made no progress for " +
+                                std::to_string(kStallLimitSeconds) + " seconds at " +
+                                FormatClockMilliseconds(now.value_or(0)) +
+                                ": the source cannot be read on from there."});
+    });
+    stallTimer_->start(1000);
 }
 
 void RenderSession::setNotifier(std::function<void()> notifier) {
