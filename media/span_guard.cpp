@@ -12,8 +12,11 @@ namespace media {
 struct SpanGuardState {
     std::mutex mutex;
     GstClockTime plannedEnd = GST_CLOCK_TIME_NONE;
-    GstClockTime stopAt = GST_CLOCK_TIME_NONE;  // the pictures' end after a stop
+    // The cut after a stop: where the pictures end, and at least as far as the sound already
+    // written. Until the pictures reach it they go on.
+    GstClockTime stopAt = GST_CLOCK_TIME_NONE;
     bool stopping = false;
+    bool picturesEndRequested = false;
     GstClockTime picturesIn = 0;  // running time reached at the encoding bin's inputs
     GstClockTime soundIn = 0;
     bool soundEnded = false;
@@ -36,12 +39,10 @@ struct SpanGuardState {
         return std::min(stopAt, plannedEnd);
     }
 
-    // Ends the sound once, from one of GStreamer's own threads: the caller may be the sound's
-    // streaming thread itself, which must first finish the buffer in hand. Called locked.
-    void endSound() {
-        if (soundEnded || soundEndRequested) return;
-        soundEndRequested = true;
-        for (GstPad* pad : soundInputs) {
+    // Ends the streams of the inputs, from one of GStreamer's own threads: the caller may be
+    // a streaming thread of theirs, which must first finish the buffer in hand. Called locked.
+    void end(const std::vector<GstPad*>& inputs) {
+        for (GstPad* pad : inputs) {
             gst_element_call_async(
                 encodebin,
                 [](GstElement*, gpointer data) {
@@ -49,6 +50,16 @@ struct SpanGuardState {
                 },
                 gst_object_ref(pad), gst_object_unref);
         }
+    }
+    void endSound() {
+        if (soundEnded || soundEndRequested) return;
+        soundEndRequested = true;
+        end(soundInputs);
+    }
+    void endPictures() {
+        if (picturesEndRequested) return;
+        picturesEndRequested = true;
+        end(pictureInputs);
     }
 };
 
@@ -112,14 +123,7 @@ GstPadProbeReturn watchPad(GstPad*, GstPadProbeInfo* info, gpointer data) {
             case GST_EVENT_EOS: {
                 if (!watch.input) break;
                 std::lock_guard lock(state.mutex);
-                if (!watch.pictures) {
-                    state.soundEnded = true;
-                } else if (state.stopping && !GST_CLOCK_TIME_IS_VALID(state.stopAt)) {
-                    // Every picture given to the encoders is written; the sound follows to
-                    // their end.
-                    state.stopAt = state.picturesIn;
-                    if (state.soundIn >= state.stopAt) state.endSound();
-                }
+                if (!watch.pictures) state.soundEnded = true;
                 break;
             }
             default:
@@ -146,6 +150,8 @@ GstPadProbeReturn watchPad(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (watch.pictures) {
         GstClockTime& reached = watch.input ? state.picturesIn : state.picturesOut;
         reached = std::max(reached, end);
+        // After a stop the pictures go on to the cut, this one the last.
+        if (watch.input && state.stopping && end >= state.stopAt) state.endPictures();
         return GST_PAD_PROBE_OK;
     }
     const GstClockTime cut = state.cut();
@@ -238,19 +244,17 @@ std::shared_ptr<SpanGuard> SpanGuard::Attach(GstElement* encodebin, GstClockTime
 }
 
 void SpanGuard::EndPicturesNow() {
-    std::vector<GstPad*> ends;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->stopping = true;
-        // Without pictures there is nothing to follow: everything ends now.
-        for (GstPad* pad :
-             state_->pictureInputs.empty() ? state_->soundInputs : state_->pictureInputs)
-            ends.push_back(GST_PAD(gst_object_ref(pad)));
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    // The multiplexer writes sound somewhat ahead of the pictures it has; what it wrote stays.
+    // The cut is the later of the two, and the pictures go on to it.
+    state_->stopAt = std::max(state_->picturesIn, state_->soundOut);
+    if (state_->pictureInputs.empty()) {
+        state_->endSound();
+        return;
     }
-    for (GstPad* pad : ends) {
-        gst_pad_send_event(pad, gst_event_new_eos());
-        gst_object_unref(pad);
-    }
+    if (state_->picturesIn >= state_->stopAt) state_->endPictures();
+    if (state_->soundIn >= state_->stopAt) state_->endSound();
 }
 
 GstClockTime SpanGuard::PicturesWritten() const {

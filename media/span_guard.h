@@ -7,10 +7,12 @@
 // inputs and its multiplexer's inputs:
 //  - no sound that starts at or after the cut is written, and the sound that straddles the cut
 //    is shortened to it (raw sound to the sample, compressed sound by whole frames);
-//  - the cut is the planned end of the output, or, once a stop has ended the pictures, the end
-//    of the last picture that went in;
-//  - after a stop the sound is ended as soon as it has reached the cut, not before: sound that
-//    lags behind the pictures still fills them.
+//  - the cut is the planned end of the output, or after a stop the later of the pictures
+//    already given to the encoders and the sound the multiplexer already wrote (it takes sound
+//    ahead of the pictures it has, and what it wrote stays);
+//  - after a stop each stream is ended as soon as it reaches the cut, not before: the pictures
+//    go on to the sound already written, and sound that lags behind the pictures still fills
+//    them.
 // Not for use outside media/.
 
 #include <gst/gst.h>
@@ -27,8 +29,7 @@ public:
     // the output's length in running time (nanoseconds), or GST_CLOCK_TIME_NONE.
     static std::shared_ptr<SpanGuard> Attach(GstElement* encodebin, GstClockTime plannedEnd);
 
-    // The stop: the pictures end with those already given to the encoders, and the sound
-    // follows up to their end. Runs on the worker; returns at once.
+    // The stop: both streams end at the cut (above). Runs on any thread; returns at once.
     void EndPicturesNow();
 
     // The running time the pictures and the sound have reached at the multiplexer, in
