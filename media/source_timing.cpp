@@ -31,6 +31,9 @@ constexpr FrameRate kAssumedRate{25, 1};
 // What one decoded stream has shown since the last flush.
 struct StreamRecord {
     bool video = false;
+    // Watched at a decoder's input: the packets before decoding.
+    bool packets = false;
+    bool segmentSeen = false;
     GstSegment segment{};
     ReferenceTime firstStart = -1;  // stream time of the first buffer
     ReferenceTime lastEnd = -1;     // the latest stream time a buffer reaches
@@ -45,6 +48,8 @@ struct Scan {
     std::condition_variable changed;
     std::vector<std::unique_ptr<StreamRecord>> streams;
     bool collecting = false;
+    // While the end is searched, the packets' times are enough: they are not decoded.
+    bool packetsOnly = false;
     int rotation = 0;
     GstElement* demuxer = nullptr;  // a reference of our own
 
@@ -53,7 +58,7 @@ struct Scan {
     }
     StreamRecord* firstVideo() {
         for (auto& stream : streams)
-            if (stream->video) return stream.get();
+            if (stream->video && !stream->packets) return stream.get();
         return nullptr;
     }
 };
@@ -89,20 +94,28 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
     std::lock_guard lock(scan.mutex);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        const GstPadProbeReturn drop =
+            stream.packets && scan.packetsOnly && stream.segmentSeen ? GST_PAD_PROBE_DROP
+                                                                     : GST_PAD_PROBE_OK;
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
-        const ReferenceTime start = streamTimeOf(stream.segment, pts);
-        if (start < 0) return GST_PAD_PROBE_OK;
+        ReferenceTime start = streamTimeOf(stream.segment, pts);
+        // A packet without a time (program streams stamp a packet, not every picture in it)
+        // follows the one before.
+        const ReferenceTime period = stream.rate.known() ? FrameStart(1, stream.rate) : 0;
+        if (start < 0 && stream.packets && stream.video && stream.lastStart >= 0 && period > 0)
+            start = stream.lastStart + period;
+        if (start < 0) return drop;
         if (stream.firstStart < 0) stream.firstStart = start;
         ReferenceTime end = start;
-        if (GST_BUFFER_DURATION_IS_VALID(buffer))
+        if (GST_BUFFER_DURATION_IS_VALID(buffer) && GST_CLOCK_TIME_IS_VALID(pts))
             end = streamTimeOf(stream.segment, pts + GST_BUFFER_DURATION(buffer));
-        else if (stream.video && stream.rate.known())
-            end = start + FrameStart(1, stream.rate);
+        else if (stream.video)
+            end = start + period;
         stream.lastEnd = std::max(stream.lastEnd, end);
         stream.lastStart = std::max(stream.lastStart, start);
         if (stream.video && scan.collecting) stream.starts.push_back(start);
         scan.changed.notify_all();
-        return GST_PAD_PROBE_OK;
+        return drop;
     }
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     switch (GST_EVENT_TYPE(event)) {
@@ -112,11 +125,13 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             stream.lastEnd = -1;
             stream.lastStart = -1;
             stream.ended = false;
+            stream.segmentSeen = false;
             break;
         case GST_EVENT_SEGMENT: {
             const GstSegment* segment = nullptr;
             gst_event_parse_segment(event, &segment);
             gst_segment_copy_into(segment, &stream.segment);
+            stream.segmentSeen = true;
             break;
         }
         case GST_EVENT_CAPS: {
@@ -151,6 +166,8 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+void watch(GstPad* pad, Scan* scan, std::unique_ptr<StreamRecord> record);
+
 // Runs on a streaming thread: every decoded stream ends in a sink of its own that never waits
 // for a clock.
 void linkDecodedPad(GstElement* decodebin, GstPad* pad, gpointer data) {
@@ -169,31 +186,47 @@ void linkDecodedPad(GstElement* decodebin, GstPad* pad, gpointer data) {
         caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
     auto record = std::make_unique<StreamRecord>();
     record->video = structure && gst_structure_has_name(structure, "video/x-raw");
+    gst_bin_add(GST_BIN(pipeline), sink);
+    GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
+    watch(sinkPad.get(), scan, std::move(record));
+    gst_element_sync_state_with_parent(sink);
+    gst_pad_link(pad, sinkPad.get());
+    gst_object_unref(pipeline);
+}
+
+void watch(GstPad* pad, Scan* scan, std::unique_ptr<StreamRecord> record) {
     gst_segment_init(&record->segment, GST_FORMAT_TIME);
     auto* context = new ProbeContext{scan, record.get()};
     {
         std::lock_guard lock(scan->mutex);
         scan->streams.push_back(std::move(record));
     }
-    gst_bin_add(GST_BIN(pipeline), sink);
-    GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
-    gst_pad_add_probe(sinkPad.get(),
+    gst_pad_add_probe(pad,
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                    GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                      recordStream, context, [](gpointer p) { delete static_cast<ProbeContext*>(p); });
-    gst_element_sync_state_with_parent(sink);
-    gst_pad_link(pad, sinkPad.get());
-    gst_object_unref(pipeline);
+                      recordStream, context,
+                      [](gpointer p) { delete static_cast<ProbeContext*>(p); });
 }
 
-// Runs on the thread that adds the element.
-void rememberDemuxer(GstBin*, GstBin*, GstElement* element, gpointer data) {
+// Runs on the thread that adds the element: the demuxer, for the rate its container states,
+// and the decoders' inputs, for the packets' times.
+void watchElement(GstBin*, GstBin*, GstElement* element, gpointer data) {
     auto* scan = static_cast<Scan*>(data);
     GstElementFactory* factory = gst_element_get_factory(element);
     const char* klass =
         factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-    if (!klass || !std::strstr(klass, "Demux")) return;
+    if (!klass) return;
+    if (std::strstr(klass, "Decoder")) {
+        GstPtr<GstPad> sink(gst_element_get_static_pad(element, "sink"));
+        if (!sink) return;
+        auto record = std::make_unique<StreamRecord>();
+        record->video = std::strstr(klass, "Video") || std::strstr(klass, "Image");
+        record->packets = true;
+        watch(sink.get(), scan, std::move(record));
+        return;
+    }
+    if (!std::strstr(klass, "Demux")) return;
     std::lock_guard lock(scan->mutex);
     if (!scan->demuxer) scan->demuxer = GST_ELEMENT(gst_object_ref(element));
 }
@@ -300,7 +333,7 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     g_object_set(decodebin, "uri", uri.c_str(), nullptr);
     gst_bin_add(GST_BIN(pipeline), decodebin);
     RepairDecodingInside(pipeline);
-    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(rememberDemuxer), &scan);
+    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(watchElement), &scan);
     g_signal_connect(decodebin, "pad-added", G_CALLBACK(linkDecodedPad), &scan);
     struct StopOnReturn {
         GstElement* pipeline;
@@ -373,8 +406,12 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     timing.frameRate = timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
     timing.measured = true;
 
-    // The last picture: decoded from the key picture before the end; a file shorter than it
-    // says is searched again from earlier places.
+    // The last picture: the packets from the key picture before the end, not decoded; a file
+    // shorter than it says is searched again from earlier places.
+    {
+        std::lock_guard lock(scan.mutex);
+        scan.packetsOnly = true;
+    }
     const GstClockTime origin = ReferenceTimeToNanoseconds(timing.origin);
     GstClockTime from = origin;
     if (timing.declaredDuration > 0) {
@@ -394,11 +431,16 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
         ReferenceTime audioEnd = -1;
         {
             std::lock_guard lock(scan.mutex);
-            for (auto& stream : scan.streams) {
-                if (!stream->video)
-                    audioEnd = std::max(audioEnd, stream->lastEnd);
-                else if (stream->lastStart >= 0)
-                    videoEnd = std::max(videoEnd, lastPictureEnd(timing, *stream));
+            // Decoded streams too: a source whose decoder could not be watched at its input.
+            for (bool packets : {true, false}) {
+                for (auto& stream : scan.streams) {
+                    if (stream->packets != packets) continue;
+                    if (!stream->video)
+                        audioEnd = std::max(audioEnd, stream->lastEnd);
+                    else if (stream->lastStart >= 0)
+                        videoEnd = std::max(videoEnd, lastPictureEnd(timing, *stream));
+                }
+                if (videoEnd >= 0) break;
             }
         }
         if (ended && videoEnd >= 0) {
