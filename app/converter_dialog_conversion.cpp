@@ -129,8 +129,8 @@ void ConverterDialog::OnGraphEvent() {
             FinishConversion();
             // A source that fell short of its span is not a silent success.
             if (!text.isEmpty())
-                platform::ShowMessage(this, text, QStringLiteral("Warning"), platform::BoxButtons::Ok,
-                                      platform::BoxIcon::Exclamation);
+                platform::ShowMessage(this, text, QStringLiteral("Warning"),
+                                      platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
         } else if (code == media::EC_ERRORABORT) {
             FailConversion(text);
         }

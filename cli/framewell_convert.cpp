@@ -252,7 +252,8 @@ QString FrameRateText(double framesPerSecond) {
     const media::Fraction rate = media::FrameRateFraction(framesPerSecond);
     if (rate.denominator <= 1) return QStringLiteral("%1 fps").arg(rate.numerator);
     return QStringLiteral("%1 fps (%2/%3)")
-        .arg(QString::number(framesPerSecond, 'f', 3).remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
+        .arg(QString::number(framesPerSecond, 'f', 3)
+                 .remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
              QString::number(rate.numerator), QString::number(rate.denominator));
 }
 

@@ -108,9 +108,9 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
 bool carriesVideo(GstPad* pad) {
     GstCaps* caps = gst_pad_get_current_caps(pad);
     if (!caps) caps = gst_pad_query_caps(pad, nullptr);
-    const bool video = caps && !gst_caps_is_empty(caps) &&
-                       !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
-                                         "audio/");
+    const bool video =
+        caps && !gst_caps_is_empty(caps) &&
+        !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
     if (caps) gst_caps_unref(caps);
     return video;
 }
@@ -134,8 +134,7 @@ GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpoin
         }
         return GST_PAD_PROBE_OK;
     }
-    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad))
-        return GST_PAD_PROBE_OK;
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad)) return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event, &segment);
     GstClockTime asked = 0;
@@ -161,7 +160,6 @@ GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_HANDLED;
 }
 
-
 // Runs on the thread that adds the pad. The pictures' segment is put back after their decoder
 // (below), which first mends the parser's stamps on the pictures before the place asked for.
 void watchProgramStreamPad(GstElement*, GstPad* pad, gpointer data) {
@@ -179,10 +177,9 @@ void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDu
     auto seeks = std::make_shared<EarlierSeeks>();
     seeks->margin = margin;
     seeks->timesFromDurations = timesFromDurations;
-    g_signal_connect_data(demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad),
-                          new EarlierSeeksBox(seeks),
-                          [](gpointer data, GClosure*) { releaseBox(data); },
-                          static_cast<GConnectFlags>(0));
+    g_signal_connect_data(
+        demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad), new EarlierSeeksBox(seeks),
+        [](gpointer data, GClosure*) { releaseBox(data); }, static_cast<GConnectFlags>(0));
     // The decoder of its pictures joins the same bin later and finds the seeks there.
     if (GstObject* parent = gst_object_get_parent(GST_OBJECT(demuxer))) {
         g_object_set_data_full(G_OBJECT(parent), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
@@ -224,7 +221,7 @@ struct PictureTimes {
     GstClockTime previous = GST_CLOCK_TIME_NONE;  // the mended time of the previous picture
     int lateRun = 0;
     GstClockTime segmentStart = GST_CLOCK_TIME_NONE;  // as the demuxer sent it
-    GstClockTime cutFrom = GST_CLOCK_TIME_NONE;  // pictures before it are dropped
+    GstClockTime cutFrom = GST_CLOCK_TIME_NONE;       // pictures before it are dropped
 
     void restart() {
         previous = GST_CLOCK_TIME_NONE;
@@ -271,8 +268,9 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
             gst_event_parse_caps(event, &caps);
             gint numerator = 0;
             gint denominator = 1;
-            if (caps && gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate",
-                                                   &numerator, &denominator) &&
+            if (caps &&
+                gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
+                                           &denominator) &&
                 numerator > 0 && denominator > 0)
                 times.period = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
         } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
@@ -307,7 +305,8 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
     if (mended != pts) {
         buffer = gst_buffer_make_writable(buffer);
         GST_BUFFER_PTS(buffer) = mended;
-        if (GST_CLOCK_TIME_IS_VALID(end) && end > mended) GST_BUFFER_DURATION(buffer) = end - mended;
+        if (GST_CLOCK_TIME_IS_VALID(end) && end > mended)
+            GST_BUFFER_DURATION(buffer) = end - mended;
         GST_PAD_PROBE_INFO_DATA(info) = buffer;
     }
     return GST_PAD_PROBE_OK;

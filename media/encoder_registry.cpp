@@ -115,8 +115,8 @@ GstPadProbeReturn tookEncodedBuffer(GstPad* pad, GstPadProbeInfo*, gpointer) {
     GstElement* muxer = gst_pad_get_parent_element(pad);
     if (muxer) {
         gst_element_post_message(
-            muxer, gst_message_new_application(GST_OBJECT(muxer),
-                                               gst_structure_new_empty("trial-fed")));
+            muxer,
+            gst_message_new_application(GST_OBJECT(muxer), gst_structure_new_empty("trial-fed")));
         gst_object_unref(muxer);
     }
     return GST_PAD_PROBE_REMOVE;
@@ -132,7 +132,8 @@ bool trialPasses(const Candidate& candidate) {
     const std::string description =
         candidate.kind == EncoderKind::Video
             ? "videotestsrc num-buffers=60 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
-              "videoconvert ! " + candidate.factoryName + " ! avimux name=muxer ! fakesink"
+              "videoconvert ! " +
+                  candidate.factoryName + " ! avimux name=muxer ! fakesink"
             : "audiotestsrc num-buffers=16 samplesperbuffer=1152 ! "
               "audio/x-raw,rate=44100,channels=2 ! audioconvert ! audioresample ! " +
                   candidate.factoryName + " ! avimux name=muxer ! fakesink";

@@ -59,8 +59,8 @@ std::string FailureInWords(const GError* error, const gchar* debug, GstObject* s
                 return partName(source, "The media framework") +
                        " could not agree on a format for the file's streams: the installed "
                        "plugins cannot turn them into the output asked for.";
-            return partName(source, "The media framework") +
-                   " stopped reading the file" + (reason.empty() ? "" : " (" + reason + ")") +
+            return partName(source, "The media framework") + " stopped reading the file" +
+                   (reason.empty() ? "" : " (" + reason + ")") +
                    ". The file may be damaged, or made in a way this reader does not follow.";
         }
         default:

@@ -70,8 +70,8 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
             break;
         default:
             result.status = VFW_E_CANNOT_RENDER;
-            result.errorText = error ? FailureInWords(error, nullptr, nullptr)
-                                     : "The file cannot be decoded.";
+            result.errorText =
+                error ? FailureInWords(error, nullptr, nullptr) : "The file cannot be decoded.";
             break;
     }
     if (error && result.errorText.empty()) result.errorText = error->message;
@@ -97,7 +97,8 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
         result.width = static_cast<int>(gst_discoverer_video_info_get_width(video));
         result.height = static_cast<int>(gst_discoverer_video_info_get_height(video));
         result.pixelAspectNumerator = static_cast<int>(gst_discoverer_video_info_get_par_num(video));
-        result.pixelAspectDenominator = static_cast<int>(gst_discoverer_video_info_get_par_denom(video));
+        result.pixelAspectDenominator =
+            static_cast<int>(gst_discoverer_video_info_get_par_denom(video));
         break;
     }
     StreamList audios(gst_discoverer_info_get_audio_streams(info.get()));

@@ -23,7 +23,7 @@ struct ProbeResult {
 
     bool hasVideo = false;
     bool stillImage = false;  // a single picture (PNG, JPEG, ...), not a video
-    int width = 0;   // the upright picture size, before pixel-aspect correction
+    int width = 0;            // the upright picture size, before pixel-aspect correction
     int height = 0;
     int rotation = 0;  // degrees clockwise the stored pictures are turned to stand upright
     // The source's own rate: stated by the stream or the container, else measured, else 25.

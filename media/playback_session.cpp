@@ -409,7 +409,7 @@ HRESULT PlaybackSession::GetPictureSpan(ReferenceTime& start, ReferenceTime& end
     if (latestFrame_.isNull() || latestFrame_.streamStart < 0) return E_FAIL;
     start = timing_.ToUser(latestFrame_.streamStart);
     end = latestFrame_.streamEnd > latestFrame_.streamStart ? timing_.ToUser(latestFrame_.streamEnd)
-                                                             : -1;
+                                                            : -1;
     return S_OK;
 }
 

@@ -58,8 +58,8 @@ std::string errorTextOf(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
-    std::string text = error ? FailureInWords(error, debug, GST_MESSAGE_SRC(message))
-                             : "The conversion failed.";
+    std::string text =
+        error ? FailureInWords(error, debug, GST_MESSAGE_SRC(message)) : "The conversion failed.";
     // For files the system's own reason ("No space left on device", "File too large") says more
     // than the element's words; it ends the last line of the details.
     if (error && error->domain == GST_RESOURCE_ERROR && debug) {
@@ -390,7 +390,8 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
                 std::lock_guard lock(state->mutex);
                 stopped = state->draining;
             }
-            state->queueEvent({EC_COMPLETE, stopped ? std::string() : state->sourceEnds->ShortfallNote()});
+            state->queueEvent(
+                {EC_COMPLETE, stopped ? std::string() : state->sourceEnds->ShortfallNote()});
             break;
         }
         case GST_MESSAGE_ERROR:
@@ -677,10 +678,9 @@ int channelsFor(const StreamRoute& route, int sourceChannels) {
     if (!route.compressionOn || !route.encoder) return 2;
     GstPtr<GstElementFactory> factory(gst_element_factory_find(route.encoder->factoryName.c_str()));
     if (!factory) return 2;
-    CapsPtr wanted(gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, sourceChannels,
-                                       "channel-mask", GST_TYPE_BITMASK,
-                                       gst_audio_channel_get_fallback_mask(sourceChannels),
-                                       nullptr));
+    CapsPtr wanted(gst_caps_new_simple(
+        "audio/x-raw", "channels", G_TYPE_INT, sourceChannels, "channel-mask", GST_TYPE_BITMASK,
+        gst_audio_channel_get_fallback_mask(sourceChannels), nullptr));
     return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
 }
 
@@ -903,7 +903,8 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         std::lock_guard lock(state.mutex);
         if (state.encodebin)
             state.spanGuard = SpanGuard::Attach(
-                state.encodebin, static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
+                state.encodebin,
+                static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
         state.settingUp = false;
     }
     if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
@@ -986,11 +987,10 @@ void RenderSession::watchForStall() {
         }
         if (++stalledSeconds_ < kStallLimitSeconds) return;
         stallTimer_->stop();
-        state_->queueEvent({EC_ERRORABORT,
-                            "The conversion made no progress for " +
-                                std::to_string(kStallLimitSeconds) + " seconds at " +
-                                FormatClockMilliseconds(now.value_or(0)) +
-                                ": the source cannot be read on from there."});
+        state_->queueEvent({EC_ERRORABORT, "The conversion made no progress for " +
+                                               std::to_string(kStallLimitSeconds) + " seconds at " +
+                                               FormatClockMilliseconds(now.value_or(0)) +
+                                               ": the source cannot be read on from there."});
     });
     stallTimer_->start(1000);
 }

@@ -32,9 +32,8 @@ std::uint64_t ReadLittleEndian(const unsigned char* bytes, int count) {
 // The ASF header object: a GUID, its size (8 bytes), the count of objects it holds (4) and two
 // reserved bytes; the objects follow, each a GUID and its size. Other readers walk the objects
 // until the header's size is used up, whatever the count says.
-constexpr std::array<unsigned char, 16> kAsfHeaderGuid = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66,
-                                                          0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA,
-                                                          0x00, 0x62, 0xCE, 0x6C};
+constexpr std::array<unsigned char, 16> kAsfHeaderGuid = {
+    0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr std::uint64_t kAsfHeaderPrefix = 30;
 constexpr std::uint64_t kAsfObjectPrefix = 24;
 constexpr std::uint64_t kAsfCountOffset = 24;
@@ -245,8 +244,7 @@ static void framewell_repaired_src_class_init(FramewellRepairedSrcClass* klass) 
     objectClass->finalize = finalize;
     g_object_class_install_property(
         objectClass, PROP_LOCATION,
-        g_param_spec_string("location", "File Location", "Location of the file to read",
-                            nullptr,
+        g_param_spec_string("location", "File Location", "Location of the file to read", nullptr,
                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);

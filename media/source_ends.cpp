@@ -13,8 +13,8 @@ struct SourceEnds::Stream {
     ReferenceTime stop = 0;  // user time
     ReferenceTime tolerance = 0;
     SourceTiming timing;
-    bool decoded = false;          // a decoder of this kind exists
-    ReferenceTime reached = -1;    // media time the decoded stream reached
+    bool decoded = false;        // a decoder of this kind exists
+    ReferenceTime reached = -1;  // media time the decoded stream reached
     GstSegment segment{};
 };
 
@@ -41,8 +41,8 @@ GstPadProbeReturn followStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
         pts + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
     guint64 streamTime = 0;
     if (gst_segment_to_stream_time_full(&stream.segment, GST_FORMAT_TIME, end, &streamTime) > 0)
-        stream.reached = std::max(stream.reached,
-                                  NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)));
+        stream.reached = std::max(
+            stream.reached, NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)));
     return GST_PAD_PROBE_OK;
 }
 
@@ -79,10 +79,11 @@ void SourceEnds::Watch(GstElement* element) {
         std::lock_guard lock(stream->mutex);
         stream->decoded = true;
     }
-    gst_pad_add_probe(
-        src, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-        followStream, new std::shared_ptr<Stream>(stream),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Stream>*>(data); });
+    gst_pad_add_probe(src,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      followStream, new std::shared_ptr<Stream>(stream),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<Stream>*>(data); });
     gst_object_unref(src);
 }
 

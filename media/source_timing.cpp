@@ -35,10 +35,10 @@ struct StreamRecord {
     bool packets = false;
     bool segmentSeen = false;
     GstSegment segment{};
-    ReferenceTime firstStart = -1;  // stream time of the first buffer
-    ReferenceTime lastEnd = -1;     // the latest stream time a buffer reaches
-    ReferenceTime lastStart = -1;   // the latest start of a buffer
-    FrameRate rate;                 // the decoded caps' rate
+    ReferenceTime firstStart = -1;      // stream time of the first buffer
+    ReferenceTime lastEnd = -1;         // the latest stream time a buffer reaches
+    ReferenceTime lastStart = -1;       // the latest start of a buffer
+    FrameRate rate;                     // the decoded caps' rate
     std::vector<ReferenceTime> starts;  // while collecting
     bool ended = false;
 };
@@ -94,9 +94,9 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
     std::lock_guard lock(scan.mutex);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-        const GstPadProbeReturn drop =
-            stream.packets && scan.packetsOnly && stream.segmentSeen ? GST_PAD_PROBE_DROP
-                                                                     : GST_PAD_PROBE_OK;
+        const GstPadProbeReturn drop = stream.packets && scan.packetsOnly && stream.segmentSeen
+                                           ? GST_PAD_PROBE_DROP
+                                           : GST_PAD_PROBE_OK;
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         ReferenceTime start = streamTimeOf(stream.segment, pts);
         // A packet without a time (program streams stamp a packet, not every picture in it)
@@ -239,8 +239,9 @@ FrameRate containerRate(GstElement* demuxer) {
     GValue item = G_VALUE_INIT;
     while (!rate.known() && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
         CapsPtr caps(gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item))));
-        const GstStructure* structure =
-            caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+        const GstStructure* structure = caps && !gst_caps_is_empty(caps.get())
+                                            ? gst_caps_get_structure(caps.get(), 0)
+                                            : nullptr;
         gint numerator = 0;
         gint denominator = 1;
         if (structure && g_str_has_prefix(gst_structure_get_name(structure), "video/") &&
@@ -403,7 +404,8 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
             }
         }
     }
-    timing.frameRate = timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
+    timing.frameRate =
+        timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
     timing.measured = true;
 
     // The last picture: the packets from the key picture before the end, not decoded; a file
@@ -420,11 +422,11 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     }
     for (int attempt = 0; attempt < 4 && remaining(deadline) > 0; ++attempt) {
         const bool moved =
-            seekable &&
-            gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME,
-                             static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
-                                                       GST_SEEK_FLAG_SNAP_BEFORE),
-                             GST_SEEK_TYPE_SET, static_cast<gint64>(from), GST_SEEK_TYPE_NONE, -1);
+            seekable && gst_element_seek(
+                            pipeline, 1.0, GST_FORMAT_TIME,
+                            static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
+                                                      GST_SEEK_FLAG_SNAP_BEFORE),
+                            GST_SEEK_TYPE_SET, static_cast<gint64>(from), GST_SEEK_TYPE_NONE, -1);
         if (!moved && attempt > 0) break;
         const bool ended = playToEnd(pipeline, deadline);
         ReferenceTime videoEnd = -1;
@@ -491,7 +493,7 @@ ReferenceTime SourceTiming::Length() const {
 
 FrameRate SnapToStandardRate(FrameRate rate) {
     if (!rate.known()) return rate;
-    static constexpr FrameRate standard[] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
+    static constexpr FrameRate standard[] = {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
                                              {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
     const double value = static_cast<double>(rate.numerator) / rate.denominator;
     for (const FrameRate& candidate : standard) {

@@ -31,7 +31,7 @@ enum class FrameRateOrigin {
 };
 
 struct SourceTiming {
-    bool measured = false;  // false: nothing could be decoded, the fields are the defaults
+    bool measured = false;        // false: nothing could be decoded, the fields are the defaults
     ReferenceTime origin = 0;     // media time of the first picture
     ReferenceTime videoEnd = -1;  // media time where the last picture ends; -1 unknown
     ReferenceTime audioEnd = -1;  // media time where the sound ends; -1 none or unknown
@@ -44,9 +44,7 @@ struct SourceTiming {
 
     // The user's times and the framework's.
     ReferenceTime ToMedia(ReferenceTime user) const { return user + origin; }
-    ReferenceTime ToUser(ReferenceTime media) const {
-        return media > origin ? media - origin : 0;
-    }
+    ReferenceTime ToUser(ReferenceTime media) const { return media > origin ? media - origin : 0; }
     // From the first picture's start to the last picture's end; the container's word when the
     // end could not be found.
     ReferenceTime Length() const;

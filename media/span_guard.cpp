@@ -84,8 +84,8 @@ GstBuffer* cutSound(GstBuffer* buffer, const PadWatch& watch, GstClockTime start
                     GstClockTime cut) {
     if (start >= cut) return nullptr;
     if (!watch.rawAudio || GST_AUDIO_INFO_RATE(&watch.audio) <= 0) return buffer;
-    const guint64 frames = gst_util_uint64_scale_round(cut - start, GST_AUDIO_INFO_RATE(&watch.audio),
-                                                       GST_SECOND);
+    const guint64 frames =
+        gst_util_uint64_scale_round(cut - start, GST_AUDIO_INFO_RATE(&watch.audio), GST_SECOND);
     const gsize bytes = static_cast<gsize>(frames) * GST_AUDIO_INFO_BPF(&watch.audio);
     if (bytes == 0) return nullptr;
     if (bytes >= gst_buffer_get_size(buffer)) return buffer;
@@ -111,10 +111,10 @@ GstPadProbeReturn watchPad(GstPad*, GstPadProbeInfo* info, gpointer data) {
             case GST_EVENT_CAPS: {
                 GstCaps* caps = nullptr;
                 gst_event_parse_caps(event, &caps);
-                watch.rawAudio = caps && !gst_caps_is_empty(caps) &&
-                                 gst_structure_has_name(gst_caps_get_structure(caps, 0),
-                                                        "audio/x-raw") &&
-                                 gst_audio_info_from_caps(&watch.audio, caps);
+                watch.rawAudio =
+                    caps && !gst_caps_is_empty(caps) &&
+                    gst_structure_has_name(gst_caps_get_structure(caps, 0), "audio/x-raw") &&
+                    gst_audio_info_from_caps(&watch.audio, caps);
                 break;
             }
             case GST_EVENT_FLUSH_STOP:
@@ -141,9 +141,9 @@ GstPadProbeReturn watchPad(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GstClockTime duration = GST_BUFFER_DURATION(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(duration) && watch.rawAudio &&
         GST_AUDIO_INFO_RATE(&watch.audio) > 0)
-        duration = gst_util_uint64_scale(gst_buffer_get_size(buffer) /
-                                             std::max(GST_AUDIO_INFO_BPF(&watch.audio), 1),
-                                         GST_SECOND, GST_AUDIO_INFO_RATE(&watch.audio));
+        duration = gst_util_uint64_scale(
+            gst_buffer_get_size(buffer) / std::max(GST_AUDIO_INFO_BPF(&watch.audio), 1), GST_SECOND,
+            GST_AUDIO_INFO_RATE(&watch.audio));
     const GstClockTime end = start + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0);
 
     std::lock_guard lock(state.mutex);
@@ -182,9 +182,9 @@ bool carriesPictures(GstPad* pad) {
     if (g_str_has_prefix(GST_PAD_NAME(pad), "video")) return true;
     if (g_str_has_prefix(GST_PAD_NAME(pad), "audio")) return false;
     GstCaps* caps = gst_pad_query_caps(pad, nullptr);
-    const bool pictures = caps && !gst_caps_is_empty(caps) &&
-                          g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
-                                           "video/");
+    const bool pictures =
+        caps && !gst_caps_is_empty(caps) &&
+        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
     if (caps) gst_caps_unref(caps);
     return pictures;
 }

@@ -60,30 +60,38 @@ inline QList<SourceCase> SourceCases() {
     const QStringList h264 = {"-c:v", "libx264", "-pix_fmt", "yuv420p"};
     QList<SourceCase> cases;
     // The transport stream's clock starts 1.4 s in, and its pictures 1.4 s after that.
-    cases.append({"MPEG-TS", Clip("ts", "25", h264, {"-c:a", "ac3"}, {"-output_ts_offset", "1.4"}),
-                  {25, 1}, 100});
+    cases.append({"MPEG-TS",
+                  Clip("ts", "25", h264, {"-c:a", "ac3"}, {"-output_ts_offset", "1.4"}),
+                  {25, 1},
+                  100});
     // The program stream's first picture comes after the multiplexer's half-second preload,
     // its packs' clock runs ahead of the pictures, and pictures straddle its packets.
-    cases.append({"MPEG-PS",
-                  Clip("mpg", "25", {"-c:v", "mpeg2video", "-q:v", "2"}, {"-c:a", "mp2"},
-                       {"-f", "vob"}),
-                  {25, 1}, 100});
+    cases.append(
+        {"MPEG-PS",
+         Clip("mpg", "25", {"-c:v", "mpeg2video", "-q:v", "2"}, {"-c:a", "mp2"}, {"-f", "vob"}),
+         {25, 1},
+         100});
     // B-frames: the edit list hides the pictures' reorder delay.
     cases.append({"MP4 with an edit list",
-                  Clip("mp4", "25", h264 + QStringList{"-bf", "2"}, {"-c:a", "aac"}), {25, 1},
+                  Clip("mp4", "25", h264 + QStringList{"-bf", "2"}, {"-c:a", "aac"}),
+                  {25, 1},
                   100});
     cases.append({"ASF",
                   Mended(Clip("wmv", "25", {"-c:v", "wmv2", "-q:v", "2"}, {"-c:a", "wmav2"}),
                          "count+1", RaiseAsfObjectCount),
-                  {25, 1}, 100});
+                  {25, 1},
+                  100});
     // Times in milliseconds at the NTSC rate, the first picture behind the sound's priming.
-    cases.append({"Matroska at 29.97", Clip("mkv", "30000/1001", h264, {"-c:a", "aac"}),
-                  {30000, 1001}, 120});
-    cases.append({"WebM without frame durations",
-                  Mended(Clip("webm", "30000/1001", {"-c:v", "libvpx", "-b:v", "1M"},
-                              {"-c:a", "libvorbis"}),
-                         "no DefaultDuration", DropDefaultDuration),
-                  {30000, 1001}, 120});
+    cases.append({"Matroska at 29.97",
+                  Clip("mkv", "30000/1001", h264, {"-c:a", "aac"}),
+                  {30000, 1001},
+                  120});
+    cases.append(
+        {"WebM without frame durations",
+         Mended(Clip("webm", "30000/1001", {"-c:v", "libvpx", "-b:v", "1M"}, {"-c:a", "libvorbis"}),
+                "no DefaultDuration", DropDefaultDuration),
+         {30000, 1001},
+         120});
     return cases;
 }
 

@@ -9,9 +9,9 @@
 #include "app/converter_dialog.h"
 #include "media/frame_time.h"
 #include "media/source_timing.h"
+#include "platform/settings_store.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
-#include "platform/settings_store.h"
 #include "source/position_slider.h"
 #include "source_cases.h"
 #include "support/avi_checks.h"
@@ -50,9 +50,7 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", environment.settingsFolder().toLocal8Bit());
-    }
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", environment.settingsFolder().toLocal8Bit()); }
 
     // Frame n starts at FrameStart(n), and a clip that long holds n frames: the marks, the
     // lengths and the output's frame count all count alike, at fractional rates too.
@@ -80,24 +78,24 @@ private slots:
         const QString output = environment.scratchPath(u"cli.avi"_s);
 
         // Pictures 31 to 72 (the end mark is where picture 73 starts).
-        const ProcessResult span = RunProcess(
-            QStringLiteral(FRAMEWELL_CONVERT_PATH),
-            {u"--quiet"_s, u"--overwrite"_s, u"--video-compressor"_s, u"none"_s,
-             u"--audio-compressor"_s, u"none"_s, u"--start"_s,
-             Seconds(media::FrameStart(31, source.rate)), u"--end"_s,
-             Seconds(media::FrameStart(73, source.rate)), clip, output},
-            60000);
+        const ProcessResult span =
+            RunProcess(QStringLiteral(FRAMEWELL_CONVERT_PATH),
+                       {u"--quiet"_s, u"--overwrite"_s, u"--video-compressor"_s, u"none"_s,
+                        u"--audio-compressor"_s, u"none"_s, u"--start"_s,
+                        Seconds(media::FrameStart(31, source.rate)), u"--end"_s,
+                        Seconds(media::FrameStart(73, source.rate)), clip, output},
+                       60000);
         QVERIFY2(span.exitCode == 0, span.standardError.constData());
         QCOMPARE(PictureNumbers(output), Range(31, 73));
         QString why;
         QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
 
         // The whole file: every picture, at the source's own rate, and nothing said about it.
-        const ProcessResult whole = RunProcess(
-            QStringLiteral(FRAMEWELL_CONVERT_PATH),
-            {u"--overwrite"_s, u"--video-compressor"_s, u"none"_s, u"--audio-compressor"_s,
-             u"none"_s, clip, output},
-            60000);
+        const ProcessResult whole =
+            RunProcess(QStringLiteral(FRAMEWELL_CONVERT_PATH),
+                       {u"--overwrite"_s, u"--video-compressor"_s, u"none"_s,
+                        u"--audio-compressor"_s, u"none"_s, clip, output},
+                       60000);
         QVERIFY2(whole.exitCode == 0, whole.standardError.constData());
         QVERIFY2(!whole.standardError.contains("warning"), whole.standardError.constData());
         QVERIFY2(whole.standardError.contains("the source's own"), whole.standardError.constData());
@@ -153,8 +151,8 @@ private slots:
         dialog.outputSettings.audioCompressionOn = 0;
         dialogEnvironment.messages.answers = {platform::BoxAnswer::Yes};  // no compressor: go on
         dialog.OnConvert();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return dialog.statusLine->text().startsWith(u"Done."_s); }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return dialog.statusLine->text().startsWith(u"Done."_s); },
+                                60000));
         QCOMPARE(PictureNumbers(output), Range(31, 73));
         QString why;
         QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));

@@ -31,8 +31,14 @@ ProcessResult Convert(const QStringList& arguments) {
 }
 
 QStringList Raw(const QString& source, const QString& output) {
-    return {u"--overwrite"_s, u"--quiet"_s, u"--video-compressor"_s, u"none"_s,
-            u"--audio-compressor"_s, u"none"_s, source, output};
+    return {u"--overwrite"_s,
+            u"--quiet"_s,
+            u"--video-compressor"_s,
+            u"none"_s,
+            u"--audio-compressor"_s,
+            u"none"_s,
+            source,
+            output};
 }
 
 QList<int> Range(int first, int end) {
@@ -67,7 +73,8 @@ bool TurnFirstTrack(QByteArray& data) {
     const quint32 matrix[9] = {0, 0x00010000, 0, 0xFFFF0000, 0, 0, 0, 0, 0x40000000};
     for (int i = 0; i < 9; ++i)
         for (int b = 0; b < 4; ++b)
-            data[header + 4 + 40 + i * 4 + b] = static_cast<char>((matrix[i] >> (24 - 8 * b)) & 0xFF);
+            data[header + 4 + 40 + i * 4 + b] =
+                static_cast<char>((matrix[i] >> (24 - 8 * b)) & 0xFF);
     return true;
 }
 
@@ -243,7 +250,8 @@ private slots:
         // What the file holds comes out in order; a cut file's length is what it holds.
         QVERIFY(pictures.size() >= 20);
         QCOMPARE(pictures.mid(0, 16), Range(0, 16));
-        if (kind == u"cut"_s) QVERIFY2(pictures.size() < 100, qPrintable(QString::number(pictures.size())));
+        if (kind == u"cut"_s)
+            QVERIFY2(pictures.size() < 100, qPrintable(QString::number(pictures.size())));
     }
 
     // Ctrl+C to the command line stops as Stop does: the file is finished, and its sound ends
@@ -252,14 +260,14 @@ private slots:
         const QString source = MakeCounterClip(H264(40.0));
         QVERIFY(!source.isEmpty());
         QProcess process;
-        process.start(QStringLiteral(FRAMEWELL_CONVERT_PATH),
-                      {u"--overwrite"_s, u"--video-compressor"_s, u"avenc_mpeg4"_s,
-                       u"--audio-compressor"_s, u"none"_s, u"--size"_s, u"1280x720"_s, source,
-                       output});
+        process.start(
+            QStringLiteral(FRAMEWELL_CONVERT_PATH),
+            {u"--overwrite"_s, u"--video-compressor"_s, u"avenc_mpeg4"_s, u"--audio-compressor"_s,
+             u"none"_s, u"--size"_s, u"1280x720"_s, source, output});
         QVERIFY(process.waitForStarted());
         // The first progress line: the graph runs and Ctrl+C is taken.
-        QVERIFY(QTest::qWaitFor(
-            [&] { return process.readAllStandardError().contains("%"); }, kBoundMs));
+        QVERIFY(QTest::qWaitFor([&] { return process.readAllStandardError().contains("%"); },
+                                kBoundMs));
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
         QVERIFY(process.waitForFinished(kBoundMs));
         QVERIFY(PictureSeconds(output) < 39.0);

@@ -1,8 +1,8 @@
 #include "support/avi_checks.h"
 
 #include <QDir>
-#include <QJsonObject>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
@@ -184,9 +184,8 @@ bool SoundFitsPictures(const QString& path, QString* why) {
     const QJsonObject video = StreamOf(Probe(path), QStringLiteral("video"));
     const QStringList rate = video.value(QLatin1String("r_frame_rate")).toString().split(u'/');
     const double frames = video.value(QLatin1String("nb_read_frames")).toString().toDouble();
-    const double perSecond = rate.size() == 2 && rate[1].toDouble() > 0
-                                 ? rate[0].toDouble() / rate[1].toDouble()
-                                 : 0.0;
+    const double perSecond =
+        rate.size() == 2 && rate[1].toDouble() > 0 ? rate[0].toDouble() / rate[1].toDouble() : 0.0;
     const double pictures = perSecond > 0 ? frames / perSecond : -1.0;
     const double sound = DecodedAudioSeconds(path);
     if (why) *why = QStringLiteral("pictures %1 s, sound %2 s").arg(pictures).arg(sound);

@@ -15,9 +15,10 @@ QString MakeCounterClip(const CounterClip& clip) {
                              QStringLiteral("error"), QStringLiteral("-y")};
     arguments << clip.inputOptions << QStringLiteral("-f") << QStringLiteral("lavfi")
               << QStringLiteral("-i")
-              << QStringLiteral("color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
-                                "geq=lum='if(lt(X,W/2),20+13*mod(N,16),"
-                                "20+13*mod(floor(N/16),16))':cb=128:cr=128")
+              << QStringLiteral(
+                     "color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
+                     "geq=lum='if(lt(X,W/2),20+13*mod(N,16),"
+                     "20+13*mod(floor(N/16),16))':cb=128:cr=128")
                      .arg(clip.frameRate)
                      .arg(clip.seconds);
     if (!clip.audio.isEmpty()) {
@@ -35,7 +36,8 @@ QString MakeCounterClip(const CounterClip& clip) {
         (arguments.join(QLatin1Char('|')) + clip.extension + clip.mendName).toUtf8();
     const QString name =
         QStringLiteral("counter-") +
-        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16)) +
+        QString::fromLatin1(
+            QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16)) +
         QLatin1Char('.') + clip.extension;
     QDir().mkpath(QStringLiteral(FRAMEWELL_FIXTURE_DIR));
     const QString path = QDir(QStringLiteral(FRAMEWELL_FIXTURE_DIR)).filePath(name);
@@ -43,8 +45,8 @@ QString MakeCounterClip(const CounterClip& clip) {
 
     // Written under a name of its own first, so that parallel tests never read half a file.
     const QString partial = path + QStringLiteral(".part.") +
-                            QString::number(QCoreApplication::applicationPid()) +
-                            QLatin1Char('.') + clip.extension;
+                            QString::number(QCoreApplication::applicationPid()) + QLatin1Char('.') +
+                            clip.extension;
     const ProcessResult made = RunProcess(QStringLiteral("ffmpeg"), arguments << partial);
     if (made.exitCode != 0) {
         qWarning("ffmpeg failed: %s", made.standardError.constData());
@@ -71,13 +73,13 @@ QString MakeCounterClip(const CounterClip& clip) {
 QList<int> PictureNumbers(const QString& path, bool turned) {
     constexpr int kSide = 64;
     // The luma plane as it is, without a stretch to full range.
-    const ProcessResult decoded = RunProcess(
-        QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-         QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-vf"),
-         QStringLiteral("scale=%1:%1,format=yuv420p").arg(kSide), QStringLiteral("-fps_mode"),
-         QStringLiteral("passthrough"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
-         QStringLiteral("-")});
+    const ProcessResult decoded =
+        RunProcess(QStringLiteral("ffmpeg"),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                    QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-vf"),
+                    QStringLiteral("scale=%1:%1,format=yuv420p").arg(kSide),
+                    QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
+                    QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
     QList<int> numbers;
     if (decoded.exitCode != 0) return numbers;
     const int frameBytes = kSide * kSide * 3 / 2;
