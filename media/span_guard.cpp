@@ -148,6 +148,8 @@ GstPadProbeReturn watchPad(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
     std::lock_guard lock(state.mutex);
     if (watch.pictures) {
+        // The end of the pictures is on its way: none follows the last one.
+        if (watch.input && state.picturesEndRequested) return GST_PAD_PROBE_DROP;
         GstClockTime& reached = watch.input ? state.picturesIn : state.picturesOut;
         reached = std::max(reached, end);
         // After a stop the pictures go on to the cut, this one the last.
