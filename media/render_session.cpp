@@ -565,12 +565,15 @@ void stretchToFrame(GESClip* clip, int width, int height) {
 }
 
 // The clip of a source span on a layer. The span is in the user's time, from the first
-// picture; the in-point is in the file's own. A video clip starts in the middle of the picture
-// that the span starts in: the pictures are then taken each from the middle of its frame, which
-// the containers that round their times (to the millisecond, or with a few milliseconds of
-// jitter) cannot move into a neighbour. Its length is that of the whole output frames that start
-// inside the span, the same for sound and picture. What the container says of its length does
-// not limit the clip: the measured end of the pictures does.
+// picture; the in-point is in the file's own. A video clip starts a quarter frame into the
+// picture that the span starts in. The editing services take, for each output frame, the picture
+// whose time is nearest, and an accurate seek turns the picture before the in-point into one
+// starting at it: at the frame's start itself, or in its middle, pictures whose times the
+// container rounded (to the millisecond, or with a few milliseconds of jitter) lose to a
+// neighbour; a quarter frame in, they never do. The sound starts at the span's start itself.
+// The length is that of the whole output frames that start inside the span, the same for sound
+// and picture. What the container says of its length does not limit the clip: the measured end
+// of the pictures does.
 GESClip* placeClip(GESLayer* layer, GESUriClipAsset* asset, const TimelineSource& source,
                    GESTrackType type, Fraction outputRate, GError** error) {
     const SourceTiming timing = MeasureSourceTiming(source.mediaName);
@@ -667,7 +670,6 @@ GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError*
     return asset;
 }
 
-// The editing services' front end: the GES timeline made from the model. Runs on the worker.
 // How many channels of sound the file gets. The AVI multiplexer of GStreamer 1.22 cannot write
 // raw sound of more than two channels (its reordering into the file's channel order fails on
 // every buffer), and most audio encoders take one or two: sound they cannot take is mixed down
@@ -684,6 +686,7 @@ int channelsFor(const StreamRoute& route, int sourceChannels) {
     return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
 }
 
+// The editing services' front end: the GES timeline made from the model. Runs on the worker.
 RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline,
                                 const StreamRoute& audioRoute) {
     // Sound and picture last the whole frames of the output's rate.
