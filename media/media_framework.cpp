@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+#include "media/repaired_file_source.h"
+
 namespace media {
 namespace {
 std::mutex startMutex;
@@ -30,6 +32,7 @@ HRESULT StartMediaFramework() {
             SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
             return E_FAIL;
         }
+        RegisterRepairedFileSource();
         initialised = true;
     }
     ++startCount;

@@ -24,7 +24,7 @@ namespace {
 const QString kOptionSection = QStringLiteral("Option");
 const QString kLastFolderKey = QStringLiteral("LastPhotoFolder");
 
-// A file that gives no frame rate (variable rate) is taken at this rate.
+// A file whose probe found no frame rate at all is taken at this rate.
 constexpr double kUnknownFrameRate = 25.0;
 
 QString Clock(ReferenceTime t) {
@@ -155,6 +155,16 @@ int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceT
 }
 
 void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeResult& probe) {
+    // A single picture has no length to mark or convert; like any refused file it changes
+    // nothing.
+    if (SUCCEEDED(probe.status) && probe.stillImage) {
+        platform::ShowMessage(
+            this,
+            QStringLiteral("%1 is a still picture, not a video.\nPlease choose a video file.")
+                .arg(platform::QuotedPath(path)),
+            QStringLiteral("Error"));
+        return;
+    }
     ReferenceTime length = 0;
     if (!ProbeSourceClip(probe, length)) {
         platform::ShowMessage(this, QStringLiteral("Can not get the duration of the clip!"),
@@ -176,8 +186,10 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
     platform::SettingsStore store;
     store.writeString(kOptionSection, kLastFolderKey, folderOf(path));
 
+    // The end mark is the clip's whole length, not the whole seconds of it: a conversion of
+    // the marks as they stand writes every picture.
     startMark = 0;
-    endMark = clipList[0].duration;
+    endMark = length;
     if (positionDisplay)
         positionDisplay->setText(Clock(0) + QStringLiteral(" / ") + Clock(endMark));
     if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));
