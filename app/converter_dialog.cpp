@@ -192,6 +192,8 @@ void ConverterDialog::dressButtons() {
         button->SetCursorResource(kButtonCursor);
         button->SetSound(kButtonSound);
         button->DrawTransparent(true);
+        // Tab must show where it is: the flat face alone looks the same focused or not.
+        button->SetFlatFocus(true, false);
     }
 }
 

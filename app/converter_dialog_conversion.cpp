@@ -263,6 +263,10 @@ void ConverterDialog::OnGraphEvent() {
             // Only a render that ran to its end reaches 100%; after Stop the share stays put.
             conversionProgress.Complete();
             FinishConversion();
+            // A source that fell short of its span is not a silent success.
+            if (!text.isEmpty())
+                platform::ShowMessage(this, text, QStringLiteral("Warning"),
+                                      platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
         } else if (code == media::EC_ERRORABORT) {
             FailConversion(text);
         }

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
@@ -150,12 +151,37 @@ void listCompressors() {
 }
 
 // What the conversion was asked to write, to hold against what the file got.
+// "25 fps", or "29.97 fps (30000/1001)" for a rate that is not a whole number.
+QString FrameRateText(double framesPerSecond) {
+    const media::Fraction rate = media::FrameRateFraction(framesPerSecond);
+    if (rate.denominator <= 1) return QStringLiteral("%1 fps").arg(rate.numerator);
+    return QStringLiteral("%1 fps (%2/%3)")
+        .arg(QString::number(framesPerSecond, 'f', 3)
+                 .remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
+             QString::number(rate.numerator), QString::number(rate.denominator));
+}
+
+// Where the output's frame rate came from, for the report.
+QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
+    if (asked) return QStringLiteral("as asked");
+    switch (probe.frameRateOrigin) {
+        case media::FrameRateOrigin::Declared:
+            return QStringLiteral("the source's own");
+        case media::FrameRateOrigin::Measured:
+            return QStringLiteral("the source's own, measured from its pictures");
+        case media::FrameRateOrigin::Assumed:
+            break;
+    }
+    return QStringLiteral("assumed: the source states no rate");
+}
+
 struct AskedOutput {
     QString path;
     int width = 0;
     int height = 0;
     double frameRate = 0.0;
-    QString copied;  // what a direct stream copy writes as it is; empty otherwise
+    QString frameRateOrigin;  // where that rate came from, for the line that names it
+    QString copied;           // what a direct stream copy writes as it is; empty otherwise
 };
 
 QString clockOf(ReferenceTime t) {
@@ -187,6 +213,10 @@ public:
         // The graph runs: the clock of the estimate starts now, not while the sources were
         // looked at, and the length is what GES really placed.
         running_ = true;
+        // The rate is named once the conversion really runs; a refusal stays one line.
+        if (!quiet_)
+            print(QStringLiteral("Frame rate: %1, %2\n")
+                      .arg(FrameRateText(asked_.frameRate), asked_.frameRateOrigin));
         const ReferenceTime placed = conversionEngine ? conversionEngine->Duration() : 0;
         progress_ = ConversionProgress(placed > 0 ? placed : length_);
         clock_.start();
@@ -201,6 +231,10 @@ public:
         QString text;
         while (conversionEngine && conversionEngine->GetEvent(&code, &text)) {
             if (code == media::EC_COMPLETE) {
+                // A source that fell short of its span is converted as far as it goes, and
+                // said so even when quiet.
+                for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    print(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
                 completed();
             } else if (code == media::EC_ERRORABORT) {
                 finish(kExitFailed, QStringLiteral("the conversion failed: ") + text);
@@ -400,6 +434,11 @@ int run(const ConvertOptions& options) {
         print(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
         return kExitFailed;
     }
+    if (probe.stillImage) {
+        print(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
+                  .arg(options.input));
+        return kExitFailed;
+    }
     const ReferenceTime startMark = options.startMark.value_or(0);
     const ReferenceTime endMark =
         std::min(options.endMark.value_or(probe.duration), probe.duration);
@@ -436,7 +475,7 @@ int run(const ConvertOptions& options) {
     settings.sourceHeight = probe.height;
     settings.outputWidth = options.size ? options.size->width() : probe.width;
     settings.outputHeight = options.size ? options.size->height() : probe.height;
-    settings.sourceFrameRate = probe.frameRate() > 0 ? probe.frameRate() : 23.976;
+    settings.sourceFrameRate = probe.frameRate();
     settings.outputFrameRate = options.frameRate.value_or(settings.sourceFrameRate);
     settings.resizeMode = options.resizeMode;
     settings.videoCompressionOn = video.compressionOn;
@@ -463,7 +502,8 @@ int run(const ConvertOptions& options) {
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
     AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
-                      settings.outputFrameRate, {}};
+                      settings.outputFrameRate,
+                      FrameRateOrigin(probe, options.frameRate.has_value()), {}};
     const OutputGraphSettings graph = CurrentOutputGraphSettings(settings, dialogSettings);
     ReferenceTime length = endMark - startMark;
     // A copy is refused before anything is written, and a start it cannot keep is named

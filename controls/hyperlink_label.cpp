@@ -1,5 +1,7 @@
 #include "controls/hyperlink_label.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -125,8 +127,10 @@ void HyperlinkLabel::FitToText() {
     if (!attached_ || !fitToText_) return;
     const QRect window = geometry();
     const QSize border = size() - contentsRect().size();
-    const QFontMetrics metrics(underlinedFont_);
-    const QSize measured(metrics.horizontalAdvance(text()), metrics.height());
+    // Rounded up: at a fractional font size the text's last fraction of a pixel is still text.
+    const QFontMetricsF metrics(underlinedFont_);
+    const QSize measured(static_cast<int>(std::ceil(metrics.horizontalAdvance(text()))),
+                         static_cast<int>(std::ceil(metrics.height())));
     setGeometry(FitRectToText(window, border, measured, alignment()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -22,24 +23,74 @@ void ConversionProgress::Sample(std::chrono::milliseconds elapsed,
     const double step = Seconds(elapsed - elapsed_).count();
     elapsed_ = elapsed;
     if (position && length_ > 0) position_ = std::clamp(*position, position_, length_);
-
-    const double share = Share();
-    if (!remainingSeconds_ &&
-        (length_ <= 0 || share < kEstimateMinimumShare || elapsed_ < kEstimateMinimumElapsed))
+    if (length_ <= 0) return;
+    if (position_ >= length_) {
+        remainingSeconds_ = 0.0;  // whatever the pace, nothing is left
         return;
+    }
 
-    // The pace so far, over the whole run: steadier than the last step's.
-    const double elapsedSeconds = Seconds(elapsed_).count();
-    const double extrapolated = share >= 1.0 ? 0.0 : elapsedSeconds * (1.0 - share) / share;
+    // The pace is the render's own from its first move on.
+    if (!start_ && position_ <= 0) return;
+    if (!start_) start_ = Reading{elapsed_, position_};
+    readings_.push_back({elapsed_, position_});
+    // Kept: the newest reading at least two windows old, and all after it.
+    while (readings_.size() > 2 && readings_[1].elapsed <= elapsed_ - 2 * kEstimateWindow)
+        readings_.pop_front();
+
+    if (!remainingSeconds_ && !paceKnown()) return;
+    estimate(step);
+}
+
+std::optional<double> ConversionProgress::paceSince(std::chrono::milliseconds since) const {
+    const Reading* from = &readings_.front();
+    for (const Reading& reading : readings_) {
+        if (reading.elapsed > since) break;
+        from = &reading;
+    }
+    const Reading& to = readings_.back();
+    if (to.elapsed <= from->elapsed) return std::nullopt;
+    return static_cast<double>(to.position - from->position) / kReferenceTimePerSecond /
+           Seconds(to.elapsed - from->elapsed).count();
+}
+
+bool ConversionProgress::paceKnown() const {
+    if (elapsed_ - start_->elapsed < 2 * kEstimateWindow) return false;
+    if (static_cast<double>(position_ - start_->position) <
+        kEstimateMinimumShare * static_cast<double>(length_))
+        return false;
+    // The pace of the window before the last against the last window's.
+    const Reading* first = &readings_.front();
+    const Reading* middle = first;
+    for (const Reading& reading : readings_) {
+        if (reading.elapsed <= elapsed_ - 2 * kEstimateWindow) first = &reading;
+        if (reading.elapsed <= elapsed_ - kEstimateWindow) middle = &reading;
+    }
+    const Reading& last = readings_.back();
+    if (middle->elapsed <= first->elapsed || last.elapsed <= middle->elapsed) return false;
+    const double before = static_cast<double>(middle->position - first->position) /
+                          Seconds(middle->elapsed - first->elapsed).count();
+    const double recent = static_cast<double>(last.position - middle->position) /
+                          Seconds(last.elapsed - middle->elapsed).count();
+    if (before <= 0.0 || recent <= 0.0) return false;
+    return std::max(before, recent) <= kEstimatePaceAgreement * std::min(before, recent);
+}
+
+void ConversionProgress::estimate(double stepSeconds) {
+    const double left = static_cast<double>(length_ - position_) / kReferenceTimePerSecond;
+    const std::optional<double> pace = paceSince(elapsed_ - 2 * kEstimateWindow);
+    const double extrapolated =
+        pace && *pace > 0.0 ? left / *pace : std::numeric_limits<double>::infinity();
     if (!remainingSeconds_) {
         remainingSeconds_ = extrapolated;
         return;
     }
-    // The last estimate, run down by the time since, then drawn toward the new one.
-    const double carried = std::max(0.0, *remainingSeconds_ - step);
-    const double weight = 1.0 - std::exp(-step / Seconds(kEstimateSmoothing).count());
-    remainingSeconds_ =
-        share >= 1.0 ? 0.0 : std::max(0.0, carried + weight * (extrapolated - carried));
+    // The last estimate, run down by the time since, then drawn toward the new one; a stall
+    // makes it stand still and then grow, no faster than time passes.
+    const double carried = std::max(0.0, *remainingSeconds_ - stepSeconds);
+    const double weight = 1.0 - std::exp(-stepSeconds / Seconds(kEstimateSmoothing).count());
+    const double drawn = std::isfinite(extrapolated) ? carried + weight * (extrapolated - carried)
+                                                     : std::numeric_limits<double>::infinity();
+    remainingSeconds_ = std::max(0.0, std::min(drawn, *remainingSeconds_ + stepSeconds));
 }
 
 void ConversionProgress::Complete() {

@@ -114,16 +114,33 @@ std::vector<Candidate> findCandidates() {
     return result;
 }
 
-// Encodes a few small frames (or a few blocks of samples) into an AVI thrown away at once.
-// The encoder passes when the pipeline reaches its end without an error.
+// Runs on the encoder's streaming thread: the multiplexer took an encoded buffer.
+GstPadProbeReturn tookEncodedBuffer(GstPad* pad, GstPadProbeInfo*, gpointer) {
+    GstElement* muxer = gst_pad_get_parent_element(pad);
+    if (muxer) {
+        gst_element_post_message(
+            muxer,
+            gst_message_new_application(GST_OBJECT(muxer), gst_structure_new_empty("trial-fed")));
+        gst_object_unref(muxer);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Encodes small frames (or blocks of samples) into an AVI thrown away at once. The encoder
+// passes when the multiplexer takes what it makes, or the pipeline reaches its end, without an
+// error. The trial ends at the first encoded buffer where it can: draining some encoders at
+// the end of the stream prints their library's complaints on standard error (OpenH264's
+// "cmInitParaError"), which the user would take for a fault of the program. Encoders that
+// hold their first frames back (x264enc looks ahead) still get enough frames to give one.
 bool trialPasses(const Candidate& candidate) {
     const std::string description =
         candidate.kind == EncoderKind::Video
-            ? "videotestsrc num-buffers=3 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
-              "videoconvert ! " + candidate.factoryName + " ! avimux ! fakesink"
-            : "audiotestsrc num-buffers=4 samplesperbuffer=1152 ! "
+            ? "videotestsrc num-buffers=60 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
+              "videoconvert ! " +
+                  candidate.factoryName + " ! avimux name=muxer ! fakesink"
+            : "audiotestsrc num-buffers=16 samplesperbuffer=1152 ! "
               "audio/x-raw,rate=44100,channels=2 ! audioconvert ! audioresample ! " +
-                  candidate.factoryName + " ! avimux ! fakesink";
+                  candidate.factoryName + " ! avimux name=muxer ! fakesink";
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
@@ -132,13 +149,27 @@ bool trialPasses(const Candidate& candidate) {
         return false;
     }
     if (!pipeline) return false;
+    if (GstElement* muxer = gst_bin_get_by_name(GST_BIN(pipeline), "muxer")) {
+        GstIterator* pads = gst_element_iterate_sink_pads(muxer);
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+            gst_pad_add_probe(GST_PAD(g_value_get_object(&item)), GST_PAD_PROBE_TYPE_BUFFER,
+                              tookEncodedBuffer, nullptr, nullptr);
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(pads);
+        gst_object_unref(muxer);
+    }
     bool passed = false;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
         GstBus* bus = gst_element_get_bus(pipeline);
         GstMessage* message = gst_bus_timed_pop_filtered(
-            bus, kTrialTimeout, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+            bus, kTrialTimeout,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR |
+                                        GST_MESSAGE_APPLICATION));
         if (message) {
-            passed = GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+            passed = GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR;
             gst_message_unref(message);
         }
         gst_object_unref(bus);

@@ -39,7 +39,9 @@ ReferenceTime FrameMiddle(std::int64_t index, FrameRate rate) {
 
 std::int64_t FrameCount(ReferenceTime length, FrameRate rate) {
     if (!rate.known() || length <= 0) return 0;
-    return CeilDivide(length * rate.numerator, ScaledPeriod(rate));
+    // Frame n starts before the end when FrameStart(n) < length, that is when
+    // n × period <= (length - 1) × numerator.
+    return (length - 1) * rate.numerator / ScaledPeriod(rate) + 1;
 }
 
 std::string FormatClockMilliseconds(ReferenceTime t) {

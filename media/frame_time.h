@@ -39,7 +39,8 @@ ReferenceTime FrameStart(std::int64_t index, FrameRate rate);
 // rounded its timestamps.
 ReferenceTime FrameMiddle(std::int64_t index, FrameRate rate);
 
-// How many frames a clip of this length holds: the frames that start before its end.
+// How many frames a clip of this length holds: the frames that start (FrameStart) before its
+// end. A length of FrameStart(n) holds n frames.
 std::int64_t FrameCount(ReferenceTime length, FrameRate rate);
 
 // "%02d:%02d:%02d.%03d": the clock form of the position display with milliseconds, truncated.

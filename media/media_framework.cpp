@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+#include "media/repaired_file_source.h"
+
 namespace media {
 namespace {
 std::mutex startMutex;
@@ -27,6 +29,7 @@ HRESULT StartMediaFramework(bool editingServicesNow) {
             g_clear_error(&error);
             return E_FAIL;
         }
+        RegisterRepairedFileSource();
         initialised = true;
     }
     ++startCount;

@@ -3,10 +3,13 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "media/failure_words.h"
 #include "media/gst_handles.h"
 #include "media/local_file.h"
+#include "media/repaired_file_source.h"
 
 namespace media {
 namespace {
@@ -26,26 +29,25 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
         return result;
     }
     result.status = E_FAIL;
+    const auto started = std::chrono::steady_clock::now();
     GError* error = nullptr;
-    gchar* uri = gst_filename_to_uri(path.c_str(), &error);
-    if (!uri) {
+    const std::string uri = MediaUriOf(path);
+    if (uri.empty()) {
         result.status = E_INVALIDARG;
-        result.errorText = error ? error->message : "Invalid file name.";
-        g_clear_error(&error);
+        result.errorText = "Invalid file name.";
+        SetLastError(result.status, result.errorText);
         return result;
     }
     GObjectPtr<GstDiscoverer> discoverer(
         gst_discoverer_new(static_cast<GstClockTime>(timeout.count()) * GST_MSECOND, &error));
     if (!discoverer) {
-        g_free(uri);
         result.status = E_FAIL;
         result.errorText = error ? error->message : "The media framework could not start a probe.";
         g_clear_error(&error);
         return result;
     }
     GObjectPtr<GstDiscovererInfo> info(
-        gst_discoverer_discover_uri(discoverer.get(), uri, &error));
-    g_free(uri);
+        gst_discoverer_discover_uri(discoverer.get(), uri.c_str(), &error));
 
     const GstDiscovererResult outcome =
         info ? gst_discoverer_info_get_result(info.get()) : GST_DISCOVERER_ERROR;
@@ -68,7 +70,8 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
             break;
         default:
             result.status = VFW_E_CANNOT_RENDER;
-            result.errorText = error ? error->message : "The file cannot be decoded.";
+            result.errorText =
+                error ? FailureInWords(error, nullptr, nullptr) : "The file cannot be decoded.";
             break;
     }
     if (error && result.errorText.empty()) result.errorText = error->message;
@@ -90,13 +93,12 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
         auto* video = GST_DISCOVERER_VIDEO_INFO(item->data);
         if (gst_discoverer_video_info_is_image(video) && videos.get()->next) continue;
         result.hasVideo = true;
+        result.stillImage = gst_discoverer_video_info_is_image(video);
         result.width = static_cast<int>(gst_discoverer_video_info_get_width(video));
         result.height = static_cast<int>(gst_discoverer_video_info_get_height(video));
-        result.frameRateNumerator = static_cast<int>(gst_discoverer_video_info_get_framerate_num(video));
-        result.frameRateDenominator = static_cast<int>(gst_discoverer_video_info_get_framerate_denom(video));
         result.pixelAspectNumerator = static_cast<int>(gst_discoverer_video_info_get_par_num(video));
-        result.pixelAspectDenominator = static_cast<int>(gst_discoverer_video_info_get_par_denom(video));
-        if (result.frameRateDenominator <= 0) result.frameRateDenominator = 1;
+        result.pixelAspectDenominator =
+            static_cast<int>(gst_discoverer_video_info_get_par_denom(video));
         break;
     }
     StreamList audios(gst_discoverer_info_get_audio_streams(info.get()));
@@ -106,6 +108,21 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
         result.audioRate = static_cast<int>(gst_discoverer_audio_info_get_sample_rate(audio));
         result.audioChannels = static_cast<int>(gst_discoverer_audio_info_get_channels(audio));
     }
+    if (!result.hasVideo || result.stillImage) return result;
+
+    // Where the pictures really lie, and their rate; what the container says of its length is
+    // kept only when the pictures could not be followed to their end.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    const SourceTiming timing =
+        MeasureSourceTiming(path, std::max(timeout - spent, std::chrono::milliseconds(1000)));
+    if (timing.measured) result.duration = timing.Length();
+    if (result.hasAudio) result.soundLength = timing.SoundLength();
+    result.rotation = timing.rotation;
+    if (timing.rotation == 90 || timing.rotation == 270) std::swap(result.width, result.height);
+    result.frameRateNumerator = timing.frameRate.numerator;
+    result.frameRateDenominator = timing.frameRate.denominator;
+    result.frameRateOrigin = timing.frameRateOrigin;
     return result;
 }
 

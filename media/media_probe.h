@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/reference_time.h"
+#include "media/source_timing.h"
 #include "media/status.h"
 
 namespace media {
@@ -15,13 +16,20 @@ struct ProbeResult {
     HRESULT status = E_FAIL;   // S_OK when the file could be decoded
     std::string errorText;     // GStreamer's words for a failure
     bool missingDecoder = false;  // failed because a plugin is not installed
-    ReferenceTime duration = 0;   // full precision; 0 when unknown
+    // From the first picture to the end of the last, full precision; 0 when unknown.
+    ReferenceTime duration = 0;
+    // Where the sound ends, from the first picture; -1 without sound or when unknown.
+    ReferenceTime soundLength = -1;
 
     bool hasVideo = false;
-    int width = 0;   // native picture size, before pixel-aspect correction
+    bool stillImage = false;  // a single picture (PNG, JPEG, ...), not a video
+    int width = 0;            // the upright picture size, before pixel-aspect correction
     int height = 0;
-    int frameRateNumerator = 0;    // 0/1 when the stream does not say (variable rate)
+    int rotation = 0;  // degrees clockwise the stored pictures are turned to stand upright
+    // The source's own rate: stated by the stream or the container, else measured, else 25.
+    int frameRateNumerator = 0;
     int frameRateDenominator = 1;
+    FrameRateOrigin frameRateOrigin = FrameRateOrigin::Assumed;
     int pixelAspectNumerator = 1;
     int pixelAspectDenominator = 1;
 
@@ -31,7 +39,7 @@ struct ProbeResult {
 
     bool seekable = false;
 
-    // Frames per second, or 0 when the stream gives no rate.
+    // Frames per second, or 0 when there is no picture.
     double frameRate() const {
         return frameRateDenominator > 0 && frameRateNumerator > 0
                    ? static_cast<double>(frameRateNumerator) / frameRateDenominator

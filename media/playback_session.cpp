@@ -4,8 +4,13 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+
+#include "media/decoding_repairs.h"
+#include "media/failure_words.h"
 #include "media/frame_cache.h"
 #include "media/local_file.h"
+#include "media/repaired_file_source.h"
 
 namespace media {
 namespace {
@@ -126,9 +131,8 @@ struct PlaybackSession::Callbacks {
                                                error->code == GST_CORE_ERROR_MISSING_PLUGIN
                                            ? VFW_E_NO_CODEC
                                            : VFW_E_CANNOT_RENDER;
-                session->onMessage(EC_ERRORABORT, status,
-                                   error ? error->message : "Playback failed.");
                 g_clear_error(&error);
+                session->onMessage(EC_ERRORABORT, status, FailureInWords(message));
                 break;
             }
             default:
@@ -152,6 +156,7 @@ void PlaybackSession::close() {
     hasVideo_ = false;
     hasAudio_ = false;
     videoFormat_ = {};
+    timing_ = {};
 }
 
 HRESULT PlaybackSession::Create() {
@@ -177,6 +182,12 @@ HRESULT PlaybackSession::Create() {
     gst_app_sink_set_callbacks(GST_APP_SINK(videoSink), &callbacks, this, nullptr);
     g_object_set(pipeline->playbin, "video-sink", videoSink, nullptr);
     pipeline->videoSink = videoSink;
+    // A picture that its file says is turned is shown upright.
+    if (GstElement* flip = gst_element_factory_make("videoflip", nullptr)) {
+        gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
+        g_object_set(pipeline->playbin, "video-filter", flip, nullptr);
+    }
+    RepairDecodingInside(pipeline->playbin);
 
     // autoaudiosink falls back to a clock-synchronised fake sink when no sound device opens,
     // so a machine without sound still plays pictures at the right pace.
@@ -198,15 +209,12 @@ HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::millis
     if (!pipeline_) return E_POINTER;
     // A pipe would hold the state change below, on the caller's thread, for ever.
     if (const HRESULT hr = CheckLocalMediaFile(path); FAILED(hr)) return hr;
-    GError* error = nullptr;
-    gchar* uri = gst_filename_to_uri(path.c_str(), &error);
-    if (!uri) {
-        SetLastError(E_INVALIDARG, error ? error->message : "Invalid file name.");
-        g_clear_error(&error);
+    const std::string uri = MediaUriOf(path);
+    if (uri.empty()) {
+        SetLastError(E_INVALIDARG, "Invalid file name.");
         return E_INVALIDARG;
     }
-    g_object_set(pipeline_->playbin, "uri", uri, nullptr);
-    g_free(uri);
+    g_object_set(pipeline_->playbin, "uri", uri.c_str(), nullptr);
     {
         std::lock_guard lock(eventMutex_);
         events_.clear();
@@ -234,6 +242,9 @@ HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::millis
         SetLastError(failure, text);
         return failure;
     }
+    // Open Video measured the file already; anyone else waits for the measurement here.
+    const std::optional<SourceTiming> known = KnownSourceTiming(path);
+    timing_ = known ? *known : MeasureSourceTiming(path, timeout);
     readStreams();
     if (hasVideo_) {
         cache_ = std::make_unique<FrameCache>();
@@ -268,9 +279,14 @@ void PlaybackSession::readStreams() {
     if (gst_video_info_from_caps(&info, caps)) {
         videoFormat_.width = GST_VIDEO_INFO_WIDTH(&info);
         videoFormat_.height = GST_VIDEO_INFO_HEIGHT(&info);
-        videoFormat_.frameRateNumerator = GST_VIDEO_INFO_FPS_N(&info);
-        videoFormat_.frameRateDenominator =
-            GST_VIDEO_INFO_FPS_D(&info) > 0 ? GST_VIDEO_INFO_FPS_D(&info) : 1;
+        if (timing_.rotation == 90 || timing_.rotation == 270)
+            std::swap(videoFormat_.width, videoFormat_.height);
+        // The source's rate as the probe settled it: a stream that states none still steps
+        // and marks by frames.
+        FrameRate rate{GST_VIDEO_INFO_FPS_N(&info), std::max(GST_VIDEO_INFO_FPS_D(&info), 1)};
+        if (timing_.measured) rate = timing_.frameRate;
+        videoFormat_.frameRateNumerator = rate.numerator;
+        videoFormat_.frameRateDenominator = rate.denominator;
     }
     gst_caps_unref(caps);
 }
@@ -320,7 +336,7 @@ HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
     const gboolean done = gst_element_seek_simple(
         pipeline_->playbin, GST_FORMAT_TIME,
         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-        ReferenceTimeToNanoseconds(position));
+        ReferenceTimeToNanoseconds(timing_.ToMedia(position)));
     if (!done) {
         SetLastError(E_FAIL, "The position could not be changed.");
         return E_FAIL;
@@ -339,7 +355,8 @@ bool PlaybackSession::showCached(ReferenceTime position) {
     if (gst_element_get_state(pipeline_->playbin, &state, nullptr, 0) != GST_STATE_CHANGE_SUCCESS ||
         state != GST_STATE_PAUSED)
         return false;
-    VideoFrame frame = cache_->Find(position, kCacheWait);
+    // The cache keeps the file's own stream times.
+    VideoFrame frame = cache_->Find(timing_.ToMedia(position), kCacheWait);
     if (frame.isNull()) return false;
     onSample(std::move(frame));
     cachedPosition_ = position;
@@ -441,16 +458,22 @@ HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
     gint64 ns = 0;
     if (!gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
         return E_FAIL;
-    position = NanosecondsToReferenceTime(ns);
+    position = timing_.ToUser(NanosecondsToReferenceTime(ns));
     return S_OK;
 }
 
 HRESULT PlaybackSession::GetStopPosition(ReferenceTime& position) const {
     if (!pipeline_) return E_POINTER;
+    // The measured length: what a container says of its duration may be an estimate or its
+    // end rather than its length.
+    if (timing_.measured && timing_.Length() > 0) {
+        position = timing_.Length();
+        return S_OK;
+    }
     gint64 ns = 0;
     if (!gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
         return E_FAIL;
-    position = NanosecondsToReferenceTime(ns);
+    position = timing_.ToUser(NanosecondsToReferenceTime(ns));
     return S_OK;
 }
 
@@ -458,8 +481,9 @@ HRESULT PlaybackSession::GetPictureSpan(ReferenceTime& start, ReferenceTime& end
     if (!pipeline_ || !hasVideo_) return E_FAIL;
     std::lock_guard lock(frameMutex_);
     if (latestFrame_.isNull() || latestFrame_.streamStart < 0) return E_FAIL;
-    start = latestFrame_.streamStart;
-    end = latestFrame_.streamEnd > start ? latestFrame_.streamEnd : -1;
+    start = timing_.ToUser(latestFrame_.streamStart);
+    end = latestFrame_.streamEnd > latestFrame_.streamStart ? timing_.ToUser(latestFrame_.streamEnd)
+                                                            : -1;
     return S_OK;
 }
 

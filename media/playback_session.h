@@ -5,6 +5,8 @@
 // in a queue that the owner drains on its own thread, after a notification. Nothing GLib-typed
 // leaves this header.
 //
+// Every time here is the user's: the file's first picture is time 0 (see source_timing.h).
+//
 // Threads: every member function is called on the owner's thread. The two listeners are called
 // on GStreamer's streaming threads; they must only post work to the owner's thread and return.
 // Clearing a listener waits for a call in progress, so after SetEventListener({}) or
@@ -21,6 +23,7 @@
 #include <string>
 
 #include "media/reference_time.h"
+#include "media/source_timing.h"
 #include "media/status.h"
 
 namespace media {
@@ -54,9 +57,9 @@ struct VideoFrame {
 };
 
 struct VideoFormat {
-    int width = 0;  // native picture size
+    int width = 0;  // the upright picture size, as the pictures come out
     int height = 0;
-    int frameRateNumerator = 0;
+    int frameRateNumerator = 0;  // the source's own rate, as the probe found it
     int frameRateDenominator = 1;
 };
 
@@ -131,6 +134,7 @@ private:
     bool hasVideo_ = false;
     bool hasAudio_ = false;
     VideoFormat videoFormat_;
+    SourceTiming timing_;
 
     mutable std::mutex eventMutex_;
     std::deque<GraphEvent> events_;

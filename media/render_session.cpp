@@ -5,12 +5,20 @@
 #include <gst/pbutils/pbutils.h>
 #include <gst/video/video.h>
 
+#include <gst/audio/audio.h>
+
+#include "media/decoding_repairs.h"
+#include "media/failure_words.h"
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
 #include "media/output_file.h"
 #include "media/render_session.h"
 #include "media/stream_copy.h"
 #include "media/stream_copy_pipeline.h"
+#include "media/repaired_file_source.h"
+#include "media/source_ends.h"
+#include "media/source_timing.h"
+#include "media/span_guard.h"
 #include "media/video_limits.h"
 
 #include <QMetaObject>
@@ -55,7 +63,8 @@ std::string errorTextOf(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
     gst_message_parse_error(message, &error, &debug);
-    std::string text = error && error->message ? error->message : "The conversion failed.";
+    std::string text =
+        error ? FailureInWords(error, debug, GST_MESSAGE_SRC(message)) : "The conversion failed.";
     // For files the system's own reason ("No space left on device", "File too large") says more
     // than the element's words; it ends the last line of the details.
     if (error && error->domain == GST_RESOURCE_ERROR && debug) {
@@ -317,6 +326,9 @@ struct RenderSessionState {
     std::string firstSetupError;
     std::vector<std::string> encoderFactories;
     GstElement* encodebin = nullptr;  // a reference of our own, for the stop
+    std::shared_ptr<SpanGuard> spanGuard;  // keeps the sound within the pictures
+    // Where the sources' streams ended; filled before the pipeline exists, then only read.
+    std::shared_ptr<SourceEnds> sourceEnds = std::make_shared<SourceEnds>();
     std::string videoFactory;
     std::string audioFactory;
     EncoderProperties videoProperties;
@@ -471,6 +483,8 @@ void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
         if (!state->encodebin) state->encodebin = GST_ELEMENT(gst_object_ref(element));
         return;
     }
+    RepairDecodingElement(element);
+    state->sourceEnds->Watch(element);
     if (name == "compositor") {
         g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
         return;
@@ -568,6 +582,7 @@ void releasePipeline(RenderSessionState& state) {
     {
         std::lock_guard lock(state.mutex);
         encodebin = std::exchange(state.encodebin, nullptr);
+        state.spanGuard.reset();
     }
     destroyPipeline(pipeline);
     if (encodebin) gst_object_unref(encodebin);
@@ -595,6 +610,13 @@ void finishOutput(RenderSessionState& state) {
         encodebin ? multiplexedVideo(encodebin.get()) : std::nullopt;
     gint64 position = -1;
     gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &position);
+    // A stop ends the sources early on purpose; a run to the end says where they fell short.
+    bool stopped = false;
+    {
+        std::lock_guard lock(state.mutex);
+        stopped = state.draining;
+    }
+    const std::string shortfall = stopped ? std::string() : state.sourceEnds->ShortfallNote();
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     {
         std::lock_guard lock(state.mutex);
@@ -603,7 +625,7 @@ void finishOutput(RenderSessionState& state) {
     }
     std::string problem;
     if (state.output.Commit(&problem))
-        state.queueEvent({EC_COMPLETE, {}});
+        state.queueEvent({EC_COMPLETE, shortfall});
     else
         state.queueEvent({EC_ERRORABORT, problem});
 }
@@ -675,6 +697,81 @@ void stretchToFrame(GESClip* clip, int width, int height) {
     g_list_free_full(children, g_object_unref);
 }
 
+// The clip of a source span on a layer. The span is in the user's time, from the first
+// picture; the in-point is in the file's own. A video clip starts a quarter frame into the
+// picture that the span starts in. The editing services take, for each output frame, the picture
+// whose time is nearest, and an accurate seek turns the picture before the in-point into one
+// starting at it: at the frame's start itself, or in its middle, pictures whose times the
+// container rounded (to the millisecond, or with a few milliseconds of jitter) lose to a
+// neighbour; a quarter frame in, they never do. The sound starts at the span's start itself.
+// The length is that of the whole output frames that start inside the span, the same for sound
+// and picture. What the container says of its length does not limit the clip: the measured end
+// of the pictures does.
+GESClip* placeClip(GESLayer* layer, GESUriClipAsset* asset, const TimelineSource& source,
+                   GESTrackType type, Fraction outputRate, GError** error) {
+    const SourceTiming timing = MeasureSourceTiming(source.mediaName);
+    ReferenceTime start = source.mediaStart;
+    if (type == GES_TRACK_TYPE_VIDEO && timing.frameRate.known()) {
+        const std::int64_t frame = FrameIndexAt(start, timing.frameRate);
+        start = FrameStart(frame, timing.frameRate) +
+                (FrameStart(frame + 1, timing.frameRate) - FrameStart(frame, timing.frameRate)) / 4;
+    }
+    const GstClockTime inpoint = toClockTime(timing.ToMedia(start));
+    GstClockTime duration = toClockTime(source.mediaStop - source.mediaStart);
+    if (outputRate.numerator > 0 && outputRate.denominator > 0) {
+        const std::int64_t frames = FrameCount(source.mediaStop - source.mediaStart,
+                                               {outputRate.numerator, outputRate.denominator});
+        duration = gst_util_uint64_scale(static_cast<guint64>(frames),
+                                         static_cast<guint64>(outputRate.denominator) * GST_SECOND,
+                                         static_cast<guint64>(outputRate.numerator));
+    }
+    GESClip* clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), error));
+    if (!clip) return nullptr;
+    ges_clip_set_supported_formats(clip, type);
+    GESTimelineElement* element = GES_TIMELINE_ELEMENT(clip);
+    const GstClockTime declared = ges_uri_clip_asset_get_max_duration(asset);
+    const bool pastDeclared = GST_CLOCK_TIME_IS_VALID(declared) && declared < inpoint + duration;
+    ges_timeline_element_set_start(element, toClockTime(source.start));
+    // The clip's sources are made as it joins the layer, each limited to what the container
+    // declared; the measured end lifts that limit once they are there.
+    if (pastDeclared) {
+        ges_timeline_element_set_inpoint(element, 0);
+        ges_timeline_element_set_duration(element, std::min(duration, declared));
+    } else {
+        ges_timeline_element_set_inpoint(element, inpoint);
+        ges_timeline_element_set_duration(element, duration);
+    }
+    if (!ges_layer_add_clip_full(layer, clip, error)) return nullptr;
+    if (pastDeclared && (!ges_timeline_element_set_max_duration(element, inpoint + duration) ||
+                         !ges_timeline_element_set_inpoint(element, inpoint) ||
+                         !ges_timeline_element_set_duration(element, duration))) {
+        g_set_error(error, GES_ERROR, GES_ERROR_INVALID_OVERLAP_IN_TRACK,
+                    "the file's pictures end before the span does");
+        return nullptr;
+    }
+    return clip;
+}
+
+// Turns the pictures of a clip whose source says it is rotated, so that they stand upright.
+void turnUpright(GESClip* clip, int rotation) {
+    GstVideoOrientationMethod method = GST_VIDEO_ORIENTATION_IDENTITY;
+    if (rotation == 90)
+        method = GST_VIDEO_ORIENTATION_90R;
+    else if (rotation == 180)
+        method = GST_VIDEO_ORIENTATION_180;
+    else if (rotation == 270)
+        method = GST_VIDEO_ORIENTATION_90L;
+    else
+        return;
+    GList* children = ges_container_get_children(GES_CONTAINER(clip), FALSE);
+    for (GList* item = children; item; item = item->next) {
+        if (GES_IS_VIDEO_SOURCE(item->data))
+            ges_timeline_element_set_child_properties(GES_TIMELINE_ELEMENT(item->data),
+                                                      "video-direction", method, nullptr);
+    }
+    g_list_free_full(children, g_object_unref);
+}
+
 // GES keeps what it learnt of a file, failures included, for the life of the process. A file
 // that has appeared or changed since it was last looked at is discovered anew; an unchanged one
 // is not, as discovery costs a good part of a short conversion.
@@ -706,8 +803,32 @@ GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError*
     return asset;
 }
 
+// How many channels of sound the file gets. The AVI multiplexer of GStreamer 1.22 cannot write
+// raw sound of more than two channels (its reordering into the file's channel order fails on
+// every buffer), and most audio encoders take one or two: sound they cannot take is mixed down
+// to stereo, with its channels' places, by the editing services' converter. An encoder that
+// takes the source's channels (AC-3 takes 5.1) keeps them, with the channel mask in the file.
+int channelsFor(const StreamRoute& route, int sourceChannels) {
+    if (sourceChannels <= 2) return sourceChannels;
+    if (!route.compressionOn || !route.encoder) return 2;
+    GstPtr<GstElementFactory> factory(gst_element_factory_find(route.encoder->factoryName.c_str()));
+    if (!factory) return 2;
+    CapsPtr wanted(gst_caps_new_simple(
+        "audio/x-raw", "channels", G_TYPE_INT, sourceChannels, "channel-mask", GST_TYPE_BITMASK,
+        gst_audio_channel_get_fallback_mask(sourceChannels), nullptr));
+    return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
+}
+
 // The editing services' front end: the GES timeline made from the model. Runs on the worker.
-RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline) {
+RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timeline,
+                                const StreamRoute& audioRoute) {
+    // Sound and picture last the whole frames of the output's rate.
+    Fraction outputRate;
+    for (const TimelineGroup& group : model.groups) {
+        if (!group.isVideo()) continue;
+        outputRate = FrameRateFraction(group.outputFrameRate);
+        break;
+    }
     // Discovery first: it blocks, and the audio track takes the format the sources bring.
     std::map<std::string, AssetPtr> assets;
     for (const TimelineGroup& group : model.groups) {
@@ -715,10 +836,9 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
             for (const TimelineSource& source : track.sources) {
                 if (assets.count(source.mediaName)) continue;
                 GError* error = nullptr;
-                gchar* uri = gst_filename_to_uri(source.mediaName.c_str(), &error);
+                const std::string uri = MediaUriOf(source.mediaName);
                 GESUriClipAsset* asset =
-                    uri ? requestAsset(source.mediaName, uri, &error) : nullptr;
-                g_free(uri);
+                    uri.empty() ? nullptr : requestAsset(source.mediaName, uri.c_str(), &error);
                 if (!asset) {
                     std::string text =
                         source.mediaName + ": " +
@@ -752,8 +872,13 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                 rate = 44100;
                 channels = 2;
             }
+            channels = channelsFor(audioRoute, channels);
             restriction.reset(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, rate,
                                                   "channels", G_TYPE_INT, channels, nullptr));
+            // Beyond stereo the channels need their places, which the encoder writes.
+            if (channels > 2)
+                gst_caps_set_simple(restriction.get(), "channel-mask", GST_TYPE_BITMASK,
+                                    gst_audio_channel_get_fallback_mask(channels), nullptr);
         }
         ges_track_set_restriction_caps(track, restriction.get());
         if (!ges_timeline_add_track(timeline, track))
@@ -779,10 +904,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                                    source.mediaName + " holds no picture.");
                 }
                 GError* error = nullptr;
-                GESClip* clip = ges_layer_add_asset_full(
-                    layer, GES_ASSET(asset), toClockTime(source.start),
-                    toClockTime(source.mediaStart),
-                    toClockTime(source.mediaStop - source.mediaStart), type, &error);
+                GESClip* clip = placeClip(layer, asset, source, type, outputRate, &error);
                 if (!clip) {
                     std::string text =
                         "Could not take " + describeSpan(source) + " of " + source.mediaName +
@@ -790,6 +912,7 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
                     g_clear_error(&error);
                     return failure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER, text);
                 }
+                if (video) turnUpright(clip, MeasureSourceTiming(source.mediaName).rotation);
                 if (video && source.stretchMode == kStretchModeStretch)
                     stretchToFrame(clip, width, height);
             }
@@ -1001,6 +1124,23 @@ RenderSetupResult setUpCopy(RenderSessionState& state, const RenderPlan& plan) {
     return result;
 }
 
+// Where each kind of source stream must reach: the first source's span of each group.
+void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
+    ReferenceTime tolerance = 0;
+    for (const TimelineGroup& group : model.groups) {
+        if (!group.isVideo()) continue;
+        const Fraction rate = FrameRateFraction(group.outputFrameRate);
+        if (rate.numerator > 0) tolerance = FrameStart(1, {rate.numerator, rate.denominator});
+        break;
+    }
+    for (const TimelineGroup& group : model.groups) {
+        if (group.tracks.empty() || group.tracks.front().sources.empty()) continue;
+        const TimelineSource& source = group.tracks.front().sources.front();
+        ends.Expect(group.isVideo(), source.mediaStop, MeasureSourceTiming(source.mediaName),
+                    tolerance);
+    }
+}
+
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (UsesStreamCopy(plan)) return setUpCopy(state, plan);
@@ -1011,8 +1151,9 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
     if (!timeline)
         return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
-    RenderSetupResult built = buildTimeline(plan.timeline, timeline.get());
+    RenderSetupResult built = buildTimeline(plan.timeline, timeline.get(), plan.audio);
     if (FAILED(built.status)) return built;
+    expectSourceEnds(*state.sourceEnds, plan.timeline);
 
     const std::vector<TimelineGroup>& groups = plan.timeline.groups;
     if (groups.empty())
@@ -1073,6 +1214,10 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
 
     {
         std::lock_guard lock(state.mutex);
+        if (state.encodebin)
+            state.spanGuard = SpanGuard::Attach(
+                state.encodebin,
+                static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
         state.settingUp = false;
     }
     if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
@@ -1120,8 +1265,42 @@ void RenderSession::start(RenderPlan plan, std::function<void(const RenderSetupR
         const RenderSetupResult result = setUp(*state, plan);
         // Dropped by Qt if this object is gone by the time it would run.
         QMetaObject::invokeMethod(
-            this, [done, result] { done(result); }, Qt::QueuedConnection);
+            this,
+            [this, done, result] {
+                if (SUCCEEDED(result.status)) watchForStall();
+                done(result);
+            },
+            Qt::QueuedConnection);
     });
+}
+
+// Checks once a second that the render moves on. A reader stuck in a loop on a file it cannot
+// read (gst-libav's GIF reader used to wait for ever at the end of the file) would otherwise
+// hold the conversion open until the user kills it.
+void RenderSession::watchForStall() {
+    stallTimer_ = new QTimer(this);
+    connect(stallTimer_, &QTimer::timeout, this, [this] {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->ended || state_->draining) {
+                stallTimer_->stop();
+                return;
+            }
+        }
+        const std::optional<ReferenceTime> now = position();
+        if (now != lastPosition_) {
+            lastPosition_ = now;
+            stalledSeconds_ = 0;
+            return;
+        }
+        if (++stalledSeconds_ < kStallLimitSeconds) return;
+        stallTimer_->stop();
+        state_->queueEvent({EC_ERRORABORT, "The conversion made no progress for " +
+                                               std::to_string(kStallLimitSeconds) + " seconds at " +
+                                               FormatClockMilliseconds(now.value_or(0)) +
+                                               ": the source cannot be read on from there."});
+    });
+    stallTimer_->start(1000);
 }
 
 void RenderSession::setNotifier(std::function<void()> notifier) {
@@ -1170,15 +1349,24 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
         }
         // End-of-stream into the encoders' inputs: they flush, the multiplexer writes its
         // index, and the pipeline reports its end. (Sent to the pipeline, it would not stop a
-        // render.)
-        GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
-        GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
-            gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
-            g_value_reset(&item);
+        // render.) The pictures end first; the sound follows up to their end.
+        std::shared_ptr<SpanGuard> guard;
+        {
+            std::lock_guard lock(state->mutex);
+            guard = state->spanGuard;
         }
-        g_value_unset(&item);
-        gst_iterator_free(pads);
+        if (guard) {
+            guard->EndPicturesNow();
+        } else {
+            GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+            GValue item = G_VALUE_INIT;
+            while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+                gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
+                g_value_reset(&item);
+            }
+            g_value_unset(&item);
+            gst_iterator_free(pads);
+        }
         gst_object_unref(encodebin);
     });
     QTimer::singleShot(bound, this, [state = state_] {

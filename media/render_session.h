@@ -13,6 +13,8 @@
 
 #include <QObject>
 
+class QTimer;
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -114,6 +116,10 @@ int LargestAviFrameSide();
 // one that never goes is a leak of everything it held.
 int LiveRenderPipelines();
 
+// A running conversion whose position has not moved for this long is given up: whatever the
+// input does, a conversion ends.
+inline constexpr int kStallLimitSeconds = 20;
+
 class RenderSession : public QObject {
     Q_OBJECT
 
@@ -157,9 +163,14 @@ public:
     std::vector<std::string> encoderFactories() const;
 
 private:
+    void watchForStall();
+
     std::shared_ptr<RenderSessionState> state_;
     std::unique_ptr<RenderWorker> worker_;
     bool started_ = false;
+    QTimer* stallTimer_ = nullptr;
+    std::optional<ReferenceTime> lastPosition_;
+    int stalledSeconds_ = 0;
 };
 
 }  // namespace media

@@ -14,6 +14,10 @@
 #include <QSlider>
 #include <QWidget>
 
+#include <algorithm>
+
+#include "platform/eliding_label.h"
+
 namespace platform {
 namespace {
 
@@ -35,9 +39,66 @@ Qt::Alignment alignmentOf(const ControlTemplate& control) {
     Qt::Alignment horizontal = Qt::AlignLeft;
     if (control.hasFlag("center")) horizontal = Qt::AlignHCenter;
     if (control.hasFlag("right")) horizontal = Qt::AlignRight;
-    const Qt::Alignment vertical =
-        control.hasFlag("centerimage") ? Qt::AlignVCenter : Qt::AlignTop;
+    // A sunken box holds one line: centred in it, the text keeps clear of the frame above and
+    // below (aligned to the top, QLabel would also push it down by its indent).
+    const Qt::Alignment vertical = control.hasFlag("centerimage") || control.hasFlag("sunken")
+                                       ? Qt::AlignVCenter
+                                       : Qt::AlignTop;
     return horizontal | vertical;
+}
+
+// QLabel keeps a framed text half an x off the frame on the sides it is aligned to.
+int effectiveIndent(const QLabel* label) {
+    int indent = label->indent();
+    if (indent < 0 && label->frameWidth() > 0)
+        indent = label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - label->margin();
+    return std::max(indent, 0);
+}
+
+// A template sized for another font can leave a label too small for its text: the label then
+// grows about its template place, at least one line high and, unless its text wraps or
+// elides, as wide as its text, and stays inside the dialog.
+void fitLabel(QLabel* label, const QRect& dialogArea) {
+    const QFontMetrics metrics(label->font());
+    const Qt::Alignment align = label->alignment();
+    const int border = label->frameWidth() + label->margin();
+    const int indent = effectiveIndent(label);
+    QRect place = label->geometry();
+
+    const int verticalIndent = align & (Qt::AlignTop | Qt::AlignBottom) ? indent : 0;
+    int height = std::max(metrics.lineSpacing(), metrics.height()) + 2 * border + verticalIndent;
+    if (label->wordWrap() && !label->text().isEmpty())
+        height = std::max(height, label->heightForWidth(place.width()));
+    if (place.height() < height) {
+        place.setTop(place.top() - (height - place.height()) / 2);
+        place.setHeight(height);
+    }
+
+    QString text = label->text();
+    text.remove(QLatin1Char('&'));
+    const bool elides = qobject_cast<ElidingLabel*>(label) != nullptr;
+    if (!label->wordWrap() && !elides && !text.isEmpty()) {
+        const int horizontalIndent = align & (Qt::AlignLeft | Qt::AlignRight) ? indent : 0;
+        const int width =
+            std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width()) +
+            2 * border + horizontalIndent;
+        const int growth = width - place.width();
+        if (growth > 0) {
+            if (align & Qt::AlignRight)
+                place.setLeft(place.left() - growth);
+            else if (align & Qt::AlignHCenter)
+                place.adjust(-growth / 2, 0, growth - growth / 2, 0);
+            else
+                place.setRight(place.right() + growth);
+        }
+    }
+
+    // Moved back inside the dialog where the growth crossed its edge.
+    place.moveLeft(std::clamp(place.left(), dialogArea.left(),
+                              std::max(dialogArea.left(), dialogArea.right() + 1 - place.width())));
+    place.moveTop(std::clamp(place.top(), dialogArea.top(),
+                             std::max(dialogArea.top(), dialogArea.bottom() + 1 - place.height())));
+    label->setGeometry(place.intersected(dialogArea));
 }
 
 QWidget* plainWidget(const ControlTemplate& control, QWidget* parent) {
@@ -47,9 +108,13 @@ QWidget* plainWidget(const ControlTemplate& control, QWidget* parent) {
         return button;
     }
     if (control.kind == QLatin1String("static")) {
-        auto* label = new QLabel(control.text, parent);
+        // Texts that can outgrow their place (a path) leave out their middle, as a static of
+        // the path-ellipsis style does.
+        auto* label = control.hasFlag("pathellipsis") ? new ElidingLabel(control.text, parent)
+                                                      : new QLabel(control.text, parent);
         label->setAlignment(alignmentOf(control));
-        label->setWordWrap(!control.hasFlag("center") && !control.hasFlag("sunken"));
+        label->setWordWrap(!control.hasFlag("center") && !control.hasFlag("sunken") &&
+                           !control.hasFlag("pathellipsis"));
         if (control.hasFlag("sunken")) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         return label;
     }
@@ -114,6 +179,8 @@ std::optional<DialogTemplate> LoadDialogTemplate(const QString& path) {
         control.rect = rectFrom(object.value(QLatin1String("rect")));
         control.flags = stringsFrom(object.value(QLatin1String("flags")));
         control.items = stringsFrom(object.value(QLatin1String("items")));
+        control.accessibleName = object.value(QLatin1String("name")).toString();
+        control.accessibleDescription = object.value(QLatin1String("description")).toString();
         result.controls.push_back(control);
     }
     return result;
@@ -131,11 +198,15 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
         QWidget* widget = custom ? custom(control, dialog) : nullptr;
         if (!widget) widget = plainWidget(control, dialog);
         SetControlId(widget, control.id);
+        if (!control.accessibleName.isEmpty()) widget->setAccessibleName(control.accessibleName);
+        if (!control.accessibleDescription.isEmpty())
+            widget->setAccessibleDescription(control.accessibleDescription);
         QRect place = DialogUnitsToPixels(control.rect, base);
         // A drop-down list's template height is that of its open list; closed it is one line.
         if (control.kind == QLatin1String("dropdown"))
             place.setHeight(DialogUnitsToPixels(QRect(0, 0, 0, 14), base).height());
         widget->setGeometry(place);
+        if (auto* label = qobject_cast<QLabel*>(widget)) fitLabel(label, dialog->rect());
         if (control.hasFlag("hidden")) widget->hide();
     }
     return base;

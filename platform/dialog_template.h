@@ -34,6 +34,9 @@ struct ControlTemplate {
     QRect rect;         // dialog units
     QStringList flags;  // "center", "right", "sunken", "hidden", "autohscroll", "centerimage"
     QStringList items;  // initial entries of a list
+    // What a screen reader says: the control's name (its text when empty) and what it does.
+    QString accessibleName;
+    QString accessibleDescription;
 
     bool hasFlag(const char* flag) const { return flags.contains(QLatin1String(flag)); }
 };

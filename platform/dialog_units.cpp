@@ -1,6 +1,7 @@
 #include "platform/dialog_units.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 
 #include <cmath>
 
@@ -34,7 +35,14 @@ QSize DialogUnitsToPixels(const QSize& du, const DialogBaseUnits& base) {
 }
 
 QFont DialogFont(const QString& face, int points) {
-    QFont font(face, points);
+    // A template's point size is meant for the desktop's usual text size. Where the user chose
+    // larger text for the desktop, the dialog's text grows by as much, and with it the dialog,
+    // whose units follow its font.
+    const double desktopPoints = QGuiApplication::font().pointSizeF();
+    const double scale =
+        desktopPoints > kUsualDesktopFontPoints ? desktopPoints / kUsualDesktopFontPoints : 1.0;
+    QFont font(face);
+    font.setPointSizeF(points * scale);
     font.setStyleHint(QFont::SansSerif);
     return font;
 }

@@ -21,7 +21,11 @@ DialogBaseUnits BaseUnitsOf(const QFont& font);
 QRect DialogUnitsToPixels(const QRect& dialogUnits, const DialogBaseUnits& base);
 QSize DialogUnitsToPixels(const QSize& dialogUnits, const DialogBaseUnits& base);
 
-// The font named by a template, with a sans-serif fallback where that face is not installed.
+// The point size of the desktop's text that templates are made for.
+inline constexpr double kUsualDesktopFontPoints = 9.0;
+
+// The font named by a template, with a sans-serif fallback where that face is not installed,
+// larger by as much as the desktop's text is larger than usual.
 QFont DialogFont(const QString& face, int points);
 
 }  // namespace platform

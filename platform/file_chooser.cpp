@@ -24,17 +24,7 @@ public:
 private:
     static QString run(const FileRequest& request, QFileDialog::AcceptMode mode) {
         QFileDialog dialog(request.owner, request.title, request.initialFolder);
-        dialog.setAcceptMode(mode);
-        dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                           : QFileDialog::AnyFile);
-        // The program asks its own question before it replaces an output file.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-        const QStringList filters = filterTexts(request);
-        dialog.setNameFilters(filters);
-        if (request.selectedFilter >= 0 && request.selectedFilter < filters.size())
-            dialog.selectNameFilter(filters.at(request.selectedFilter));
-        if (!request.initialName.isEmpty() && !request.initialName.contains(QLatin1Char('*')))
-            dialog.selectFile(request.initialName);
+        ConfigureFileDialog(dialog, request, mode);
         if (dialog.exec() != QDialog::Accepted) return {};
         const QStringList files = dialog.selectedFiles();
         return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.front());
@@ -51,6 +41,23 @@ FileChooser& CurrentFileChooser() {
 }
 
 void InstallFileChooser(FileChooser* chooser) { installed = chooser; }
+
+void ConfigureFileDialog(QFileDialog& dialog, const FileRequest& request,
+                         QFileDialog::AcceptMode mode) {
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    // The program asks its own question before it replaces an output file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // A filter's name reads as the program gives it; its patterns may be more than it names.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    const QStringList filters = filterTexts(request);
+    dialog.setNameFilters(filters);
+    if (request.selectedFilter >= 0 && request.selectedFilter < filters.size())
+        dialog.selectNameFilter(filters.at(request.selectedFilter));
+    if (!request.initialName.isEmpty() && !request.initialName.contains(QLatin1Char('*')))
+        dialog.selectFile(request.initialName);
+}
 
 QString QtFilterText(const FileFilter& filter) {
     QStringList patterns;

@@ -2,6 +2,7 @@
 
 // The open-file and save-file dialogs, behind a seam that tests script.
 
+#include <QFileDialog>
 #include <QList>
 #include <QString>
 
@@ -35,7 +36,13 @@ FileChooser& CurrentFileChooser();
 // nullptr brings back the real dialogs; the caller keeps ownership.
 void InstallFileChooser(FileChooser* chooser);
 
-// The filter string of Qt's file dialogs for one filter.
+// The filter string of Qt's file dialogs for one filter: the name as it reads, then the
+// patterns. Qt's dialogs match the patterns without regard to case.
 QString QtFilterText(const FileFilter& filter);
+
+// Sets a Qt file dialog, made with the request's owner, title and folder, up for the rest of
+// the request as the real file chooser shows it.
+void ConfigureFileDialog(QFileDialog& dialog, const FileRequest& request,
+                         QFileDialog::AcceptMode mode);
 
 }  // namespace platform

@@ -27,7 +27,17 @@ public:
     virtual BoxAnswer show(const BoxRequest& request) = 0;
 };
 
-// The boxes in use; by default real modal message boxes.
+// The window a box is to stand above: the program's window on top now, which may not be the
+// window that asks (the video window in full screen, or the main dialog once a click in the
+// video window has made it stay on top). In this order: the active window, unless another
+// window stays above it; then a window that stays on top, the modal one or the preferred one
+// first; then the modal window, the preferred one's window, any window shown. Hidden and
+// minimised windows never own a box, which would be out of sight with them. nullptr when the
+// program shows no window.
+QWidget* TopWindow(QWidget* preferred);
+
+// The boxes in use; by default real modal message boxes, each owned by TopWindow(owner) and
+// staying on top where that window does.
 MessageBoxes& CurrentMessageBoxes();
 // Installs another implementation (a recorder, or the command line's printer); nullptr
 // brings back the real boxes. The caller keeps ownership.

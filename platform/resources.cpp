@@ -1,13 +1,31 @@
 #include "platform/resources.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QSvgRenderer>
 
 namespace platform {
+namespace {
+
+// A drawing rendered for the screen with the highest pixel density, at size (device
+// independent pixels): crisp there, and scaled down cleanly elsewhere.
+QPixmap RenderSvg(const QString& path, QSize size) {
+    QSvgRenderer renderer(path);
+    if (!size.isValid()) size = renderer.defaultSize();
+    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    return pixmap;
+}
+
+}  // namespace
 
 QString ResourcePath(const char* folder, int id) {
-    for (const char* extension : {"png", "svg", "wav"}) {
+    for (const char* extension : {"svg", "png", "wav"}) {
         const QString path = QStringLiteral(":/%1/%2.%3")
                                  .arg(QLatin1String(folder))
                                  .arg(id)
@@ -18,6 +36,8 @@ QString ResourcePath(const char* folder, int id) {
 }
 
 QIcon LoadIconResource(int id) {
+    // An icon made from its drawing renders at whatever size and pixel density it is painted
+    // at (Qt's SVG icon engine), never a small image scaled up.
     const QString path = ResourcePath("icons", id);
     return path.isEmpty() ? QIcon() : QIcon(path);
 }
@@ -25,30 +45,15 @@ QIcon LoadIconResource(int id) {
 QPixmap LoadBitmapResource(int id) {
     const QString path = ResourcePath("bitmaps", id);
     if (path.isEmpty()) return {};
-    if (path.endsWith(QLatin1String(".svg"))) {
-        QSvgRenderer renderer(path);
-        QPixmap pixmap(renderer.defaultSize());
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        return pixmap;
-    }
+    if (path.endsWith(QLatin1String(".svg"))) return RenderSvg(path, QSize());
     return QPixmap(path);
 }
 
 QCursor LoadCursorResource(int id, QPoint hotSpot) {
     const QString path = ResourcePath("cursors", id);
     if (path.isEmpty()) return QCursor(Qt::ArrowCursor);
-    QPixmap pixmap;
-    if (path.endsWith(QLatin1String(".svg"))) {
-        QSvgRenderer renderer(path);
-        pixmap = QPixmap(32, 32);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    } else {
-        pixmap = QPixmap(path);
-    }
+    const QPixmap pixmap =
+        path.endsWith(QLatin1String(".svg")) ? RenderSvg(path, QSize(32, 32)) : QPixmap(path);
     return QCursor(pixmap, hotSpot.x(), hotSpot.y());
 }
 

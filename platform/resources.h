@@ -10,7 +10,8 @@
 
 namespace platform {
 
-// ":/icons/<id>.png" where a drawn image exists, else ":/icons/<id>.svg"; empty when neither.
+// ":/icons/<id>.svg" where a drawing exists, else ":/icons/<id>.png" (or .wav for a sound);
+// empty when neither.
 QString ResourcePath(const char* folder, int id);
 
 QIcon LoadIconResource(int id);

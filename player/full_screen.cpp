@@ -20,6 +20,7 @@
 #include "platform/window_messages.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
+#include "player/window_placement.h"
 
 std::int32_t dialogAbove = 1;
 
@@ -188,9 +189,12 @@ void PreviewPlayer::GoWindowed() {
     style.setFlag(Qt::WindowStaysOnTopHint, false);
     if (!savedStyle) style = Qt::Window | Qt::WindowTitleHint;
     m_hWnd->setWindowFlags(style);
+    // Back where it was, resizable within the screen as before.
+    QScreen* screen = m_hWnd->screen();
+    const QRect available = screen ? screen->availableGeometry() : savedRect;
+    m_hWnd->setMaximumSize(ClientRoom(available, FrameMargins(hwndOwner)));
     m_hWnd->setGeometry(savedRect);
-    if (savedRect.isValid()) m_hWnd->setFixedSize(savedRect.size());
-    pictureRect = QRect(QPoint(0, 0), m_hWnd->size());
+    pictureRect = WindowedPictureRect(m_hWnd->size(), m_hWnd->pictureSize());
     m_hWnd->setVisible(videoShown == 1);
 
     m_hWnd->cursorTimer.stop();

@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "platform/window_messages.h"
 #include "player/preview_window.h"
+#include "player/window_placement.h"
 
 namespace {
 
@@ -40,24 +41,9 @@ PreviewPlayer::~PreviewPlayer() {
     }
 }
 
-QRect InitialVideoWindowRect(const QRect& workArea, const QRect& ownerRect) {
-    const int left = workArea.left() + 100;
-    const int top = workArea.top() + 5;
-    const int bottom = ownerRect.top();
-    const int right = workArea.left() + ((ownerRect.top() - (workArea.top() + 5)) * 4) / 3;
-    if (right <= left || bottom <= top) return QRect(left, top, 320, 240);
-    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
-}
-
 void PreviewPlayer::CreateVideoWindow() {
+    // Placed once the picture's size is known (InitVideoWindow).
     m_hWnd = new PreviewWindow(this);
-    QRect workArea(0, 0, 1024, 768);
-    QScreen* screen = hwndOwner ? hwndOwner->screen() : QGuiApplication::primaryScreen();
-    if (screen) workArea = screen->availableGeometry();
-    const QRect ownerRect = hwndOwner ? hwndOwner->frameGeometry() : QRect();
-    const QRect initial = InitialVideoWindowRect(workArea, ownerRect);
-    m_hWnd->move(initial.topLeft());
-    m_hWnd->resize(initial.size());
     windowCreated = true;
 }
 
@@ -157,12 +143,55 @@ HRESULT PreviewPlayer::InitVideoWindow(int n, int d) {
     if (!graph || !m_hWnd || d == 0) return S_OK;
     media::VideoFormat format;
     if (FAILED(graph->GetVideoFormat(format))) return S_OK;
-    const int width = format.width * n / d;
-    const int height = format.height * n / d;
-    // No sizing border: the window keeps the picture's size.
-    m_hWnd->setFixedSize(width, height);
-    pictureRect = QRect(0, 0, m_hWnd->width(), m_hWnd->height());
+    const QSize picture(format.width * n / d, format.height * n / d);
+    m_hWnd->setPictureSize(QSize(format.width, format.height));
+
+    // The window manager's frame: the window's own once shown, else the owner's, which the same
+    // window manager decorates alike.
+    QScreen* screen = hwndOwner ? hwndOwner->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QMargins frame = m_hWnd->isVisible() ? FrameMargins(m_hWnd) : FrameMargins(hwndOwner);
+    QRect client;
+    if (!videoShown) {
+        const QRect owner =
+            hwndOwner && hwndOwner->isVisible() ? hwndOwner->frameGeometry() : QRect();
+        client = VideoWindowPlacement(picture, available, owner, frame);
+    } else {
+        // "Normal size" keeps the window where the user put it, as far as the screen allows.
+        QSize size = picture;
+        const QSize room = ClientRoom(available, frame);
+        if (size.width() > room.width() || size.height() > room.height())
+            size = size.scaled(room, Qt::KeepAspectRatio);
+        client = KeepInside(QRect(m_hWnd->geometry().topLeft(), size), available, frame);
+    }
+    // The user may resize it, within the screen.
+    m_hWnd->setMinimumSize(0, 0);
+    m_hWnd->setMaximumSize(ClientRoom(available, frame));
+    m_hWnd->setGeometry(client);
+    pictureRect = WindowedPictureRect(m_hWnd->size(), QSize(format.width, format.height));
     return S_OK;
+}
+
+void PreviewPlayer::KeepWindowOnScreen() {
+    if (!m_hWnd || fullScreen || !m_hWnd->isVisible()) return;
+    QScreen* screen = m_hWnd->screen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QMargins frame = FrameMargins(m_hWnd);
+    const QSize room = ClientRoom(available, frame);
+    // Taken before the new limit, which would cut the height alone and lose the aspect.
+    QRect client = m_hWnd->geometry();
+    if (client.width() > room.width() || client.height() > room.height())
+        client.setSize(client.size().scaled(room, Qt::KeepAspectRatio));
+    client = KeepInside(client, available, frame);
+    m_hWnd->setMaximumSize(room);
+    if (client != m_hWnd->geometry()) m_hWnd->setGeometry(client);
+}
+
+void PreviewPlayer::KeepOwnerInReach() {
+    if (!m_hWnd || !hwndOwner || fullScreen || !m_hWnd->isVisible() || !hwndOwner->isVisible())
+        return;
+    if (m_hWnd->frameGeometry().intersects(hwndOwner->frameGeometry())) hwndOwner->raise();
 }
 
 void PreviewPlayer::StartPlayback() {

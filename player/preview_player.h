@@ -55,11 +55,6 @@ inline constexpr int ID_CLOSE = 32776;
 // 1 means the next click brings the video window above the main dialog.
 extern std::int32_t dialogAbove;
 
-// Where the video window first stands: near the top-left corner of the work area, as tall as
-// the room above the owner. Its size is replaced once the picture size is known; a size that
-// the arithmetic makes empty or negative (an owner close to the top) becomes 320 x 240.
-QRect InitialVideoWindowRect(const QRect& workArea, const QRect& ownerRect);
-
 // Where the picture goes on a screen of the given size in full screen. The native size is
 // taken ten times over first, so only a picture no larger than a tenth of the screen both
 // ways is shown centred at ten times its size; any other fills the screen one way, its
@@ -116,6 +111,13 @@ public:
 
     // --- Window ---
     HRESULT InitVideoWindow(int n, int d);
+    // Windowed: no larger than the screen's work area, and inside it, by the window's own
+    // frame. Called once the window manager has told that frame.
+    void KeepWindowOnScreen();
+    // A window that had to cover part of the owner (a picture too large to stand beside it)
+    // leaves the owner above it, its controls in reach; the window keeps the keys, and a click
+    // in it brings the picture to the front (dialogAbove is 1 then).
+    void KeepOwnerInReach();
     void RefreshTitle();
     QString windowCaption() const;
 

@@ -4,22 +4,32 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShowEvent>
 
 #include "platform/resources.h"
 #include "platform/window_messages.h"
 #include "player/preview_player.h"
+#include "player/window_placement.h"
 
 namespace {
 constexpr int kProgramIcon = 128;
-}
+// How often, and for how long, a newly shown window waits for its frame.
+constexpr int kFrameCheckMs = 100;
+constexpr int kFrameChecks = 20;
+}  // namespace
 
 PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(player) {
-    // A caption, a system menu and a minimise box; no sizing border and no maximise box.
+    // A caption, a system menu and a minimise box, and a sizing border: the picture is shown
+    // whole at any size the user gives the window.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setObjectName(QStringLiteral("PreviewWindow"));
     setWindowTitle(QStringLiteral("Video Window"));
+    setAccessibleName(QStringLiteral("Video Window"));
+    setAccessibleDescription(QStringLiteral(
+        "Plays the opened clip. A click brings it above the main window or back below it; the "
+        "right button opens its menu."));
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
     setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette black = palette();
@@ -90,7 +100,7 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
 void PreviewWindow::followClientArea() {
     // In full screen the picture keeps the rectangle that the placement gave it.
     if (player_ && player_->videoShown && !player_->fullScreen)
-        player_->pictureRect = QRect(QPoint(0, 0), size());
+        player_->pictureRect = WindowedPictureRect(size(), pictureSize_);
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {
@@ -107,6 +117,14 @@ void PreviewWindow::closeEvent(QCloseEvent* event) {
     // The owner closes the clip, and with it this window.
     event->ignore();
     if (player_) player_->OnWindowClose();
+}
+
+void PreviewWindow::showEvent(QShowEvent* event) {
+    // The window was placed with the owner's frame for its own; its real frame is known a
+    // moment after it is shown, and may be larger (a resizable window has a sizing border).
+    frameChecks_ = 0;
+    frameTimer.start(kFrameCheckMs, this);
+    QWidget::showEvent(event);
 }
 
 void PreviewWindow::keyPressEvent(QKeyEvent* event) {
@@ -170,6 +188,16 @@ void PreviewWindow::timerEvent(QTimerEvent* event) {
     }
     if (player_ && event->timerId() == cursorTimer.timerId()) {
         player_->OnCursorTimer();
+        return;
+    }
+    if (event->timerId() == frameTimer.timerId()) {
+        const bool known = !FrameMargins(this).isNull();
+        if (!known && ++frameChecks_ < kFrameChecks) return;
+        frameTimer.stop();
+        if (!player_) return;
+        if (known) player_->KeepWindowOnScreen();
+        if (firstShow_) player_->KeepOwnerInReach();
+        firstShow_ = false;
         return;
     }
     QWidget::timerEvent(event);

@@ -26,11 +26,16 @@ public:
 
     QBasicTimer positionTimer;
     QBasicTimer cursorTimer;
+    // Until the window manager has told the size of its frame around a newly shown window.
+    QBasicTimer frameTimer;
 
     // The picture on show; null before the first one.
     const QImage& picture() const { return picture_; }
     // Pictures painted so far.
     int paintedPictures() const { return paintedPictures_; }
+    // The picture's own size: a window the user resizes shows it whole, its aspect kept.
+    void setPictureSize(QSize size) { pictureSize_ = size; }
+    QSize pictureSize() const { return pictureSize_; }
 
     // Fetches the newest picture from the graph; queued from its streaming thread.
     Q_INVOKABLE void takePicture();
@@ -45,6 +50,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -58,4 +64,7 @@ private:
     media::VideoFrame frame_;
     QImage picture_;
     int paintedPictures_ = 0;
+    QSize pictureSize_;
+    int frameChecks_ = 0;
+    bool firstShow_ = true;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders the drawn SVG sources of res/ into the PNG images the program loads (it prefers a
-# .png beside its .svg), and the desktop icon sizes installed for the application menu.
+# Renders the application's drawn icon into the PNG sizes installed for the application menu
+# and shown by the help pages. The program itself draws its icons, cursor and background from
+# the SVG sources, at the screen's pixel density.
 # Needs ffmpeg built with librsvg (Debian's is). Run from anywhere: res/render_images.sh
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -10,14 +11,6 @@ render() {  # render SOURCE.svg OUTPUT.png SIZE
         -frames:v 1 -pix_fmt rgba "$2"
 }
 
-for svg in icons/*.svg cursors/*.svg; do
-    render "$svg" "${svg%.svg}.png" 32
-done
-for svg in bitmaps/*.svg; do
-    # A tile keeps the size it is drawn at.
-    ffmpeg -hide_banner -loglevel error -y -i "$svg" -frames:v 1 -pix_fmt rgba "${svg%.svg}.png"
-done
-
 # The application's icon in the desktop's usual sizes; the SVG itself is the scalable one.
 for size in 16 24 32 48 64 128 256; do
     mkdir -p "desktop/hicolor/${size}x${size}"
@@ -26,4 +19,4 @@ done
 # The help pages show it beside their title.
 mkdir -p ../help/images
 render icons/128.svg ../help/images/framewell.png 32
-ls -l icons/*.png cursors/*.png bitmaps/*.png desktop/hicolor/*/framewell.png
+ls -l desktop/hicolor/*/framewell.png ../help/images/framewell.png

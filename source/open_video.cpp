@@ -24,7 +24,7 @@ namespace {
 const QString kOptionSection = QStringLiteral("Option");
 const QString kLastFolderKey = QStringLiteral("LastPhotoFolder");
 
-// A file that gives no frame rate (variable rate) is taken at this rate.
+// A file whose probe found no frame rate at all is taken at this rate.
 constexpr double kUnknownFrameRate = 25.0;
 
 QString Clock(ReferenceTime t) {
@@ -39,7 +39,10 @@ platform::FileRequest OpenVideoRequest(QWidget* owner, const QString& folder) {
     request.filters = {
         {QStringLiteral(
              "Video Files (*.mpeg;*.mpg;*.avi;*.wmv;*.dat;*.asf;*.vob;*.ogm;*.divx;*.div)"),
-         QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div")},
+         // The name lists the classic formats; the pattern, every container the decoders open.
+         QStringLiteral("*.mpeg;*.mpg;*.avi;*.asf;*.wmv;*.dat;*.vob;*.ogm;*.divx;*.div;*.mp4;"
+                        "*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.flv;*.ogv;*.ogg;*.3gp;"
+                        "*.3g2;*.mxf;*.m2v")},
         {QStringLiteral("Any Files (*.*)"), QStringLiteral("*.*;")},
     };
     request.selectedFilter = 0;
@@ -134,7 +137,7 @@ int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceT
     if (FAILED(probe.status)) {
         // Includes a file that the decoders did not finish reading in time.
         platform::ShowMessage(
-            nullptr,
+            this,
             QStringLiteral("Cannot open the file. You need to install appropriate "
                            "decoders.\nOr the file is corrupt."),
             QStringLiteral("Framewell"));
@@ -153,6 +156,16 @@ int ConverterDialog::ProbeSourceClip(const media::ProbeResult& probe, ReferenceT
 }
 
 void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeResult& probe) {
+    // A single picture has no length to mark or convert; like any refused file it changes
+    // nothing.
+    if (SUCCEEDED(probe.status) && probe.stillImage) {
+        platform::ShowMessage(
+            this,
+            QStringLiteral("%1 is a still picture, not a video.\nPlease choose a video file.")
+                .arg(platform::QuotedPath(path)),
+            QStringLiteral("Error"));
+        return;
+    }
     ReferenceTime length = 0;
     if (!ProbeSourceClip(probe, length)) {
         platform::ShowMessage(this, QStringLiteral("Can not get the duration of the clip!"),
@@ -174,8 +187,10 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
     platform::SettingsStore store;
     store.writeString(kOptionSection, kLastFolderKey, folderOf(path));
 
+    // The end mark is the clip's whole length, not the whole seconds of it: a conversion of
+    // the marks as they stand writes every picture.
     startMark = 0;
-    endMark = clipList[0].duration;
+    endMark = length;
     if (positionDisplay)
         positionDisplay->setText(Clock(0) + QStringLiteral(" / ") + Clock(endMark));
     if (endMarkDisplay) endMarkDisplay->setText(Clock(endMark));

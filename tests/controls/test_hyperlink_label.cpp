@@ -82,8 +82,10 @@ private slots:
             if (*newText) label->setText(QLatin1String(newText));
             label->SetTarget(QStringLiteral("https://example.com/"));
             QCOMPARE(label->geometry().right(), 299);
-            QCOMPARE(label->width(), QFontMetrics(underlined).horizontalAdvance(label->text()));
-            QCOMPARE(label->height(), QFontMetrics(underlined).height());
+            // Whole pixels, rounded up: no fraction of the text is cut off.
+            const QFontMetricsF metrics(underlined);
+            QCOMPARE(label->width(), qCeil(metrics.horizontalAdvance(label->text())));
+            QCOMPARE(label->height(), qCeil(metrics.height()));
         }
         // Not fitting leaves the place alone.
         label->SetFitToText(false);

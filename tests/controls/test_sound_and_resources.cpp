@@ -1,12 +1,17 @@
-// The button sound through the real media seam, the drawn resources the program loads, the
+// The button sound through the real media seam, the drawn resources at the screen's density, the
 // help pages and what `cmake --install` puts on the desktop.
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImage>
+#include <QPainter>
 #include <QRegularExpression>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
+
+#include <cstdlib>
 
 #include "media/media_framework.h"
 #include "media/wave_player.h"
@@ -17,6 +22,31 @@
 #include "support/test_main.h"
 
 namespace {
+
+// An SVG drawn straight at a size in pixels.
+QImage RenderedAt(const QString& path, int side) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    QSvgRenderer(path).render(&painter);
+    return image;
+}
+
+// The mean difference of two pictures of one size over all channels, 0 to 255.
+double MeanDifference(const QImage& a, const QImage& b) {
+    const QImage left = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage right = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    double sum = 0;
+    for (int y = 0; y < left.height(); ++y) {
+        for (int x = 0; x < left.width(); ++x) {
+            const QRgb p = left.pixel(x, y);
+            const QRgb q = right.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
+        }
+    }
+    return sum / (4.0 * left.width() * left.height());
+}
 
 QString readText(const QString& path) {
     QFile file(path);
@@ -66,15 +96,30 @@ private slots:
         media::StopMediaFramework();
     }
 
-    void drawnResourcesAreRenderedImages() {
-        // Every resource is drawn as SVG and shipped rendered; the program loads the PNG.
+    void drawnResourcesRenderAtTheScreensDensity() {
+        // Icons are drawn as SVG and rendered at the density they are painted at: at twice the
+        // density an icon has twice the pixels, and they are the drawing's own, not the
+        // 32-pixel picture blown up.
         for (int id : {128, 140, 146, 148, 156, 158, 159}) {
             const QString path = platform::ResourcePath("icons", id);
-            QVERIFY2(path.endsWith(QLatin1String(".png")), qPrintable(QString::number(id)));
-            QCOMPARE(QImage(path).size(), QSize(32, 32));
+            QVERIFY2(path.endsWith(QLatin1String(".svg")), qPrintable(QString::number(id)));
+            const QIcon icon = platform::LoadIconResource(id);
+            const QImage sharp = icon.pixmap(QSize(32, 32), 2.0).toImage();
+            QCOMPARE(sharp.size(), QSize(64, 64));
+            const QImage drawn = RenderedAt(path, 64);
+            const QImage blownUp =
+                icon.pixmap(QSize(32, 32), 1.0)
+                    .toImage()
+                    .scaled(64, 64, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            const double own = MeanDifference(sharp, drawn);
+            const double scaled = MeanDifference(blownUp, drawn);
+            QVERIFY2(
+                own * 4 < scaled,
+                qPrintable(QStringLiteral("icon %1: %2 against %3").arg(id).arg(own).arg(scaled)));
         }
-        QCOMPARE(QImage(platform::ResourcePath("bitmaps", 139)).size(), QSize(48, 48));
-        QCOMPARE(platform::LoadCursorResource(141, QPoint(10, 2)).pixmap().size(), QSize(32, 32));
+        QCOMPARE(platform::LoadBitmapResource(139).deviceIndependentSize(), QSizeF(48, 48));
+        QCOMPARE(platform::LoadCursorResource(141, QPoint(10, 2)).pixmap().deviceIndependentSize(),
+                 QSizeF(32, 32));
     }
 
     void helpPagesAreCompleteBesideTheBuiltProgram() {

@@ -173,6 +173,29 @@ private slots:
                  QString::number(frames));
         QCOMPARE(SourceFrameAt(output, frames - 1), std::optional<int>((frames - 1) % 256));
         QCOMPARE(environment->messages.boxes.size(), 1);  // only the compressor warning
+        // The sound, rendered far ahead of the pictures, ends with them.
+        QString why;
+        QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
+    }
+
+    // Exit while converting: the dialog goes, the file written so far is finished, and its
+    // sound ends with its pictures.
+    void exitDuringAConversionFinishesTheFile() {
+        const QString output = environment->scratchPath(u"exited.avi"_s);
+        open(longClip, 0, 60 * kSecond, output);
+        dialog->outputSettings.videoCompressionOn = 0;
+        dialog->OnConvert();
+        QVERIFY(waitUntilRunning());
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                return conversionEngine && conversionEngine->Position().value_or(0) >= 3 * kSecond;
+            },
+            30000));
+        dialog.reset();
+        const int frames = CountVideoFrames(output);
+        QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
+        QString why;
+        QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
     }
 
     void anUnwritableFolderIsNoSuccess() {

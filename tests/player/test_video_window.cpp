@@ -11,6 +11,7 @@
 
 #include "media/media_framework.h"
 #include "player/preview_window.h"
+#include "player/window_placement.h"
 #include "player_test_support.h"
 #include "support/picture_frames.h"
 #include "support/test_main.h"
@@ -62,14 +63,43 @@ private slots:
     void cleanup() { SetMultimediaClockForTesting(nullptr); }
 
     void placementArithmetic() {
-        // Above the owner: right edge (300 - 5) * 4 / 3 of the work area; an offset work area
-        // shifts both corners; an owner at the very top leaves a usable size, not a negative one.
-        QCOMPARE(InitialVideoWindowRect(QRect(0, 0, 1024, 768), QRect(200, 300, 400, 300)),
-                 QRect(QPoint(100, 5), QPoint(392, 299)));
-        QCOMPARE(InitialVideoWindowRect(QRect(50, 30, 1000, 700), QRect(0, 335, 400, 300)),
-                 QRect(QPoint(150, 35), QPoint(449, 334)));
-        QCOMPARE(InitialVideoWindowRect(QRect(0, 0, 1024, 768), QRect(0, 0, 400, 300)).size(),
-                 QSize(320, 240));
+        // Windowed: the picture's own size where it fits the work area, else scaled down with
+        // its aspect kept; beside the owner where there is room (right, left, below, above),
+        // else covering the least of it; always inside the work area.
+        const QMargins frame(1, 20, 1, 1);
+        const QRect screen1600(0, 0, 1600, 1000);
+        const struct {
+            QSize picture;
+            QRect available;
+            QRect owner;
+            QMargins frame;
+            QRect client;
+        } windowed[] = {
+            // right of a centred dialog
+            {{320, 240}, screen1600, {575, 300, 450, 340}, frame, {1026, 320, 320, 240}},
+            // no room right of it: left
+            {{320, 240}, screen1600, {1200, 300, 400, 340}, frame, {879, 320, 320, 240}},
+            // a work area below a panel, the owner in its corner
+            {{320, 240}, {0, 30, 1366, 738}, {0, 30, 400, 300}, {}, {400, 30, 320, 240}},
+            // 720p fits the screen but not beside the dialog: flush right, over it
+            {{1280, 720}, screen1600, {575, 322, 450, 340}, frame, {319, 279, 1280, 720}},
+            // 1080p on 1366x768: scaled to the work area less the frame, 16:9 kept
+            {{1920, 1080}, {0, 0, 1366, 768}, {449, 187, 452, 335}, frame, {37, 20, 1328, 747}},
+            // no owner: centred
+            {{640, 360}, screen1600, {}, {}, {480, 320, 640, 360}},
+        };
+        for (const auto& row : windowed) {
+            const QRect client =
+                VideoWindowPlacement(row.picture, row.available, row.owner, row.frame);
+            QCOMPARE(client, row.client);
+            QVERIFY(row.available.contains(client.marginsAdded(row.frame)));
+        }
+        // "Normal size" after the user moved the window half off the screen: moved back.
+        QCOMPARE(KeepInside(QRect(1500, 900, 320, 240), screen1600, frame),
+                 QRect(1279, 759, 320, 240));
+        // A window resized by the user shows the whole picture, centred, its aspect kept.
+        QCOMPARE(WindowedPictureRect(QSize(400, 400), QSize(320, 240)), QRect(0, 50, 400, 300));
+        QCOMPARE(WindowedPictureRect(QSize(320, 240), QSize()), QRect(0, 0, 320, 240));
 
         // Full screen on 1024x768: the picture taken ten times, then fitted one way.
         const struct {
@@ -108,13 +138,15 @@ private slots:
         const QString name = QFileInfo(player.clipName).fileName();
         QCOMPARE(player.LoadClipFile(), 1);
 
-        // Cued at the first picture, in a window of its size near the work area's corner.
+        // Cued at the first picture, in a window of its size beside the owner, on the screen,
+        // and resizable.
         QVERIFY(environment.messages.boxes.isEmpty());
         QCOMPARE(player.playState, Stopped);
         QVERIFY(player.m_hWnd->isVisible());
-        QCOMPARE(
-            QRect(player.m_hWnd->pos(), player.m_hWnd->size()),
-            QRect(owner.screen()->availableGeometry().topLeft() + QPoint(100, 5), QSize(320, 240)));
+        QCOMPARE(player.m_hWnd->size(), QSize(320, 240));
+        QVERIFY(!player.m_hWnd->frameGeometry().intersects(owner.frameGeometry()));
+        QVERIFY(owner.screen()->availableGeometry().contains(player.m_hWnd->frameGeometry()));
+        QVERIFY(player.m_hWnd->minimumSize() != player.m_hWnd->maximumSize());
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
         // The tick reads the position and tells the owner.
         player.OnPositionTimer();

@@ -126,24 +126,25 @@ private slots:
     }
 
     void theTimeLeftWaitsForEnoughThenMovesSmoothly() {
-        // 10% a second: one second in is too early; two seconds in, 8 s are left.
+        // 10% a second, first seen moving at 250 ms: two windows of one second later the pace
+        // is known, and 7.75 s are left.
         ConversionProgress fast(seconds(100));
-        runSteadily(fast, 10.0, 250, 1750);
+        runSteadily(fast, 10.0, 250, 2000);
         QVERIFY(!fast.RemainingSeconds());
-        fast.Sample(milliseconds(2000), seconds(20));
-        QVERIFY(std::fabs(*fast.RemainingSeconds() - 8.0) < 0.01);
-        // 0.5% a second: 1% is too little to go on, 2% is enough.
+        fast.Sample(milliseconds(2250), seconds(22.5));
+        QVERIFY(std::fabs(*fast.RemainingSeconds() - 7.75) < 0.01);
+        // 0.5% a second: 2% must have been converted since it began to move.
         ConversionProgress slow(seconds(200));
-        runSteadily(slow, 1.0, 250, 3750);
+        runSteadily(slow, 1.0, 250, 4000);
         QVERIFY(!slow.RemainingSeconds());
-        slow.Sample(milliseconds(4000), seconds(4));
-        QVERIFY(std::fabs(*slow.RemainingSeconds() - 196.0) < 0.01);
+        slow.Sample(milliseconds(4250), seconds(4.25));
+        QVERIFY(std::fabs(*slow.RemainingSeconds() - 195.75) < 0.01);
 
         // A leap ahead draws the estimate toward what it suggests, not all the way at once.
         ConversionProgress leap(seconds(100));
         runSteadily(leap, 5.0, 250, 4000);  // 16 s left
         leap.Sample(milliseconds(4250), seconds(40));
-        const double raw = 4.25 * 0.6 / 0.4;
+        const double raw = 60.0 / ((40.0 - 11.25) / 2.0);  // at the last two seconds' pace
         QVERIFY(*leap.RemainingSeconds() < 15.5 && *leap.RemainingSeconds() > (16.0 + raw) / 2);
         // A stall makes it grow, a little at a time.
         ConversionProgress stall(seconds(100));

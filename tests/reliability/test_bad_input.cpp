@@ -436,7 +436,7 @@ private slots:
             const ReferenceTime duration = fresh.clipList[0].duration;
             QVERIFY2(duration >= kSecond && duration <= 4 * kSecond,
                      qPrintable(QString::number(duration)));
-            QCOMPARE(fresh.endMark, duration);
+            QVERIFY(fresh.endMark >= duration && fresh.endMark < duration + kSecond);
             QVERIFY(currentPlayer && currentPlayer->playState == Stopped);
         }
     }

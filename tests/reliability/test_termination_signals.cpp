@@ -31,24 +31,19 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QByteArray kEarlier = QByteArrayLiteral("an earlier conversion");
-// After a stop the sound runs on past the last picture by the sound the pipeline had decoded
-// ahead: about 4 s here, whenever the stop comes (a fault of the stop's drain, to be mended
-// there). Until it is, the sound may be that much longer than the picture, never shorter.
-constexpr double kSoundOverrunSeconds = 5.0;
-
 bool HiddenFilesIn(const QString& folder) {
     return !QDir(folder).entryList({u".*.part"_s}, QDir::Files | QDir::Hidden).isEmpty();
 }
 
 // A finished file of the stop: an index that counts every frame, pictures, and sound that
-// ends with the picture (see kSoundOverrunSeconds).
+// ends with the picture, within a frame.
 void VerifyFinishedAndTogether(const QString& path, double framesPerSecond) {
     const int frames = FinishedFrames(path);
     QVERIFY2(frames > 0, qPrintable(path));
     const double picture = frames / framesPerSecond;
     const double sound = DecodedAudioSeconds(path);
     const double frame = 1.0 / framesPerSecond;
-    QVERIFY2(sound >= picture - frame - 0.05 && sound <= picture + frame + kSoundOverrunSeconds,
+    QVERIFY2(sound >= picture - frame - 0.05 && sound <= picture + frame + 0.05,
              qPrintable(u"picture %1 s, sound %2 s"_s.arg(picture).arg(sound)));
 }
 

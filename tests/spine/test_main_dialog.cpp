@@ -46,7 +46,12 @@ private slots:
             if (control.id == platform::kNoControlId) continue;
             QWidget* widget = platform::FindControl(&dialog, control.id);
             QVERIFY2(widget, qPrintable(QStringLiteral("control %1 is missing").arg(control.id)));
-            QCOMPARE(widget->geometry(), platform::DialogUnitsToPixels(control.rect, base));
+            const QRect place = platform::DialogUnitsToPixels(control.rect, base);
+            // A label grows about its place where its font needs more room (test_label_fit).
+            if (control.kind == QLatin1String("static"))
+                QVERIFY(widget->geometry().contains(place));
+            else
+                QCOMPARE(widget->geometry(), place);
             QCOMPARE(widget->isVisible(), !control.hasFlag("hidden"));
             if (auto* button = qobject_cast<QAbstractButton*>(widget))
                 QCOMPARE(button->text(), control.text);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cmath>
@@ -185,6 +186,19 @@ double DecodedAudioSeconds(const QString& path) {
                     QStringLiteral("s16le"), QStringLiteral("-")});
     if (result.exitCode != 0) return -1;
     return static_cast<double>(result.standardOutput.size()) / 2.0 / kRate;
+}
+
+bool SoundFitsPictures(const QString& path, QString* why) {
+    const QJsonObject video = StreamOf(Probe(path), QStringLiteral("video"));
+    const QStringList rate = video.value(QLatin1String("r_frame_rate")).toString().split(u'/');
+    const double frames = video.value(QLatin1String("nb_read_frames")).toString().toDouble();
+    const double perSecond =
+        rate.size() == 2 && rate[1].toDouble() > 0 ? rate[0].toDouble() / rate[1].toDouble() : 0.0;
+    const double pictures = perSecond > 0 ? frames / perSecond : -1.0;
+    const double sound = DecodedAudioSeconds(path);
+    if (why) *why = QStringLiteral("pictures %1 s, sound %2 s").arg(pictures).arg(sound);
+    // A frame, and a sample's worth of rounding in the decoded count.
+    return pictures > 0 && sound >= 0 && std::abs(sound - pictures) <= 1.0 / perSecond + 1e-3;
 }
 
 int KeyFrameCount(const QString& path) {

@@ -45,6 +45,9 @@ int FinishedFrames(const QString& path);
 // Length of the first audio stream in seconds, counted from its decoded samples; -1 on failure.
 double DecodedAudioSeconds(const QString& path);
 
+// Whether the sound lasts as long as the pictures, within one frame; why gets both lengths.
+bool SoundFitsPictures(const QString& path, QString* why);
+
 // How many video packets are key frames.
 int KeyFrameCount(const QString& path);
 

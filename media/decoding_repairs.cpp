@@ -1,0 +1,434 @@
+#include "media/decoding_repairs.h"
+
+#include "media/source_timing.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace media {
+namespace {
+
+// --- Program streams: seeks made earlier, segments put back, picture times mended ---
+
+// The pictures of a program stream may lie up to about a second after the pack clock that
+// mpegpsdemux seeks by, and a key picture may be another half second away.
+constexpr GstClockTime kProgramStreamSeekMargin = 2 * GST_SECOND;
+// A picture stamped a frame late for this long is late in the file itself (a picture missing
+// from the stream), not in the parser's stamping.
+constexpr int kLateRunLimit = 50;
+// Packets carry their times ahead of the pictures' order by up to this much.
+constexpr GstClockTime kStopMargin = GST_SECOND;
+
+// The demuxer's duration comes from its pack clock too, and it cuts a seek's stop to that
+// duration: the last pictures would be lost. The seeks it is sent have no stop; the data past
+// the stop asked for ends its stream instead.
+struct EarlierSeeks {
+    // How much earlier the seeks go; "all the way": to the start.
+    GstClockTime margin = kProgramStreamSeekMargin;
+    // The pictures' times are made from their durations, not mended from their stamps.
+    bool timesFromDurations = false;
+    std::mutex mutex;
+    GstClockTime sent = GST_CLOCK_TIME_NONE;   // where the latest seek was sent
+    GstClockTime asked = GST_CLOCK_TIME_NONE;  // where it was asked to go
+    GstClockTime askedStop = GST_CLOCK_TIME_NONE;
+    guint32 seqnum = GST_SEQNUM_INVALID;  // the latest seek's
+
+    bool matches(const GstSegment& segment, GstClockTime* where, GstClockTime* stop) {
+        std::lock_guard lock(mutex);
+        if (segment.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(sent) ||
+            segment.start != sent)
+            return false;
+        *where = asked;
+        *stop = askedStop;
+        return true;
+    }
+    GstClockTime stop() {
+        std::lock_guard lock(mutex);
+        return askedStop;
+    }
+};
+using EarlierSeeksBox = std::shared_ptr<EarlierSeeks>;
+
+const char* const kEarlierSeeksKey = "framewell-earlier-seeks";
+
+void releaseBox(gpointer data) {
+    delete static_cast<EarlierSeeksBox*>(data);
+}
+
+// The segment of a moved seek as the seek asked for it.
+GstEvent* restoredSegment(GstEvent* event, const GstSegment& segment, GstClockTime asked,
+                          GstClockTime stop) {
+    GstSegment restored;
+    gst_segment_copy_into(&segment, &restored);
+    restored.time += asked - restored.start;
+    restored.start = asked;
+    restored.position = asked;
+    restored.stop = stop;
+    if (GST_CLOCK_TIME_IS_VALID(restored.stop) && restored.stop < asked) restored.stop = asked;
+    GstEvent* replacement = gst_event_new_segment(&restored);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    return replacement;
+}
+
+// Runs on the thread that sends the seek.
+GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return GST_PAD_PROBE_OK;
+    gdouble rate = 1.0;
+    GstFormat format = GST_FORMAT_UNDEFINED;
+    GstSeekFlags flags = GST_SEEK_FLAG_NONE;
+    GstSeekType startType = GST_SEEK_TYPE_NONE;
+    GstSeekType stopType = GST_SEEK_TYPE_NONE;
+    gint64 start = 0;
+    gint64 stop = 0;
+    gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
+    if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0.0 || start < 0)
+        return GST_PAD_PROBE_OK;
+    auto& seeks = **static_cast<EarlierSeeksBox*>(data);
+    const auto asked = static_cast<GstClockTime>(start);
+    const GstClockTime sent = asked > seeks.margin ? asked - seeks.margin : 0;
+    {
+        std::lock_guard lock(seeks.mutex);
+        seeks.sent = sent;
+        seeks.asked = asked;
+        seeks.askedStop = stopType == GST_SEEK_TYPE_SET && stop >= 0
+                              ? static_cast<GstClockTime>(stop)
+                              : GST_CLOCK_TIME_NONE;
+        seeks.seqnum = gst_event_get_seqnum(event);
+    }
+    GstEvent* earlier = gst_event_new_seek(rate, format, flags, startType,
+                                           static_cast<gint64>(sent), GST_SEEK_TYPE_NONE, -1);
+    gst_event_set_seqnum(earlier, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = earlier;
+    return GST_PAD_PROBE_OK;
+}
+
+bool carriesVideo(GstPad* pad) {
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+    const bool video =
+        caps && !gst_caps_is_empty(caps) &&
+        !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+    if (caps) gst_caps_unref(caps);
+    return video;
+}
+
+// Runs on the demuxer's streaming thread. The sound's segment is put back here, as its decoder
+// cuts at the segment; the end of a stream is marked as the seek's, which the editing services
+// wait for (avdemux_gif ends its streams with an end of their own after an error of reading).
+GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    EarlierSeeks& seeks = **static_cast<EarlierSeeksBox*>(data);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+        guint32 seqnum = GST_SEQNUM_INVALID;
+        {
+            std::lock_guard lock(seeks.mutex);
+            seqnum = seeks.seqnum;
+        }
+        if (seqnum != GST_SEQNUM_INVALID && gst_event_get_seqnum(event) != seqnum) {
+            event = gst_event_make_writable(event);
+            gst_event_set_seqnum(event, seqnum);
+            GST_PAD_PROBE_INFO_DATA(info) = event;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad)) return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstClockTime asked = 0;
+    GstClockTime stop = GST_CLOCK_TIME_NONE;
+    if (!seeks.matches(*segment, &asked, &stop)) return GST_PAD_PROBE_OK;
+    GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
+    gst_event_unref(event);
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on the demuxer's streaming thread: packets well past the stop asked for end the stream.
+GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstClockTime stop = (*static_cast<EarlierSeeksBox*>(data))->stop();
+    const GstClockTime time =
+        GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : GST_BUFFER_DTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(stop) || !GST_CLOCK_TIME_IS_VALID(time) ||
+        time <= stop + kStopMargin)
+        return GST_PAD_PROBE_OK;
+    gst_buffer_unref(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
+    return GST_PAD_PROBE_HANDLED;
+}
+
+// Runs on the thread that adds the pad. The pictures' segment is put back after their decoder
+// (below), which first mends the parser's stamps on the pictures before the place asked for.
+void watchProgramStreamPad(GstElement*, GstPad* pad, gpointer data) {
+    if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
+    const EarlierSeeksBox& seeks = *static_cast<EarlierSeeksBox*>(data);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, moveSeekEarlier,
+                      new EarlierSeeksBox(seeks), releaseBox);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, endPastStop, new EarlierSeeksBox(seeks),
+                      releaseBox);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, restoreSegmentAndEnd,
+                      new EarlierSeeksBox(seeks), releaseBox);
+}
+
+void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDurations) {
+    auto seeks = std::make_shared<EarlierSeeks>();
+    seeks->margin = margin;
+    seeks->timesFromDurations = timesFromDurations;
+    g_signal_connect_data(
+        demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad), new EarlierSeeksBox(seeks),
+        [](gpointer data, GClosure*) { releaseBox(data); }, static_cast<GConnectFlags>(0));
+    // The decoder of its pictures joins the same bin later and finds the seeks there.
+    if (GstObject* parent = gst_object_get_parent(GST_OBJECT(demuxer))) {
+        g_object_set_data_full(G_OBJECT(parent), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
+                               releaseBox);
+        gst_object_unref(parent);
+    }
+}
+
+// The editing services wait for the flush, segment and end that answer their seek to carry the
+// seek's number; avdemux_gif and the GIF decoder give them numbers of their own.
+GstEvent* markedAsTheSeek(GstEvent* event, EarlierSeeks& seeks) {
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_FLUSH_START:
+        case GST_EVENT_FLUSH_STOP:
+        case GST_EVENT_SEGMENT:
+        case GST_EVENT_EOS:
+            break;
+        default:
+            return event;
+    }
+    guint32 seqnum = GST_SEQNUM_INVALID;
+    {
+        std::lock_guard lock(seeks.mutex);
+        seqnum = seeks.seqnum;
+    }
+    if (seqnum == GST_SEQNUM_INVALID || gst_event_get_seqnum(event) == seqnum) return event;
+    event = gst_event_make_writable(event);
+    gst_event_set_seqnum(event, seqnum);
+    return event;
+}
+
+// mpegvideoparse stamps a picture that began in one packet and ends in the next with the next
+// packet's time, one frame late, and the pictures after it follow until a packet starts on a
+// picture again. Each picture takes the earlier of its stamp and the previous picture's end.
+struct PictureTimes {
+    std::mutex mutex;
+    EarlierSeeksBox seeks;
+    GstClockTime period = GST_CLOCK_TIME_NONE;
+    GstClockTime previous = GST_CLOCK_TIME_NONE;  // the mended time of the previous picture
+    int lateRun = 0;
+    GstClockTime segmentStart = GST_CLOCK_TIME_NONE;  // as the demuxer sent it
+    GstClockTime cutFrom = GST_CLOCK_TIME_NONE;       // pictures before it are dropped
+
+    void restart() {
+        previous = GST_CLOCK_TIME_NONE;
+        lateRun = 0;
+    }
+    // The GIF decoder stamps every picture with the segment's start; each picture starts where
+    // the previous one's duration ends.
+    GstClockTime fromDurations(GstClockTime pts, GstClockTime duration, GstClockTime start) {
+        const GstClockTime mended = GST_CLOCK_TIME_IS_VALID(previous) ? previous : start;
+        if (!GST_CLOCK_TIME_IS_VALID(mended)) return pts;
+        previous = mended + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : period);
+        return mended;
+    }
+    GstClockTime mend(GstClockTime pts) {
+        if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(period) ||
+            !GST_CLOCK_TIME_IS_VALID(previous)) {
+            previous = pts;
+            return pts;
+        }
+        const GstClockTime expected = previous + period;
+        GstClockTime mended = pts;
+        if (pts > expected + period / 2 && ++lateRun <= kLateRunLimit)
+            mended = expected;
+        else if (pts <= expected + period / 2)
+            lateRun = 0;
+        previous = mended;
+        return mended;
+    }
+};
+using PictureTimesBox = std::shared_ptr<PictureTimes>;
+
+// Runs on the decoder's streaming thread.
+GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    PictureTimes& times = **static_cast<PictureTimesBox*>(data);
+    if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
+        GstEvent* event = markedAsTheSeek(GST_PAD_PROBE_INFO_EVENT(info), *times.seeks);
+        GST_PAD_PROBE_INFO_DATA(info) = event;
+        std::lock_guard lock(times.mutex);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+            times.restart();
+            times.cutFrom = GST_CLOCK_TIME_NONE;
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            gint numerator = 0;
+            gint denominator = 1;
+            if (caps &&
+                gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
+                                           &denominator) &&
+                numerator > 0 && denominator > 0)
+                times.period = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            times.restart();
+            times.segmentStart = segment->format == GST_FORMAT_TIME ? segment->start : 0;
+            GstClockTime asked = 0;
+            GstClockTime stop = GST_CLOCK_TIME_NONE;
+            if (times.seeks->matches(*segment, &asked, &stop)) {
+                times.cutFrom = asked;
+                GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
+                gst_event_unref(event);
+            }
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    std::lock_guard lock(times.mutex);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    GstClockTime mended =
+        times.seeks->timesFromDurations
+            ? times.fromDurations(pts, GST_BUFFER_DURATION(buffer), times.segmentStart)
+            : times.mend(pts);
+    if (!GST_CLOCK_TIME_IS_VALID(mended)) return GST_PAD_PROBE_OK;
+    GstClockTime end = GST_BUFFER_DURATION_IS_VALID(buffer) ? mended + GST_BUFFER_DURATION(buffer)
+                                                            : mended + times.period;
+    if (GST_CLOCK_TIME_IS_VALID(times.cutFrom)) {
+        if (end <= times.cutFrom) return GST_PAD_PROBE_DROP;
+        if (mended < times.cutFrom) mended = times.cutFrom;
+    }
+    if (mended != pts) {
+        buffer = gst_buffer_make_writable(buffer);
+        GST_BUFFER_PTS(buffer) = mended;
+        if (GST_CLOCK_TIME_IS_VALID(end) && end > mended)
+            GST_BUFFER_DURATION(buffer) = end - mended;
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+bool decodesPictures(GstElementFactory* factory) {
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    return klass && std::strstr(klass, "Decoder") &&
+           (std::strstr(klass, "Video") || std::strstr(klass, "Image"));
+}
+
+void mendPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
+    GstPad* src = gst_element_get_static_pad(decoder, "src");
+    if (!src) return;
+    auto times = std::make_shared<PictureTimes>();
+    times->seeks = seeks;
+    gst_pad_add_probe(src,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      mendPictureTimes, new PictureTimesBox(times),
+                      [](gpointer box) { delete static_cast<PictureTimesBox*>(box); });
+    gst_object_unref(src);
+}
+
+// --- Pictures without a rate: the measured one ---
+
+// The file a decoder's pictures come from: the one its enclosing uridecodebin reads.
+std::string fileDecodedBy(GstElement* element) {
+    std::string path;
+    GstObject* ancestor = gst_object_get_parent(GST_OBJECT(element));
+    while (ancestor && path.empty()) {
+        GstElementFactory* factory =
+            GST_IS_ELEMENT(ancestor) ? gst_element_get_factory(GST_ELEMENT(ancestor)) : nullptr;
+        if (factory && g_str_equal(GST_OBJECT_NAME(factory), "uridecodebin")) {
+            gchar* uri = nullptr;
+            g_object_get(ancestor, "uri", &uri, nullptr);
+            gchar* location = uri ? gst_uri_get_location(uri) : nullptr;
+            if (location) path = location;
+            g_free(location);
+            g_free(uri);
+        }
+        GstObject* next = gst_object_get_parent(ancestor);
+        gst_object_unref(ancestor);
+        ancestor = next;
+    }
+    if (ancestor) gst_object_unref(ancestor);
+    return path;
+}
+
+// Runs on the streaming thread that brings the decoder its format. A decoder told no rate
+// gives its pictures no duration, and an accurate seek then keeps the picture before the place
+// asked for, as if it lasted to there.
+GstPadProbeReturn giveMeasuredRate(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    if (!caps || gst_caps_is_empty(caps)) return GST_PAD_PROBE_OK;
+    gint numerator = 0;
+    gint denominator = 1;
+    if (gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
+                                   &denominator) &&
+        numerator > 0)
+        return GST_PAD_PROBE_OK;
+    const auto* rate = static_cast<const FrameRate*>(data);
+    GstCaps* rated = gst_caps_copy(caps);
+    gst_caps_set_simple(rated, "framerate", GST_TYPE_FRACTION, rate->numerator, rate->denominator,
+                        nullptr);
+    GstEvent* replacement = gst_event_new_caps(rated);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    gst_caps_unref(rated);
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+    return GST_PAD_PROBE_OK;
+}
+
+void giveMeasuredRateTo(GstElement* decoder) {
+    const std::string path = fileDecodedBy(decoder);
+    if (path.empty()) return;
+    const std::optional<SourceTiming> timing = KnownSourceTiming(path);
+    if (!timing || !timing->frameRate.known() ||
+        timing->frameRateOrigin == FrameRateOrigin::Assumed)
+        return;
+    GstPad* sink = gst_element_get_static_pad(decoder, "sink");
+    if (!sink) return;
+    gst_pad_add_probe(sink, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, giveMeasuredRate,
+                      new FrameRate(timing->frameRate),
+                      [](gpointer rate) { delete static_cast<FrameRate*>(rate); });
+    gst_object_unref(sink);
+}
+
+// Runs on the thread that adds the element.
+void onDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    RepairDecodingElement(element);
+}
+
+}  // namespace
+
+void RepairDecodingElement(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory) return;
+    const gchar* name = GST_OBJECT_NAME(factory);
+    if (g_str_equal(name, "mpegpsdemux")) {
+        moveSeeksEarlier(element, kProgramStreamSeekMargin, false);
+    } else if (g_str_equal(name, "avdemux_gif")) {
+        // The GIF reader cannot seek but to its start.
+        moveSeeksEarlier(element, GST_CLOCK_TIME_NONE, true);
+    } else if (decodesPictures(factory)) {
+        giveMeasuredRateTo(element);
+        GstObject* parent = gst_object_get_parent(GST_OBJECT(element));
+        auto* seeks = parent ? static_cast<EarlierSeeksBox*>(
+                                   g_object_get_data(G_OBJECT(parent), kEarlierSeeksKey))
+                             : nullptr;
+        if (seeks) mendPictures(element, *seeks);
+        if (parent) gst_object_unref(parent);
+    }
+}
+
+void RepairDecodingInside(GstElement* bin) {
+    if (GST_IS_BIN(bin))
+        g_signal_connect(bin, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
+}
+
+}  // namespace media

@@ -1,0 +1,29 @@
+#pragma once
+
+// Work-arounds for readers inside GStreamer that mislead the rest of a pipeline, applied to
+// each element as it joins a pipeline (playback, measurement or conversion alike):
+//  - mpegpsdemux seeks by the system clock references of the packs, which run ahead of the
+//    pictures' own times in most program streams (by the multiplexer's preload, half a second
+//    in ffmpeg's files), and the decoder then waits for the next key picture: an accurate seek
+//    lands most of a second late. Its seeks are made earlier by a margin, and the segments it
+//    sends back carry the place asked for, so that the decoders drop what lies before it.
+//    mpegvideoparse also stamps some pictures a frame late (those that straddle two packets,
+//    and the ones after them); after the decoder each picture takes the earlier of its stamp
+//    and the previous picture's end, before the pictures ahead of the place asked are dropped.
+//  - avdec_gif stamps every picture of an animated GIF with the segment's start, and the GIF
+//    reader cannot seek but to its start: the pictures get the times their durations add up
+//    to, and a seek goes to the start, the pictures before the place asked being dropped.
+// Not for use outside media/.
+
+#include <gst/gst.h>
+
+namespace media {
+
+// Applies what the element needs, if anything. Call from deep-element-added (or element-added)
+// of the pipeline, before the element runs.
+void RepairDecodingElement(GstElement* element);
+
+// Connects RepairDecodingElement to every element that is added anywhere inside bin from now.
+void RepairDecodingInside(GstElement* bin);
+
+}  // namespace media

@@ -1,0 +1,111 @@
+#include "media/source_ends.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/frame_time.h"
+
+namespace media {
+
+struct SourceEnds::Stream {
+    std::mutex mutex;
+    bool expected = false;
+    ReferenceTime stop = 0;  // user time
+    ReferenceTime tolerance = 0;
+    SourceTiming timing;
+    bool decoded = false;        // a decoder of this kind exists
+    ReferenceTime reached = -1;  // media time the decoded stream reached
+    GstSegment segment{};
+};
+
+namespace {
+
+// Runs on the decoder's streaming thread.
+GstPadProbeReturn followStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& stream = **static_cast<std::shared_ptr<SourceEnds::Stream>*>(data);
+    std::lock_guard lock(stream.mutex);
+    if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER)) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            gst_segment_copy_into(segment, &stream.segment);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || stream.segment.format != GST_FORMAT_TIME)
+        return GST_PAD_PROBE_OK;
+    const GstClockTime end =
+        pts + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    guint64 streamTime = 0;
+    if (gst_segment_to_stream_time_full(&stream.segment, GST_FORMAT_TIME, end, &streamTime) > 0)
+        stream.reached = std::max(
+            stream.reached, NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)));
+    return GST_PAD_PROBE_OK;
+}
+
+std::string clock(ReferenceTime t) {
+    return FormatClockMilliseconds(t);
+}
+
+}  // namespace
+
+void SourceEnds::Expect(bool pictures, ReferenceTime stop, const SourceTiming& timing,
+                        ReferenceTime tolerance) {
+    auto& stream = streams_[pictures ? 0 : 1];
+    if (!stream) stream = std::make_shared<Stream>();
+    std::lock_guard lock(stream->mutex);
+    stream->expected = true;
+    stream->stop = stop;
+    stream->timing = timing;
+    stream->tolerance = tolerance;
+    gst_segment_init(&stream->segment, GST_FORMAT_TIME);
+}
+
+void SourceEnds::Watch(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    const char* klass =
+        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    if (!klass || !std::strstr(klass, "Decoder")) return;
+    const bool pictures = std::strstr(klass, "Video") || std::strstr(klass, "Image");
+    if (!pictures && !std::strstr(klass, "Audio")) return;
+    const std::shared_ptr<Stream>& stream = streams_[pictures ? 0 : 1];
+    if (!stream) return;
+    GstPad* src = gst_element_get_static_pad(element, "src");
+    if (!src) return;
+    {
+        std::lock_guard lock(stream->mutex);
+        stream->decoded = true;
+    }
+    gst_pad_add_probe(src,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      followStream, new std::shared_ptr<Stream>(stream),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<Stream>*>(data); });
+    gst_object_unref(src);
+}
+
+std::string SourceEnds::ShortfallNote() const {
+    std::string note;
+    for (int kind = 0; kind < 2; ++kind) {
+        const std::shared_ptr<Stream>& stream = streams_[kind];
+        if (!stream) continue;
+        std::lock_guard lock(stream->mutex);
+        if (!stream->expected || !stream->decoded) continue;
+        const ReferenceTime reached =
+            stream->reached >= 0 ? stream->timing.ToUser(stream->reached) : -1;
+        if (reached >= 0 && reached + stream->tolerance >= stream->stop) continue;
+        if (!note.empty()) note += "\n";
+        const std::string what = kind == 0 ? "pictures end" : "sound ends";
+        const std::string rest = kind == 0 ? "the last picture fills the rest of the output."
+                                           : "the output's sound stops there.";
+        note += "The source's " + what + " at " + clock(std::max<ReferenceTime>(reached, 0)) +
+                ", before the end of the span at " + clock(stream->stop) +
+                " (the file is cut short or damaged there); " + rest;
+    }
+    return note;
+}
+
+}  // namespace media

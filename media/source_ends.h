@@ -1,0 +1,37 @@
+#pragma once
+
+// Where the sources of a conversion really ended. A damaged or cut file can end its pictures
+// or its sound before the span asked of it; the editing services then fill the rest (the last
+// picture is repeated, the sound stops) and report success. The decoders of the sources are
+// watched, and a conversion that ends with a source short of its span says so. Not for use
+// outside media/.
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "media/reference_time.h"
+#include "media/source_timing.h"
+
+namespace media {
+
+class SourceEnds {
+public:
+    // Where the span's pictures (or sound) end in the file, in the user's time, and how the
+    // file's times map to the user's. tolerance: how short a stream may fall, a frame.
+    void Expect(bool pictures, ReferenceTime stop, const SourceTiming& timing,
+                ReferenceTime tolerance);
+    // Watches a decoder of a source as it is added to the pipeline; others are ignored.
+    void Watch(GstElement* element);
+    // A sentence for each stream that ended short of its span; empty when none did.
+    std::string ShortfallNote() const;
+
+    struct Stream;
+
+private:
+    std::shared_ptr<Stream> streams_[2];  // pictures, sound
+};
+
+}  // namespace media
