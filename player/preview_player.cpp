@@ -1,5 +1,7 @@
 #include "player/preview_player.h"
 
+#include <cstdlib>
+
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QScreen>
@@ -172,7 +174,7 @@ HRESULT PreviewPlayer::InitVideoWindow(int n, int d) {
     return S_OK;
 }
 
-void PreviewPlayer::KeepWindowOnScreen() {
+void PreviewPlayer::KeepWindowOnScreen(bool firstShow) {
     if (!m_hWnd || fullScreen || !m_hWnd->isVisible()) return;
     QScreen* screen = m_hWnd->screen();
     if (!screen) return;
@@ -181,6 +183,14 @@ void PreviewPlayer::KeepWindowOnScreen() {
     const QSize room = ClientRoom(available, frame);
     // Taken before the new limit, which would cut the height alone and lose the aspect.
     QRect client = m_hWnd->geometry();
+    // A window manager that keeps a new window on the screen may have cut one side alone, to
+    // the screen's edge; a size the user chose does not end there.
+    const QSize picture = m_hWnd->pictureSize();
+    const bool cutToScreen = client.width() == room.width() || client.height() == room.height();
+    if (firstShow && cutToScreen && !picture.isEmpty() &&
+        std::abs(client.width() * picture.height() - client.height() * picture.width()) >
+            picture.width())
+        client.setSize(picture.scaled(client.size(), Qt::KeepAspectRatio));
     if (client.width() > room.width() || client.height() > room.height())
         client.setSize(client.size().scaled(room, Qt::KeepAspectRatio));
     client = KeepInside(client, available, frame);

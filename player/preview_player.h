@@ -112,8 +112,9 @@ public:
     // --- Window ---
     HRESULT InitVideoWindow(int n, int d);
     // Windowed: no larger than the screen's work area, and inside it, by the window's own
-    // frame. Called once the window manager has told that frame.
-    void KeepWindowOnScreen();
+    // frame. Called once the window manager has told that frame; on the first showing it also
+    // puts back the picture's aspect where the window manager cut one side to fit the screen.
+    void KeepWindowOnScreen(bool firstShow = false);
     // A window that had to cover part of the owner (a picture too large to stand beside it)
     // leaves the owner above it, its controls in reach; the window keeps the keys, and a click
     // in it brings the picture to the front (dialogAbove is 1 then).

@@ -67,6 +67,12 @@ bool PreviewWindow::event(QEvent* event) {
             if (player_ && player_->hwndOwner)
                 static_cast<QObject*>(player_->hwndOwner.data())->event(event);
             return true;
+        case QEvent::WindowActivate:
+            if (raiseOwnerOnActivation_ && player_) {
+                raiseOwnerOnActivation_ = false;
+                player_->KeepOwnerInReach();
+            }
+            break;
         default:
             break;
     }
@@ -192,12 +198,26 @@ void PreviewWindow::timerEvent(QTimerEvent* event) {
     }
     if (event->timerId() == frameTimer.timerId()) {
         const bool known = !FrameMargins(this).isNull();
-        if (!known && ++frameChecks_ < kFrameChecks) return;
-        frameTimer.stop();
-        if (!player_) return;
-        if (known) player_->KeepWindowOnScreen();
-        if (firstShow_) player_->KeepOwnerInReach();
-        firstShow_ = false;
+        ++frameChecks_;
+        if (!known && frameChecks_ < kFrameChecks) return;
+        if (!player_) {
+            frameTimer.stop();
+            return;
+        }
+        if (known) player_->KeepWindowOnScreen(firstShow_);
+        if (firstShow_ && !ownerRaised_) {
+            ownerRaised_ = true;
+            player_->KeepOwnerInReach();
+            // A window manager that is slow to map the window raises it as it gives it the
+            // focus, after the raise above: the owner goes up once more then.
+            raiseOwnerOnActivation_ = !isActiveWindow();
+        }
+        // After a first showing the window manager may still place or cut the window a moment
+        // later: the checks go on for a while.
+        if (!firstShow_ || !known || frameChecks_ >= kFrameChecks) {
+            frameTimer.stop();
+            firstShow_ = false;
+        }
         return;
     }
     QWidget::timerEvent(event);

@@ -67,4 +67,6 @@ private:
     QSize pictureSize_;
     int frameChecks_ = 0;
     bool firstShow_ = true;
+    bool ownerRaised_ = false;
+    bool raiseOwnerOnActivation_ = false;
 };
