@@ -124,7 +124,8 @@ void ConverterDialog::bindControls() {
 }
 
 void ConverterDialog::connectCommands() {
-    // A button's command reaches its handler at once, as a button's WM_COMMAND always did.
+    // A button's command reaches its handler at once (a direct connection), so the handler sees
+    // the state the click saw; only the graph's and the video window's messages are queued.
     auto bind = [this](QAbstractButton* button, void (ConverterDialog::*handler)()) {
         if (button) connect(button, &QAbstractButton::clicked, this, handler);
     };

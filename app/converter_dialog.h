@@ -70,7 +70,7 @@ public:
     explicit ConverterDialog(QWidget* parent = nullptr);
     ~ConverterDialog() override;
 
-    // --- State, in the order the program has always kept it ---
+    // --- State the handlers share ---
     OutputSettings outputSettings;
     QString errorText;  // the media framework's text for the last failure shown
     ClipList clipList;
@@ -172,7 +172,8 @@ public:
     // Open Video from the chosen file on: the Open Video button after its file dialog, and
     // a file dropped on the dialog or on the video window.
     void OpenVideoFile(const QString& path);
-    // A mark's display: whole seconds as ever, the frame-exact time in its tooltip.
+    // A mark's display: whole seconds, like the position display beside it; the frame-exact
+    // time in its tooltip.
     void ShowMark(QLabel* display, ReferenceTime mark);
 
     // Whether the media framework started; nothing is loaded when it did not.

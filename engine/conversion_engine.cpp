@@ -88,11 +88,6 @@ bool ConversionEngine::StopAndWait(std::chrono::milliseconds bound) {
     return session_->ended();
 }
 
-void ConversionEngine::ScrapIt() {
-    running_ = false;
-    session_->release();
-}
-
 std::optional<ReferenceTime> ConversionEngine::Position() const {
     return session_->position();
 }

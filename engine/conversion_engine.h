@@ -5,8 +5,9 @@
 // timeline into an AVI file through the held compressors (or raw when compression is off),
 // reports the graph's events as posted window messages, and stops early with a finished file.
 //
-// Everything here is called on the UI thread; set-up, discovery and the stop's wait run on the
-// render session's worker, so no call blocks.
+// Everything here is called on the UI thread. Set-up, discovery and a stop's drain run on the
+// render session's worker, so no call blocks, except StopAndWait: a program about to end
+// sleeps there until the file is finished, at most for the bound it gives.
 
 #include <QObject>
 #include <QString>
@@ -60,7 +61,6 @@ public:
     // UI thread with the outcome.
     void Start(media::RenderPlan plan, std::function<void(const media::RenderSetupResult&)> done);
     bool SettingUp() const { return settingUp_; }
-    bool Running() const { return running_; }
 
     // The graph's events arrive as the message posted to the window; nullptr stops them.
     void SetNotifyWindow(QObject* window, int message);
@@ -71,8 +71,6 @@ public:
     // finished: then this returns false, and the completion event follows (or an error event
     // when the drain takes longer than kStopDrainBound). True when the graph is stopped.
     bool Stop();
-    // Releases the graph.
-    void ScrapIt();
     // For a program about to end: stops a running graph as Stop does and waits, at most bound,
     // until the file written so far is finished. True when it is (or nothing was running).
     bool StopAndWait(std::chrono::milliseconds bound);

@@ -148,7 +148,6 @@ PlaybackSession::~PlaybackSession() {
 void PlaybackSession::close() {
     pipeline_.reset();
     hasVideo_ = false;
-    hasAudio_ = false;
     videoFormat_ = {};
     timing_ = {};
 }
@@ -245,10 +244,8 @@ HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::millis
 
 void PlaybackSession::readStreams() {
     gint videos = 0;
-    gint audios = 0;
-    g_object_get(pipeline_->playbin, "n-video", &videos, "n-audio", &audios, nullptr);
+    g_object_get(pipeline_->playbin, "n-video", &videos, nullptr);
     hasVideo_ = videos > 0;
-    hasAudio_ = audios > 0;
     videoFormat_ = {};
     if (!hasVideo_) return;
 

@@ -77,7 +77,6 @@ public:
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     bool HasVideo() const { return hasVideo_; }
-    bool HasAudio() const { return hasAudio_; }
     // The negotiated picture format; E_NOINTERFACE for a file without a picture.
     HRESULT GetVideoFormat(VideoFormat& format) const;
 
@@ -129,7 +128,6 @@ private:
     struct Pipeline;
     std::unique_ptr<Pipeline> pipeline_;
     bool hasVideo_ = false;
-    bool hasAudio_ = false;
     VideoFormat videoFormat_;
     SourceTiming timing_;
 

@@ -1264,11 +1264,6 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
     });
 }
 
-bool RenderSession::draining() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->draining;
-}
-
 bool RenderSession::ended() const {
     std::lock_guard lock(state_->mutex);
     return state_->ended;

@@ -143,7 +143,6 @@ public:
     // completion event follows once the multiplexer has written its index. When that has not
     // happened within the bound, an EC_ERRORABORT event says so instead.
     void drain(std::chrono::milliseconds bound);
-    bool draining() const;
     // True once the completion or an error event was queued: nothing more will be written, and
     // a completed file has been moved into place.
     bool ended() const;

@@ -67,7 +67,6 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
 
 // Marks a widget with its control id.
 void SetControlId(QWidget* widget, int id);
-int ControlIdOf(const QWidget* widget);
 QWidget* FindControl(const QWidget* dialog, int id);
 
 template <typename T>

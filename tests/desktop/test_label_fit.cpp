@@ -33,11 +33,11 @@ struct Fit {
 };
 
 QString Describe(const QLabel* label) {
-    const int id = platform::ControlIdOf(label);
-    const QString name = id == platform::kNoControlId
-                             ? QStringLiteral("\"%1\"").arg(label->text().left(24))
-                             : QString::number(id);
-    return name;
+    // A control of a template is named after its id.
+    const QString name = label->objectName();
+    return name.startsWith(QLatin1String("control_"))
+               ? name.mid(8)
+               : QStringLiteral("\"%1\"").arg(label->text().left(24));
 }
 
 // The rectangle QLabel lays its text out in: the contents less the margin, and less the
