@@ -67,7 +67,8 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     setWindowModality(Qt::WindowModal);
     // A video file dropped here opens as Open Video opens it (source/open_video.cpp).
     setAcceptDrops(true);
-    if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json")))
+    if (auto dialogTemplate =
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/main_dialog_102.json")))
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();
     connectCommands();

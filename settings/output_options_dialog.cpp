@@ -4,10 +4,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "platform/c_numbers.h"
 #include "platform/dialog_template.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/codec_configuration.h"
@@ -72,7 +72,8 @@ OutputOptionsDialog::OutputOptionsDialog(const OutputSettings& settings, std::in
     : QDialog(parent), record(settings), clipCount(clipCount) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/129.json")))
+    if (auto dialogTemplate =
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/options_dialog_129.json")))
         platform::BuildDialog(this, *dialogTemplate);
     bindControls();
     connectCommands();

@@ -2,7 +2,7 @@
 
 #include "media/render_session.h"
 #include "media/timeline_model.h"
-#include "platform/c_numbers.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"

@@ -60,7 +60,7 @@ class SoundAndResourcesTest : public QObject {
 
 private slots:
     void buttonSoundPlaysThroughTheMediaSeam() {
-        QFile file(QStringLiteral(":/sounds/144.wav"));
+        QFile file(QStringLiteral(":/sounds/hover_click_144.wav"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         const std::vector<std::uint8_t> click(bytes.begin(), bytes.end());

@@ -138,7 +138,8 @@ class LabelFitTest : public QObject {
             dialog.show();
             mainSize = dialog.size();
             // The template's proportions: its size in the units of the font it now has.
-            QCOMPARE(mainSize, TemplateSize(QStringLiteral(":/dialogs/102.json"), &dialog));
+            QCOMPARE(mainSize,
+                     TemplateSize(QStringLiteral(":/dialogs/main_dialog_102.json"), &dialog));
             dialog.positionDisplay->setText(QStringLiteral("100:00:00 / 100:00:00"));
             dialog.startMarkDisplay->setText(QStringLiteral("100:00:00"));
             dialog.endMarkDisplay->setText(QStringLiteral("100:00:00"));
@@ -171,13 +172,15 @@ class LabelFitTest : public QObject {
         {
             OutputOptionsDialog dialog(OutputSettings{}, 1);
             dialog.show();
-            QCOMPARE(dialog.size(), TemplateSize(QStringLiteral(":/dialogs/129.json"), &dialog));
+            QCOMPARE(dialog.size(),
+                     TemplateSize(QStringLiteral(":/dialogs/options_dialog_129.json"), &dialog));
             check(&dialog, QStringLiteral("options"), fontName);
         }
         {
             AboutDialog dialog;
             dialog.show();
-            QCOMPARE(dialog.size(), TemplateSize(QStringLiteral(":/dialogs/100.json"), &dialog));
+            QCOMPARE(dialog.size(),
+                     TemplateSize(QStringLiteral(":/dialogs/about_dialog_100.json"), &dialog));
             check(&dialog, QStringLiteral("about"), fontName);
         }
     }

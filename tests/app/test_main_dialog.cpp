@@ -35,7 +35,7 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         const auto dialogTemplate =
-            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json"));
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/main_dialog_102.json"));
         QVERIFY(dialogTemplate.has_value());
         const platform::DialogBaseUnits base = platform::BaseUnitsOf(
             platform::DialogFont(dialogTemplate->fontFace, dialogTemplate->fontPoints));

@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(load().outputFrameRate, 23.976);  // custom without a stored rate
         store.writeString(kSettings, rate, QStringLiteral("12.5"));
         QCOMPARE(load().outputFrameRate, 12.5);
-        store.writeInt(kSettings, index, 0);    // the source's rate, none open yet
+        store.writeInt(kSettings, index, 0);  // the source's rate, none open yet
         QCOMPARE(load().frameRateIndex, 0);
         QCOMPARE(load().outputFrameRate, 23.976);
         for (int outOfRange : {7, -1}) {

@@ -3,8 +3,8 @@
 
 #include "media/reference_time.h"
 #include "media/status.h"
-#include "platform/c_numbers.h"
 #include "platform/dialog_units.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "support/test_main.h"
