@@ -21,16 +21,14 @@
 #include <mutex>
 #include <string>
 
+#include "media/graph_event_codes.h"
 #include "media/reference_time.h"
 #include "media/source_timing.h"
 #include "media/status.h"
 
 namespace media {
 
-// The graph's event codes that the owner acts on.
-inline constexpr long EC_COMPLETE = 0x01;    // every stream reached its end
-inline constexpr long EC_ERRORABORT = 0x03;  // playback failed; param1 is the status
-
+// An event the owner acts on: EC_COMPLETE, or EC_ERRORABORT with the status in param1.
 struct GraphEvent {
     long code = 0;
     HRESULT param1 = S_OK;

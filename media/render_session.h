@@ -22,6 +22,7 @@ class QTimer;
 #include <string>
 
 #include "media/encoder_properties.h"
+#include "media/graph_event_codes.h"
 #include "media/reference_time.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
@@ -31,10 +32,7 @@ namespace media {
 struct RenderSessionState;
 class RenderWorker;
 
-// Event codes of a conversion graph.
-inline constexpr long EC_COMPLETE = 1;    // every stream reached its end; the file is finished
-inline constexpr long EC_ERRORABORT = 3;  // the graph stopped on an error; the text says which
-
+// EC_COMPLETE once the file is finished, or EC_ERRORABORT with the text saying which error.
 struct RenderEvent {
     long code = 0;
     std::string text;  // for EC_ERRORABORT, the media framework's words
