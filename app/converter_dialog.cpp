@@ -97,7 +97,7 @@ ConverterDialog::~ConverterDialog() {
     // A conversion still running when the dialog ends (Exit, Escape) goes with it, but the
     // file written so far is finished first: without its index no player opens it.
     if (conversionEngine) conversionEngine->StopAndWait(kStopDrainBound);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     if (mediaStarted_) media::StopMediaFramework();
 }
 
@@ -154,7 +154,7 @@ bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
     AddAboutToSystemMenu();
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
-    EmptyConversionHolders();
+    conversionEngine.reset();
 
     if (FAILED(media::StartMediaFramework())) {
         platform::ShowMessage(this, QStringLiteral("Could not initialize COM library."),
@@ -216,8 +216,8 @@ void ConverterDialog::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    heldVideoCompressor.reset();
-    heldAudioCompressor.reset();
+    outputSettings.videoCompressor.reset();
+    outputSettings.audioCompressor.reset();
     if (mediaStarted_) {
         media::StopMediaFramework();
         mediaStarted_ = false;

@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <memory>
 
 #include "clips/clip_list.h"
 #include "engine/conversion_progress.h"
@@ -29,6 +30,7 @@ namespace media {
 struct ProbeResult;
 struct RenderSetupResult;
 }
+class ConversionEngine;
 class HoverButton;
 class PositionSlider;
 
@@ -78,6 +80,9 @@ public:
     ReferenceTime totalDuration = 0;
     ClipDefaults clipDefaults;
     std::int32_t converting = 0;
+    // The conversion's engine from Convert until the conversion ends; a failed set-up's stays
+    // until the next Convert.
+    std::unique_ptr<ConversionEngine> conversionEngine;
     std::int32_t elapsedSeconds = 0;
     ReferenceTime startMark = 0;
     ReferenceTime endMark = 0;

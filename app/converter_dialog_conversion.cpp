@@ -201,21 +201,18 @@ void ConverterDialog::OnConvert() {
     }
     DisableDivxFeedback();
 
-    activeTimeline.emplace();
+    media::TimelineModel timeline;
     TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
-    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
+    const HRESULT built = builder.BuildTimeline(&timeline);
     for (const TimelineFailure& failure : builder.Failures()) ShowTimelineFailure(this, failure);
     // A timeline that lost its picture or its sound would be converted without it and reported
     // as done.
-    if (FAILED(built) || !builder.Complete()) {
-        activeTimeline.reset();
-        return;
-    }
+    if (FAILED(built) || !builder.Complete()) return;
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
     if (convertButton) convertButton->setEnabled(false);
-    StartConversionRender(
-        *activeTimeline, CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()),
+    conversionEngine = StartConversionRender(
+        std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()),
         this, WM_GRAPHNOTIFY,
         [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
 }
@@ -269,7 +266,7 @@ void ConverterDialog::FinishConversion() {
         height = written->height;
     }
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;
@@ -284,7 +281,7 @@ void ConverterDialog::FailConversion(const QString& text) {
     HoldProgress();
     HideProgress();
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;

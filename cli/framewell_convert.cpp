@@ -196,6 +196,17 @@ public:
         ticker_.start(kTickMs);
     }
 
+    // Renders the timeline; the outcome comes back to setUp.
+    void start(media::TimelineModel timeline, const OutputGraphSettings& output) {
+        conversionEngine = StartConversionRender(
+            std::move(timeline), output, this, WM_GRAPHNOTIFY,
+            [this](const media::RenderSetupResult& result) { setUp(result); });
+    }
+
+private:
+    static constexpr int kTickMs = 250;
+    static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
+
     // The set-up's outcome, on the event loop.
     void setUp(const media::RenderSetupResult& result) {
         if (FAILED(result.status)) {
@@ -235,10 +246,6 @@ public:
         }
         return true;
     }
-
-private:
-    static constexpr int kTickMs = 250;
-    static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
 
     void onSignal(int signalNumber) {
         if (stopSignal_ == 0) stopSignal_ = signalNumber;
@@ -333,7 +340,7 @@ private:
             conversionEngine->SetNotifyWindow(nullptr, 0);
             conversionEngine->Stop();
         }
-        EmptyConversionHolders();
+        conversionEngine.reset();
         if (!failure.isEmpty()) print(QStringLiteral("framewell-convert: %1\n").arg(failure));
         print(report);
         QCoreApplication::exit(stopSignal_ != 0 ? ExitStopped(stopSignal_) : exitCode);
@@ -351,6 +358,7 @@ private:
     int ticks_ = 0;
     QElapsedTimer clock_;
     QTimer ticker_;
+    std::unique_ptr<ConversionEngine> conversionEngine;
 };
 
 int usageError(const QString& error) {
@@ -470,13 +478,13 @@ int run(const ConvertOptions& options) {
     settings.resizeMode = options.resizeMode;
     settings.videoCompressionOn = video.compressionOn;
     settings.audioCompressionOn = audio.compressionOn;
-    heldVideoCompressor = video.compressor;
-    heldAudioCompressor = audio.compressor;
+    settings.videoCompressor = video.compressor;
+    settings.audioCompressor = audio.compressor;
 
     ReferenceTime totalDuration = 0;
     TimelineBuilder builder(clipList, musicList, startMark, endMark, settings, totalDuration);
-    activeTimeline.emplace();
-    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
+    media::TimelineModel timeline;
+    const HRESULT built = builder.BuildTimeline(&timeline);
     if (FAILED(built) || !builder.Complete()) {
         // The first loss is the cause; what follows from it says nothing new.
         QString reason = QStringLiteral("the timeline could not be built");
@@ -486,7 +494,6 @@ int run(const ConvertOptions& options) {
             break;
         }
         print(QStringLiteral("framewell-convert: %1\n").arg(reason));
-        EmptyConversionHolders();
         return kExitFailed;
     }
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
@@ -495,15 +502,8 @@ int run(const ConvertOptions& options) {
                       settings.outputFrameRate,
                       FrameRateOrigin(probe, options.frameRate.has_value())};
     ConversionWatcher watcher(options.quiet, endMark - startMark, asked, terminations);
-    StartConversionRender(
-        *activeTimeline, CurrentOutputGraphSettings(settings, dialogSettings), &watcher,
-        WM_GRAPHNOTIFY,
-        [&watcher](const media::RenderSetupResult& result) { watcher.setUp(result); });
-    const int exitCode = QCoreApplication::exec();
-    EmptyConversionHolders();
-    heldVideoCompressor.reset();
-    heldAudioCompressor.reset();
-    return exitCode;
+    watcher.start(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
+    return QCoreApplication::exec();
 }
 
 }  // namespace

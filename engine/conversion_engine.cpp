@@ -7,26 +7,20 @@
 #include "platform/window_messages.h"
 #include "settings/codec_settings.h"
 
-std::optional<media::TimelineModel> activeTimeline;
-std::unique_ptr<ConversionEngine> conversionEngine;
-
-void EmptyConversionHolders() {
-    conversionEngine.reset();
-    activeTimeline.reset();
-}
-
 OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
                                                const platform::SettingsStore& codecStore) {
     OutputGraphSettings output;
     output.outputName = settings.outputName;
     output.videoCompressionOn = settings.videoCompressionOn;
     output.audioCompressionOn = settings.audioCompressionOn;
-    output.videoCompressor = heldVideoCompressor;
-    output.audioCompressor = heldAudioCompressor;
-    if (heldVideoCompressor)
-        output.videoProperties = LoadCodecSettings(codecStore, heldVideoCompressor->factoryName);
-    if (heldAudioCompressor)
-        output.audioProperties = LoadCodecSettings(codecStore, heldAudioCompressor->factoryName);
+    output.videoCompressor = settings.videoCompressor;
+    output.audioCompressor = settings.audioCompressor;
+    if (settings.videoCompressor)
+        output.videoProperties =
+            LoadCodecSettings(codecStore, settings.videoCompressor->factoryName);
+    if (settings.audioCompressor)
+        output.audioProperties =
+            LoadCodecSettings(codecStore, settings.audioCompressor->factoryName);
     return output;
 }
 
@@ -121,24 +115,26 @@ media::StreamRoute routeOf(std::int32_t compressionOn,
 
 }  // namespace
 
-HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
-                              QObject* notifyWindow, int message,
-                              std::function<void(const media::RenderSetupResult&)> done) {
-    conversionEngine = std::make_unique<ConversionEngine>();
+std::unique_ptr<ConversionEngine> StartConversionRender(
+    media::TimelineModel timeline, const OutputGraphSettings& output, QObject* notifyWindow,
+    int message, std::function<void(const media::RenderSetupResult&)> done) {
+    auto engine = std::make_unique<ConversionEngine>();
     DisablePreviewMode(timeline);
 
     media::RenderPlan plan;
-    plan.timeline = timeline;
+    plan.timeline = std::move(timeline);
     plan.outputPath = output.outputName.toStdString();
     plan.video = routeOf(output.videoCompressionOn, output.videoCompressor, output.videoProperties);
     plan.audio = routeOf(output.audioCompressionOn, output.audioCompressor, output.audioProperties);
 
     QPointer<QObject> window(notifyWindow);
-    ConversionEngine* engine = conversionEngine.get();
-    engine->Start(std::move(plan), [engine, window, message, done = std::move(done)](
-                                       const media::RenderSetupResult& result) {
-        if (SUCCEEDED(result.status) && window) engine->SetNotifyWindow(window.data(), message);
+    ConversionEngine* started = engine.get();
+    // The answer is a queued call of the engine's own session: it never comes once the engine
+    // is gone.
+    started->Start(std::move(plan), [started, window, message, done = std::move(done)](
+                                        const media::RenderSetupResult& result) {
+        if (SUCCEEDED(result.status) && window) started->SetNotifyWindow(window.data(), message);
         if (done) done(result);
     });
-    return S_OK;
+    return engine;
 }

@@ -24,7 +24,7 @@
 #include "media/render_session.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
-#include "settings/compressor_catalogue.h"
+#include "settings/compressor_handle.h"
 #include "settings/output_settings.h"
 
 namespace platform {
@@ -42,8 +42,8 @@ struct OutputGraphSettings {
     media::EncoderProperties audioProperties;
 };
 
-// The output name and flags of the settings, the held compressors, and each compressor's
-// settings as the codec configuration stored them.
+// The output name, flags and compressors of the settings, and each compressor's settings as
+// the codec configuration stored them.
 OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
                                                const platform::SettingsStore& codecStore);
 
@@ -92,22 +92,15 @@ private:
     ReferenceTime duration_ = 0;
 };
 
-// The conversion's objects that outlive one handler: filled by the timeline builder and by
-// StartConversionRender, released when the conversion finishes. Empty at start.
-extern std::optional<media::TimelineModel> activeTimeline;
-extern std::unique_ptr<ConversionEngine> conversionEngine;
-// Releases both (tearing down a running graph without draining it).
-void EmptyConversionHolders();
-
 // Every group renders every frame, none is dropped to keep up with a clock.
 void DisablePreviewMode(media::TimelineModel& timeline);
 
-// Renders the timeline into output.outputName: makes the render engine in conversionEngine
-// and starts its set-up. done follows on the UI thread with the outcome: a status of 0 once the
-// graph runs, with its events going as `message` to notifyWindow; otherwise the step that
-// failed and why, for the caller to tell the user (nothing is shown here). The objects of a
-// failed set-up stay in the holders until the next conversion or EmptyConversionHolders.
-// Returns 0: the render engine itself is always made.
-HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
-                              QObject* notifyWindow, int message,
-                              std::function<void(const media::RenderSetupResult&)> done);
+// Renders the timeline into output.outputName: makes a render engine and starts its set-up.
+// done follows on the UI thread, never before this returns, with the outcome: a status of 0
+// once the graph runs, with its events going as `message` to notifyWindow; otherwise the step
+// that failed and why, for the caller to tell the user (nothing is shown here). The caller
+// owns the engine; releasing it tears down a running graph without draining it, and a done
+// not yet delivered is then dropped.
+std::unique_ptr<ConversionEngine> StartConversionRender(
+    media::TimelineModel timeline, const OutputGraphSettings& output, QObject* notifyWindow,
+    int message, std::function<void(const media::RenderSetupResult&)> done);

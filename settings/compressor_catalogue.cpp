@@ -5,9 +5,6 @@
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 
-std::optional<CompressorHandle> heldVideoCompressor;
-std::optional<CompressorHandle> heldAudioCompressor;
-
 namespace {
 
 class InstalledEncoders : public CompressorSource {

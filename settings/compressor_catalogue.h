@@ -12,20 +12,9 @@
 
 #include "media/encoder_registry.h"
 #include "media/status.h"
+#include "settings/compressor_handle.h"
 
 class QComboBox;
-
-// A bound compressor: it names the encoder; the output graph creates the element.
-struct CompressorHandle {
-    std::string factoryName;
-    QString friendlyName;
-    media::EncoderKind kind = media::EncoderKind::Video;
-};
-
-// The compressors bound from the stored choices, shared by the options dialog (which rebinds
-// them) and the conversion (which uses them). Empty at start.
-extern std::optional<CompressorHandle> heldVideoCompressor;
-extern std::optional<CompressorHandle> heldAudioCompressor;
 
 // One entry of a category as the enumeration returns it. A misbehaving entry may have no
 // readable settings or name, or may refuse to bind; the operations count positions

@@ -289,9 +289,9 @@ void OutputOptionsDialog::OnOK() {
     choice.audioListPosition = audioCompressorList->currentIndex();
     SaveOutputSettings(store, choice);
 
-    rebindCompressor(choice.videoListPosition, record.videoCompressionOn, heldVideoCompressor,
+    rebindCompressor(choice.videoListPosition, record.videoCompressionOn, record.videoCompressor,
                      GetCompressor);
-    rebindCompressor(choice.audioListPosition, record.audioCompressionOn, heldAudioCompressor,
+    rebindCompressor(choice.audioListPosition, record.audioCompressionOn, record.audioCompressor,
                      GetAudioCompressor);
     record.resizeMode =
         resizeModeList->currentIndex() == 0 ? kResizePreserveAspectRatio : kResizeStretch;

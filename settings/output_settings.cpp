@@ -57,10 +57,10 @@ double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
 }
 
 void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store) {
-    loadCompressorChoice(store, kVideoSection, settings.videoCompressionOn, heldVideoCompressor,
-                         FindDefaultVideoCompressor, GetCompressor);
-    loadCompressorChoice(store, kAudioSection, settings.audioCompressionOn, heldAudioCompressor,
-                         FindDefaultAudioCompressor, GetAudioCompressor);
+    loadCompressorChoice(store, kVideoSection, settings.videoCompressionOn,
+                         settings.videoCompressor, FindDefaultVideoCompressor, GetCompressor);
+    loadCompressorChoice(store, kAudioSection, settings.audioCompressionOn,
+                         settings.audioCompressor, FindDefaultAudioCompressor, GetAudioCompressor);
 }
 
 void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store) {

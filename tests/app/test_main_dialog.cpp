@@ -88,18 +88,18 @@ private slots:
     void closingIsRefusedWhileConverting() {
         ConverterDialog dialog;
         dialog.show();
-        QVERIFY(heldVideoCompressor.has_value());  // the DivX-compatible default
+        QVERIFY(dialog.outputSettings.videoCompressor.has_value());  // the DivX-compatible default
         dialog.converting = 1;
         dialog.close();
         QVERIFY(dialog.isVisible());
         QCOMPARE(environment->messages.texts(), QStringList{"Please first stop Convert"});
         QCOMPARE(environment->messages.boxes.front().caption, platform::ProgramBaseName());
-        QVERIFY(heldVideoCompressor.has_value());
+        QVERIFY(dialog.outputSettings.videoCompressor.has_value());
 
         dialog.converting = 0;
         dialog.close();
         QVERIFY(!dialog.isVisible());
-        QVERIFY(!heldVideoCompressor && !heldAudioCompressor);
+        QVERIFY(!dialog.outputSettings.videoCompressor && !dialog.outputSettings.audioCompressor);
         QCOMPARE(environment->messages.boxes.size(), 1);
     }
 

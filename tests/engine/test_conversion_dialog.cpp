@@ -49,8 +49,7 @@ private:
     // failure keeps them until the next Convert).
     bool idle(bool released = true) const {
         return dialog->converting == 0 && caption() == u"Convert"_s &&
-               !dialog->progressTimer.isActive() &&
-               (!released || (!conversionEngine && !activeTimeline));
+               !dialog->progressTimer.isActive() && (!released || !dialog->conversionEngine);
     }
     bool waitUntilRunning() {
         return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
@@ -129,7 +128,8 @@ private slots:
     }
 
     void aConversionRunsAndReportsDone() {
-        QVERIFY2(heldVideoCompressor && heldVideoCompressor->factoryName == "avenc_mpeg4",
+        const auto& compressor = dialog->outputSettings.videoCompressor;
+        QVERIFY2(compressor && compressor->factoryName == "avenc_mpeg4",
                  "the default search finds the DivX compatible encoder");
         const QString output = environment->scratchPath(u"done.avi"_s);
         open(shortClip, kSecond, 3 * kSecond, output);
@@ -158,8 +158,9 @@ private slots:
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
-            [] {
-                return conversionEngine && conversionEngine->Position().value_or(0) >= 3 * kSecond;
+            [this] {
+                return dialog->conversionEngine &&
+                       dialog->conversionEngine->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog->OnConvert();  // Stop
@@ -187,8 +188,9 @@ private slots:
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
-            [] {
-                return conversionEngine && conversionEngine->Position().value_or(0) >= 3 * kSecond;
+            [this] {
+                return dialog->conversionEngine &&
+                       dialog->conversionEngine->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog.reset();
