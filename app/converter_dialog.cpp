@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
 
@@ -14,6 +15,7 @@
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
+#include "media/encoder_registry.h"
 #include "media/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/message_boxes.h"
@@ -156,7 +158,8 @@ bool ConverterDialog::OnInitDialog() {
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
     conversionEngine.reset();
 
-    if (FAILED(media::StartMediaFramework())) {
+    // The editing services wait until the dialog has been painted (StartLaterParts).
+    if (FAILED(media::StartMediaFramework(false))) {
         platform::ShowMessage(this, QStringLiteral("Could not initialize COM library."),
                               QStringLiteral("Error"));
         return true;
@@ -225,7 +228,21 @@ void ConverterDialog::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void ConverterDialog::StartLaterParts() {
+    if (!mediaStarted_ || laterPartsDone_) return;
+    laterPartsDone_ = true;
+    // On this thread, before anything else uses the media framework: see StartEditingServices.
+    // A failure is told when a conversion needs them.
+    media::StartEditingServices();
+    // Start-up may not have needed the compressors (stored choices of none); Options will.
+    media::PrepareAviEncoders();
+}
+
 void ConverterDialog::paintEvent(QPaintEvent* event) {
+    if (!laterPartsStarted_) {
+        laterPartsStarted_ = true;
+        QTimer::singleShot(0, this, &ConverterDialog::StartLaterParts);
+    }
     if (!backgroundBitmap.isNull()) {
         // Tiles from the top-left corner, each copy at the bitmap's own size.
         QPainter painter(this);

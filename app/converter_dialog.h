@@ -28,7 +28,9 @@ class QProgressBar;
 class QPushButton;
 namespace media {
 struct ProbeResult;
+struct RenderPlan;
 struct RenderSetupResult;
+struct StreamCopyInspection;
 }
 class ConversionEngine;
 class HoverButton;
@@ -130,6 +132,15 @@ public:
     void ShowSetupFailure(const media::RenderSetupResult& result);
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
+    // Starts the render of the built timeline; OnConversionSetUp follows.
+    void StartRender(media::RenderPlan plan);
+
+    // --- Direct stream copy (converter_dialog_copy.cpp) ---
+    // A copy's source is looked at off this thread first: what cannot be copied is refused
+    // before anything is written, and a copy that must start at an earlier key frame asks.
+    void InspectCopy(media::RenderPlan plan);
+    void OnCopyInspected(const media::StreamCopyInspection& inspection, media::RenderPlan plan);
+    QString copiedStreams;  // what the copy running writes as it is, for the "Done." line
 
     // --- Progress of a conversion (converter_dialog_progress.cpp) ---
     // The thin bar under the buttons, the percentage in the window title and the time left in
@@ -206,8 +217,14 @@ private:
     void connectCommands();
     void dispatchWindowMessage(int message, int command);
 
+    // What start-up leaves until the dialog has been painted: the editing services and the
+    // compressors' list. Whatever uses the media framework before then starts them first.
+    void StartLaterParts();
+
     QPixmap backgroundBitmap;
     bool mediaStarted_ = false;
+    bool laterPartsStarted_ = false;
+    bool laterPartsDone_ = false;
 
 public:
     // The conversion's timer; started when the graph runs, killed when it ends.

@@ -8,8 +8,10 @@
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
 #include "engine/timeline_builder.h"
+#include "media/media_framework.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
+#include "media/stream_copy.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
@@ -200,6 +202,12 @@ void ConverterDialog::OnConvert() {
         if (answer == platform::BoxAnswer::No) return;
     }
     DisableDivxFeedback();
+    // Left until after start-up's paint; at the latest they start now, on this thread.
+    StartLaterParts();
+    if (FAILED(media::StartEditingServices())) {
+        platform::ShowFrameworkMessage(QString::fromStdString(media::LastErrorText()));
+        return;
+    }
 
     media::TimelineModel timeline;
     TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
@@ -211,9 +219,19 @@ void ConverterDialog::OnConvert() {
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
     if (convertButton) convertButton->setEnabled(false);
+    copiedStreams.clear();
+    media::RenderPlan plan = ConversionPlan(
+        std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()));
+    if (media::UsesStreamCopy(plan)) {
+        InspectCopy(std::move(plan));
+        return;
+    }
+    StartRender(std::move(plan));
+}
+
+void ConverterDialog::StartRender(media::RenderPlan plan) {
     conversionEngine = StartConversionRender(
-        std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()),
-        this, WM_GRAPHNOTIFY,
+        std::move(plan), this, WM_GRAPHNOTIFY,
         [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
 }
 
@@ -273,7 +291,8 @@ void ConverterDialog::FinishConversion() {
     HideProgress();
     ShowStatus(
         QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
-            .arg(outputSettings.outputName, QString::number(width), QString::number(height)));
+            .arg(outputSettings.outputName, QString::number(width), QString::number(height)) +
+        (copiedStreams.isEmpty() ? QString() : QStringLiteral("     ") + copiedStreams));
 }
 
 void ConverterDialog::FailConversion(const QString& text) {

@@ -20,7 +20,7 @@ struct ConvertOptions {
     std::optional<QSize> size;                            // nullopt: the source's own size
     std::optional<double> frameRate;                      // nullopt: the source's own rate
     int resizeMode = 2;                                   // preserve the aspect ratio
-    QString videoCompressor = QStringLiteral("default");  // NAME, position, "none" or "default"
+    QString videoCompressor = QStringLiteral("default");  // NAME, position, none, default, copy
     QString audioCompressor = QStringLiteral("default");
     bool listCompressors = false;
     bool overwrite = false;

@@ -29,6 +29,7 @@
 #include "media/media_framework.h"
 #include "media/media_probe.h"
 #include "media/render_session.h"
+#include "media/stream_copy.h"
 #include "platform/event_loop.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
@@ -94,10 +95,15 @@ struct CompressorChoice {
     std::optional<CompressorHandle> compressor;
 };
 
-// NAME (friendly or factory name, any letter case), a position, "none" or "default".
+// NAME (friendly or factory name, any letter case), a position, "none", "default" or "copy".
 CompressorChoice chooseCompressor(media::EncoderKind kind, const QString& wanted) {
     CompressorChoice choice;
     if (wanted.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0) return choice;
+    if (wanted.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0) {
+        choice.compressionOn = 1;
+        choice.compressor = StreamCopyCompressor(kind);
+        return choice;
+    }
     // A factory named outright needs no catalogue, whose trials cost a good part of a short
     // conversion's time.
     const std::string factory = wanted.toLower().toStdString();
@@ -175,6 +181,7 @@ struct AskedOutput {
     int height = 0;
     double frameRate = 0.0;
     QString frameRateOrigin;  // where that rate came from, for the line that names it
+    QString copied;           // what a direct stream copy writes as it is; empty otherwise
 };
 
 QString clockOf(ReferenceTime t) {
@@ -196,10 +203,10 @@ public:
         ticker_.start(kTickMs);
     }
 
-    // Renders the timeline; the outcome comes back to setUp.
-    void start(media::TimelineModel timeline, const OutputGraphSettings& output) {
+    // Renders the plan; the outcome comes back to setUp.
+    void start(media::RenderPlan plan) {
         conversionEngine = StartConversionRender(
-            std::move(timeline), output, this, WM_GRAPHNOTIFY,
+            std::move(plan), this, WM_GRAPHNOTIFY,
             [this](const media::RenderSetupResult& result) { setUp(result); });
     }
 
@@ -315,9 +322,12 @@ private:
         }
         QString summary;
         if (!quiet_)
-            summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3\n")
+            summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3%4\n")
                           .arg(asked_.path, QString::number(written->width),
-                               QString::number(written->height));
+                               QString::number(written->height),
+                               asked_.copied.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral("     ") + asked_.copied);
         finish(kExitConverted, QString(), summary);
     }
 
@@ -500,9 +510,30 @@ int run(const ConvertOptions& options) {
 
     AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
                       settings.outputFrameRate,
-                      FrameRateOrigin(probe, options.frameRate.has_value())};
-    ConversionWatcher watcher(options.quiet, endMark - startMark, asked, terminations);
-    watcher.start(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
+                      FrameRateOrigin(probe, options.frameRate.has_value()), {}};
+    media::RenderPlan plan =
+        ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
+    ReferenceTime length = endMark - startMark;
+    // A copy is refused before anything is written, and a start it cannot keep is named
+    // before it begins.
+    if (media::UsesStreamCopy(plan)) {
+        const media::StreamCopyInspection inspection = media::InspectStreamCopy(plan);
+        if (!inspection.ok()) {
+            print(QStringLiteral("framewell-convert: %1\n")
+                      .arg(QString::fromStdString(inspection.refusal)));
+            return kExitFailed;
+        }
+        if (inspection.startKind == media::CopyStart::AtKeyFrameBefore)
+            print(QStringLiteral("framewell-convert: the %1 video has no key frame at %2; the "
+                                 "copy starts at the key frame at %3\n")
+                      .arg(QString::fromStdString(inspection.videoFormat),
+                           clockOf(inspection.markedStart), clockOf(inspection.start)));
+        asked.copied = QString::fromStdString(media::CopiedStreamsText(inspection));
+        length = inspection.stop - inspection.start;
+        if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
+    }
+    ConversionWatcher watcher(options.quiet, length, asked, terminations);
+    watcher.start(std::move(plan));
     return QCoreApplication::exec();
 }
 

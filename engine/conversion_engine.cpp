@@ -15,10 +15,10 @@ OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
     output.audioCompressionOn = settings.audioCompressionOn;
     output.videoCompressor = settings.videoCompressor;
     output.audioCompressor = settings.audioCompressor;
-    if (settings.videoCompressor)
+    if (settings.videoCompressor && !settings.videoCompressor->streamCopy)
         output.videoProperties =
             LoadCodecSettings(codecStore, settings.videoCompressor->factoryName);
-    if (settings.audioCompressor)
+    if (settings.audioCompressor && !settings.audioCompressor->streamCopy)
         output.audioProperties =
             LoadCodecSettings(codecStore, settings.audioCompressor->factoryName);
     return output;
@@ -108,24 +108,29 @@ media::StreamRoute routeOf(std::int32_t compressionOn,
                            const media::EncoderProperties& properties) {
     media::StreamRoute route;
     route.compressionOn = compressionOn == 1;
-    if (route.compressionOn && compressor)
+    if (route.compressionOn && compressor && compressor->streamCopy)
+        route.streamCopy = true;
+    else if (route.compressionOn && compressor)
         route.encoder = media::EncoderChoice{compressor->factoryName, properties};
     return route;
 }
 
 }  // namespace
 
-std::unique_ptr<ConversionEngine> StartConversionRender(
-    media::TimelineModel timeline, const OutputGraphSettings& output, QObject* notifyWindow,
-    int message, std::function<void(const media::RenderSetupResult&)> done) {
-    auto engine = std::make_unique<ConversionEngine>();
+media::RenderPlan ConversionPlan(media::TimelineModel timeline, const OutputGraphSettings& output) {
     DisablePreviewMode(timeline);
-
     media::RenderPlan plan;
     plan.timeline = std::move(timeline);
     plan.outputPath = output.outputName.toStdString();
     plan.video = routeOf(output.videoCompressionOn, output.videoCompressor, output.videoProperties);
     plan.audio = routeOf(output.audioCompressionOn, output.audioCompressor, output.audioProperties);
+    return plan;
+}
+
+std::unique_ptr<ConversionEngine> StartConversionRender(
+    media::RenderPlan plan, QObject* notifyWindow, int message,
+    std::function<void(const media::RenderSetupResult&)> done) {
+    auto engine = std::make_unique<ConversionEngine>();
 
     QPointer<QObject> window(notifyWindow);
     ConversionEngine* started = engine.get();

@@ -95,12 +95,15 @@ private:
 // Every group renders every frame, none is dropped to keep up with a clock.
 void DisablePreviewMode(media::TimelineModel& timeline);
 
-// Renders the timeline into output.outputName: makes a render engine and starts its set-up.
-// done follows on the UI thread, never before this returns, with the outcome: a status of 0
-// once the graph runs, with its events going as `message` to notifyWindow; otherwise the step
-// that failed and why, for the caller to tell the user (nothing is shown here). The caller
-// owns the engine; releasing it tears down a running graph without draining it, and a done
-// not yet delivered is then dropped.
+// What the conversion of the timeline writes and through what; turns preview mode off.
+media::RenderPlan ConversionPlan(media::TimelineModel timeline, const OutputGraphSettings& output);
+
+// Renders the plan: makes a render engine and starts its set-up. done follows on the UI
+// thread, never before this returns, with the outcome: a status of 0 once the graph runs,
+// with its events going as `message` to notifyWindow; otherwise the step that failed and why,
+// for the caller to tell the user (nothing is shown here). The caller owns the engine;
+// releasing it tears down a running graph without draining it, and a done not yet delivered
+// is then dropped.
 std::unique_ptr<ConversionEngine> StartConversionRender(
-    media::TimelineModel timeline, const OutputGraphSettings& output, QObject* notifyWindow,
-    int message, std::function<void(const media::RenderSetupResult&)> done);
+    media::RenderPlan plan, QObject* notifyWindow, int message,
+    std::function<void(const media::RenderSetupResult&)> done);

@@ -1,11 +1,15 @@
 #include "media/encoder_registry.h"
 
+#include "media/encoder_trial_cache.h"
+
 #include <gst/gst.h>
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace media {
@@ -180,21 +184,34 @@ struct Catalogue {
     std::vector<EncoderInfo> audio;
 };
 
-Catalogue buildCatalogue() {
+Catalogue buildCatalogue(const std::string& cacheFolder, int* trialsRun) {
     std::vector<Candidate> candidates = findCandidates();
     std::vector<char> passed(candidates.size(), 0);
+    // The outcomes with these plugins are known from an earlier run; only the others are tried.
+    EncoderTrialCache cache(cacheFolder);
+    std::vector<std::size_t> untried;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (const std::optional<bool> known = cache.Known(candidates[i].factoryName))
+            passed[i] = *known ? 1 : 0;
+        else
+            untried.push_back(i);
+    }
+    if (trialsRun) *trialsRun = static_cast<int>(untried.size());
     // The trials spend most of their time waiting on pipeline threads, so several run at once.
     std::atomic<std::size_t> next{0};
-    const unsigned workers =
-        std::clamp(std::thread::hardware_concurrency() * 2, 2u, 8u);
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency() * 2, 2u, 8u);
     std::vector<std::thread> pool;
-    for (unsigned w = 0; w < workers; ++w) {
+    for (unsigned w = 0; w < workers && w < untried.size(); ++w) {
         pool.emplace_back([&] {
-            for (std::size_t i = next++; i < candidates.size(); i = next++)
-                passed[i] = trialPasses(candidates[i]) ? 1 : 0;
+            for (std::size_t i = next++; i < untried.size(); i = next++)
+                passed[untried[i]] = trialPasses(candidates[untried[i]]) ? 1 : 0;
         });
     }
     for (auto& thread : pool) thread.join();
+    if (!untried.empty()) {
+        for (std::size_t i : untried) cache.Record(candidates[i].factoryName, passed[i] != 0);
+        cache.Save();
+    }
 
     Catalogue catalogue;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -215,7 +232,7 @@ Catalogue buildCatalogue() {
 const Catalogue& catalogue() {
     static std::once_flag once;
     static Catalogue value;
-    std::call_once(once, [] { value = buildCatalogue(); });
+    std::call_once(once, [] { value = buildCatalogue({}, nullptr); });
     return value;
 }
 
@@ -223,6 +240,19 @@ const Catalogue& catalogue() {
 
 const std::vector<EncoderInfo>& AviEncoders(EncoderKind kind) {
     return kind == EncoderKind::Video ? catalogue().video : catalogue().audio;
+}
+
+void PrepareAviEncoders() {
+    // Kept until the process ends, whose exit then waits for the trials to finish.
+    static std::once_flag once;
+    static std::future<void> preparing;
+    std::call_once(once, [] { preparing = std::async(std::launch::async, [] { catalogue(); }); });
+}
+
+std::vector<EncoderInfo> ListAviEncoders(EncoderKind kind, const std::string& cacheFolder,
+                                         int* trialsRun) {
+    Catalogue listed = buildCatalogue(cacheFolder, trialsRun);
+    return kind == EncoderKind::Video ? listed.video : listed.audio;
 }
 
 std::string EncoderFriendlyName(const std::string& factoryName, const std::string& longName) {

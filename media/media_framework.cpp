@@ -13,9 +13,10 @@ std::mutex startMutex;
 int startCount = 0;
 bool initialised = false;
 bool failForTesting = false;
+bool editingStarted = false;
 }  // namespace
 
-HRESULT StartMediaFramework() {
+HRESULT StartMediaFramework(bool editingServicesNow) {
     std::lock_guard lock(startMutex);
     if (failForTesting) {
         SetLastError(E_FAIL, "The media framework was told to fail.");
@@ -28,15 +29,39 @@ HRESULT StartMediaFramework() {
             g_clear_error(&error);
             return E_FAIL;
         }
-        if (!ges_init()) {
-            SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
-            return E_FAIL;
-        }
         RegisterRepairedFileSource();
         initialised = true;
     }
     ++startCount;
+    if (editingServicesNow && !editingStarted) {
+        if (!ges_init()) {
+            SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
+            --startCount;
+            return E_FAIL;
+        }
+        editingStarted = true;
+    }
     return S_OK;
+}
+
+HRESULT StartEditingServices() {
+    std::lock_guard lock(startMutex);
+    if (editingStarted) return S_OK;
+    if (!initialised) {
+        SetLastError(E_FAIL, "The media framework was not started.");
+        return E_FAIL;
+    }
+    if (!ges_init()) {
+        SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
+        return E_FAIL;
+    }
+    editingStarted = true;
+    return S_OK;
+}
+
+bool EditingServicesStarted() {
+    std::lock_guard lock(startMutex);
+    return editingStarted;
 }
 
 void StopMediaFramework() {

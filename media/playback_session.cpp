@@ -8,6 +8,7 @@
 
 #include "media/decoding_repairs.h"
 #include "media/failure_words.h"
+#include "media/frame_cache.h"
 #include "media/local_file.h"
 #include "media/repaired_file_source.h"
 
@@ -15,6 +16,9 @@ namespace media {
 namespace {
 
 constexpr GstClockTime kSeekSettleTimeout = 2 * GST_SECOND;
+// How long a step waits for the cache when it is decoding toward the wanted picture: always
+// sooner than a decode started anew from the key frame.
+constexpr std::chrono::milliseconds kCacheWait{5000};
 
 // A decoded buffer mapped for reading; unmapped and released with the last copy of its frame.
 struct MappedSample {
@@ -146,6 +150,8 @@ PlaybackSession::~PlaybackSession() {
 }
 
 void PlaybackSession::close() {
+    cache_.reset();
+    cachedPosition_.reset();
     pipeline_.reset();
     hasVideo_ = false;
     videoFormat_ = {};
@@ -239,6 +245,10 @@ HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::millis
     const std::optional<SourceTiming> known = KnownSourceTiming(path);
     timing_ = known ? *known : MeasureSourceTiming(path, timeout);
     readStreams();
+    if (hasVideo_) {
+        cache_ = std::make_unique<FrameCache>();
+        cache_->Open(path, videoFormat_.width, videoFormat_.height);
+    }
     return S_OK;
 }
 
@@ -287,6 +297,7 @@ HRESULT PlaybackSession::GetVideoFormat(VideoFormat& format) const {
 
 HRESULT PlaybackSession::Run() {
     if (!pipeline_) return E_POINTER;
+    if (FAILED(cueCachedPosition())) return E_FAIL;
     return gst_element_set_state(pipeline_->playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE
                ? E_FAIL
                : S_OK;
@@ -317,6 +328,8 @@ HRESULT PlaybackSession::SetRate(double rate) {
 HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
     if (!pipeline_) return E_POINTER;
     if (position < 0) position = 0;
+    if (showCached(position)) return S_OK;
+    cachedPosition_.reset();
     const gboolean done = gst_element_seek_simple(
         pipeline_->playbin, GST_FORMAT_TIME,
         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
@@ -329,7 +342,49 @@ HRESULT PlaybackSession::SetPosition(ReferenceTime position) {
     // old place; waiting here keeps the next position read honest. A short wait: the decoder
     // only runs from the nearest key frame.
     gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kSeekSettleTimeout);
+    anticipate();
     return S_OK;
+}
+
+bool PlaybackSession::showCached(ReferenceTime position) {
+    if (!cache_) return false;
+    GstState state = GST_STATE_VOID_PENDING;
+    if (gst_element_get_state(pipeline_->playbin, &state, nullptr, 0) != GST_STATE_CHANGE_SUCCESS ||
+        state != GST_STATE_PAUSED)
+        return false;
+    // The cache keeps the file's own stream times.
+    VideoFrame frame = cache_->Find(timing_.ToMedia(position), kCacheWait);
+    if (frame.isNull()) return false;
+    onSample(std::move(frame));
+    cachedPosition_ = position;
+    anticipate();
+    return true;
+}
+
+HRESULT PlaybackSession::cueCachedPosition() {
+    if (!cachedPosition_) return S_OK;
+    const ReferenceTime position = *cachedPosition_;
+    cachedPosition_.reset();
+    // The graph itself goes there: the cache stays out of this one move.
+    std::unique_ptr<FrameCache> cache = std::move(cache_);
+    const HRESULT hr = SetPosition(position);
+    cache_ = std::move(cache);
+    return hr;
+}
+
+void PlaybackSession::anticipate() {
+    if (!cache_) return;
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline_->playbin, &state, nullptr, 0);
+    if (state != GST_STATE_PAUSED) return;
+    ReferenceTime start = -1;
+    ReferenceTime end = -1;
+    {
+        std::lock_guard lock(frameMutex_);
+        start = latestFrame_.streamStart;
+        end = latestFrame_.streamEnd;
+    }
+    cache_->Anticipate(start, end);
 }
 
 HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::milliseconds timeout) {
@@ -342,6 +397,17 @@ HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::millis
             GST_STATE_CHANGE_FAILURE ||
         state != GST_STATE_PAUSED)
         return E_UNEXPECTED;
+    // On from a picture of the cache: from the cache too while it has the pictures; otherwise
+    // the graph goes to the picture on show first.
+    ReferenceTime shownStart = 0;
+    ReferenceTime shownEnd = 0;
+    if (cachedPosition_ && SUCCEEDED(GetPictureSpan(shownStart, shownEnd)) &&
+        shownEnd > shownStart) {
+        const ReferenceTime length = shownEnd - shownStart;
+        if (showCached(shownStart + length * static_cast<ReferenceTime>(pictures) + length / 2))
+            return S_OK;
+    }
+    if (FAILED(cueCachedPosition())) return E_FAIL;
 
     std::unique_lock lock(frameMutex_);
     const std::uint64_t taken = framesTaken_;
@@ -364,7 +430,10 @@ HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::millis
         SetLastError(VFW_E_TIMEOUT, "The next picture did not come in time.");
         return VFW_E_TIMEOUT;
     }
-    return framesTaken_ != taken ? S_OK : S_FALSE;
+    const bool moved = framesTaken_ != taken;
+    lock.unlock();
+    if (moved) anticipate();
+    return moved ? S_OK : S_FALSE;
 }
 
 void PlaybackSession::onStepDone(bool reachedEnd) {
@@ -378,6 +447,11 @@ void PlaybackSession::onStepDone(bool reachedEnd) {
 
 HRESULT PlaybackSession::GetCurrentPosition(ReferenceTime& position) const {
     if (!pipeline_) return E_POINTER;
+    // The graph stands elsewhere while a picture of the cache is on show.
+    if (cachedPosition_) {
+        position = *cachedPosition_;
+        return S_OK;
+    }
     gint64 ns = 0;
     if (!gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &ns) || ns < 0)
         return E_FAIL;

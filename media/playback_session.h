@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "media/graph_event_codes.h"
@@ -27,6 +28,8 @@
 #include "media/status.h"
 
 namespace media {
+
+class FrameCache;
 
 // An event the owner acts on: EC_COMPLETE, or EC_ERRORABORT with the status in param1.
 struct GraphEvent {
@@ -132,6 +135,15 @@ private:
     mutable std::mutex eventMutex_;
     std::deque<GraphEvent> events_;
     std::function<void()> eventListener_;
+
+    // Pictures decoded ahead for steps back. A picture on show may come from there while the
+    // graph still stands where it was last cued: cachedPosition_ is then where the picture on
+    // show stands, and the graph goes there only when it has to move on from it.
+    std::unique_ptr<FrameCache> cache_;
+    std::optional<ReferenceTime> cachedPosition_;
+    bool showCached(ReferenceTime position);
+    HRESULT cueCachedPosition();
+    void anticipate();
 
     mutable std::mutex frameMutex_;
     VideoFrame latestFrame_;

@@ -10,8 +10,11 @@
 #include "media/decoding_repairs.h"
 #include "media/failure_words.h"
 #include "media/gst_handles.h"
+#include "media/media_framework.h"
 #include "media/output_file.h"
 #include "media/render_session.h"
+#include "media/stream_copy.h"
+#include "media/stream_copy_pipeline.h"
 #include "media/repaired_file_source.h"
 #include "media/source_ends.h"
 #include "media/source_timing.h"
@@ -926,6 +929,201 @@ RenderSetupResult buildTimeline(const TimelineModel& model, GESTimeline* timelin
     return result;
 }
 
+// The output's name as a conversion takes it: a local path that names no folder, device or
+// pipe.
+RenderSetupResult checkOutputName(const std::string& path) {
+    GError* error = nullptr;
+    gchar* targetUri = gst_filename_to_uri(path.c_str(), &error);
+    if (!targetUri || path.empty()) {
+        std::string text =
+            error && error->message ? error->message : "The output file name is not valid.";
+        g_clear_error(&error);
+        g_free(targetUri);
+        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, text);
+    }
+    g_free(targetUri);
+    if (const std::string why = OutputTargetProblem(path); !why.empty())
+        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, path + ": " + why);
+    return {};
+}
+
+// The file is written under a hidden name and moved into place once finished.
+RenderSetupResult reserveOutput(RenderSessionState& state, const std::string& path) {
+    std::string problem;
+    if (!state.output.Reserve(path, &problem))
+        return failure(RenderStep::Run, VFW_E_WRITE_FAILED, problem);
+    std::lock_guard lock(state.mutex);
+    state.temporaryName = state.output.temporaryPath();
+    state.targetName = path;
+    return {};
+}
+
+// The session's pipeline from now on: its messages come to the session, and it is counted
+// until it is finalised.
+void adoptPipeline(RenderSessionState& state, GstElement* pipeline) {
+    ++livePipelines;
+    g_object_weak_ref(G_OBJECT(pipeline), pipelineFinalised, nullptr);
+    {
+        std::lock_guard lock(state.pipelineMutex);
+        state.pipeline = pipeline;
+    }
+    GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+    gst_bus_set_sync_handler(bus.get(), onBusMessage, &state, nullptr);
+}
+
+// A pipeline that would not run. The failure is reported as the step's; its events are not
+// the running graph's.
+RenderSetupResult notStarted(RenderSessionState& state, const char* fallback) {
+    std::string text;
+    {
+        std::lock_guard lock(state.mutex);
+        state.settingUp = true;
+        for (const RenderEvent& event : state.events)
+            if (event.code == EC_ERRORABORT && text.empty()) text = event.text;
+        if (text.empty()) text = state.firstSetupError;
+        state.events.clear();
+        state.ended = false;
+    }
+    releasePipeline(state);
+    return failure(RenderStep::Run, VFW_E_WRITE_FAILED, text.empty() ? fallback : text);
+}
+
+// The encoding profile of a group's stream, added to the container: the encoder's format, or
+// raw video or PCM, with the video held to the output's size and rate. Fails with the step
+// whose stream the multiplexer or the encoder would refuse.
+RenderSetupResult addStreamProfile(GstEncodingContainerProfile* container,
+                                   const TimelineGroup& group, const StreamRoute& route,
+                                   bool first) {
+    const bool videoGroup = group.isVideo();
+    StreamFormat format = streamFormat(videoGroup, route);
+    if (!format.caps) {
+        const bool unbound =
+            route.compressionOn && (!route.encoder || route.encoder->factoryName.empty());
+        if (unbound)
+            return failure(
+                first ? RenderStep::AddVideoCompressor : RenderStep::AddAudioCompressor,
+                E_POINTER, format.errorText);
+        return failure(first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
+                       VFW_E_CANNOT_RENDER, format.errorText);
+    }
+    CapsPtr restriction;
+    if (videoGroup) {
+        const BitmapInfoHeader& picture = group.mediaType.format->bmiHeader;
+        const Fraction rate = FrameRateFraction(group.outputFrameRate);
+        // The encoding bin scales and drops frames to suit the encoder's first choice
+        // unless told otherwise: held to the output's size and rate, it either makes
+        // exactly those or fails.
+        restriction.reset(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
+                                              picture.biWidth, "height", G_TYPE_INT,
+                                              picture.biHeight, "framerate", GST_TYPE_FRACTION,
+                                              rate.numerator, rate.denominator, nullptr));
+        std::string problem;
+        if (rate.numerator <= 0) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "The frame rate %g cannot be written: a conversion takes %g to %g "
+                          "frames a second.",
+                          group.outputFrameRate, kLowestOutputFrameRate,
+                          kHighestOutputFrameRate);
+            problem = text;
+        } else {
+            problem = VideoLimitProblem(format.presetName, format.caps.get(), picture.biWidth,
+                                        picture.biHeight, rate);
+        }
+        if (!problem.empty())
+            return failure(
+                first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
+                VFW_E_CANNOT_RENDER, problem);
+    }
+    GstEncodingProfile* stream = videoGroup
+                                     ? GST_ENCODING_PROFILE(gst_encoding_video_profile_new(
+                                           format.caps.get(), nullptr, restriction.get(), 1))
+                                     : GST_ENCODING_PROFILE(gst_encoding_audio_profile_new(
+                                           format.caps.get(), nullptr, nullptr, 1));
+    if (!format.presetName.empty())
+        gst_encoding_profile_set_preset_name(stream, format.presetName.c_str());
+    gst_encoding_container_profile_add_profile(container, stream);
+    return {};
+}
+
+// A direct stream copy: the span read from the source and written through the encoding bin,
+// the copied streams as they are. Runs on the worker.
+RenderSetupResult setUpCopy(RenderSessionState& state, const RenderPlan& plan) {
+    const StreamCopyInspection inspection = InspectStreamCopy(plan);
+    if (!inspection.ok())
+        return failure(inspection.refusedStep, VFW_E_CANNOT_RENDER, inspection.refusal);
+    if (const RenderSetupResult usable = checkOutputName(plan.outputPath); FAILED(usable.status))
+        return usable;
+
+    const TimelineGroup* videoGroup = nullptr;
+    const TimelineGroup* audioGroup = nullptr;
+    for (const TimelineGroup& group : plan.timeline.groups) {
+        const TimelineGroup*& slot = group.isVideo() ? videoGroup : audioGroup;
+        if (!slot) slot = &group;
+    }
+    CapsPtr aviCaps(gst_caps_from_string("video/x-msvideo"));
+    GstEncodingContainerProfile* container =
+        gst_encoding_container_profile_new("avi", nullptr, aviCaps.get(), nullptr);
+    std::unique_ptr<GstEncodingContainerProfile, EncodingProfileUnref> containerOwner(container);
+    if (inspection.copiesVideo) {
+        CapsPtr caps(CopiedStreamCaps(inspection.videoCaps));
+        gst_encoding_container_profile_add_profile(
+            container, GST_ENCODING_PROFILE(
+                           gst_encoding_video_profile_new(caps.get(), nullptr, nullptr, 1)));
+    } else if (const RenderSetupResult added =
+                   addStreamProfile(container, *videoGroup, plan.video, true);
+               FAILED(added.status)) {
+        return added;
+    }
+    // A source without sound gives a file without sound.
+    if (inspection.sourceHasAudio && audioGroup) {
+        if (inspection.copiesAudio) {
+            CapsPtr caps(CopiedStreamCaps(inspection.audioCaps));
+            gst_encoding_container_profile_add_profile(
+                container, GST_ENCODING_PROFILE(
+                               gst_encoding_audio_profile_new(caps.get(), nullptr, nullptr, 1)));
+        } else if (const RenderSetupResult added =
+                       addStreamProfile(container, *audioGroup, plan.audio, false);
+                   FAILED(added.status)) {
+            return added;
+        }
+    }
+
+    if (const RenderSetupResult reserved = reserveOutput(state, plan.outputPath);
+        FAILED(reserved.status))
+        return reserved;
+    CopyPipelineRequest request;
+    request.inspection = &inspection;
+    for (const TimelineTrack& track : videoGroup->tracks)
+        if (!track.sources.empty()) request.sourcePath = track.sources.front().mediaName;
+    request.location = state.output.temporaryPath();
+    request.container = container;
+    const BitmapInfoHeader& picture = videoGroup->mediaType.format->bmiHeader;
+    request.width = picture.biWidth;
+    request.height = picture.biHeight;
+    request.frameRate = FrameRateFraction(videoGroup->outputFrameRate);
+    for (const TimelineTrack& track : videoGroup->tracks)
+        for (const TimelineSource& source : track.sources)
+            request.stretch = source.stretchMode == kStretchModeStretch;
+    request.elementAdded = G_CALLBACK(onDeepElementAdded);
+    request.elementAddedData = &state;
+    std::string problem;
+    GstElement* pipeline = MakeStreamCopyPipeline(request, &problem);
+    if (!pipeline) {
+        state.output.Abandon();
+        return failure(RenderStep::SetOutputFileName, E_FAIL, problem);
+    }
+    adoptPipeline(state, pipeline);
+    {
+        std::lock_guard lock(state.mutex);
+        state.settingUp = false;
+    }
+    if (!RunStreamCopyPipeline(pipeline, &problem)) return notStarted(state, problem.c_str());
+    RenderSetupResult result;
+    result.duration = inspection.stop - inspection.start;
+    return result;
+}
+
 // Where each kind of source stream must reach: the first source's span of each group.
 void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
     ReferenceTime tolerance = 0;
@@ -945,6 +1143,11 @@ void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
 
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
+    if (UsesStreamCopy(plan)) return setUpCopy(state, plan);
+    // Started by whoever started the render, on a thread where it is safe.
+    if (!EditingServicesStarted())
+        return failure(RenderStep::SetTimelineObject, E_FAIL,
+                       "The editing services were not started.");
     GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
     if (!timeline)
         return failure(RenderStep::SetTimelineObject, E_FAIL, "The timeline could not be made.");
@@ -956,18 +1159,8 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (groups.empty())
         return failure(RenderStep::GetGroupCount, E_INVALIDARG, "The timeline has no group.");
 
-    GError* error = nullptr;
-    gchar* targetUri = gst_filename_to_uri(plan.outputPath.c_str(), &error);
-    if (!targetUri || plan.outputPath.empty()) {
-        std::string text =
-            error && error->message ? error->message : "The output file name is not valid.";
-        g_clear_error(&error);
-        g_free(targetUri);
-        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, text);
-    }
-    g_free(targetUri);
-    if (const std::string why = OutputTargetProblem(plan.outputPath); !why.empty())
-        return failure(RenderStep::SetOutputFileName, E_INVALIDARG, plan.outputPath + ": " + why);
+    if (const RenderSetupResult usable = checkOutputName(plan.outputPath); FAILED(usable.status))
+        return usable;
 
     // The AVI multiplexer, with the first group routed as video and the others as audio.
     CapsPtr aviCaps(gst_caps_from_string("video/x-msvideo"));
@@ -975,63 +1168,14 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         gst_encoding_container_profile_new("avi", nullptr, aviCaps.get(), nullptr);
     std::unique_ptr<GstEncodingContainerProfile, EncodingProfileUnref> containerOwner(container);
     for (std::size_t g = 0; g < groups.size(); ++g) {
-        const bool first = g == 0;
-        const StreamRoute& route = first ? plan.video : plan.audio;
-        const bool videoGroup = groups[g].isVideo();
-        StreamFormat format = streamFormat(videoGroup, route);
-        if (!format.caps) {
-            const bool unbound =
-                route.compressionOn && (!route.encoder || route.encoder->factoryName.empty());
-            if (unbound)
-                return failure(
-                    first ? RenderStep::AddVideoCompressor : RenderStep::AddAudioCompressor,
-                    E_POINTER, format.errorText);
-            return failure(first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
-                           VFW_E_CANNOT_RENDER, format.errorText);
-        }
-        CapsPtr restriction;
-        if (videoGroup) {
-            const BitmapInfoHeader& picture = groups[g].mediaType.format->bmiHeader;
-            const Fraction rate = FrameRateFraction(groups[g].outputFrameRate);
-            // The encoding bin scales and drops frames to suit the encoder's first choice
-            // unless told otherwise: held to the output's size and rate, it either makes
-            // exactly those or fails.
-            restriction.reset(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT,
-                                                  picture.biWidth, "height", G_TYPE_INT,
-                                                  picture.biHeight, "framerate", GST_TYPE_FRACTION,
-                                                  rate.numerator, rate.denominator, nullptr));
-            std::string problem;
-            if (rate.numerator <= 0) {
-                char text[128];
-                std::snprintf(text, sizeof text,
-                              "The frame rate %g cannot be written: a conversion takes %g to %g "
-                              "frames a second.",
-                              groups[g].outputFrameRate, kLowestOutputFrameRate,
-                              kHighestOutputFrameRate);
-                problem = text;
-            } else {
-                problem = VideoLimitProblem(format.presetName, format.caps.get(), picture.biWidth,
-                                            picture.biHeight, rate);
-            }
-            if (!problem.empty())
-                return failure(
-                    first ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
-                    VFW_E_CANNOT_RENDER, problem);
-        }
-        GstEncodingProfile* stream = videoGroup
-                                         ? GST_ENCODING_PROFILE(gst_encoding_video_profile_new(
-                                               format.caps.get(), nullptr, restriction.get(), 1))
-                                         : GST_ENCODING_PROFILE(gst_encoding_audio_profile_new(
-                                               format.caps.get(), nullptr, nullptr, 1));
-        if (!format.presetName.empty())
-            gst_encoding_profile_set_preset_name(stream, format.presetName.c_str());
-        gst_encoding_container_profile_add_profile(container, stream);
+        const RenderSetupResult added =
+            addStreamProfile(container, groups[g], g == 0 ? plan.video : plan.audio, g == 0);
+        if (FAILED(added.status)) return added;
     }
 
-    // The file is written under a hidden name and moved into place once finished.
-    std::string problem;
-    if (!state.output.Reserve(plan.outputPath, &problem))
-        return failure(RenderStep::Run, VFW_E_WRITE_FAILED, problem);
+    if (const RenderSetupResult reserved = reserveOutput(state, plan.outputPath);
+        FAILED(reserved.status))
+        return reserved;
     gchar* outputUri = gst_filename_to_uri(state.output.temporaryPath().c_str(), nullptr);
     if (!outputUri) {
         state.output.Abandon();
@@ -1039,21 +1183,9 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
                        "The output file name is not valid.");
     }
     std::unique_ptr<gchar, decltype(&g_free)> outputUriOwner(outputUri, g_free);
-    {
-        std::lock_guard lock(state.mutex);
-        state.temporaryName = state.output.temporaryPath();
-        state.targetName = plan.outputPath;
-    }
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
-    ++livePipelines;
-    g_object_weak_ref(G_OBJECT(pipeline), pipelineFinalised, nullptr);
-    {
-        std::lock_guard lock(state.pipelineMutex);
-        state.pipeline = GST_ELEMENT(pipeline);
-    }
-    GstPtr<GstBus> bus(gst_element_get_bus(GST_ELEMENT(pipeline)));
-    gst_bus_set_sync_handler(bus.get(), onBusMessage, &state, nullptr);
+    adoptPipeline(state, GST_ELEMENT(pipeline));
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(onDeepElementAdded), &state);
 
     auto setupError = [&state](const char* fallback) {
@@ -1089,21 +1221,8 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         state.settingUp = false;
     }
     if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE) {
-        std::string text;
-        {
-            // The failure is reported as the step's; its events are not the running graph's.
-            std::lock_guard lock(state.mutex);
-            state.settingUp = true;
-            for (const RenderEvent& event : state.events)
-                if (event.code == EC_ERRORABORT && text.empty()) text = event.text;
-            state.events.clear();
-            state.ended = false;
-        }
-        releasePipeline(state);
-        return failure(RenderStep::Run, VFW_E_WRITE_FAILED,
-                       text.empty() ? "The conversion could not be started." : text);
-    }
+        GST_STATE_CHANGE_FAILURE)
+        return notStarted(state, "The conversion could not be started.");
     return built;
 }
 

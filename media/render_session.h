@@ -47,6 +47,7 @@ struct EncoderChoice {
 struct StreamRoute {
     bool compressionOn = false;
     std::optional<EncoderChoice> encoder;  // must be set when compressionOn is true
+    bool streamCopy = false;  // the source's stream is written as it is (no encoder)
 };
 
 struct RenderPlan {

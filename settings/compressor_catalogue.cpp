@@ -86,6 +86,16 @@ HRESULT fillList(media::EncoderKind kind, QComboBox& list) {
 
 void InstallCompressorSource(CompressorSource* replacement) { installedSource = replacement; }
 
+CompressorHandle StreamCopyCompressor(media::EncoderKind kind) {
+    return CompressorHandle{{}, QString::fromLatin1(kDirectStreamCopyEntry), kind, true};
+}
+
+bool IsStreamCopyEntry(const QComboBox& list, int entry) {
+    // Only a filled list ends with it: after a failed walk the list holds the first entry alone.
+    return entry > 0 && entry == list.count() - 1 &&
+           list.itemText(entry) == QLatin1String(kDirectStreamCopyEntry);
+}
+
 HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries) {
     entries.clear();
     entries.push_back(QString::fromLatin1(kind == media::EncoderKind::Video ? kUncompressedVideoEntry
@@ -95,6 +105,7 @@ HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& ent
     if (FAILED(hr)) return hr;
     for (const CompressorMoniker& moniker : monikers)
         if (moniker.propertiesReadable && moniker.friendlyName) entries.push_back(*moniker.friendlyName);
+    entries.push_back(QString::fromLatin1(kDirectStreamCopyEntry));
     return S_OK;
 }
 

@@ -42,9 +42,17 @@ void InstallCompressorSource(CompressorSource* source);
 
 inline constexpr const char* kUncompressedVideoEntry = "Full frames (uncompressed)";
 inline constexpr const char* kUncompressedAudioEntry = "Uncompressed Audio";
+// The last entry of both lists: no compressor, the source's stream copied as it is.
+inline constexpr const char* kDirectStreamCopyEntry = "Direct stream copy";
+
+// The held compressor of the direct stream copy.
+CompressorHandle StreamCopyCompressor(media::EncoderKind kind);
+// Whether a list entry is the direct stream copy (the last one, after the compressors).
+bool IsStreamCopyEntry(const QComboBox& list, int entry);
 
 // Fill the list: the uncompressed entry, then the names in enumeration order (list entry =
-// position + 1), then select entry 0. Returns 0 or the failing step's code.
+// position + 1), then the direct stream copy, then select entry 0. Returns 0 or the failing
+// step's code; after a failure the list holds only the uncompressed entry.
 HRESULT FillVideoCompressorList(QComboBox& list);
 HRESULT FillAudioCompressorList(QComboBox& list);
 // The same entries as plain text, for callers without a list control.

@@ -42,18 +42,25 @@ int adjustedSize(const QString& text) {
 // The list entry of a stored compressor choice: position + 1; the default's entry when
 // never chosen. A stored position past the end selects nothing.
 void selectStoredCompressor(QComboBox& list, int stored, int (*findDefault)(int*)) {
+    if (stored == kCompressorStreamCopy) {
+        const int last = list.count() - 1;
+        list.setCurrentIndex(IsStreamCopyEntry(list, last) ? last : -1);
+        return;
+    }
     // Below the first place there is none: such a number counts as never chosen, as on load.
     if (stored <= kCompressorNeverChosen) {
         int position = 0;
         list.setCurrentIndex(findDefault(&position) ? position + 1 : 0);
         return;
     }
+    // The compressors' entries end before the direct stream copy's.
     const long long entry = static_cast<long long>(stored) + 1;
-    list.setCurrentIndex(entry >= 0 && entry < list.count() ? static_cast<int>(entry) : -1);
+    const int end = IsStreamCopyEntry(list, list.count() - 1) ? list.count() - 1 : list.count();
+    list.setCurrentIndex(entry >= 0 && entry < end ? static_cast<int>(entry) : -1);
 }
 
-void rebindCompressor(int listPosition, std::int32_t& compressionOn,
-                      std::optional<CompressorHandle>& held,
+void rebindCompressor(int listPosition, bool streamCopy, media::EncoderKind kind,
+                      std::int32_t& compressionOn, std::optional<CompressorHandle>& held,
                       void (*bind)(int, std::optional<CompressorHandle>*)) {
     const int position = listPosition - 1;
     if (position == kCompressorNone) {
@@ -61,7 +68,10 @@ void rebindCompressor(int listPosition, std::int32_t& compressionOn,
         return;
     }
     held.reset();
-    bind(position, &held);
+    if (streamCopy)
+        held = StreamCopyCompressor(kind);
+    else
+        bind(position, &held);
     compressionOn = 1;
 }
 
@@ -287,12 +297,14 @@ void OutputOptionsDialog::OnOK() {
     choice.outputHeight = record.outputHeight;
     choice.videoListPosition = videoCompressorList->currentIndex();
     choice.audioListPosition = audioCompressorList->currentIndex();
+    choice.videoStreamCopy = IsStreamCopyEntry(*videoCompressorList, choice.videoListPosition);
+    choice.audioStreamCopy = IsStreamCopyEntry(*audioCompressorList, choice.audioListPosition);
     SaveOutputSettings(store, choice);
 
-    rebindCompressor(choice.videoListPosition, record.videoCompressionOn, record.videoCompressor,
-                     GetCompressor);
-    rebindCompressor(choice.audioListPosition, record.audioCompressionOn, record.audioCompressor,
-                     GetAudioCompressor);
+    rebindCompressor(choice.videoListPosition, choice.videoStreamCopy, media::EncoderKind::Video,
+                     record.videoCompressionOn, record.videoCompressor, GetCompressor);
+    rebindCompressor(choice.audioListPosition, choice.audioStreamCopy, media::EncoderKind::Audio,
+                     record.audioCompressionOn, record.audioCompressor, GetAudioCompressor);
     record.resizeMode =
         resizeModeList->currentIndex() == 0 ? kResizePreserveAspectRatio : kResizeStretch;
     QDialog::accept();

@@ -15,9 +15,15 @@ const QString kAudioSection = QStringLiteral("DexAudioCompress");
 const QString kCompressorNumber = QStringLiteral("CompressorNumber");
 
 void loadCompressorChoice(const platform::SettingsStore& store, const QString& section,
-                          std::int32_t& compressionOn, std::optional<CompressorHandle>& held,
-                          int (*findDefault)(int*), void (*bind)(int, std::optional<CompressorHandle>*)) {
+                          media::EncoderKind kind, std::int32_t& compressionOn,
+                          std::optional<CompressorHandle>& held, int (*findDefault)(int*),
+                          void (*bind)(int, std::optional<CompressorHandle>*)) {
     int stored = store.readInt(section, kCompressorNumber, kCompressorNeverChosen);
+    if (stored == kCompressorStreamCopy) {
+        compressionOn = 1;
+        held = StreamCopyCompressor(kind);
+        return;
+    }
     // No list has a place below the first: such a number is read as never chosen.
     if (stored < kCompressorNeverChosen) stored = kCompressorNeverChosen;
     if (stored == kCompressorNeverChosen) {
@@ -57,10 +63,12 @@ double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
 }
 
 void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store) {
-    loadCompressorChoice(store, kVideoSection, settings.videoCompressionOn,
-                         settings.videoCompressor, FindDefaultVideoCompressor, GetCompressor);
-    loadCompressorChoice(store, kAudioSection, settings.audioCompressionOn,
-                         settings.audioCompressor, FindDefaultAudioCompressor, GetAudioCompressor);
+    loadCompressorChoice(store, kVideoSection, media::EncoderKind::Video,
+                         settings.videoCompressionOn, settings.videoCompressor,
+                         FindDefaultVideoCompressor, GetCompressor);
+    loadCompressorChoice(store, kAudioSection, media::EncoderKind::Audio,
+                         settings.audioCompressionOn, settings.audioCompressor,
+                         FindDefaultAudioCompressor, GetAudioCompressor);
 }
 
 void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store) {
@@ -112,8 +120,10 @@ void SaveOutputSettings(platform::SettingsStore& store, const OutputSettingsChoi
     store.writeString(kSettings, QStringLiteral("OutputName"), choice.outputName);
     store.writeInt(kSettings, QStringLiteral("OutputWidth"), choice.outputWidth);
     store.writeInt(kSettings, QStringLiteral("OutputHigh"), choice.outputHeight);
-    store.writeInt(kVideoSection, kCompressorNumber, choice.videoListPosition - 1);
-    store.writeInt(kAudioSection, kCompressorNumber, choice.audioListPosition - 1);
+    store.writeInt(kVideoSection, kCompressorNumber,
+                   choice.videoStreamCopy ? kCompressorStreamCopy : choice.videoListPosition - 1);
+    store.writeInt(kAudioSection, kCompressorNumber,
+                   choice.audioStreamCopy ? kCompressorStreamCopy : choice.audioListPosition - 1);
     store.flush();
 }
 

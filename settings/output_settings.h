@@ -22,9 +22,13 @@ inline constexpr std::int32_t kResizePreserveAspectRatio = 2;
 inline constexpr std::int32_t kFrameRateOriginal = 0;
 inline constexpr std::int32_t kFrameRateCustom = 6;
 
-// "CompressorNumber" values that are not positions.
+// "CompressorNumber" values that are not positions. The direct stream copy, the last entry of
+// each list, is stored as a number of its own: a position would name whichever compressor
+// comes to stand there once one more is installed. (A number below "never chosen" reads as
+// never chosen, so earlier versions take the default compressor for it.)
 inline constexpr std::int32_t kCompressorNone = -1;
 inline constexpr std::int32_t kCompressorNeverChosen = -2;
+inline constexpr std::int32_t kCompressorStreamCopy = -3;
 
 struct OutputSettings {
     QString outputName;  // at most 259 characters
@@ -71,6 +75,8 @@ struct OutputSettingsChoice {
     std::int32_t outputHeight = 0;
     std::int32_t videoListPosition = 0;  // 0 is the uncompressed entry
     std::int32_t audioListPosition = 0;
+    bool videoStreamCopy = false;  // the direct stream copy's entry: stored as its own number
+    bool audioStreamCopy = false;
 };
 
 // Writes the confirmed options in the order the options dialog stores them.

@@ -32,7 +32,7 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
 
     std::optional<media::RenderSetupResult> setUp;
     const std::unique_ptr<ConversionEngine> engine =
-        StartConversionRender(std::move(timeline), output, nullptr, WM_GRAPHNOTIFY,
+        StartConversionRender(ConversionPlan(std::move(timeline), output), nullptr, WM_GRAPHNOTIFY,
                               [&](const media::RenderSetupResult& result) { setUp = result; });
     if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) {
         outcome.setUpStatus = setUp->status;

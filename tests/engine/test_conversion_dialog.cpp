@@ -10,6 +10,7 @@
 #include "controls/hover_button.h"
 #include "conversion_runner.h"
 #include "platform/settings_store.h"
+#include "settings/compressor_catalogue.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
@@ -209,6 +210,57 @@ private slots:
         QVERIFY(!environment->messages.texts().value(1).isEmpty());
         QVERIFY(idle(false) && dialog->convertButton->isEnabled());
         QCOMPARE(status(), summary);
+    }
+
+    // Direct stream copy as the dialog runs it: a start it cannot keep is named and asked
+    // about before anything is written; what it cannot do is refused with the reason; "Done."
+    // names what was copied.
+    void aCopyAsksRefusesAndNamesWhatItCopied() {
+        ClipSpec spec;
+        spec.extraArguments = {u"-g"_s, u"25"_s, u"-sc_threshold"_s, u"1000000000"_s};
+        const QString clip = MakeClip(spec);
+        QVERIFY(!clip.isEmpty());
+        const QString output = environment->scratchPath(u"copy.avi"_s);
+        open(clip, 33 * kSecond / 25, 65 * kSecond / 25, output);  // pictures 33 to 64
+        dialog->outputSettings.videoCompressor = StreamCopyCompressor(media::EncoderKind::Video);
+        dialog->outputSettings.audioCompressor = StreamCopyCompressor(media::EncoderKind::Audio);
+        dialog->outputSettings.videoCompressionOn = dialog->outputSettings.audioCompressionOn = 1;
+
+        environment->messages.answers = {BoxAnswer::No};
+        dialog->OnConvert();
+        QVERIFY(QTest::qWaitFor([this] { return !environment->messages.boxes.isEmpty(); }, 30000));
+        const platform::BoxRequest question = environment->messages.boxes.first();
+        QCOMPARE(question.text,
+                 u"The MPEG-4 Part 2 video cannot be cut at 00:00:01.320 without encoding it "
+                 "again. The copy starts at the key frame before it, at 00:00:01.000.\nDo you "
+                 "want to continue?"_s);
+        QCOMPARE(question.buttons, BoxButtons::YesNo);
+        QVERIFY(idle() && dialog->convertButton->isEnabled() && !QFile::exists(output));
+
+        environment->messages.clear();
+        dialog->OnConvert();  // answered Yes
+        QVERIFY(waitForStatus(u"Done."_s));
+        QCOMPARE(status(), u"Done. Output File: "_s + output +
+                               u"     Resolution: 160*120     MPEG-4 Part 2 video and PCM sound "
+                               "copied"_s);
+        QCOMPARE(StreamSummary(output),
+                 u"mpeg4 DIVX yuv420p 160x120 25/1 40 frames | pcm_s16le "
+                 "44100 Hz 2 ch"_s);
+        QCOMPARE(SourceFrameAt(output, 0), std::optional<int>(25));
+        QCOMPARE(SourceFrameAt(output, 39), std::optional<int>(64));
+
+        // A size the copy cannot make: refused, the file written before stays as it was.
+        environment->messages.clear();
+        const QByteArray before = ReadFile(output);
+        dialog->outputSettings.outputWidth = 80;
+        dialog->outputSettings.outputHeight = 64;
+        dialog->OnConvert();
+        QVERIFY(QTest::qWaitFor([this] { return environment->messages.boxes.size() >= 2; }, 30000));
+        QCOMPARE(environment->messages.texts().last(),
+                 u"Direct stream copy keeps the source's picture size, 160*120, and cannot make "
+                 "it 80*64. Choose \"Original size\" or a video compressor."_s);
+        QVERIFY(idle());
+        QCOMPARE(ReadFile(output), before);
     }
 };
 

@@ -2,6 +2,7 @@
 // frame's picture and time, also where the file keeps its times in milliseconds; jumps, play
 // and pause, first and last picture; stepping on keeps the sound along.
 
+#include "media/frame_cache.h"
 #include "media/media_framework.h"
 #include "media/playback_session.h"
 #include "player/player_test_support.h"
@@ -180,6 +181,78 @@ private slots:
         QCOMPARE(player.graph->StepForward(1, std::chrono::milliseconds(3000)), S_FALSE);
         QCOMPARE(Shown(player), 74);
         player.UnloadClip();
+    }
+
+    // A long group of pictures (one key frame in 8 s): steps and jumps back come from the
+    // pictures decoded ahead, and they are the right ones; play and steps on go on from the
+    // picture on show, wherever the graph stood.
+    void stepsBackInALongGroupShowTheRightPictures() {
+        testing_support::TestEnvironment environment;
+        testing_support::ClipSpec spec;
+        spec.seconds = 8.0;
+        spec.extraArguments = {QStringLiteral("-g"), QStringLiteral("200"),
+                               QStringLiteral("-sc_threshold"), QStringLiteral("1000000000")};
+        RecordingOwner owner;
+        PreviewPlayer player(&owner);
+        player.clipName = testing_support::MakeClip(spec);
+        QCOMPARE(player.LoadClipFile(), 1);
+        const media::FrameRate rate = player.frameRate();
+        QVERIFY(SUCCEEDED(player.SeekAbsolute(media::FrameMiddle(150, rate))));
+        QCOMPARE(Shown(player), 150);
+        QTest::qWait(300);  // the user looks at it; the pictures before it are decoded
+
+        for (int frame = 149; frame >= 146; --frame) {
+            Press(player, Qt::Key_Left);
+            QCOMPARE(Shown(player), frame);
+            QCOMPARE(player.LivePosition(), media::FrameStart(frame, rate));
+        }
+        ReferenceTime position = 0;
+        QVERIFY(SUCCEEDED(player.graph->GetCurrentPosition(position)));
+        QCOMPARE(media::FrameIndexAt(position, rate), 146);
+        Press(player, Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 121);
+        Press(player, Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 96);
+        Press(player, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(Shown(player), 121);
+        Press(player, Qt::Key_Right);
+        QCOMPARE(Shown(player), 122);
+        // Play starts from the picture on show.
+        Press(player, Qt::Key_Space);
+        QTest::qWait(200);
+        Press(player, Qt::Key_Space);
+        const int played = Shown(player);
+        QVERIFY2(played > 122 && played < 122 + 25, qPrintable(QString::number(played)));
+        player.UnloadClip();
+    }
+
+    // The cache on its own: it keeps within its budget the pictures just before the anchor and
+    // one a second back, in the decoder's picture, handed out as RGBx.
+    void theCacheKeepsWhatStepsBackAskFor() {
+        testing_support::ClipSpec spec;
+        spec.seconds = 8.0;
+        spec.extraArguments = {QStringLiteral("-g"), QStringLiteral("200"),
+                               QStringLiteral("-sc_threshold"), QStringLiteral("1000000000")};
+        const QString clip = testing_support::MakeClip(spec);
+        const std::size_t picture = 160 * 120 * 3 / 2;
+        media::FrameCache cache(30 * picture);  // room for 20 before the anchor and 10 marks
+        cache.Open(clip.toStdString(), 160, 120);
+        const media::FrameRate rate{25, 1};
+        cache.Anticipate(media::FrameStart(180, rate), media::FrameStart(181, rate));
+        auto frameAt = [&](std::int64_t n, int waitMs) {
+            const media::VideoFrame frame =
+                cache.Find(media::FrameMiddle(n, rate), std::chrono::milliseconds(waitMs));
+            if (frame.isNull()) return -1;
+            return testing_support::PictureFrameNumber(QImage(
+                frame.pixels, frame.width, frame.height, frame.stride, QImage::Format_RGBX8888));
+        };
+        QCOMPARE(frameAt(179, 10000), 179);  // waits for the decode on its way
+        QCOMPARE(frameAt(180, 10000), 180);
+        for (std::int64_t n : {170, 161, 155, 130, 105}) QCOMPARE(frameAt(n, 0), int(n % 256));
+        QCOMPARE(frameAt(150, 0), -1);  // neither close before the anchor nor a mark
+        QCOMPARE(frameAt(181, 0), -1);  // after it
+        QVERIFY(cache.ByteCount() <= 30 * picture);
+        QVERIFY(cache.PictureCount() >= 20 + 7);
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QTemporaryDir>
 
 #include "media/encoder_registry.h"
 #include "media/media_framework.h"
@@ -95,8 +96,8 @@ private slots:
 
         QComboBox list;
         QCOMPARE(FillVideoCompressorList(list), S_OK);
-        QCOMPARE(entriesOf(list),
-                 (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta"}));
+        QCOMPARE(entriesOf(list), (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta",
+                                               "Direct stream copy"}));
         int position = -1;
         QCOMPARE(FindDefaultVideoCompressor(&position), 1);
         QCOMPARE(position, 2);
@@ -125,8 +126,9 @@ private slots:
         QCOMPARE(FillVideoCompressorList(video), S_OK);
         const auto& encoders = media::AviEncoders(media::EncoderKind::Video);
         QVERIFY2(!encoders.empty(), "no video encoder that the AVI writer accepts is installed");
-        QCOMPARE(video.count(), int(encoders.size()) + 1);
+        QCOMPARE(video.count(), int(encoders.size()) + 2);
         QCOMPARE(video.itemText(0), QStringLiteral("Full frames (uncompressed)"));
+        QCOMPARE(video.itemText(video.count() - 1), QStringLiteral("Direct stream copy"));
         for (std::size_t i = 0; i < encoders.size(); ++i) {
             QCOMPARE(video.itemText(int(i) + 1), QString::fromStdString(encoders[i].friendlyName));
             if (i > 0) QVERIFY(encoders[i - 1].factoryName < encoders[i].factoryName);
@@ -144,6 +146,44 @@ private slots:
         QCOMPARE(audio.itemText(0), QStringLiteral("Uncompressed Audio"));
         QVERIFY(audio.count() > 1);
         QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    // The trials' outcomes are kept for the installed plugins: the next listing tries nothing
+    // and lists the same, and believes what was kept; outcomes kept for other plugins, or a
+    // damaged file, are tried anew.
+    void trialOutcomesAreKeptForTheInstalledPlugins() {
+        QTemporaryDir folder;
+        const std::string where = folder.path().toStdString();
+        auto list = [&](int* trials) {
+            QStringList factories;
+            for (const media::EncoderInfo& encoder :
+                 media::ListAviEncoders(media::EncoderKind::Video, where, trials))
+                factories << QString::fromStdString(encoder.factoryName);
+            return factories;
+        };
+        int trials = -1;
+        const QStringList tried = list(&trials);
+        QVERIFY(trials > 0 && tried.contains(u"avenc_mpeg4"_s));
+        QCOMPARE(list(&trials), tried);
+        QCOMPARE(trials, 0);
+
+        const QString file = folder.filePath(u"encoder-trials.txt"_s);
+        QByteArray kept = testing_support::ReadFile(file);
+        QVERIFY(kept.contains("\navenc_mpeg4 1\n"));
+        testing_support::WriteFile(
+            file, QByteArray(kept).replace("\navenc_mpeg4 1\n", "\navenc_mpeg4 0\n"));
+        QStringList without = tried;
+        without.removeAll(u"avenc_mpeg4"_s);
+        QCOMPARE(list(&trials), without);
+        QCOMPARE(trials, 0);
+
+        const int fingerprintAt = kept.indexOf("fingerprint ") + 12;
+        kept[fingerprintAt] = kept[fingerprintAt] == '0' ? '1' : '0';
+        for (const QByteArray& other : {kept, QByteArray("framewell encoder trials 1\n\x01")}) {
+            testing_support::WriteFile(file, other);
+            QCOMPARE(list(&trials), tried);
+            QVERIFY(trials > 0);
+        }
     }
 
     // Absent stays absent; a stored value gets 1 in its first byte and keeps the others.

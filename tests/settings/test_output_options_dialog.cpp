@@ -257,6 +257,40 @@ private slots:
         QCOMPARE(third.settings().videoCompressor->friendlyName, QStringLiteral("Indeo Video 5"));
     }
 
+    // The direct stream copy ends both lists and keeps its own number, so that a compressor
+    // installed later neither takes its place nor is taken for it.
+    void streamCopyStaysChosenWhenCompressorsChange() {
+        testing_support::TestEnvironment environment;
+        OutputOptionsDialog first(sourceOpened(), 1);
+        for (QComboBox* list : {first.videoCompressorList, first.audioCompressorList}) {
+            QCOMPARE(list->itemText(list->count() - 1), QStringLiteral("Direct stream copy"));
+            choose(list, list->count() - 1);
+        }
+        first.OnOK();
+        QCOMPARE(stored("DexVideoCompress", "CompressorNumber"), QStringLiteral("-3"));
+        QCOMPARE(stored("DexAudioCompress", "CompressorNumber"), QStringLiteral("-3"));
+        QVERIFY(first.settings().videoCompressor && first.settings().videoCompressor->streamCopy);
+        QVERIFY(first.settings().audioCompressor && first.settings().audioCompressor->streamCopy);
+        QCOMPARE(first.settings().videoCompressionOn, 1);
+
+        // One more video compressor, and one fewer audio one: the copy is still the choice, on
+        // reopening and at the next start.
+        catalogue.video.push_back(ScriptedCompressors::named("Xvid"));
+        catalogue.audio.pop_back();
+        OutputOptionsDialog second(first.settings(), 1);
+        QCOMPARE(second.videoCompressorList->currentText(), QStringLiteral("Direct stream copy"));
+        QCOMPARE(second.audioCompressorList->currentText(), QStringLiteral("Direct stream copy"));
+        OutputSettings loaded;
+        LoadOutputSettings(loaded, platform::SettingsStore());
+        QVERIFY(loaded.videoCompressor && loaded.videoCompressor->streamCopy);
+        QCOMPARE(loaded.videoCompressionOn, 1);
+
+        // A stored position that named the last compressor before is no copy now.
+        platform::SettingsStore().writeInt(QStringLiteral("DexVideoCompress"),
+                                           QStringLiteral("CompressorNumber"), 4);
+        QCOMPARE(OutputOptionsDialog(first.settings(), 1).videoCompressorList->currentIndex(), -1);
+    }
+
     void mainDialogTakesBackOnlyWhatOkConfirms() {
         testing_support::TestEnvironment environment;
         ConverterDialog main;

@@ -1,0 +1,49 @@
+#pragma once
+
+// The pipeline of a direct stream copy, made for the render session, which runs and finishes
+// it as it does the editing services' pipeline. Not for use outside media/.
+//
+// The source is read by a parsing bin: the copied streams go from it into the encoding bin as
+// they are; a stream that is encoded instead is decoded, fitted to the output's size and rate
+// and encoded there. The encoding bin re-encodes the head of an H.264 span from the mark to
+// the next key frame when the inspection asked for it.
+
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+
+#include <string>
+
+#include "media/render_session.h"
+#include "media/stream_copy.h"
+
+namespace media {
+
+struct CopyPipelineRequest {
+    const StreamCopyInspection* inspection = nullptr;
+    std::string sourcePath;
+    std::string location;  // the file written
+    // The streams' formats, copied and encoded, with presence 1 each: only streams the source
+    // has.
+    GstEncodingContainerProfile* container = nullptr;
+    // For pictures that are encoded instead of copied.
+    int width = 0;
+    int height = 0;
+    Fraction frameRate;
+    bool stretch = false;  // fill the frame instead of fitting the picture with bars
+    // Connected to the pipeline's "deep-element-added" before any element is in it.
+    GCallback elementAdded = nullptr;
+    gpointer elementAddedData = nullptr;
+};
+
+// A pipeline that writes the inspected span into location; not yet running. nullptr with
+// *error set when an element is missing.
+GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error);
+
+// Cues the source, seeks to the span and runs the pipeline. False with *error set when the
+// source does not cue in time or the seek is refused.
+bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error);
+
+// The format a copied stream goes into the multiplexer with.
+GstCaps* CopiedStreamCaps(const std::string& description);
+
+}  // namespace media
