@@ -12,6 +12,7 @@
 #include "platform/settings_store.h"
 #include "settings/codec_configuration.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/compressor_lists.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/compressor_lists.h"
 #include "settings/output_settings.h"
 #include "support/scripted_compressors.h"
 #include "support/test_environment.h"
