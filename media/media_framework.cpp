@@ -3,6 +3,8 @@
 #include <ges/ges.h>
 #include <gst/gst.h>
 
+#include <malloc.h>
+
 #include <mutex>
 
 #include "media/repaired_file_source.h"
@@ -23,6 +25,12 @@ HRESULT StartMediaFramework(bool editingServicesNow) {
         return E_FAIL;
     }
     if (!initialised) {
+        // Every streaming thread that allocates gets a malloc arena of its own, up to eight per
+        // core, and an arena keeps the pictures freed into it for its next allocations. The
+        // probes before a conversion decode on threads of their own, so their pictures stayed
+        // in arenas that the conversion's threads never use: about 20 MB of a 720p conversion's
+        // peak. Two arenas cost no measurable time at the pace pictures are allocated here.
+        mallopt(M_ARENA_MAX, 2);
         GError* error = nullptr;
         if (!gst_init_check(nullptr, nullptr, &error)) {
             SetLastError(E_FAIL, error ? error->message : "GStreamer could not be initialised.");

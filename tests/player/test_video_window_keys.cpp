@@ -185,11 +185,20 @@ private slots:
 
     // A long group of pictures (one key frame in 8 s): steps and jumps back come from the
     // pictures decoded ahead, and they are the right ones; play and steps on go on from the
-    // picture on show, wherever the graph stood.
+    // picture on show, wherever the graph stood. Also in a file whose first picture is not at
+    // its time 0 (ffmpeg's MPEG-TS starts at 1.4 s).
+    void stepsBackInALongGroupShowTheRightPictures_data() {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("AVI from 0") << QStringLiteral("avi");
+        QTest::newRow("MPEG-TS from 1.4 s") << QStringLiteral("ts");
+    }
     void stepsBackInALongGroupShowTheRightPictures() {
+        QFETCH(QString, extension);
         testing_support::TestEnvironment environment;
         testing_support::ClipSpec spec;
         spec.seconds = 8.0;
+        spec.extension = extension;
+        if (extension == u"ts") spec.audioCodec = QStringLiteral("mp2");
         spec.extraArguments = {QStringLiteral("-g"), QStringLiteral("200"),
                                QStringLiteral("-sc_threshold"), QStringLiteral("1000000000")};
         RecordingOwner owner;
