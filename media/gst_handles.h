@@ -32,4 +32,11 @@ struct CapsUnref {
 };
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
+struct MessageUnref {
+    void operator()(GstMessage* message) const {
+        if (message) gst_message_unref(message);
+    }
+};
+using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+
 }  // namespace media

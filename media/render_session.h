@@ -4,6 +4,12 @@
 // timeline with one track per group, a GESPipeline in render mode and an encoding profile for
 // avimux, through the chosen encoders or as raw BGR video and S16LE PCM audio.
 //
+// The session (render_session.cpp) sets up and runs; the GES timeline is built in
+// ges_timeline_build, the file's streams and their profiles come from avi_stream_format, every
+// element the pipeline makes is seen to in render_elements (encoders' settings and timestamps,
+// timestamp_restorer), the file's life from reservation to commit is render_output's, and a
+// direct stream copy's pipeline is set up by stream_copy_render.
+//
 // Threads. GES insists that a timeline is built, changed and destroyed on one thread, and its
 // asset discovery blocks, so every session runs its own worker thread for set-up, the stop
 // request and tear-down. Bus messages are taken by a sync handler on the streaming threads,
