@@ -32,7 +32,7 @@ ConversionEngine::~ConversionEngine() = default;
 void ConversionEngine::Start(media::RenderPlan plan,
                              std::function<void(const media::RenderSetupResult&)> done) {
     settingUp_ = true;
-    session_->start(std::move(plan),
+    session_->Start(std::move(plan),
                     [this, done = std::move(done)](const media::RenderSetupResult& result) {
                         settingUp_ = false;
                         running_ = SUCCEEDED(result.status);
@@ -43,56 +43,56 @@ void ConversionEngine::Start(media::RenderPlan plan,
 
 void ConversionEngine::SetNotifyWindow(QObject* window, int message) {
     if (!window) {
-        session_->setNotifier(nullptr);
+        session_->SetNotifier(nullptr);
         return;
     }
     // Runs on a streaming thread: it only posts.
-    session_->setNotifier([window, message] { platform::PostWindowMessage(window, message); });
+    session_->SetNotifier([window, message] { platform::PostWindowMessage(window, message); });
 }
 
 bool ConversionEngine::GetEvent(long* code, QString* text) {
     media::RenderEvent event;
-    if (!session_->getEvent(&event)) return false;
+    if (!session_->GetEvent(&event)) return false;
     if (code) *code = event.code;
     if (text) *text = QString::fromStdString(event.text);
     return true;
 }
 
 bool ConversionEngine::Stop() {
-    if (running_ && !session_->ended()) {
-        session_->drain(kStopDrainBound);
+    if (running_ && !session_->Ended()) {
+        session_->Drain(kStopDrainBound);
         return false;
     }
     running_ = false;
-    session_->release();
+    session_->Release();
     return true;
 }
 
 bool ConversionEngine::StopAndWait(std::chrono::milliseconds bound) {
     if (!running_) return true;
-    session_->setNotifier(nullptr);
-    if (!session_->ended()) session_->drain(bound);
+    session_->SetNotifier(nullptr);
+    if (!session_->Ended()) session_->Drain(bound);
     // The drain runs on the session's worker and the streaming threads, not on this one's
     // event loop, so a plain wait sees it end.
     const auto until = std::chrono::steady_clock::now() + bound;
-    while (!session_->ended() && std::chrono::steady_clock::now() < until)
+    while (!session_->Ended() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     running_ = false;
-    session_->release();
-    return session_->ended();
+    session_->Release();
+    return session_->Ended();
 }
 
 std::optional<ReferenceTime> ConversionEngine::Position() const {
-    return session_->position();
+    return session_->Position();
 }
 
 std::optional<media::WrittenVideo> ConversionEngine::WrittenVideo() const {
-    return session_->writtenVideo();
+    return session_->WrittenVideo();
 }
 
 QStringList ConversionEngine::EncoderFactories() const {
     QStringList names;
-    for (const std::string& name : session_->encoderFactories())
+    for (const std::string& name : session_->EncoderFactories())
         names << QString::fromStdString(name);
     return names;
 }

@@ -222,8 +222,8 @@ RenderSession::RenderSession(QObject* parent)
 }
 
 RenderSession::~RenderSession() {
-    setNotifier(nullptr);
-    release();
+    SetNotifier(nullptr);
+    Release();
     {
         std::lock_guard lock(state_->mutex);
         state_->postToWorker = nullptr;
@@ -231,7 +231,7 @@ RenderSession::~RenderSession() {
     worker_.reset();  // runs what is queued, a file's finishing and the release included
 }
 
-void RenderSession::start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done) {
+void RenderSession::Start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done) {
     if (started_) return;
     started_ = true;
     {
@@ -271,7 +271,7 @@ void RenderSession::watchForStall() {
                 return;
             }
         }
-        const std::optional<ReferenceTime> now = position();
+        const std::optional<ReferenceTime> now = Position();
         if (now != lastPosition_) {
             lastPosition_ = now;
             stalledSeconds_ = 0;
@@ -287,13 +287,13 @@ void RenderSession::watchForStall() {
     stallTimer_->start(1000);
 }
 
-void RenderSession::setNotifier(std::function<void()> notifier) {
+void RenderSession::SetNotifier(std::function<void()> notifier) {
     std::lock_guard lock(state_->mutex);
     state_->notifier = std::move(notifier);
     if (state_->notifier && !state_->events.empty()) state_->notifier();
 }
 
-bool RenderSession::getEvent(RenderEvent* event) {
+bool RenderSession::GetEvent(RenderEvent* event) {
     std::lock_guard lock(state_->mutex);
     if (state_->events.empty()) return false;
     if (event) *event = std::move(state_->events.front());
@@ -301,7 +301,7 @@ bool RenderSession::getEvent(RenderEvent* event) {
     return true;
 }
 
-void RenderSession::drain(std::chrono::milliseconds bound) {
+void RenderSession::Drain(std::chrono::milliseconds bound) {
     {
         std::lock_guard lock(state_->mutex);
         if (state_->ended || state_->finishing || state_->draining || state_->settingUp) return;
@@ -367,17 +367,17 @@ void RenderSession::drain(std::chrono::milliseconds bound) {
     });
 }
 
-bool RenderSession::ended() const {
+bool RenderSession::Ended() const {
     std::lock_guard lock(state_->mutex);
     return state_->ended;
 }
 
-void RenderSession::release() {
+void RenderSession::Release() {
     if (!worker_) return;
     worker_->post([state = state_] { ReleasePipeline(*state); });
 }
 
-std::optional<ReferenceTime> RenderSession::position() const {
+std::optional<ReferenceTime> RenderSession::Position() const {
     {
         std::lock_guard lock(state_->mutex);
         if (state_->settingUp) return std::nullopt;
@@ -391,12 +391,12 @@ std::optional<ReferenceTime> RenderSession::position() const {
     return NanosecondsToReferenceTime(position);
 }
 
-std::optional<WrittenVideo> RenderSession::writtenVideo() const {
+std::optional<WrittenVideo> RenderSession::WrittenVideo() const {
     std::lock_guard lock(state_->mutex);
     return state_->writtenVideo;
 }
 
-std::vector<std::string> RenderSession::encoderFactories() const {
+std::vector<std::string> RenderSession::EncoderFactories() const {
     std::lock_guard lock(state_->mutex);
     return state_->encoderFactories;
 }

@@ -135,35 +135,35 @@ public:
 
     // Starts building and running the pipeline on the worker. done is called on this object's
     // thread with the outcome: on success the pipeline is running. Call once.
-    void start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done);
+    void Start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done);
 
     // Called whenever an event is queued, on the thread that queued it (a streaming thread);
     // it must only post. Set an empty function before whatever it posts to goes away. If
     // events are waiting already, it is called at once.
-    void setNotifier(std::function<void()> notifier);
+    void SetNotifier(std::function<void()> notifier);
     // Takes the oldest waiting event without waiting; false when there is none.
-    bool getEvent(RenderEvent* event);
+    bool GetEvent(RenderEvent* event);
 
     // Ends the render early with a finished file: end-of-stream goes into the encoders, and the
     // completion event follows once the multiplexer has written its index. When that has not
     // happened within the bound, an EC_ERRORABORT event says so instead.
-    void drain(std::chrono::milliseconds bound);
+    void Drain(std::chrono::milliseconds bound);
     // True once the completion or an error event was queued: nothing more will be written, and
     // a completed file has been moved into place.
-    bool ended() const;
+    bool Ended() const;
 
     // Stops the pipeline and releases it on the worker; returns at once.
-    void release();
+    void Release();
 
     // How far the render has come, in timeline time; nullopt before it runs. Once the file is
     // finished, where it ended.
-    std::optional<ReferenceTime> position() const;
+    std::optional<ReferenceTime> Position() const;
     // The finished file's picture size and rate; nullopt before the completion event, or when
     // the file has no video stream.
-    std::optional<WrittenVideo> writtenVideo() const;
+    std::optional<media::WrittenVideo> WrittenVideo() const;
 
     // The factories of the encoders the pipeline created, for checks and reports.
-    std::vector<std::string> encoderFactories() const;
+    std::vector<std::string> EncoderFactories() const;
 
 private:
     void watchForStall();
