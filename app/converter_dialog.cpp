@@ -12,6 +12,7 @@
 
 #include <ctime>
 
+#include "app/position_slider.h"
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
@@ -25,7 +26,6 @@
 #include "platform/termination_signals.h"
 #include "platform/window_messages.h"
 #include "settings/compressor_catalogue.h"
-#include "source/position_slider.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     // Running modally blocks no other window: the video window, top-level and without a
     // parent, keeps its close box, keys and mouse while the dialog runs.
     setWindowModality(Qt::WindowModal);
-    // A video file dropped here opens as Open Video opens it (source/open_video.cpp).
+    // A video file dropped here opens as Open Video opens it (converter_dialog_open_video.cpp).
     setAcceptDrops(true);
     if (auto dialogTemplate =
             platform::LoadDialogTemplate(QStringLiteral(":/dialogs/main_dialog_102.json")))

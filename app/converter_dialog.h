@@ -6,7 +6,8 @@
 //
 // The handlers live in files by topic: start-up, closing, Help and Homepage here
 // (converter_dialog.cpp); conversion control in converter_dialog_conversion.cpp; the output
-// options in converter_dialog_options.cpp; Open Video and the transport in source/.
+// options in converter_dialog_options.cpp; Open Video in converter_dialog_open_video.cpp and
+// the transport in converter_dialog_transport.cpp.
 
 #include <QBasicTimer>
 #include <QDialog>

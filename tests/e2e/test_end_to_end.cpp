@@ -7,19 +7,19 @@
 #include <QJsonObject>
 
 #include "app/converter_dialog.h"
-#include "media/encoder_registry.h"
+#include "app/position_slider.h"
+#include "app/source_player.h"
 #include "controls/hover_button.h"
+#include "media/encoder_registry.h"
 #include "platform/settings_store.h"
+#include "player/player_test_support.h"
 #include "player/preview_player.h"
 #include "settings/codec_settings.h"
 #include "settings/compressor_catalogue.h"
-#include "source/position_slider.h"
-#include "source/source_player.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
-#include "player/player_test_support.h"
 
 using namespace testing_support;
 using player_tests::OpenVideo;

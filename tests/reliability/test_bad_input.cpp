@@ -19,6 +19,8 @@
 #include <random>
 
 #include "app/converter_dialog.h"
+#include "app/position_slider.h"
+#include "app/source_player.h"
 #include "controls/hover_button.h"
 #include "media/media_probe.h"
 #include "media/playback_session.h"
@@ -26,8 +28,6 @@
 #include "platform/settings_store.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
-#include "source/position_slider.h"
-#include "source/source_player.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"

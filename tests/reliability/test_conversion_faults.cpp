@@ -19,11 +19,11 @@
 #include <memory>
 
 #include "app/converter_dialog.h"
+#include "app/source_player.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
 #include "media/render_session.h"
 #include "player/preview_player.h"
-#include "source/source_player.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/scratch_mount.h"
