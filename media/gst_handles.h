@@ -39,4 +39,9 @@ struct MessageUnref {
 };
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+
 }  // namespace media

@@ -77,12 +77,11 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
 }
 
 // Stops and frees a pipeline on the thread that built its timeline.
-void destroyPipeline(GstElement* pipeline) {
+void destroyPipeline(GstPtr<GstElement> pipeline) {
     if (!pipeline) return;
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
     if (bus) gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    gst_object_unref(pipeline);
 }
 
 // The multiplexer inside the encoding bin, with a reference of the caller's; null before the
@@ -146,19 +145,18 @@ std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
 }  // namespace
 
 void ReleasePipeline(RenderSessionState& state) {
-    GstElement* pipeline = nullptr;
-    GstElement* encodebin = nullptr;
+    GstPtr<GstElement> pipeline;
+    GstPtr<GstElement> encodebin;
     {
         std::lock_guard lock(state.pipelineMutex);
-        pipeline = std::exchange(state.pipeline, nullptr);
+        pipeline.reset(std::exchange(state.pipeline, nullptr));
     }
     {
         std::lock_guard lock(state.mutex);
-        encodebin = std::exchange(state.encodebin, nullptr);
+        encodebin.reset(std::exchange(state.encodebin, nullptr));
         state.spanGuard.reset();
     }
-    destroyPipeline(pipeline);
-    if (encodebin) gst_object_unref(encodebin);
+    destroyPipeline(std::move(pipeline));
     // A file that was not finished goes; the file it was to replace stays as it was.
     state.output.Abandon();
 }
@@ -229,15 +227,13 @@ int LiveRenderPipelines() {
 
 RenderSetupResult CheckOutputName(const std::string& path) {
     GError* error = nullptr;
-    gchar* targetUri = gst_filename_to_uri(path.c_str(), &error);
+    const GCharPtr targetUri(gst_filename_to_uri(path.c_str(), &error));
     if (!targetUri || path.empty()) {
         std::string text =
             error && error->message ? error->message : "The output file name is not valid.";
         g_clear_error(&error);
-        g_free(targetUri);
         return SetupFailure(RenderStep::SetOutputFileName, E_INVALIDARG, text);
     }
-    g_free(targetUri);
     if (const std::string why = OutputTargetProblem(path); !why.empty())
         return SetupFailure(RenderStep::SetOutputFileName, E_INVALIDARG, path + ": " + why);
     return {};

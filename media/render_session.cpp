@@ -179,20 +179,19 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (const RenderSetupResult reserved = ReserveOutput(state, plan.outputPath);
         FAILED(reserved.status))
         return reserved;
-    gchar* outputUri = gst_filename_to_uri(state.output.temporaryPath().c_str(), nullptr);
+    const GCharPtr outputUri(gst_filename_to_uri(state.output.temporaryPath().c_str(), nullptr));
     if (!outputUri) {
         state.output.Abandon();
         return SetupFailure(RenderStep::SetOutputFileName, E_INVALIDARG,
                             "The output file name is not valid.");
     }
-    std::unique_ptr<gchar, decltype(&g_free)> outputUriOwner(outputUri, g_free);
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
     AdoptPipeline(state, GST_ELEMENT(pipeline));
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(OnDeepElementAdded), &state);
 
-    if (const RenderSetupResult rendering = renderInto(state, pipeline, timeline.get(), outputUri,
-                                                       container, groups.front().isVideo());
+    if (const RenderSetupResult rendering = renderInto(
+            state, pipeline, timeline.get(), outputUri.get(), container, groups.front().isVideo());
         FAILED(rendering.status))
         return rendering;
 
@@ -311,11 +310,13 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
     // the multiplexer to write its index.
     const std::chrono::milliseconds negotiationWait = bound * 4 / 5;
     worker_->post([state = state_, negotiationWait] {
-        GstElement* encodebin = nullptr;
+        GstPtr<GstElement> encodebinOwner;
         {
             std::lock_guard lock(state->mutex);
-            if (state->encodebin) encodebin = GST_ELEMENT(gst_object_ref(state->encodebin));
+            if (state->encodebin)
+                encodebinOwner.reset(GST_ELEMENT(gst_object_ref(state->encodebin)));
         }
+        GstElement* encodebin = encodebinOwner.get();
         if (!encodebin) return;
         // A Stop pressed the moment the graph runs comes before the first picture has reached
         // the multiplexer: wait for it, so that the file it finishes has a format. A graph that
@@ -327,10 +328,7 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             negotiated = MultiplexerNegotiated(encodebin);
         }
-        if (!negotiated) {
-            gst_object_unref(encodebin);
-            return;
-        }
+        if (!negotiated) return;
         // End-of-stream into the encoders' inputs: they flush, the multiplexer writes its
         // index, and the pipeline reports its end. (Sent to the pipeline, it would not stop a
         // render.) The pictures end first; the sound follows up to their end.
@@ -351,7 +349,6 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
             g_value_unset(&item);
             gst_iterator_free(pads);
         }
-        gst_object_unref(encodebin);
     });
     QTimer::singleShot(bound, this, [state = state_] {
         bool finished = false;
