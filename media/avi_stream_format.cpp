@@ -26,6 +26,22 @@ bool FactoryKlassHas(GstElementFactory* factory, const char* word) {
     return klass && std::strstr(klass, word) != nullptr;
 }
 
+GstPtr<GstElement> MultiplexerIn(GstElement* encodebin) {
+    GstPtr<GstElement> found;
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* factory = gst_element_get_factory(element);
+        if (factory && FactoryKlassHas(factory, "Muxer"))
+            found.reset(GST_ELEMENT(gst_object_ref(element)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+    return found;
+}
+
 CapsPtr AviSinkCaps(bool video) {
     GstPtr<GstElementFactory> mux(gst_element_factory_find("avimux"));
     if (!mux) return nullptr;

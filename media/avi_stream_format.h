@@ -19,6 +19,10 @@ namespace media {
 // Whether the factory's class ("Codec/Encoder/Video") names the word.
 bool FactoryKlassHas(GstElementFactory* factory, const char* word);
 
+// The multiplexer inside an encoding bin, with a reference of the caller's; null before the
+// bin has made it.
+GstPtr<GstElement> MultiplexerIn(GstElement* encodebin);
+
 // The AVI multiplexer's accepted input of one kind, from its pad template; null without it.
 CapsPtr AviSinkCaps(bool video);
 // The same without the raw formats: what an encoder may make for the file.

@@ -84,28 +84,10 @@ void destroyPipeline(GstPtr<GstElement> pipeline) {
     if (bus) gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
 }
 
-// The multiplexer inside the encoding bin, with a reference of the caller's; null before the
-// bin has made it.
-GstPtr<GstElement> findMultiplexer(GstElement* encodebin) {
-    GstPtr<GstElement> found;
-    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
-    GValue item = G_VALUE_INIT;
-    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* factory = gst_element_get_factory(element);
-        if (factory && FactoryKlassHas(factory, "Muxer"))
-            found.reset(GST_ELEMENT(gst_object_ref(element)));
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(elements);
-    return found;
-}
-
 }  // namespace
 
 bool MultiplexerNegotiated(GstElement* encodebin) {
-    GstPtr<GstElement> muxer = findMultiplexer(encodebin);
+    GstPtr<GstElement> muxer = MultiplexerIn(encodebin);
     if (!muxer) return false;
     GST_OBJECT_LOCK(muxer.get());
     bool negotiated = muxer->numsinkpads > 0;
@@ -120,7 +102,7 @@ namespace {
 // The picture size and rate that the multiplexer's video input negotiated: what the file's
 // stream header holds, whatever was asked for.
 std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
-    GstPtr<GstElement> muxer = findMultiplexer(encodebin);
+    GstPtr<GstElement> muxer = MultiplexerIn(encodebin);
     if (!muxer) return std::nullopt;
     std::optional<WrittenVideo> written;
     GstIterator* pads = gst_element_iterate_sink_pads(muxer.get());
