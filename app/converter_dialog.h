@@ -84,8 +84,8 @@ public:
     ClipDefaults clipDefaults;
     std::int32_t converting = 0;
     // The conversion's engine from Convert until the conversion ends; a failed set-up's stays
-    // until the next Convert.
-    std::unique_ptr<ConversionEngine> conversionEngine;
+    // until the next Convert. Null when there is none.
+    const ConversionEngine* conversion() const { return conversionEngine.get(); }
     std::int32_t elapsedSeconds = 0;
     ReferenceTime startMark = 0;
     ReferenceTime endMark = 0;
@@ -224,6 +224,7 @@ private:
 
     QPixmap backgroundBitmap;
     bool mediaStarted_ = false;
+    std::unique_ptr<ConversionEngine> conversionEngine;
     bool laterPartsStarted_ = false;
     bool laterPartsDone_ = false;
 

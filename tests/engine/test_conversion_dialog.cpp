@@ -50,7 +50,7 @@ private:
     // failure keeps them until the next Convert).
     bool idle(bool released = true) const {
         return dialog->converting == 0 && caption() == u"Convert"_s &&
-               !dialog->progressTimer.isActive() && (!released || !dialog->conversionEngine);
+               !dialog->progressTimer.isActive() && (!released || !dialog->conversion());
     }
     bool waitUntilRunning() {
         return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
@@ -160,8 +160,8 @@ private slots:
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
             [this] {
-                return dialog->conversionEngine &&
-                       dialog->conversionEngine->Position().value_or(0) >= 3 * kSecond;
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog->OnConvert();  // Stop
@@ -190,8 +190,8 @@ private slots:
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
             [this] {
-                return dialog->conversionEngine &&
-                       dialog->conversionEngine->Position().value_or(0) >= 3 * kSecond;
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog.reset();

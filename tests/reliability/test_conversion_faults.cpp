@@ -71,8 +71,8 @@ class ConversionFaultTest : public QObject {
     bool waitUntilPast(ReferenceTime position) {
         return QTest::qWaitFor(
             [=, this] {
-                return dialog->conversionEngine &&
-                       dialog->conversionEngine->Position().value_or(0) > position;
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) > position;
             },
             30000);
     }
@@ -82,7 +82,7 @@ class ConversionFaultTest : public QObject {
         return QTest::qWaitFor(
             [this] {
                 return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
-                       !(dialog->conversionEngine && dialog->conversionEngine->SettingUp());
+                       !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             timeoutMs);
     }
@@ -168,7 +168,7 @@ private slots:
                      qPrintable(box.text));
             QCOMPARE(box.caption, QStringLiteral("Error"));
             QVERIFY(box.owner == dialog.get());
-            QVERIFY(!dialog->conversionEngine);
+            QVERIFY(!dialog->conversion());
             QCOMPARE(status(), summary);
             verifyUsable();
         }
@@ -294,8 +294,7 @@ private slots:
         // Without delivering events, so that the completion waits in the queue when Stop comes.
         QElapsedTimer clock;
         clock.start();
-        while (dialog->conversionEngine &&
-               dialog->conversionEngine->Position().value_or(0) < 2 * kSecond &&
+        while (dialog->conversion() && dialog->conversion()->Position().value_or(0) < 2 * kSecond &&
                clock.elapsed() < 30000)
             QThread::msleep(2);
         QThread::msleep(50);

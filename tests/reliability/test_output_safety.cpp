@@ -83,7 +83,7 @@ class OutputSafetyTest : public QObject {
         QVERIFY(QTest::qWaitFor(
             [this] {
                 return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
-                       !(dialog->conversionEngine && dialog->conversionEngine->SettingUp());
+                       !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             60000));
     }
@@ -162,7 +162,7 @@ private slots:
             const QString text = environment->messages.boxes[0].text;
             QVERIFY2(text.contains(QDir::toNativeSeparators(node)) && text.contains(word),
                      qPrintable(text));
-            QVERIFY(!dialog->conversionEngine);
+            QVERIFY(!dialog->conversion());
             QCOMPARE(KindOf(node), kind);
         }
         QCOMPARE(Entries(folder).size(), nodes.size());

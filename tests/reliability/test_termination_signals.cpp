@@ -146,8 +146,7 @@ private slots:
         dialog->OnConvert();  // the replace question is answered Yes
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return dialog->conversionEngine &&
-                       dialog->conversionEngine->Position().value_or(0) > 0;
+                return dialog->conversion() && dialog->conversion()->Position().value_or(0) > 0;
             },
             30000));
         ::kill(::getpid(), SIGTERM);
