@@ -221,12 +221,17 @@ ProcessResult Convert(const QStringList& arguments, int timeoutMs = 60000,
     return testing_support::RunProcess(program, fixed + arguments, timeoutMs);
 }
 
-// The converter as the unprivileged user can start it: the built one, or a copy of it in
-// folder when the build lies where that user may not enter (a build in root's home, say).
-// Empty when neither works. Called as root.
-QString ConverterTheUnprivilegedCanRun(const QString& folder) {
+constexpr const char* kNoConverterToRun =
+    "The unprivileged user can neither start the built converter nor a copy of it in the "
+    "scratch folder.";
+
+// The converter to run for a kind of bad input. The unreadable file is read as the
+// unprivileged user, who gets the built converter, or a copy of it in folder when the build
+// lies where that user may not enter (a build in root's home, say); empty when neither works.
+// Called as root.
+QString ConverterFor(const QString& kind, const QString& folder) {
     const QString built = QStringLiteral(FRAMEWELL_CONVERT_PATH);
-    if (::geteuid() != 0) return built;
+    if (kind != QLatin1String("unreadable") || ::geteuid() != 0) return built;
     auto runnable = [](const QString& program) {
         AsUnprivilegedUser nobody;
         return AsUnprivilegedUser::canRun(program);
@@ -333,14 +338,8 @@ private slots:
         QVERIFY(!Write(precious, "an earlier conversion").isEmpty());
         const QStringList before = Snapshot(*dialog);
 
-        QString converter = QStringLiteral(FRAMEWELL_CONVERT_PATH);
-        if (kind == QLatin1String("unreadable")) {
-            converter = ConverterTheUnprivilegedCanRun(folder);
-            if (converter.isEmpty())
-                QSKIP(
-                    "The unprivileged user can neither start the built converter nor a copy "
-                    "of it in the scratch folder.");
-        }
+        const QString converter = ConverterFor(kind, folder);
+        if (converter.isEmpty()) QSKIP(kNoConverterToRun);
         qint64 took = 0;
         ProcessResult runs[2];
         {
