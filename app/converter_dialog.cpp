@@ -12,6 +12,7 @@
 
 #include <ctime>
 
+#include "app/position_slider.h"
 #include "clips/transition_catalogue.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
@@ -25,7 +26,6 @@
 #include "platform/termination_signals.h"
 #include "platform/window_messages.h"
 #include "settings/compressor_catalogue.h"
-#include "source/position_slider.h"
 
 namespace {
 
@@ -67,9 +67,10 @@ ConverterDialog::ConverterDialog(QWidget* parent) : QDialog(parent) {
     // Running modally blocks no other window: the video window, top-level and without a
     // parent, keeps its close box, keys and mouse while the dialog runs.
     setWindowModality(Qt::WindowModal);
-    // A video file dropped here opens as Open Video opens it (source/open_video.cpp).
+    // A video file dropped here opens as Open Video opens it (converter_dialog_open_video.cpp).
     setAcceptDrops(true);
-    if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json")))
+    if (auto dialogTemplate =
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/main_dialog_102.json")))
         platform::BuildDialog(this, *dialogTemplate, createMainControl);
     bindControls();
     connectCommands();
@@ -98,7 +99,7 @@ ConverterDialog::~ConverterDialog() {
     // A conversion still running when the dialog ends (Exit, Escape) goes with it, but the
     // file written so far is finished first: without its index no player opens it.
     if (conversionEngine) conversionEngine->StopAndWait(kStopDrainBound);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     if (mediaStarted_) media::StopMediaFramework();
 }
 
@@ -126,7 +127,8 @@ void ConverterDialog::bindControls() {
 }
 
 void ConverterDialog::connectCommands() {
-    // A button's command reaches its handler at once, as a button's WM_COMMAND always did.
+    // A button's command reaches its handler at once (a direct connection), so the handler sees
+    // the state the click saw; only the graph's and the video window's messages are queued.
     auto bind = [this](QAbstractButton* button, void (ConverterDialog::*handler)()) {
         if (button) connect(button, &QAbstractButton::clicked, this, handler);
     };
@@ -154,7 +156,7 @@ bool ConverterDialog::OnInitDialog() {
     backgroundBitmap = platform::LoadBitmapResource(kBackgroundBitmap);
     AddAboutToSystemMenu();
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
-    EmptyConversionHolders();
+    conversionEngine.reset();
 
     // The editing services wait until the dialog has been painted (StartLaterParts).
     if (FAILED(media::StartMediaFramework(false))) {
@@ -217,8 +219,8 @@ void ConverterDialog::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    heldVideoCompressor.reset();
-    heldAudioCompressor.reset();
+    outputSettings.videoCompressor.reset();
+    outputSettings.audioCompressor.reset();
     if (mediaStarted_) {
         media::StopMediaFramework();
         mediaStarted_ = false;

@@ -6,7 +6,8 @@
 //
 // The handlers live in files by topic: start-up, closing, Help and Homepage here
 // (converter_dialog.cpp); conversion control in converter_dialog_conversion.cpp; the output
-// options in converter_dialog_options.cpp; Open Video and the transport in source/.
+// options in converter_dialog_options.cpp; Open Video in converter_dialog_open_video.cpp and
+// the transport in converter_dialog_transport.cpp.
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -15,6 +16,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <memory>
 
 #include "clips/clip_list.h"
 #include "engine/conversion_progress.h"
@@ -27,10 +29,11 @@ class QProgressBar;
 class QPushButton;
 namespace media {
 struct ProbeResult;
+struct RenderPlan;
 struct RenderSetupResult;
 struct StreamCopyInspection;
 }
-struct OutputGraphSettings;
+class ConversionEngine;
 class HoverButton;
 class PositionSlider;
 
@@ -72,7 +75,7 @@ public:
     explicit ConverterDialog(QWidget* parent = nullptr);
     ~ConverterDialog() override;
 
-    // --- State, in the order the program has always kept it ---
+    // --- State the handlers share ---
     OutputSettings outputSettings;
     QString errorText;  // the media framework's text for the last failure shown
     ClipList clipList;
@@ -80,6 +83,9 @@ public:
     ReferenceTime totalDuration = 0;
     ClipDefaults clipDefaults;
     std::int32_t converting = 0;
+    // The conversion's engine from Convert until the conversion ends; a failed set-up's stays
+    // until the next Convert. Null when there is none.
+    const ConversionEngine* conversion() const { return conversionEngine.get(); }
     std::int32_t elapsedSeconds = 0;
     ReferenceTime startMark = 0;
     ReferenceTime endMark = 0;
@@ -128,14 +134,13 @@ public:
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
     // Starts the render of the built timeline; OnConversionSetUp follows.
-    void StartRender(const OutputGraphSettings& graph);
+    void StartRender(media::RenderPlan plan);
 
     // --- Direct stream copy (converter_dialog_copy.cpp) ---
     // A copy's source is looked at off this thread first: what cannot be copied is refused
     // before anything is written, and a copy that must start at an earlier key frame asks.
-    void InspectCopy(const OutputGraphSettings& graph);
-    void OnCopyInspected(const media::StreamCopyInspection& inspection,
-                         const OutputGraphSettings& graph);
+    void InspectCopy(media::RenderPlan plan);
+    void OnCopyInspected(const media::StreamCopyInspection& inspection, media::RenderPlan plan);
     QString copiedStreams;  // what the copy running writes as it is, for the "Done." line
 
     // --- Progress of a conversion (converter_dialog_progress.cpp) ---
@@ -184,7 +189,8 @@ public:
     // Open Video from the chosen file on: the Open Video button after its file dialog, and
     // a file dropped on the dialog or on the video window.
     void OpenVideoFile(const QString& path);
-    // A mark's display: whole seconds as ever, the frame-exact time in its tooltip.
+    // A mark's display: whole seconds, like the position display beside it; the frame-exact
+    // time in its tooltip.
     void ShowMark(QLabel* display, ReferenceTime mark);
 
     // Whether the media framework started; nothing is loaded when it did not.
@@ -218,6 +224,7 @@ private:
 
     QPixmap backgroundBitmap;
     bool mediaStarted_ = false;
+    std::unique_ptr<ConversionEngine> conversionEngine;
     bool laterPartsStarted_ = false;
     bool laterPartsDone_ = false;
 

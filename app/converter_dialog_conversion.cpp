@@ -209,32 +209,29 @@ void ConverterDialog::OnConvert() {
         return;
     }
 
-    activeTimeline.emplace();
+    media::TimelineModel timeline;
     TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
-    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
+    const HRESULT built = builder.BuildTimeline(&timeline);
     for (const TimelineFailure& failure : builder.Failures()) ShowTimelineFailure(this, failure);
     // A timeline that lost its picture or its sound would be converted without it and reported
     // as done.
-    if (FAILED(built) || !builder.Complete()) {
-        activeTimeline.reset();
-        return;
-    }
+    if (FAILED(built) || !builder.Complete()) return;
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
     if (convertButton) convertButton->setEnabled(false);
     copiedStreams.clear();
-    const OutputGraphSettings graph =
-        CurrentOutputGraphSettings(outputSettings, platform::SettingsStore());
-    if (media::UsesStreamCopy(ConversionPlan(*activeTimeline, graph))) {
-        InspectCopy(graph);
+    media::RenderPlan plan = ConversionPlan(
+        std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()));
+    if (media::UsesStreamCopy(plan)) {
+        InspectCopy(std::move(plan));
         return;
     }
-    StartRender(graph);
+    StartRender(std::move(plan));
 }
 
-void ConverterDialog::StartRender(const OutputGraphSettings& graph) {
-    StartConversionRender(
-        *activeTimeline, graph, this, WM_GRAPHNOTIFY,
+void ConverterDialog::StartRender(media::RenderPlan plan) {
+    conversionEngine = StartConversionRender(
+        std::move(plan), this, WM_GRAPHNOTIFY,
         [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
 }
 
@@ -287,7 +284,7 @@ void ConverterDialog::FinishConversion() {
         height = written->height;
     }
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;
@@ -303,7 +300,7 @@ void ConverterDialog::FailConversion(const QString& text) {
     HoldProgress();
     HideProgress();
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
-    EmptyConversionHolders();
+    conversionEngine.reset();
     converting = 0;
     if (convertButton) convertButton->setText(QStringLiteral("Convert"));
     elapsedSeconds = 0;

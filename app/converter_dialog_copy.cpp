@@ -12,20 +12,18 @@
 #include "media/stream_copy.h"
 #include "platform/message_boxes.h"
 
-void ConverterDialog::InspectCopy(const OutputGraphSettings& graph) {
-    const media::RenderPlan plan = ConversionPlan(*activeTimeline, graph);
+void ConverterDialog::InspectCopy(media::RenderPlan plan) {
     auto* watcher = new QFutureWatcher<media::StreamCopyInspection>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, graph] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, plan] {
         watcher->deleteLater();
-        OnCopyInspected(watcher->result(), graph);
+        OnCopyInspected(watcher->result(), plan);
     });
     watcher->setFuture(QtConcurrent::run([plan] { return media::InspectStreamCopy(plan); }));
 }
 
 void ConverterDialog::OnCopyInspected(const media::StreamCopyInspection& inspection,
-                                      const OutputGraphSettings& graph) {
+                                      media::RenderPlan plan) {
     auto abandon = [this] {
-        activeTimeline.reset();
         if (convertButton) convertButton->setEnabled(clipList.count > 0);
     };
     if (!inspection.ok()) {
@@ -48,5 +46,5 @@ void ConverterDialog::OnCopyInspected(const media::StreamCopyInspection& inspect
         }
     }
     copiedStreams = QString::fromStdString(media::CopiedStreamsText(inspection));
-    StartRender(graph);
+    StartRender(std::move(plan));
 }

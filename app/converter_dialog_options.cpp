@@ -15,6 +15,8 @@ void ConverterDialog::ShowOutputOptions() {
     outputSettings.outputHeight = confirmed.outputHeight;
     outputSettings.videoCompressionOn = confirmed.videoCompressionOn;
     outputSettings.audioCompressionOn = confirmed.audioCompressionOn;
+    outputSettings.videoCompressor = confirmed.videoCompressor;
+    outputSettings.audioCompressor = confirmed.audioCompressor;
     outputSettings.frameRateIndex = confirmed.frameRateIndex;
     outputSettings.outputFrameRate = confirmed.outputFrameRate;
     outputSettings.resizeMode = confirmed.resizeMode;

@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
     std::printf("start the hover sound       %8.1f us  (UI thread, %d of 200 started)\n", startUs,
                 started);
 
-    QFile file(QStringLiteral(":/sounds/144.wav"));
+    QFile file(QStringLiteral(":/sounds/hover_click_144.wav"));
     file.open(QIODevice::ReadOnly);
     const QByteArray bytes = file.readAll();
     const std::vector<std::uint8_t> wave(bytes.begin(), bytes.end());

@@ -18,15 +18,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/converter_dialog.h"
+#include "app/source_player.h"
 #include "bench/bench_support.h"
 #include "platform/event_loop.h"
-#include "app/converter_dialog.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
-#include "source/source_player.h"
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -76,7 +76,7 @@ int main(int argc, char* argv[]) {
     while (dialog.converting == 1) {
         QElapsedTimer call;
         call.start();
-        if (conversionEngine) (void)conversionEngine->Position();
+        if (dialog.conversion()) (void)dialog.conversion()->Position();
         queryMicroseconds.push_back(static_cast<double>(call.nsecsElapsed()) / 1e3);
         call.start();
         dialog.RefreshProgress();

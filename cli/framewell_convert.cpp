@@ -203,6 +203,17 @@ public:
         ticker_.start(kTickMs);
     }
 
+    // Renders the plan; the outcome comes back to setUp.
+    void start(media::RenderPlan plan) {
+        conversionEngine = StartConversionRender(
+            std::move(plan), this, WM_GRAPHNOTIFY,
+            [this](const media::RenderSetupResult& result) { setUp(result); });
+    }
+
+private:
+    static constexpr int kTickMs = 250;
+    static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
+
     // The set-up's outcome, on the event loop.
     void setUp(const media::RenderSetupResult& result) {
         if (FAILED(result.status)) {
@@ -242,10 +253,6 @@ public:
         }
         return true;
     }
-
-private:
-    static constexpr int kTickMs = 250;
-    static constexpr int kTicksPerLoggedLine = 1000 / kTickMs;
 
     void onSignal(int signalNumber) {
         if (stopSignal_ == 0) stopSignal_ = signalNumber;
@@ -343,7 +350,7 @@ private:
             conversionEngine->SetNotifyWindow(nullptr, 0);
             conversionEngine->Stop();
         }
-        EmptyConversionHolders();
+        conversionEngine.reset();
         if (!failure.isEmpty()) print(QStringLiteral("framewell-convert: %1\n").arg(failure));
         print(report);
         QCoreApplication::exit(stopSignal_ != 0 ? ExitStopped(stopSignal_) : exitCode);
@@ -361,6 +368,7 @@ private:
     int ticks_ = 0;
     QElapsedTimer clock_;
     QTimer ticker_;
+    std::unique_ptr<ConversionEngine> conversionEngine;
 };
 
 int usageError(const QString& error) {
@@ -380,6 +388,116 @@ int stoppedBeforeConverting(const ConvertOptions& options) {
                        ? options.output + QStringLiteral(" is as it was")
                        : QStringLiteral("nothing was written")));
     return ExitStopped(signalNumber);
+}
+
+// What Open Video says of INPUT: -1 with the probe when it is a video, otherwise the exit
+// status after the line that says why.
+int probeInput(const ConvertOptions& options, media::ProbeResult& probe) {
+    // A file that cannot even be read is named before the decoders are asked.
+    if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
+        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
+        return kExitFailed;
+    }
+    probe = media::ProbeMediaFile(options.input.toStdString());
+    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
+    if (probe.status != S_OK) {
+        print(QStringLiteral("framewell-convert: %1: %2\n")
+                  .arg(options.input, QString::fromStdString(probe.errorText)));
+        return kExitFailed;
+    }
+    if (!probe.hasVideo) {
+        print(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
+        return kExitFailed;
+    }
+    if (probe.stillImage) {
+        print(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
+                  .arg(options.input));
+        return kExitFailed;
+    }
+    return -1;
+}
+
+// Only a regular file is ever replaced, and only by a finished conversion: nothing is deleted
+// here. False after the line that says why OUTPUT may not be written.
+bool outputMayBeWritten(const ConvertOptions& options) {
+    if (const QString problem = platform::OutputFileProblem(options.output); !problem.isEmpty()) {
+        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.output, problem));
+        return false;
+    }
+    if (QFileInfo::exists(options.output) && !options.overwrite) {
+        print(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
+                  .arg(options.output));
+        return false;
+    }
+    return true;
+}
+
+// The output settings the command line asks for, the source's facts standing in for what was
+// not asked.
+OutputSettings outputSettingsFor(const ConvertOptions& options, const media::ProbeResult& probe,
+                                 const CompressorChoice& video, const CompressorChoice& audio) {
+    OutputSettings settings;
+    settings.outputName = options.output;
+    settings.sourceWidth = probe.width;
+    settings.sourceHeight = probe.height;
+    settings.outputWidth = options.size ? options.size->width() : probe.width;
+    settings.outputHeight = options.size ? options.size->height() : probe.height;
+    settings.sourceFrameRate = probe.frameRate();
+    settings.outputFrameRate = options.frameRate.value_or(settings.sourceFrameRate);
+    settings.resizeMode = options.resizeMode;
+    settings.videoCompressionOn = video.compressionOn;
+    settings.audioCompressionOn = audio.compressionOn;
+    settings.videoCompressor = video.compressor;
+    settings.audioCompressor = audio.compressor;
+    return settings;
+}
+
+// A copy is refused before anything is written, and a start it cannot keep is named before it
+// begins. -1 when it may go on, with what it copies and how long it is; otherwise the exit
+// status after the line that says why.
+int inspectCopy(const media::RenderPlan& plan, AskedOutput& asked, ReferenceTime& length) {
+    const media::StreamCopyInspection inspection = media::InspectStreamCopy(plan);
+    if (!inspection.ok()) {
+        print(QStringLiteral("framewell-convert: %1\n")
+                  .arg(QString::fromStdString(inspection.refusal)));
+        return kExitFailed;
+    }
+    if (inspection.startKind == media::CopyStart::AtKeyFrameBefore)
+        print(QStringLiteral("framewell-convert: the %1 video has no key frame at %2; the "
+                             "copy starts at the key frame at %3\n")
+                  .arg(QString::fromStdString(inspection.videoFormat),
+                       clockOf(inspection.markedStart), clockOf(inspection.start)));
+    asked.copied = QString::fromStdString(media::CopiedStreamsText(inspection));
+    length = inspection.stop - inspection.start;
+    return -1;
+}
+
+// The timeline Open Video and Convert would make of INPUT's span; false after the line that
+// names the first thing it lost.
+bool buildTimeline(const QString& input, const media::ProbeResult& probe, ReferenceTime startMark,
+                   ReferenceTime endMark, const OutputSettings& settings,
+                   const platform::SettingsStore& dialogSettings, media::TimelineModel& timeline) {
+    ClipList clipList;
+    MusicList musicList;
+    ClipDefaults defaults = ReadClipDefaults(dialogSettings);
+    defaults.clipDuration = static_cast<std::int32_t>(probe.duration / kReferenceTimePerSecond);
+    appendClip(clipList, input, defaults);
+    musicList[0] = {input, probe.duration};
+    musicList.count = 1;
+
+    ReferenceTime totalDuration = 0;
+    TimelineBuilder builder(clipList, musicList, startMark, endMark, settings, totalDuration);
+    const HRESULT built = builder.BuildTimeline(&timeline);
+    if (SUCCEEDED(built) && builder.Complete()) return true;
+    // The first loss is the cause; what follows from it says nothing new.
+    QString reason = QStringLiteral("the timeline could not be built");
+    for (const TimelineFailure& failure : builder.Failures()) {
+        if (!failure.losesMaterial() || failure.reason.isEmpty()) continue;
+        reason = failure.reason;
+        break;
+    }
+    print(QStringLiteral("framewell-convert: %1\n").arg(reason));
+    return false;
 }
 
 int run(const ConvertOptions& options) {
@@ -417,28 +535,8 @@ int run(const ConvertOptions& options) {
         return usageError(QStringLiteral("OUTPUT is the INPUT file"));
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
-    // What Open Video says of a file that cannot even be read, before the decoders are asked.
-    if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
-        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
-        return kExitFailed;
-    }
-    // What Open Video measures.
-    const media::ProbeResult probe = media::ProbeMediaFile(options.input.toStdString());
-    if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
-    if (probe.status != S_OK) {
-        print(QStringLiteral("framewell-convert: %1: %2\n")
-                  .arg(options.input, QString::fromStdString(probe.errorText)));
-        return kExitFailed;
-    }
-    if (!probe.hasVideo) {
-        print(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
-        return kExitFailed;
-    }
-    if (probe.stillImage) {
-        print(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
-                  .arg(options.input));
-        return kExitFailed;
-    }
+    media::ProbeResult probe;
+    if (const int refused = probeInput(options, probe); refused >= 0) return refused;
     const ReferenceTime startMark = options.startMark.value_or(0);
     const ReferenceTime endMark =
         std::min(options.endMark.value_or(probe.duration), probe.duration);
@@ -447,94 +545,30 @@ int run(const ConvertOptions& options) {
                               .arg(static_cast<double>(probe.duration) / kReferenceTimePerSecond));
     if (endMark <= startMark) return usageError(QStringLiteral("--end must come after --start"));
 
-    // Only a regular file is ever replaced, and only by a finished conversion: nothing is
-    // deleted here.
-    if (const QString problem = platform::OutputFileProblem(options.output); !problem.isEmpty()) {
-        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.output, problem));
-        return kExitFailed;
-    }
-    if (QFileInfo::exists(options.output) && !options.overwrite) {
-        print(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
-                  .arg(options.output));
-        return kExitFailed;
-    }
+    if (!outputMayBeWritten(options)) return kExitFailed;
 
     const platform::SettingsStore dialogSettings(QString::fromLatin1(platform::kOrganisation),
                                                  QString::fromLatin1(kDialogProgram));
-    ClipList clipList;
-    MusicList musicList;
-    ClipDefaults defaults = ReadClipDefaults(dialogSettings);
-    defaults.clipDuration = static_cast<std::int32_t>(probe.duration / kReferenceTimePerSecond);
-    appendClip(clipList, options.input, defaults);
-    musicList[0] = {options.input, probe.duration};
-    musicList.count = 1;
-
-    OutputSettings settings;
-    settings.outputName = options.output;
-    settings.sourceWidth = probe.width;
-    settings.sourceHeight = probe.height;
-    settings.outputWidth = options.size ? options.size->width() : probe.width;
-    settings.outputHeight = options.size ? options.size->height() : probe.height;
-    settings.sourceFrameRate = probe.frameRate();
-    settings.outputFrameRate = options.frameRate.value_or(settings.sourceFrameRate);
-    settings.resizeMode = options.resizeMode;
-    settings.videoCompressionOn = video.compressionOn;
-    settings.audioCompressionOn = audio.compressionOn;
-    heldVideoCompressor = video.compressor;
-    heldAudioCompressor = audio.compressor;
-
-    ReferenceTime totalDuration = 0;
-    TimelineBuilder builder(clipList, musicList, startMark, endMark, settings, totalDuration);
-    activeTimeline.emplace();
-    const HRESULT built = builder.BuildTimeline(&*activeTimeline);
-    if (FAILED(built) || !builder.Complete()) {
-        // The first loss is the cause; what follows from it says nothing new.
-        QString reason = QStringLiteral("the timeline could not be built");
-        for (const TimelineFailure& failure : builder.Failures()) {
-            if (!failure.losesMaterial() || failure.reason.isEmpty()) continue;
-            reason = failure.reason;
-            break;
-        }
-        print(QStringLiteral("framewell-convert: %1\n").arg(reason));
-        EmptyConversionHolders();
+    const OutputSettings settings = outputSettingsFor(options, probe, video, audio);
+    media::TimelineModel timeline;
+    if (!buildTimeline(options.input, probe, startMark, endMark, settings, dialogSettings,
+                       timeline))
         return kExitFailed;
-    }
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
     AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
                       settings.outputFrameRate,
                       FrameRateOrigin(probe, options.frameRate.has_value()), {}};
-    const OutputGraphSettings graph = CurrentOutputGraphSettings(settings, dialogSettings);
+    media::RenderPlan plan =
+        ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
     ReferenceTime length = endMark - startMark;
-    // A copy is refused before anything is written, and a start it cannot keep is named
-    // before it begins.
-    if (const media::RenderPlan plan = ConversionPlan(*activeTimeline, graph);
-        media::UsesStreamCopy(plan)) {
-        const media::StreamCopyInspection inspection = media::InspectStreamCopy(plan);
-        if (!inspection.ok()) {
-            print(QStringLiteral("framewell-convert: %1\n")
-                      .arg(QString::fromStdString(inspection.refusal)));
-            EmptyConversionHolders();
-            return kExitFailed;
-        }
-        if (inspection.startKind == media::CopyStart::AtKeyFrameBefore)
-            print(QStringLiteral("framewell-convert: the %1 video has no key frame at %2; the "
-                                 "copy starts at the key frame at %3\n")
-                      .arg(QString::fromStdString(inspection.videoFormat),
-                           clockOf(inspection.markedStart), clockOf(inspection.start)));
-        asked.copied = QString::fromStdString(media::CopiedStreamsText(inspection));
-        length = inspection.stop - inspection.start;
+    if (media::UsesStreamCopy(plan)) {
+        if (const int refused = inspectCopy(plan, asked, length); refused >= 0) return refused;
         if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
     }
     ConversionWatcher watcher(options.quiet, length, asked, terminations);
-    StartConversionRender(
-        *activeTimeline, graph, &watcher, WM_GRAPHNOTIFY,
-        [&watcher](const media::RenderSetupResult& result) { watcher.setUp(result); });
-    const int exitCode = QCoreApplication::exec();
-    EmptyConversionHolders();
-    heldVideoCompressor.reset();
-    heldAudioCompressor.reset();
-    return exitCode;
+    watcher.start(std::move(plan));
+    return QCoreApplication::exec();
 }
 
 }  // namespace

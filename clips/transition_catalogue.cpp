@@ -4,6 +4,13 @@
 
 namespace {
 
+struct TransitionEntry {
+    int index;
+    const char* listName;
+    const char* effectClass;  // GUID text; nullptr for "None"
+    std::int32_t maskNum;     // meaningful for 17 to 46 only
+};
+
 constexpr std::array<TransitionEntry, kTransitionCount> kEntries = {{
     {0, "None", nullptr, 0},
     {1, "Iris", "{049F2CE6-D996-4721-897A-DB15CE9EB73D}", 0},
@@ -62,10 +69,6 @@ std::uint32_t randomState = 1;
 bool inCatalogue(int index) { return index >= 0 && index <= kLastIndex; }
 
 }  // namespace
-
-const TransitionEntry& transitionEntry(int index) {
-    return kEntries.at(static_cast<std::size_t>(index));
-}
 
 std::string transitionName(int index) {
     return inCatalogue(index) ? kEntries[static_cast<std::size_t>(index)].listName

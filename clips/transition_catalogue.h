@@ -14,20 +14,11 @@ inline constexpr const char* kDxtJpegClass = "{DE75D012-7A65-11D2-8CEA-00A0C9441
 
 enum class TransitionPolicy : std::int32_t { Random = 0, Sequence = 1, Same = 2 };
 
-struct TransitionEntry {
-    int index;
-    const char* listName;
-    const char* effectClass;  // GUID text; nullptr for "None"
-    std::int32_t maskNum;     // meaningful for 17 to 46 only
-};
-
 struct TransitionEffect {
     std::string effectClass;  // GUID text
     bool hasMaskNum = false;
     std::int32_t maskNum = 0;
 };
-
-const TransitionEntry& transitionEntry(int index);  // index 0 to 46
 
 // The display name; "Horizontal" for any index outside 0 to 46.
 std::string transitionName(int index);
@@ -40,7 +31,8 @@ TransitionEffect transitionEffect(int index);
 // value assigns nothing (nullopt): the entry keeps what its slot held.
 std::optional<int> chooseTransition(std::int32_t policy, int n, int sameTransition);
 
-// The runtime's random generator as the original program used it: seeded once at start-up
-// with the time in seconds, drawing values from 0 to 32767.
+// A generator of our own rather than the C library's, so that a seed gives the same random
+// transitions on every platform and tests can script them: seeded once at start-up with the
+// time in seconds, it draws values from 0 to 32767.
 void SeedTransitionRandom(std::uint32_t seed);
 int NextTransitionRandom();

@@ -37,7 +37,8 @@ QWidget* createAboutControl(const platform::ControlTemplate& control, QWidget* p
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/100.json")))
+    if (auto dialogTemplate =
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/about_dialog_100.json")))
         platform::BuildDialog(this, *dialogTemplate, createAboutControl);
     // An icon control takes the size of its icon, whatever the template says.
     for (QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly))

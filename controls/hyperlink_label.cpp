@@ -105,7 +105,7 @@ void HyperlinkLabel::SetHoverCursor(const QCursor* cursor) {
 
 void HyperlinkLabel::LoadHandCursor() {
     if (hoverCursor_) return;
-    // The desktop's own hand, where the original borrowed the help viewer's.
+    // The desktop's own hand, so that the link looks like every other link on it.
     hoverCursor_ = QCursor(Qt::PointingHandCursor);
     setCursor(*hoverCursor_);
 }

@@ -7,26 +7,20 @@
 #include "platform/window_messages.h"
 #include "settings/codec_settings.h"
 
-std::optional<media::TimelineModel> activeTimeline;
-std::unique_ptr<ConversionEngine> conversionEngine;
-
-void EmptyConversionHolders() {
-    conversionEngine.reset();
-    activeTimeline.reset();
-}
-
 OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
                                                const platform::SettingsStore& codecStore) {
     OutputGraphSettings output;
     output.outputName = settings.outputName;
     output.videoCompressionOn = settings.videoCompressionOn;
     output.audioCompressionOn = settings.audioCompressionOn;
-    output.videoCompressor = heldVideoCompressor;
-    output.audioCompressor = heldAudioCompressor;
-    if (heldVideoCompressor && !heldVideoCompressor->streamCopy)
-        output.videoProperties = LoadCodecSettings(codecStore, heldVideoCompressor->factoryName);
-    if (heldAudioCompressor && !heldAudioCompressor->streamCopy)
-        output.audioProperties = LoadCodecSettings(codecStore, heldAudioCompressor->factoryName);
+    output.videoCompressor = settings.videoCompressor;
+    output.audioCompressor = settings.audioCompressor;
+    if (settings.videoCompressor && !settings.videoCompressor->streamCopy)
+        output.videoProperties =
+            LoadCodecSettings(codecStore, settings.videoCompressor->factoryName);
+    if (settings.audioCompressor && !settings.audioCompressor->streamCopy)
+        output.audioProperties =
+            LoadCodecSettings(codecStore, settings.audioCompressor->factoryName);
     return output;
 }
 
@@ -38,7 +32,7 @@ ConversionEngine::~ConversionEngine() = default;
 void ConversionEngine::Start(media::RenderPlan plan,
                              std::function<void(const media::RenderSetupResult&)> done) {
     settingUp_ = true;
-    session_->start(std::move(plan),
+    session_->Start(std::move(plan),
                     [this, done = std::move(done)](const media::RenderSetupResult& result) {
                         settingUp_ = false;
                         running_ = SUCCEEDED(result.status);
@@ -49,61 +43,56 @@ void ConversionEngine::Start(media::RenderPlan plan,
 
 void ConversionEngine::SetNotifyWindow(QObject* window, int message) {
     if (!window) {
-        session_->setNotifier(nullptr);
+        session_->SetNotifier(nullptr);
         return;
     }
     // Runs on a streaming thread: it only posts.
-    session_->setNotifier([window, message] { platform::PostWindowMessage(window, message); });
+    session_->SetNotifier([window, message] { platform::PostWindowMessage(window, message); });
 }
 
 bool ConversionEngine::GetEvent(long* code, QString* text) {
     media::RenderEvent event;
-    if (!session_->getEvent(&event)) return false;
+    if (!session_->GetEvent(&event)) return false;
     if (code) *code = event.code;
     if (text) *text = QString::fromStdString(event.text);
     return true;
 }
 
 bool ConversionEngine::Stop() {
-    if (running_ && !session_->ended()) {
-        session_->drain(kStopDrainBound);
+    if (running_ && !session_->Ended()) {
+        session_->Drain(kStopDrainBound);
         return false;
     }
     running_ = false;
-    session_->release();
+    session_->Release();
     return true;
 }
 
 bool ConversionEngine::StopAndWait(std::chrono::milliseconds bound) {
     if (!running_) return true;
-    session_->setNotifier(nullptr);
-    if (!session_->ended()) session_->drain(bound);
+    session_->SetNotifier(nullptr);
+    if (!session_->Ended()) session_->Drain(bound);
     // The drain runs on the session's worker and the streaming threads, not on this one's
     // event loop, so a plain wait sees it end.
     const auto until = std::chrono::steady_clock::now() + bound;
-    while (!session_->ended() && std::chrono::steady_clock::now() < until)
+    while (!session_->Ended() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     running_ = false;
-    session_->release();
-    return session_->ended();
-}
-
-void ConversionEngine::ScrapIt() {
-    running_ = false;
-    session_->release();
+    session_->Release();
+    return session_->Ended();
 }
 
 std::optional<ReferenceTime> ConversionEngine::Position() const {
-    return session_->position();
+    return session_->Position();
 }
 
 std::optional<media::WrittenVideo> ConversionEngine::WrittenVideo() const {
-    return session_->writtenVideo();
+    return session_->WrittenVideo();
 }
 
 QStringList ConversionEngine::EncoderFactories() const {
     QStringList names;
-    for (const std::string& name : session_->encoderFactories())
+    for (const std::string& name : session_->EncoderFactories())
         names << QString::fromStdString(name);
     return names;
 }
@@ -128,28 +117,29 @@ media::StreamRoute routeOf(std::int32_t compressionOn,
 
 }  // namespace
 
-media::RenderPlan ConversionPlan(media::TimelineModel& timeline, const OutputGraphSettings& output) {
+media::RenderPlan ConversionPlan(media::TimelineModel timeline, const OutputGraphSettings& output) {
     DisablePreviewMode(timeline);
     media::RenderPlan plan;
-    plan.timeline = timeline;
+    plan.timeline = std::move(timeline);
     plan.outputPath = output.outputName.toStdString();
     plan.video = routeOf(output.videoCompressionOn, output.videoCompressor, output.videoProperties);
     plan.audio = routeOf(output.audioCompressionOn, output.audioCompressor, output.audioProperties);
     return plan;
 }
 
-HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
-                              QObject* notifyWindow, int message,
-                              std::function<void(const media::RenderSetupResult&)> done) {
-    conversionEngine = std::make_unique<ConversionEngine>();
-    media::RenderPlan plan = ConversionPlan(timeline, output);
+std::unique_ptr<ConversionEngine> StartConversionRender(
+    media::RenderPlan plan, QObject* notifyWindow, int message,
+    std::function<void(const media::RenderSetupResult&)> done) {
+    auto engine = std::make_unique<ConversionEngine>();
 
     QPointer<QObject> window(notifyWindow);
-    ConversionEngine* engine = conversionEngine.get();
-    engine->Start(std::move(plan), [engine, window, message, done = std::move(done)](
-                                       const media::RenderSetupResult& result) {
-        if (SUCCEEDED(result.status) && window) engine->SetNotifyWindow(window.data(), message);
+    ConversionEngine* started = engine.get();
+    // The answer is a queued call of the engine's own session: it never comes once the engine
+    // is gone.
+    started->Start(std::move(plan), [started, window, message, done = std::move(done)](
+                                        const media::RenderSetupResult& result) {
+        if (SUCCEEDED(result.status) && window) started->SetNotifyWindow(window.data(), message);
         if (done) done(result);
     });
-    return S_OK;
+    return engine;
 }

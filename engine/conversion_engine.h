@@ -5,8 +5,9 @@
 // timeline into an AVI file through the held compressors (or raw when compression is off),
 // reports the graph's events as posted window messages, and stops early with a finished file.
 //
-// Everything here is called on the UI thread; set-up, discovery and the stop's wait run on the
-// render session's worker, so no call blocks.
+// Everything here is called on the UI thread. Set-up, discovery and a stop's drain run on the
+// render session's worker, so no call blocks, except StopAndWait: a program about to end
+// sleeps there until the file is finished, at most for the bound it gives.
 
 #include <QObject>
 #include <QString>
@@ -23,7 +24,7 @@
 #include "media/render_session.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
-#include "settings/compressor_catalogue.h"
+#include "settings/compressor_handle.h"
 #include "settings/output_settings.h"
 
 namespace platform {
@@ -41,8 +42,8 @@ struct OutputGraphSettings {
     media::EncoderProperties audioProperties;
 };
 
-// The output name and flags of the settings, the held compressors, and each compressor's
-// settings as the codec configuration stored them.
+// The output name, flags and compressors of the settings, and each compressor's settings as
+// the codec configuration stored them.
 OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
                                                const platform::SettingsStore& codecStore);
 
@@ -60,7 +61,6 @@ public:
     // UI thread with the outcome.
     void Start(media::RenderPlan plan, std::function<void(const media::RenderSetupResult&)> done);
     bool SettingUp() const { return settingUp_; }
-    bool Running() const { return running_; }
 
     // The graph's events arrive as the message posted to the window; nullptr stops them.
     void SetNotifyWindow(QObject* window, int message);
@@ -71,8 +71,6 @@ public:
     // finished: then this returns false, and the completion event follows (or an error event
     // when the drain takes longer than kStopDrainBound). True when the graph is stopped.
     bool Stop();
-    // Releases the graph.
-    void ScrapIt();
     // For a program about to end: stops a running graph as Stop does and waits, at most bound,
     // until the file written so far is finished. True when it is (or nothing was running).
     bool StopAndWait(std::chrono::milliseconds bound);
@@ -94,25 +92,18 @@ private:
     ReferenceTime duration_ = 0;
 };
 
-// The conversion's objects that outlive one handler: filled by the timeline builder and by
-// StartConversionRender, released when the conversion finishes. Empty at start.
-extern std::optional<media::TimelineModel> activeTimeline;
-extern std::unique_ptr<ConversionEngine> conversionEngine;
-// Releases both (tearing down a running graph without draining it).
-void EmptyConversionHolders();
-
 // Every group renders every frame, none is dropped to keep up with a clock.
 void DisablePreviewMode(media::TimelineModel& timeline);
 
 // What the conversion of the timeline writes and through what; turns preview mode off.
-media::RenderPlan ConversionPlan(media::TimelineModel& timeline, const OutputGraphSettings& output);
+media::RenderPlan ConversionPlan(media::TimelineModel timeline, const OutputGraphSettings& output);
 
-// Renders the timeline into output.outputName: makes the render engine in conversionEngine
-// and starts its set-up. done follows on the UI thread with the outcome: a status of 0 once the
-// graph runs, with its events going as `message` to notifyWindow; otherwise the step that
-// failed and why, for the caller to tell the user (nothing is shown here). The objects of a
-// failed set-up stay in the holders until the next conversion or EmptyConversionHolders.
-// Returns 0: the render engine itself is always made.
-HRESULT StartConversionRender(media::TimelineModel& timeline, const OutputGraphSettings& output,
-                              QObject* notifyWindow, int message,
-                              std::function<void(const media::RenderSetupResult&)> done);
+// Renders the plan: makes a render engine and starts its set-up. done follows on the UI
+// thread, never before this returns, with the outcome: a status of 0 once the graph runs,
+// with its events going as `message` to notifyWindow; otherwise the step that failed and why,
+// for the caller to tell the user (nothing is shown here). The caller owns the engine;
+// releasing it tears down a running graph without draining it, and a done not yet delivered
+// is then dropped.
+std::unique_ptr<ConversionEngine> StartConversionRender(
+    media::RenderPlan plan, QObject* notifyWindow, int message,
+    std::function<void(const media::RenderSetupResult&)> done);

@@ -114,7 +114,8 @@ HRESULT TimelineBuilder::AddVideoClip(media::TimelineModel& timeline, std::size_
     const ReferenceTime clipStart = 0;
     const ReferenceTime clipStop = endMark_ - startMark_;
     media::TimelineSource source;
-    // Every setter runs, as before, and any failure among them fails the step.
+    // Every setter runs even after one failed, so that the source holds all that could be set;
+    // any failure among them fails the step.
     hr = media::SetStartStop(source, clipStart, clipStop);
     hr |= media::SetMediaTimes(source, startMark_, endMark_);
     hr |= media::SetMediaName(source, fileName.toStdString());

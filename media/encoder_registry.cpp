@@ -1,6 +1,8 @@
 #include "media/encoder_registry.h"
 
+#include "media/avi_stream_format.h"
 #include "media/encoder_trial_cache.h"
+#include "media/gst_handles.h"
 
 #include <gst/gst.h>
 
@@ -23,47 +25,27 @@ struct Candidate {
     EncoderKind kind;
 };
 
-GstCaps* aviSinkCaps(const char* templateName) {
-    GstElementFactory* mux = gst_element_factory_find("avimux");
-    if (!mux) return nullptr;
-    GstCaps* caps = nullptr;
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux); item;
-         item = item->next) {
-        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
-        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, templateName)) {
-            caps = gst_static_pad_template_get_caps(tmpl);
-            break;
-        }
-    }
-    gst_object_unref(mux);
-    return caps;
-}
-
 // Does one of the factory's pad templates of this direction intersect with caps?
-bool templateMatches(GstElementFactory* factory, GstPadDirection direction, GstCaps* caps) {
+bool templateMatches(GstElementFactory* factory, GstPadDirection direction, const GstCaps* caps) {
     for (const GList* item = gst_element_factory_get_static_pad_templates(factory); item;
          item = item->next) {
         auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
         if (tmpl->direction != direction) continue;
-        GstCaps* own = gst_static_pad_template_get_caps(tmpl);
-        const bool match = gst_caps_can_intersect(own, caps);
-        gst_caps_unref(own);
-        if (match) return true;
+        const CapsPtr own(gst_static_pad_template_get_caps(tmpl));
+        if (gst_caps_can_intersect(own.get(), caps)) return true;
     }
     return false;
 }
 
 std::vector<Candidate> findCandidates() {
     std::vector<Candidate> result;
-    GstCaps* aviVideo = aviSinkCaps("video_%u");
-    GstCaps* aviAudio = aviSinkCaps("audio_%u");
-    if (!aviVideo || !aviAudio) {
-        if (aviVideo) gst_caps_unref(aviVideo);
-        if (aviAudio) gst_caps_unref(aviAudio);
-        return result;
-    }
-    GstCaps* rawVideo = gst_caps_from_string("video/x-raw");
-    GstCaps* rawAudio = gst_caps_from_string("audio/x-raw");
+    // Raw formats are what "no compressor" writes; an encoder that only passes raw samples
+    // through would be the uncompressed entry a second time.
+    const CapsPtr aviVideo = AviEncodedCaps(true);
+    const CapsPtr aviAudio = AviEncodedCaps(false);
+    if (!aviVideo || !aviAudio) return result;
+    const CapsPtr rawVideo(gst_caps_from_string("video/x-raw"));
+    const CapsPtr rawAudio(gst_caps_from_string("audio/x-raw"));
 
     // The conversion's encoding bin only takes encoders of at least marginal rank; one ranked
     // lower (an experimental one) would be listed and then fail when chosen.
@@ -75,54 +57,35 @@ std::vector<Candidate> findCandidates() {
         if (!klass) continue;
         const std::string k = klass;
         EncoderKind kind;
-        GstCaps* aviCaps;
-        GstCaps* rawCaps;
+        const GstCaps* aviCaps;
+        const GstCaps* rawCaps;
         if (k.find("Video") != std::string::npos || k.find("Image") != std::string::npos) {
             kind = EncoderKind::Video;
-            aviCaps = aviVideo;
-            rawCaps = rawVideo;
+            aviCaps = aviVideo.get();
+            rawCaps = rawVideo.get();
         } else if (k.find("Audio") != std::string::npos) {
             kind = EncoderKind::Audio;
-            aviCaps = aviAudio;
-            rawCaps = rawAudio;
+            aviCaps = aviAudio.get();
+            rawCaps = rawAudio.get();
         } else {
             continue;
         }
         if (!templateMatches(factory, GST_PAD_SINK, rawCaps)) continue;
-        // Raw formats are what "no compressor" writes; an encoder that only passes raw
-        // samples through would be the uncompressed entry a second time.
-        GstCaps* srcAvi = gst_caps_copy(aviCaps);
-        GstCaps* encoded = gst_caps_new_empty();
-        for (guint i = 0; i < gst_caps_get_size(srcAvi); ++i) {
-            const GstStructure* s = gst_caps_get_structure(srcAvi, i);
-            if (!gst_structure_has_name(s, "video/x-raw") && !gst_structure_has_name(s, "audio/x-raw"))
-                gst_caps_append_structure(encoded, gst_structure_copy(s));
-        }
-        gst_caps_unref(srcAvi);
-        const bool feedsAvi = templateMatches(factory, GST_PAD_SRC, encoded);
-        gst_caps_unref(encoded);
-        if (!feedsAvi) continue;
+        if (!templateMatches(factory, GST_PAD_SRC, aviCaps)) continue;
         const char* longName =
             gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
         result.push_back({GST_OBJECT_NAME(factory), longName ? longName : "", kind});
     }
     gst_plugin_feature_list_free(factories);
-    gst_caps_unref(rawVideo);
-    gst_caps_unref(rawAudio);
-    gst_caps_unref(aviVideo);
-    gst_caps_unref(aviAudio);
     return result;
 }
 
 // Runs on the encoder's streaming thread: the multiplexer took an encoded buffer.
 GstPadProbeReturn tookEncodedBuffer(GstPad* pad, GstPadProbeInfo*, gpointer) {
-    GstElement* muxer = gst_pad_get_parent_element(pad);
-    if (muxer) {
-        gst_element_post_message(
-            muxer,
-            gst_message_new_application(GST_OBJECT(muxer), gst_structure_new_empty("trial-fed")));
-        gst_object_unref(muxer);
-    }
+    if (const GstPtr<GstElement> muxer{gst_pad_get_parent_element(pad)})
+        gst_element_post_message(muxer.get(),
+                                 gst_message_new_application(GST_OBJECT(muxer.get()),
+                                                             gst_structure_new_empty("trial-fed")));
     return GST_PAD_PROBE_REMOVE;
 }
 
@@ -142,15 +105,14 @@ bool trialPasses(const Candidate& candidate) {
               "audio/x-raw,rate=44100,channels=2 ! audioconvert ! audioresample ! " +
                   candidate.factoryName + " ! avimux name=muxer ! fakesink";
     GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    const GstPtr<GstElement> pipeline{gst_parse_launch(description.c_str(), &error)};
     if (error) {
         g_clear_error(&error);
-        if (pipeline) gst_object_unref(pipeline);
         return false;
     }
     if (!pipeline) return false;
-    if (GstElement* muxer = gst_bin_get_by_name(GST_BIN(pipeline), "muxer")) {
-        GstIterator* pads = gst_element_iterate_sink_pads(muxer);
+    if (const GstPtr<GstElement> muxer{gst_bin_get_by_name(GST_BIN(pipeline.get()), "muxer")}) {
+        GstIterator* pads = gst_element_iterate_sink_pads(muxer.get());
         GValue item = G_VALUE_INIT;
         while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
             gst_pad_add_probe(GST_PAD(g_value_get_object(&item)), GST_PAD_PROBE_TYPE_BUFFER,
@@ -159,23 +121,17 @@ bool trialPasses(const Candidate& candidate) {
         }
         g_value_unset(&item);
         gst_iterator_free(pads);
-        gst_object_unref(muxer);
     }
     bool passed = false;
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
-        GstBus* bus = gst_element_get_bus(pipeline);
-        GstMessage* message = gst_bus_timed_pop_filtered(
-            bus, kTrialTimeout,
+    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        const GstPtr<GstBus> bus{gst_element_get_bus(pipeline.get())};
+        const MessagePtr message{gst_bus_timed_pop_filtered(
+            bus.get(), kTrialTimeout,
             static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR |
-                                        GST_MESSAGE_APPLICATION));
-        if (message) {
-            passed = GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR;
-            gst_message_unref(message);
-        }
-        gst_object_unref(bus);
+                                        GST_MESSAGE_APPLICATION))};
+        passed = message && GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_ERROR;
     }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     return passed;
 }
 

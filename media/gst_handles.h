@@ -32,4 +32,16 @@ struct CapsUnref {
 };
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
 
+struct MessageUnref {
+    void operator()(GstMessage* message) const {
+        if (message) gst_message_unref(message);
+    }
+};
+using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+
 }  // namespace media

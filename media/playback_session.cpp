@@ -9,6 +9,7 @@
 #include "media/decoding_repairs.h"
 #include "media/failure_words.h"
 #include "media/frame_cache.h"
+#include "media/gst_handles.h"
 #include "media/local_file.h"
 #include "media/repaired_file_source.h"
 
@@ -20,35 +21,33 @@ constexpr GstClockTime kSeekSettleTimeout = 2 * GST_SECOND;
 // sooner than a decode started anew from the key frame.
 constexpr std::chrono::milliseconds kCacheWait{5000};
 
+struct SampleUnref {
+    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
+};
+using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
+
 // A decoded buffer mapped for reading; unmapped and released with the last copy of its frame.
 struct MappedSample {
-    GstSample* sample = nullptr;
+    SamplePtr sample;
     GstVideoFrame frame{};
-    ~MappedSample() {
-        gst_video_frame_unmap(&frame);
-        gst_sample_unref(sample);
-    }
+    ~MappedSample() { gst_video_frame_unmap(&frame); }
 };
 
 // Takes ownership of the sample. Runs on a streaming thread.
-VideoFrame FrameFromSample(GstSample* sample) {
+VideoFrame FrameFromSample(GstSample* taken) {
     VideoFrame result;
+    SamplePtr sample(taken);
     if (!sample) return result;
-    GstCaps* caps = gst_sample_get_caps(sample);
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
     GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) {
-        gst_sample_unref(sample);
-        return result;
-    }
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) return result;
     GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-        gst_sample_unref(sample);
-        return result;
-    }
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return result;
     auto mapped = std::make_shared<MappedSample>();
     mapped->frame = frame;
-    mapped->sample = sample;
+    const GstSegment* segment = gst_sample_get_segment(sample.get());
+    mapped->sample = std::move(sample);
     result.width = GST_VIDEO_FRAME_WIDTH(&mapped->frame);
     result.height = GST_VIDEO_FRAME_HEIGHT(&mapped->frame);
     result.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
@@ -58,7 +57,6 @@ VideoFrame FrameFromSample(GstSample* sample) {
                            ? NanosecondsToReferenceTime(static_cast<std::int64_t>(pts))
                            : -1;
     // Positions in the file, which the sink's segment maps the buffer's times to.
-    const GstSegment* segment = gst_sample_get_segment(sample);
     auto streamTimeOf = [segment](GstClockTime time) -> ReferenceTime {
         if (!GST_CLOCK_TIME_IS_VALID(time) || !segment || segment->format != GST_FORMAT_TIME)
             return -1;
@@ -79,17 +77,16 @@ VideoFrame FrameFromSample(GstSample* sample) {
 }  // namespace
 
 struct PlaybackSession::Pipeline {
-    GstElement* playbin = nullptr;
+    GstPtr<GstElement> owner;         // the player element
+    GstElement* playbin = nullptr;    // owner's
     GstElement* videoSink = nullptr;  // owned by playbin once set
 
     ~Pipeline() {
         if (!playbin) return;
         // Joins the streaming threads: after this no callback of ours runs any more.
         gst_element_set_state(playbin, GST_STATE_NULL);
-        GstBus* bus = gst_element_get_bus(playbin);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-        gst_object_unref(playbin);
+        const GstPtr<GstBus> bus(gst_element_get_bus(playbin));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
     }
 };
 
@@ -138,6 +135,7 @@ struct PlaybackSession::Callbacks {
             default:
                 break;
         }
+        // Dropping the message is the handler's unref.
         gst_message_unref(message);
         return GST_BUS_DROP;
     }
@@ -154,7 +152,6 @@ void PlaybackSession::close() {
     cachedPosition_.reset();
     pipeline_.reset();
     hasVideo_ = false;
-    hasAudio_ = false;
     videoFormat_ = {};
     timing_ = {};
 }
@@ -162,20 +159,24 @@ void PlaybackSession::close() {
 HRESULT PlaybackSession::Create() {
     close();
     auto pipeline = std::make_unique<Pipeline>();
-    pipeline->playbin = gst_element_factory_make("playbin", nullptr);
-    GstElement* videoSink = gst_element_factory_make("appsink", nullptr);
+    pipeline->owner.reset(gst_element_factory_make("playbin", nullptr));
+    if (pipeline->owner) gst_object_ref_sink(pipeline->owner.get());
+    pipeline->playbin = pipeline->owner.get();
+    // Sunk at once, so that the early return drops it; playbin takes its own reference.
+    const GstPtr<GstElement> sinkOwner(gst_element_factory_make("appsink", nullptr));
+    if (sinkOwner) gst_object_ref_sink(sinkOwner.get());
+    GstElement* videoSink = sinkOwner.get();
     if (!pipeline->playbin || !videoSink) {
-        if (videoSink) gst_object_unref(videoSink);
+        pipeline->playbin = nullptr;
         SetLastError(E_FAIL, "The media framework has no player element (playbin or appsink).");
         return E_FAIL;
     }
-    gst_object_ref_sink(pipeline->playbin);
 
     // Two pictures at most wait for the window; a late one is dropped, never queued up.
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBx", nullptr);
-    g_object_set(videoSink, "caps", caps, "max-buffers", 2u, "drop", TRUE, "sync", TRUE,
+    const CapsPtr caps(
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBx", nullptr));
+    g_object_set(videoSink, "caps", caps.get(), "max-buffers", 2u, "drop", TRUE, "sync", TRUE,
                  "enable-last-sample", FALSE, nullptr);
-    gst_caps_unref(caps);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_preroll = &Callbacks::newPreroll;
     callbacks.new_sample = &Callbacks::newSample;
@@ -198,9 +199,8 @@ HRESULT PlaybackSession::Create() {
         g_object_set(pipeline->playbin, "audio-sink", fake, nullptr);
     }
 
-    GstBus* bus = gst_element_get_bus(pipeline->playbin);
-    gst_bus_set_sync_handler(bus, &Callbacks::busMessage, this, nullptr);
-    gst_object_unref(bus);
+    const GstPtr<GstBus> bus(gst_element_get_bus(pipeline->playbin));
+    gst_bus_set_sync_handler(bus.get(), &Callbacks::busMessage, this, nullptr);
     pipeline_ = std::move(pipeline);
     return S_OK;
 }
@@ -255,28 +255,23 @@ HRESULT PlaybackSession::RenderFile(const std::string& path, std::chrono::millis
 
 void PlaybackSession::readStreams() {
     gint videos = 0;
-    gint audios = 0;
-    g_object_get(pipeline_->playbin, "n-video", &videos, "n-audio", &audios, nullptr);
+    g_object_get(pipeline_->playbin, "n-video", &videos, nullptr);
     hasVideo_ = videos > 0;
-    hasAudio_ = audios > 0;
     videoFormat_ = {};
     if (!hasVideo_) return;
 
     // The decoder's own caps carry the native size; the sink's could be scaled.
-    GstPad* pad = nullptr;
-    g_signal_emit_by_name(pipeline_->playbin, "get-video-pad", 0, &pad);
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    GstPad* videoPad = nullptr;
+    g_signal_emit_by_name(pipeline_->playbin, "get-video-pad", 0, &videoPad);
+    const GstPtr<GstPad> pad(videoPad);
+    CapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
     if (!caps) {
-        GstPad* sinkPad = gst_element_get_static_pad(pipeline_->videoSink, "sink");
-        if (sinkPad) {
-            caps = gst_pad_get_current_caps(sinkPad);
-            gst_object_unref(sinkPad);
-        }
+        if (const GstPtr<GstPad> sinkPad{gst_element_get_static_pad(pipeline_->videoSink, "sink")})
+            caps.reset(gst_pad_get_current_caps(sinkPad.get()));
     }
-    if (pad) gst_object_unref(pad);
     if (!caps) return;
     GstVideoInfo info;
-    if (gst_video_info_from_caps(&info, caps)) {
+    if (gst_video_info_from_caps(&info, caps.get())) {
         videoFormat_.width = GST_VIDEO_INFO_WIDTH(&info);
         videoFormat_.height = GST_VIDEO_INFO_HEIGHT(&info);
         if (timing_.rotation == 90 || timing_.rotation == 270)
@@ -288,7 +283,6 @@ void PlaybackSession::readStreams() {
         videoFormat_.frameRateNumerator = rate.numerator;
         videoFormat_.frameRateDenominator = rate.denominator;
     }
-    gst_caps_unref(caps);
 }
 
 HRESULT PlaybackSession::GetVideoFormat(VideoFormat& format) const {

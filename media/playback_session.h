@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "media/graph_event_codes.h"
 #include "media/reference_time.h"
 #include "media/source_timing.h"
 #include "media/status.h"
@@ -30,10 +31,7 @@ namespace media {
 
 class FrameCache;
 
-// The graph's event codes that the owner acts on.
-inline constexpr long EC_COMPLETE = 0x01;    // every stream reached its end
-inline constexpr long EC_ERRORABORT = 0x03;  // playback failed; param1 is the status
-
+// An event the owner acts on: EC_COMPLETE, or EC_ERRORABORT with the status in param1.
 struct GraphEvent {
     long code = 0;
     HRESULT param1 = S_OK;
@@ -80,7 +78,6 @@ public:
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     bool HasVideo() const { return hasVideo_; }
-    bool HasAudio() const { return hasAudio_; }
     // The negotiated picture format; E_NOINTERFACE for a file without a picture.
     HRESULT GetVideoFormat(VideoFormat& format) const;
 
@@ -132,7 +129,6 @@ private:
     struct Pipeline;
     std::unique_ptr<Pipeline> pipeline_;
     bool hasVideo_ = false;
-    bool hasAudio_ = false;
     VideoFormat videoFormat_;
     SourceTiming timing_;
 

@@ -12,6 +12,7 @@ std::string FormatClockSeconds(std::int32_t secs) {
 }
 
 std::string FormatClock(ReferenceTime t) {
-    // The whole seconds are held in 32 bits, as the position display always did.
+    // The whole seconds go through the same 32 bits as FormatClockSeconds, so that a mark and
+    // the position display show one second the same way.
     return FormatClockSeconds(static_cast<std::int32_t>(t / kReferenceTimePerSecond));
 }

@@ -4,6 +4,12 @@
 // timeline with one track per group, a GESPipeline in render mode and an encoding profile for
 // avimux, through the chosen encoders or as raw BGR video and S16LE PCM audio.
 //
+// The session (render_session.cpp) sets up and runs; the GES timeline is built in
+// ges_timeline_build, the file's streams and their profiles come from avi_stream_format, every
+// element the pipeline makes is seen to in render_elements (encoders' settings and timestamps,
+// timestamp_restorer), the file's life from reservation to commit is render_output's, and a
+// direct stream copy's pipeline is set up by stream_copy_render.
+//
 // Threads. GES insists that a timeline is built, changed and destroyed on one thread, and its
 // asset discovery blocks, so every session runs its own worker thread for set-up, the stop
 // request and tear-down. Bus messages are taken by a sync handler on the streaming threads,
@@ -22,6 +28,7 @@ class QTimer;
 #include <string>
 
 #include "media/encoder_properties.h"
+#include "media/graph_event_codes.h"
 #include "media/reference_time.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
@@ -31,10 +38,7 @@ namespace media {
 struct RenderSessionState;
 class RenderWorker;
 
-// Event codes of a conversion graph.
-inline constexpr long EC_COMPLETE = 1;    // every stream reached its end; the file is finished
-inline constexpr long EC_ERRORABORT = 3;  // the graph stopped on an error; the text says which
-
+// EC_COMPLETE once the file is finished, or EC_ERRORABORT with the text saying which error.
 struct RenderEvent {
     long code = 0;
     std::string text;  // for EC_ERRORABORT, the media framework's words
@@ -131,36 +135,35 @@ public:
 
     // Starts building and running the pipeline on the worker. done is called on this object's
     // thread with the outcome: on success the pipeline is running. Call once.
-    void start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done);
+    void Start(RenderPlan plan, std::function<void(const RenderSetupResult&)> done);
 
     // Called whenever an event is queued, on the thread that queued it (a streaming thread);
     // it must only post. Set an empty function before whatever it posts to goes away. If
     // events are waiting already, it is called at once.
-    void setNotifier(std::function<void()> notifier);
+    void SetNotifier(std::function<void()> notifier);
     // Takes the oldest waiting event without waiting; false when there is none.
-    bool getEvent(RenderEvent* event);
+    bool GetEvent(RenderEvent* event);
 
     // Ends the render early with a finished file: end-of-stream goes into the encoders, and the
     // completion event follows once the multiplexer has written its index. When that has not
     // happened within the bound, an EC_ERRORABORT event says so instead.
-    void drain(std::chrono::milliseconds bound);
-    bool draining() const;
+    void Drain(std::chrono::milliseconds bound);
     // True once the completion or an error event was queued: nothing more will be written, and
     // a completed file has been moved into place.
-    bool ended() const;
+    bool Ended() const;
 
     // Stops the pipeline and releases it on the worker; returns at once.
-    void release();
+    void Release();
 
     // How far the render has come, in timeline time; nullopt before it runs. Once the file is
     // finished, where it ended.
-    std::optional<ReferenceTime> position() const;
+    std::optional<ReferenceTime> Position() const;
     // The finished file's picture size and rate; nullopt before the completion event, or when
     // the file has no video stream.
-    std::optional<WrittenVideo> writtenVideo() const;
+    std::optional<media::WrittenVideo> WrittenVideo() const;
 
     // The factories of the encoders the pipeline created, for checks and reports.
-    std::vector<std::string> encoderFactories() const;
+    std::vector<std::string> EncoderFactories() const;
 
 private:
     void watchForStall();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "media/frame_time.h"
+#include "media/gst_handles.h"
 
 namespace media {
 
@@ -73,18 +74,17 @@ void SourceEnds::Watch(GstElement* element) {
     if (!pictures && !std::strstr(klass, "Audio")) return;
     const std::shared_ptr<Stream>& stream = streams_[pictures ? 0 : 1];
     if (!stream) return;
-    GstPad* src = gst_element_get_static_pad(element, "src");
+    const GstPtr<GstPad> src(gst_element_get_static_pad(element, "src"));
     if (!src) return;
     {
         std::lock_guard lock(stream->mutex);
         stream->decoded = true;
     }
-    gst_pad_add_probe(src,
+    gst_pad_add_probe(src.get(),
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       followStream, new std::shared_ptr<Stream>(stream),
                       [](gpointer data) { delete static_cast<std::shared_ptr<Stream>*>(data); });
-    gst_object_unref(src);
 }
 
 std::string SourceEnds::ShortfallNote() const {

@@ -51,11 +51,7 @@ struct Scan {
     // While the end is searched, the packets' times are enough: they are not decoded.
     bool packetsOnly = false;
     int rotation = 0;
-    GstElement* demuxer = nullptr;  // a reference of our own
-
-    ~Scan() {
-        if (demuxer) gst_object_unref(demuxer);
-    }
+    GstPtr<GstElement> demuxer;
     StreamRecord* firstVideo() {
         for (auto& stream : streams)
             if (stream->video && !stream->packets) return stream.get();
@@ -172,13 +168,11 @@ void watch(GstPad* pad, Scan* scan, std::unique_ptr<StreamRecord> record);
 // for a clock.
 void linkDecodedPad(GstElement* decodebin, GstPad* pad, gpointer data) {
     auto* scan = static_cast<Scan*>(data);
-    GstElement* pipeline = GST_ELEMENT(gst_element_get_parent(decodebin));
+    const GstPtr<GstElement> parent(GST_ELEMENT(gst_element_get_parent(decodebin)));
+    GstElement* pipeline = parent.get();
     if (!pipeline) return;
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    if (!sink) {
-        gst_object_unref(pipeline);
-        return;
-    }
+    if (!sink) return;
     g_object_set(sink, "sync", FALSE, nullptr);
     CapsPtr caps(gst_pad_get_current_caps(pad));
     if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
@@ -191,7 +185,6 @@ void linkDecodedPad(GstElement* decodebin, GstPad* pad, gpointer data) {
     watch(sinkPad.get(), scan, std::move(record));
     gst_element_sync_state_with_parent(sink);
     gst_pad_link(pad, sinkPad.get());
-    gst_object_unref(pipeline);
 }
 
 void watch(GstPad* pad, Scan* scan, std::unique_ptr<StreamRecord> record) {
@@ -228,7 +221,7 @@ void watchElement(GstBin*, GstBin*, GstElement* element, gpointer data) {
     }
     if (!std::strstr(klass, "Demux")) return;
     std::lock_guard lock(scan->mutex);
-    if (!scan->demuxer) scan->demuxer = GST_ELEMENT(gst_object_ref(element));
+    if (!scan->demuxer) scan->demuxer.reset(GST_ELEMENT(gst_object_ref(element)));
 }
 
 // The rate the demuxer's video output states, where the decoder's does not.
@@ -295,12 +288,10 @@ bool playToEnd(GstElement* pipeline, Clock::time_point deadline) {
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return false;
     GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
-    GstMessage* message = gst_bus_timed_pop_filtered(
+    const MessagePtr message(gst_bus_timed_pop_filtered(
         bus.get(), remaining(deadline),
-        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ended = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) gst_message_unref(message);
-    return ended;
+        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    return message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
 }
 
 // Where the last picture ends. The pictures lie on the grid of their rate, whatever their times
@@ -376,7 +367,7 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     }
     if (timing.frameRateOrigin != FrameRateOrigin::Declared) {
         std::lock_guard lock(scan.mutex);
-        const FrameRate stated = containerRate(scan.demuxer);
+        const FrameRate stated = containerRate(scan.demuxer.get());
         if (stated.known()) {
             timing.frameRate = stated;
             timing.frameRateOrigin = FrameRateOrigin::Declared;

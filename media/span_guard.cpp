@@ -7,6 +7,9 @@
 #include <mutex>
 #include <vector>
 
+#include "media/avi_stream_format.h"
+#include "media/gst_handles.h"
+
 namespace media {
 
 struct SpanGuardState {
@@ -23,15 +26,9 @@ struct SpanGuardState {
     bool soundEndRequested = false;
     GstClockTime picturesOut = 0;  // ... and at the multiplexer's
     GstClockTime soundOut = 0;
-    GstElement* encodebin = nullptr;
-    std::vector<GstPad*> pictureInputs;
-    std::vector<GstPad*> soundInputs;
-
-    ~SpanGuardState() {
-        for (GstPad* pad : pictureInputs) gst_object_unref(pad);
-        for (GstPad* pad : soundInputs) gst_object_unref(pad);
-        if (encodebin) gst_object_unref(encodebin);
-    }
+    GstPtr<GstElement> encodebin;
+    std::vector<GstPtr<GstPad>> pictureInputs;
+    std::vector<GstPtr<GstPad>> soundInputs;
 
     GstClockTime cut() const {
         if (!GST_CLOCK_TIME_IS_VALID(stopAt)) return plannedEnd;
@@ -41,14 +38,14 @@ struct SpanGuardState {
 
     // Ends the streams of the inputs, from one of GStreamer's own threads: the caller may be
     // a streaming thread of theirs, which must first finish the buffer in hand. Called locked.
-    void end(const std::vector<GstPad*>& inputs) {
-        for (GstPad* pad : inputs) {
+    void end(const std::vector<GstPtr<GstPad>>& inputs) {
+        for (const GstPtr<GstPad>& pad : inputs) {
             gst_element_call_async(
-                encodebin,
+                encodebin.get(),
                 [](GstElement*, gpointer data) {
                     gst_pad_send_event(GST_PAD(data), gst_event_new_eos());
                 },
-                gst_object_ref(pad), gst_object_unref);
+                gst_object_ref(pad.get()), gst_object_unref);
         }
     }
     void endSound() {
@@ -183,43 +180,23 @@ void watch(GstPad* pad, const std::shared_ptr<SpanGuardState>& state, bool pictu
 bool carriesPictures(GstPad* pad) {
     if (g_str_has_prefix(GST_PAD_NAME(pad), "video")) return true;
     if (g_str_has_prefix(GST_PAD_NAME(pad), "audio")) return false;
-    GstCaps* caps = gst_pad_query_caps(pad, nullptr);
-    const bool pictures =
-        caps && !gst_caps_is_empty(caps) &&
-        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
-    if (caps) gst_caps_unref(caps);
-    return pictures;
+    const CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    return caps && !gst_caps_is_empty(caps.get()) &&
+           g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
+                            "video/");
 }
 
-std::vector<GstPad*> sinkPadsOf(GstElement* element) {
-    std::vector<GstPad*> pads;
+std::vector<GstPtr<GstPad>> sinkPadsOf(GstElement* element) {
+    std::vector<GstPtr<GstPad>> pads;
     GstIterator* iterator = gst_element_iterate_sink_pads(element);
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(iterator, &item) == GST_ITERATOR_OK) {
-        pads.push_back(GST_PAD(g_value_dup_object(&item)));
+        pads.emplace_back(GST_PAD(g_value_dup_object(&item)));
         g_value_reset(&item);
     }
     g_value_unset(&item);
     gst_iterator_free(iterator);
     return pads;
-}
-
-GstElement* multiplexerIn(GstElement* encodebin) {
-    GstElement* found = nullptr;
-    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
-    GValue item = G_VALUE_INIT;
-    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* factory = gst_element_get_factory(element);
-        const char* klass =
-            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS)
-                    : nullptr;
-        if (klass && std::strstr(klass, "Muxer")) found = GST_ELEMENT(gst_object_ref(element));
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(elements);
-    return found;
 }
 
 }  // namespace
@@ -229,19 +206,15 @@ SpanGuard::SpanGuard(std::shared_ptr<SpanGuardState> state) : state_(std::move(s
 std::shared_ptr<SpanGuard> SpanGuard::Attach(GstElement* encodebin, GstClockTime plannedEnd) {
     auto state = std::make_shared<SpanGuardState>();
     state->plannedEnd = plannedEnd;
-    state->encodebin = GST_ELEMENT(gst_object_ref(encodebin));
-    for (GstPad* pad : sinkPadsOf(encodebin)) {
-        const bool pictures = carriesPictures(pad);
-        watch(pad, state, pictures, true);
-        (pictures ? state->pictureInputs : state->soundInputs).push_back(pad);
+    state->encodebin.reset(GST_ELEMENT(gst_object_ref(encodebin)));
+    for (GstPtr<GstPad>& pad : sinkPadsOf(encodebin)) {
+        const bool pictures = carriesPictures(pad.get());
+        watch(pad.get(), state, pictures, true);
+        (pictures ? state->pictureInputs : state->soundInputs).push_back(std::move(pad));
     }
-    if (GstElement* muxer = multiplexerIn(encodebin)) {
-        for (GstPad* pad : sinkPadsOf(muxer)) {
-            watch(pad, state, carriesPictures(pad), false);
-            gst_object_unref(pad);
-        }
-        gst_object_unref(muxer);
-    }
+    if (const GstPtr<GstElement> muxer = MultiplexerIn(encodebin))
+        for (const GstPtr<GstPad>& pad : sinkPadsOf(muxer.get()))
+            watch(pad.get(), state, carriesPictures(pad.get()), false);
     return std::make_shared<SpanGuard>(state);
 }
 

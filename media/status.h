@@ -27,8 +27,8 @@ constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 #endif
 
-// Codes of our own media seam, in the media framework's facility, so that they print the
-// way users of the original platform expect ("0x80040xxx").
+// Codes of our own media seam, all in one facility ("0x80040xxx"), so that a printed status
+// tells a failure of the media seam from a generic one at a glance.
 inline constexpr HRESULT VFW_E_NOT_FOUND = static_cast<HRESULT>(0x80040216u);
 inline constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
 inline constexpr HRESULT VFW_E_TIMEOUT = static_cast<HRESULT>(0x8004022Eu);
@@ -49,14 +49,14 @@ std::string LastErrorText();
 HRESULT LastErrorCode();
 
 // The text to show for a failure code: the remembered text when it belongs to this code,
-// otherwise a generic description. Cut to at most limit - 1 characters (the original wrote
-// into a 160-byte buffer with its terminator).
+// otherwise a generic description. Cut to at most limit - 1 bytes, so that it fits a
+// limit-byte text field with its terminator, and never inside a UTF-8 sequence.
 std::string ErrorText(HRESULT hr, std::size_t limit = kErrorTextLimit);
 // The same for a failure that carries its own text: that text, or the generic description when
 // it is empty.
 std::string ErrorText(HRESULT hr, const std::string& text, std::size_t limit = kErrorTextLimit);
 
-// "0x80004005" style, as the original's "%x" formats print a status.
+// "0x80004005" style: lower-case hex without padding, as every message prints a status.
 std::string FormatStatus(HRESULT hr);
 
 }  // namespace media

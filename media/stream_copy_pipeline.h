@@ -43,6 +43,17 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
 // source does not cue in time or the seek is refused.
 bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error);
 
+// Whether caps describe pictures (video or still images), or sound.
+inline bool IsVideoCaps(const GstCaps* caps) {
+    if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return false;
+    const gchar* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+    return g_str_has_prefix(name, "video/") || g_str_has_prefix(name, "image/");
+}
+inline bool IsAudioCaps(const GstCaps* caps) {
+    if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return false;
+    return g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+}
+
 // The format a copied stream goes into the multiplexer with.
 GstCaps* CopiedStreamCaps(const std::string& description);
 

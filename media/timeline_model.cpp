@@ -150,11 +150,4 @@ ReferenceTime TimelineDuration(const TimelineModel& timeline) {
     return duration;
 }
 
-std::size_t SourceCount(const TimelineModel& timeline) {
-    std::size_t count = 0;
-    for (const TimelineGroup& group : timeline.groups)
-        for (const TimelineTrack& track : group.tracks) count += track.sources.size();
-    return count;
-}
-
 }  // namespace media

@@ -159,6 +159,5 @@ HRESULT SetMaskNum(TimelineTransition& transition, std::int32_t maskNum);
 
 // The output length: the latest stop of any source.
 ReferenceTime TimelineDuration(const TimelineModel& timeline);
-std::size_t SourceCount(const TimelineModel& timeline);
 
 }  // namespace media

@@ -4,22 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include "media/avi_stream_format.h"
 #include "media/encoder_registry.h"
 
 namespace media {
-
-CapsPtr AviSinkCaps(bool video) {
-    GstPtr<GstElementFactory> mux(gst_element_factory_find("avimux"));
-    if (!mux) return nullptr;
-    const char* wanted = video ? "video_%u" : "audio_%u";
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item;
-         item = item->next) {
-        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
-        if (tmpl->direction == GST_PAD_SINK && g_str_equal(tmpl->name_template, wanted))
-            return CapsPtr(gst_static_pad_template_get_caps(tmpl));
-    }
-    return nullptr;
-}
 
 namespace {
 

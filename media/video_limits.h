@@ -15,9 +15,6 @@
 
 namespace media {
 
-// The AVI multiplexer's accepted input of one kind, from its pad template; null without it.
-CapsPtr AviSinkCaps(bool video);
-
 // Why a video stream in the format of streamCaps (its first structure's name), made by the
 // encoder encoderFactory (empty for uncompressed video), cannot be written at width x height
 // and rate, naming the limit and whose it is; empty when it can.

@@ -217,11 +217,6 @@ void SetControlId(QWidget* widget, int id) {
     if (id != kNoControlId) widget->setObjectName(QStringLiteral("control_%1").arg(id));
 }
 
-int ControlIdOf(const QWidget* widget) {
-    const QVariant id = widget->property(kControlIdProperty);
-    return id.isValid() ? id.toInt() : kNoControlId;
-}
-
 QWidget* FindControl(const QWidget* dialog, int id) {
     if (!dialog || id == kNoControlId) return nullptr;
     return dialog->findChild<QWidget*>(QStringLiteral("control_%1").arg(id),

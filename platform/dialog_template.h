@@ -53,7 +53,7 @@ struct DialogTemplate {
     const ControlTemplate* control(int controlId) const;
 };
 
-// Reads a template from a JSON file (normally a resource such as ":/dialogs/102.json").
+// Reads a template from a JSON file (normally a resource such as ":/dialogs/main_dialog_102.json").
 std::optional<DialogTemplate> LoadDialogTemplate(const QString& path);
 
 // Makes the widget for a control of a program-defined class; returns nullptr to get the
@@ -67,7 +67,6 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
 
 // Marks a widget with its control id.
 void SetControlId(QWidget* widget, int id);
-int ControlIdOf(const QWidget* widget);
 QWidget* FindControl(const QWidget* dialog, int id);
 
 template <typename T>

@@ -16,8 +16,8 @@ struct DialogBaseUnits {
 
 DialogBaseUnits BaseUnitsOf(const QFont& font);
 
-// px_x = x * average width / 4, px_y = y * height / 8, as the original platform did
-// (MulDiv rounding).
+// px_x = x * average width / 4, px_y = y * height / 8, rounded to the nearest pixel: a
+// template keeps its proportions with whatever font the desktop uses.
 QRect DialogUnitsToPixels(const QRect& dialogUnits, const DialogBaseUnits& base);
 QSize DialogUnitsToPixels(const QSize& dialogUnits, const DialogBaseUnits& base);
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The two kinds of message box the program shows. Feature code never creates a QMessageBox
-// itself; it calls these functions, and tests install a recorder in place of the real boxes.
+// itself; it calls these functions. The program installs the desktop's boxes
+// (desktop_message_boxes.h), the command line a printer, tests a recorder.
 
 #include <QString>
 
@@ -27,20 +28,11 @@ public:
     virtual BoxAnswer show(const BoxRequest& request) = 0;
 };
 
-// The window a box is to stand above: the program's window on top now, which may not be the
-// window that asks (the video window in full screen, or the main dialog once a click in the
-// video window has made it stay on top). In this order: the active window, unless another
-// window stays above it; then a window that stays on top, the modal one or the preferred one
-// first; then the modal window, the preferred one's window, any window shown. Hidden and
-// minimised windows never own a box, which would be out of sight with them. nullptr when the
-// program shows no window.
-QWidget* TopWindow(QWidget* preferred);
-
-// The boxes in use; by default real modal message boxes, each owned by TopWindow(owner) and
-// staying on top where that window does.
+// The boxes in use. Until some are installed, each box is printed to standard error and every
+// question is answered No.
 MessageBoxes& CurrentMessageBoxes();
-// Installs another implementation (a recorder, or the command line's printer); nullptr
-// brings back the real boxes. The caller keeps ownership.
+// Installs an implementation (the desktop's boxes, a recorder, the command line's printer);
+// nullptr brings back the printer. The caller keeps ownership.
 void InstallMessageBoxes(MessageBoxes* boxes);
 
 // A box of the caller's own: explicit caption, buttons and icon.

@@ -1,5 +1,6 @@
 #include "platform/resources.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
@@ -25,12 +26,11 @@ QPixmap RenderSvg(const QString& path, QSize size) {
 }  // namespace
 
 QString ResourcePath(const char* folder, int id) {
-    for (const char* extension : {"svg", "png", "wav"}) {
-        const QString path = QStringLiteral(":/%1/%2.%3")
-                                 .arg(QLatin1String(folder))
-                                 .arg(id)
-                                 .arg(QLatin1String(extension));
-        if (QFile::exists(path)) return path;
+    const QDir resources(QStringLiteral(":/%1").arg(QLatin1String(folder)));
+    for (const char* extension : {"svg", "png", "wav", "json"}) {
+        const QStringList found = resources.entryList(
+            {QStringLiteral("*_%1.%2").arg(id).arg(QLatin1String(extension))}, QDir::Files);
+        if (!found.isEmpty()) return resources.filePath(found.first());
     }
     return {};
 }

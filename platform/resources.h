@@ -1,7 +1,8 @@
 #pragma once
 
-// The program's numbered resources (icons, bitmaps, cursors, sounds), compiled into the
-// program from res/.
+// The program's numbered resources (icons, bitmaps, cursors, sounds, menus), compiled into the
+// program from res/. Each file is named for what it holds and ends in its id
+// ("program_128.svg"): code asks for the id, a reader sees the name.
 
 #include <QCursor>
 #include <QIcon>
@@ -10,8 +11,8 @@
 
 namespace platform {
 
-// ":/icons/<id>.svg" where a drawing exists, else ":/icons/<id>.png" (or .wav for a sound);
-// empty when neither.
+// ":/icons/<name>_<id>.svg" where a drawing exists, else the .png (or the .wav of a sound, the
+// .json of a menu); empty when there is none.
 QString ResourcePath(const char* folder, int id);
 
 QIcon LoadIconResource(int id);

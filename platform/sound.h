@@ -8,7 +8,8 @@
 namespace platform {
 
 struct SoundRequest {
-    // A sound resource of the program (res/sounds/<id>.wav); 0 when fileName names the sound.
+    // A sound resource of the program (res/sounds/<name>_<id>.wav); 0 when fileName names the
+    // sound.
     int resourceId = 0;
     // A wave file, used when resourceId is 0.
     QString fileName;

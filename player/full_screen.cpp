@@ -17,6 +17,7 @@
 
 #include "media/playback_session.h"
 #include "platform/message_boxes.h"
+#include "platform/resources.h"
 #include "platform/window_messages.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
@@ -81,7 +82,7 @@ struct MenuItem {
 };
 
 std::optional<QList<MenuItem>> LoadPlayerMenu() {
-    QFile file(QStringLiteral(":/menus/%1.json").arg(kPlayerMenuResource));
+    QFile file(platform::ResourcePath("menus", kPlayerMenuResource));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
     const QJsonArray popups = document.object().value(QLatin1String("popups")).toArray();

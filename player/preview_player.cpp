@@ -93,7 +93,7 @@ int PreviewPlayer::LoadClipFile() {
     PreviewWindow* window = m_hWnd;
     graph->SetFrameListener([window] {
         // Runs on a streaming thread.
-        QMetaObject::invokeMethod(window, "takePicture", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(window, &PreviewWindow::takePicture, Qt::QueuedConnection);
     });
 
     hr = graph->RenderFile(clipName.toStdString());

@@ -38,7 +38,7 @@ public:
     QSize pictureSize() const { return pictureSize_; }
 
     // Fetches the newest picture from the graph; queued from its streaming thread.
-    Q_INVOKABLE void takePicture();
+    void takePicture();
 
 signals:
     // A picture reached the screen.

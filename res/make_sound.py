@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes res/sounds/144.wav, the soft click a dressed button gives when the pointer enters it.
+"""Writes res/sounds/hover_click_144.wav, the soft click a dressed button gives as the pointer
+enters it.
 
 A short tick: a bright partial over a warmer body, both dying away within a few milliseconds,
 at a modest level so that it never startles. Mono, 16-bit, 22050 Hz, about 2 KB.
@@ -40,7 +41,7 @@ def main():
     raw = [sample(i / RATE) for i in range(count)]
     scale = PEAK / max(abs(v) for v in raw)
     frames = b"".join(struct.pack("<h", int(round(v * scale * 32767))) for v in raw)
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sounds", "144.wav")
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sounds", "hover_click_144.wav")
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with wave.open(path, "wb") as out:
         out.setnchannels(1)

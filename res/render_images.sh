@@ -14,9 +14,9 @@ render() {  # render SOURCE.svg OUTPUT.png SIZE
 # The application's icon in the desktop's usual sizes; the SVG itself is the scalable one.
 for size in 16 24 32 48 64 128 256; do
     mkdir -p "desktop/hicolor/${size}x${size}"
-    render icons/128.svg "desktop/hicolor/${size}x${size}/framewell.png" "$size"
+    render icons/program_128.svg "desktop/hicolor/${size}x${size}/framewell.png" "$size"
 done
 # The help pages show it beside their title.
 mkdir -p ../help/images
-render icons/128.svg ../help/images/framewell.png 32
+render icons/program_128.svg ../help/images/framewell.png 32
 ls -l desktop/hicolor/*/framewell.png ../help/images/framewell.png

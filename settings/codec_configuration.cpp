@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 
-#include "settings/aligned_blocks.h"
+#include "settings/aligned_allocator.h"
 #include "settings/encoder_codecs.h"
 
 std::array<VcmCompressorInfo, kVcmTableSize> VcmCompressorTable;

@@ -1,12 +1,7 @@
 #include "settings/compressor_catalogue.h"
 
-#include <QComboBox>
-
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
-
-std::optional<CompressorHandle> heldVideoCompressor;
-std::optional<CompressorHandle> heldAudioCompressor;
 
 namespace {
 
@@ -76,27 +71,12 @@ void bindCompressor(media::EncoderKind kind, int position, std::optional<Compres
     *out = CompressorHandle{moniker.factoryName, moniker.friendlyName.value_or(QString()), kind};
 }
 
-HRESULT fillList(media::EncoderKind kind, QComboBox& list) {
-    list.clear();
-    std::vector<QString> entries;
-    const HRESULT hr = CompressorListEntries(kind, entries);
-    for (const QString& entry : entries) list.addItem(entry);
-    if (SUCCEEDED(hr)) list.setCurrentIndex(0);
-    return hr;
-}
-
 }  // namespace
 
 void InstallCompressorSource(CompressorSource* replacement) { installedSource = replacement; }
 
 CompressorHandle StreamCopyCompressor(media::EncoderKind kind) {
     return CompressorHandle{{}, QString::fromLatin1(kDirectStreamCopyEntry), kind, true};
-}
-
-bool IsStreamCopyEntry(const QComboBox& list, int entry) {
-    // Only a filled list ends with it: after a failed walk the list holds the first entry alone.
-    return entry > 0 && entry == list.count() - 1 &&
-           list.itemText(entry) == QLatin1String(kDirectStreamCopyEntry);
 }
 
 HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries) {
@@ -111,9 +91,6 @@ HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& ent
     entries.push_back(QString::fromLatin1(kDirectStreamCopyEntry));
     return S_OK;
 }
-
-HRESULT FillVideoCompressorList(QComboBox& list) { return fillList(media::EncoderKind::Video, list); }
-HRESULT FillAudioCompressorList(QComboBox& list) { return fillList(media::EncoderKind::Audio, list); }
 
 int FindDefaultVideoCompressor(int* position) {
     return findDefault(media::EncoderKind::Video, QStringLiteral("divx"), position);

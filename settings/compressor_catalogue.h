@@ -12,22 +12,7 @@
 
 #include "media/encoder_registry.h"
 #include "media/status.h"
-
-class QComboBox;
-
-// A bound compressor: it names the encoder; the output graph creates the element. The
-// direct stream copy names none: the source's own stream is written as it is.
-struct CompressorHandle {
-    std::string factoryName;
-    QString friendlyName;
-    media::EncoderKind kind = media::EncoderKind::Video;
-    bool streamCopy = false;
-};
-
-// The compressors bound from the stored choices, shared by the options dialog (which rebinds
-// them) and the conversion (which uses them). Empty at start.
-extern std::optional<CompressorHandle> heldVideoCompressor;
-extern std::optional<CompressorHandle> heldAudioCompressor;
+#include "settings/compressor_handle.h"
 
 // One entry of a category as the enumeration returns it. A misbehaving entry may have no
 // readable settings or name, or may refuse to bind; the operations count positions
@@ -60,15 +45,11 @@ inline constexpr const char* kDirectStreamCopyEntry = "Direct stream copy";
 
 // The held compressor of the direct stream copy.
 CompressorHandle StreamCopyCompressor(media::EncoderKind kind);
-// Whether a list entry is the direct stream copy (the last one, after the compressors).
-bool IsStreamCopyEntry(const QComboBox& list, int entry);
 
-// Fill the list: the uncompressed entry, then the names in enumeration order (list entry =
-// position + 1), then the direct stream copy, then select entry 0. Returns 0 or the failing
-// step's code; after a failure the list holds only the uncompressed entry.
-HRESULT FillVideoCompressorList(QComboBox& list);
-HRESULT FillAudioCompressorList(QComboBox& list);
-// The same entries as plain text, for callers without a list control.
+// A list's entries: the uncompressed entry, then the names in enumeration order (list entry =
+// position + 1), then the direct stream copy. Returns 0 or the failing step's code; after a
+// failure only the uncompressed entry is there. The options dialog's lists show them
+// (compressor_lists.h).
 HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries);
 
 // 1 and the position of the first compressor whose name contains "divx" (video) or

@@ -4,14 +4,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "platform/c_numbers.h"
 #include "platform/dialog_template.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/codec_configuration.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/compressor_lists.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ OutputOptionsDialog::OutputOptionsDialog(const OutputSettings& settings, std::in
     : QDialog(parent), record(settings), clipCount(clipCount) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    if (auto dialogTemplate = platform::LoadDialogTemplate(QStringLiteral(":/dialogs/129.json")))
+    if (auto dialogTemplate =
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/options_dialog_129.json")))
         platform::BuildDialog(this, *dialogTemplate);
     bindControls();
     connectCommands();
@@ -301,9 +303,9 @@ void OutputOptionsDialog::OnOK() {
     SaveOutputSettings(store, choice);
 
     rebindCompressor(choice.videoListPosition, choice.videoStreamCopy, media::EncoderKind::Video,
-                     record.videoCompressionOn, heldVideoCompressor, GetCompressor);
+                     record.videoCompressionOn, record.videoCompressor, GetCompressor);
     rebindCompressor(choice.audioListPosition, choice.audioStreamCopy, media::EncoderKind::Audio,
-                     record.audioCompressionOn, heldAudioCompressor, GetAudioCompressor);
+                     record.audioCompressionOn, record.audioCompressor, GetAudioCompressor);
     record.resizeMode =
         resizeModeList->currentIndex() == 0 ? kResizePreserveAspectRatio : kResizeStretch;
     QDialog::accept();

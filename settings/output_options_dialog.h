@@ -2,7 +2,7 @@
 
 // The Output options dialog: output file, frame size, frame rate, resize mode, video and
 // audio compressor, and the Settings of the chosen video codec. It edits its own copy of the
-// record; only OK stores anything: it writes the settings, rebinds the held compressors and
+// record; only OK stores anything: it writes the settings, rebinds the record's compressors and
 // ends the dialog, and the caller then takes the confirmed record back.
 
 #include <QDialog>

@@ -2,7 +2,7 @@
 
 #include "media/render_session.h"
 #include "media/timeline_model.h"
-#include "platform/c_numbers.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
@@ -64,10 +64,10 @@ double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
 
 void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store) {
     loadCompressorChoice(store, kVideoSection, media::EncoderKind::Video,
-                         settings.videoCompressionOn, heldVideoCompressor,
+                         settings.videoCompressionOn, settings.videoCompressor,
                          FindDefaultVideoCompressor, GetCompressor);
     loadCompressorChoice(store, kAudioSection, media::EncoderKind::Audio,
-                         settings.audioCompressionOn, heldAudioCompressor,
+                         settings.audioCompressionOn, settings.audioCompressor,
                          FindDefaultAudioCompressor, GetAudioCompressor);
 }
 

@@ -6,6 +6,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+
+#include "settings/compressor_handle.h"
 
 namespace platform {
 class SettingsStore;
@@ -39,6 +42,10 @@ struct OutputSettings {
     double outputFrameRate = 23.976;
     std::int32_t frameRateIndex = 1;
     std::int32_t resizeMode = kResizePreserveAspectRatio;
+    // Bound from the stored choices, rebound by the options dialog's OK; a conversion uses
+    // one only while its compression is on.
+    std::optional<CompressorHandle> videoCompressor;
+    std::optional<CompressorHandle> audioCompressor;
 };
 
 // Whether a stored frame width or height is one a conversion can write.
@@ -48,7 +55,7 @@ bool UsableOutputSide(std::int32_t pixels);
 double PresetFrameRate(std::int32_t index, double sourceFrameRate);
 
 // Steps of loading, which the main dialog interleaves with its own start-up work:
-// the video and then the audio compressor choice, binding the held compressors.
+// the video and then the audio compressor choice, binding the settings' compressors.
 void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store);
 // The output name (cut to 259 characters) and the output size; a size no conversion could
 // write reads as 0 x 0, as when none is stored.

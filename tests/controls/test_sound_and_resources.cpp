@@ -60,7 +60,7 @@ class SoundAndResourcesTest : public QObject {
 
 private slots:
     void buttonSoundPlaysThroughTheMediaSeam() {
-        QFile file(QStringLiteral(":/sounds/144.wav"));
+        QFile file(QStringLiteral(":/sounds/hover_click_144.wav"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         const std::vector<std::uint8_t> click(bytes.begin(), bytes.end());
@@ -91,6 +91,9 @@ private slots:
         // a device) and refuses a sound that does not exist rather than playing a default.
         QVERIFY(platform::PlaySound({144, QString(), true}));
         QVERIFY(!platform::PlaySound({999, QString(), true}));
+        // A file's id is the whole number after the last underscore: 44 is not 144.
+        QVERIFY(platform::ResourcePath("sounds", 144).endsWith(QLatin1String("_144.wav")));
+        QVERIFY(platform::ResourcePath("sounds", 44).isEmpty());
         QVERIFY(!platform::PlaySound({0, QStringLiteral("/no/such/sound.wav"), true}));
         QVERIFY(platform::PlaySound({144, QString(), false}));
         media::StopMediaFramework();

@@ -15,9 +15,9 @@
 #include "app/converter_dialog.h"
 #include "controls/about_dialog.h"
 #include "controls/hover_button.h"
+#include "platform/desktop_message_boxes.h"
 #include "platform/dialog_template.h"
 #include "platform/file_chooser.h"
-#include "platform/message_boxes.h"
 #include "player/preview_window.h"
 #include "settings/output_options_dialog.h"
 #include "support/test_environment.h"
@@ -93,7 +93,7 @@ private slots:
         // The real box: owned by that window, and staying on top with a window that does.
         main.showNormal();
         Activate(&video);
-        platform::InstallMessageBoxes(nullptr);
+        platform::InstallMessageBoxes(&platform::DesktopMessageBoxes());
         QWidget* owner = nullptr;
         bool staysOnTop = false;
         QTimer::singleShot(0, this, [&] {

@@ -33,11 +33,11 @@ struct Fit {
 };
 
 QString Describe(const QLabel* label) {
-    const int id = platform::ControlIdOf(label);
-    const QString name = id == platform::kNoControlId
-                             ? QStringLiteral("\"%1\"").arg(label->text().left(24))
-                             : QString::number(id);
-    return name;
+    // A control of a template is named after its id.
+    const QString name = label->objectName();
+    return name.startsWith(QLatin1String("control_"))
+               ? name.mid(8)
+               : QStringLiteral("\"%1\"").arg(label->text().left(24));
 }
 
 // The rectangle QLabel lays its text out in: the contents less the margin, and less the
@@ -138,7 +138,8 @@ class LabelFitTest : public QObject {
             dialog.show();
             mainSize = dialog.size();
             // The template's proportions: its size in the units of the font it now has.
-            QCOMPARE(mainSize, TemplateSize(QStringLiteral(":/dialogs/102.json"), &dialog));
+            QCOMPARE(mainSize,
+                     TemplateSize(QStringLiteral(":/dialogs/main_dialog_102.json"), &dialog));
             dialog.positionDisplay->setText(QStringLiteral("100:00:00 / 100:00:00"));
             dialog.startMarkDisplay->setText(QStringLiteral("100:00:00"));
             dialog.endMarkDisplay->setText(QStringLiteral("100:00:00"));
@@ -171,13 +172,15 @@ class LabelFitTest : public QObject {
         {
             OutputOptionsDialog dialog(OutputSettings{}, 1);
             dialog.show();
-            QCOMPARE(dialog.size(), TemplateSize(QStringLiteral(":/dialogs/129.json"), &dialog));
+            QCOMPARE(dialog.size(),
+                     TemplateSize(QStringLiteral(":/dialogs/options_dialog_129.json"), &dialog));
             check(&dialog, QStringLiteral("options"), fontName);
         }
         {
             AboutDialog dialog;
             dialog.show();
-            QCOMPARE(dialog.size(), TemplateSize(QStringLiteral(":/dialogs/100.json"), &dialog));
+            QCOMPARE(dialog.size(),
+                     TemplateSize(QStringLiteral(":/dialogs/about_dialog_100.json"), &dialog));
             check(&dialog, QStringLiteral("about"), fontName);
         }
     }

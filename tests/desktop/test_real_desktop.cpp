@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "media/media_framework.h"
+#include "platform/desktop_message_boxes.h"
 #include "platform/event_loop.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
@@ -139,7 +140,7 @@ private slots:
         environment.reset();
         environment = std::make_unique<TestEnvironment>();
         // The real boxes: where they appear is what is tested.
-        platform::InstallMessageBoxes(nullptr);
+        platform::InstallMessageBoxes(&platform::DesktopMessageBoxes());
         dialog = std::make_unique<ConverterDialog>();
         dialog->show();
         QVERIFY(Managed(dialog.get()));

@@ -7,19 +7,19 @@
 #include <QJsonObject>
 
 #include "app/converter_dialog.h"
-#include "media/encoder_registry.h"
+#include "app/position_slider.h"
+#include "app/source_player.h"
 #include "controls/hover_button.h"
+#include "media/encoder_registry.h"
 #include "platform/settings_store.h"
+#include "player/player_test_support.h"
 #include "player/preview_player.h"
 #include "settings/codec_settings.h"
 #include "settings/compressor_catalogue.h"
-#include "source/position_slider.h"
-#include "source/source_player.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
-#include "player/player_test_support.h"
 
 using namespace testing_support;
 using player_tests::OpenVideo;
@@ -141,7 +141,8 @@ private slots:
             store.writeString(QStringLiteral("Settings"), QStringLiteral("OutputName"), output);
             ConverterDialog dialog;
             if (!OpenVideo(dialog, environment, clip) || dialog.clipList.count != 1) return -1;
-            if (!heldVideoCompressor || heldVideoCompressor->factoryName != "avenc_mpeg4") return -2;
+            const auto& compressor = dialog.outputSettings.videoCompressor;
+            if (!compressor || compressor->factoryName != "avenc_mpeg4") return -2;
             if (ConvertToTheEnd(dialog, environment) != QLatin1String("Done.")) return -3;
             return QFileInfo(output).size();
         };
@@ -168,9 +169,9 @@ private slots:
             for (int position = 0; position < int(encoders.size()); ++position) {
                 const QString factory = QString::fromStdString(encoders[position].factoryName);
                 if (video) {
-                    GetCompressor(position, &heldVideoCompressor);
+                    GetCompressor(position, &dialog.outputSettings.videoCompressor);
                 } else {
-                    GetAudioCompressor(position, &heldAudioCompressor);
+                    GetAudioCompressor(position, &dialog.outputSettings.audioCompressor);
                 }
                 // A size that every listed encoder takes: H.263 takes only its CIF sizes and
                 // refuses any other before writing anything.

@@ -25,14 +25,15 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
     ReferenceTime totalDuration = 0;
     TimelineBuilder builder(clipList, musicList, job.startMark, job.endMark, settings,
                             totalDuration);
-    activeTimeline.emplace();
-    if (FAILED(builder.BuildTimeline(&*activeTimeline))) return outcome;
+    media::TimelineModel timeline;
+    if (FAILED(builder.BuildTimeline(&timeline))) return outcome;
     OutputGraphSettings output = job.graph;
     output.outputName = job.output;
 
     std::optional<media::RenderSetupResult> setUp;
-    StartConversionRender(*activeTimeline, output, nullptr, WM_GRAPHNOTIFY,
-                          [&](const media::RenderSetupResult& result) { setUp = result; });
+    const std::unique_ptr<ConversionEngine> engine =
+        StartConversionRender(ConversionPlan(std::move(timeline), output), nullptr, WM_GRAPHNOTIFY,
+                              [&](const media::RenderSetupResult& result) { setUp = result; });
     if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) {
         outcome.setUpStatus = setUp->status;
         outcome.setUpStep = setUp->failedStep;
@@ -42,18 +43,17 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
     auto ended = [&] {
         long code = 0;
         QString text;
-        while (conversionEngine->GetEvent(&code, &text)) {
+        while (engine->GetEvent(&code, &text)) {
             outcome.eventCodes << code;
             outcome.eventTexts << text;
         }
         return !outcome.eventCodes.isEmpty();
     };
     if (SUCCEEDED(outcome.setUpStatus) && QTest::qWaitFor(ended, timeoutMs)) {
-        outcome.encoders = conversionEngine->EncoderFactories();
+        outcome.encoders = engine->EncoderFactories();
         outcome.encoders.sort();  // the graph's order depends on which branch links first
-        outcome.duration = conversionEngine->Duration();
+        outcome.duration = engine->Duration();
     }
-    EmptyConversionHolders();
     return outcome;
 }
 

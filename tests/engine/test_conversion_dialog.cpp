@@ -10,6 +10,7 @@
 #include "controls/hover_button.h"
 #include "conversion_runner.h"
 #include "platform/settings_store.h"
+#include "settings/compressor_catalogue.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
@@ -49,8 +50,7 @@ private:
     // failure keeps them until the next Convert).
     bool idle(bool released = true) const {
         return dialog->converting == 0 && caption() == u"Convert"_s &&
-               !dialog->progressTimer.isActive() &&
-               (!released || (!conversionEngine && !activeTimeline));
+               !dialog->progressTimer.isActive() && (!released || !dialog->conversion());
     }
     bool waitUntilRunning() {
         return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
@@ -129,7 +129,8 @@ private slots:
     }
 
     void aConversionRunsAndReportsDone() {
-        QVERIFY2(heldVideoCompressor && heldVideoCompressor->factoryName == "avenc_mpeg4",
+        const auto& compressor = dialog->outputSettings.videoCompressor;
+        QVERIFY2(compressor && compressor->factoryName == "avenc_mpeg4",
                  "the default search finds the DivX compatible encoder");
         const QString output = environment->scratchPath(u"done.avi"_s);
         open(shortClip, kSecond, 3 * kSecond, output);
@@ -158,8 +159,9 @@ private slots:
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
-            [] {
-                return conversionEngine && conversionEngine->Position().value_or(0) >= 3 * kSecond;
+            [this] {
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog->OnConvert();  // Stop
@@ -187,8 +189,9 @@ private slots:
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
         QVERIFY(QTest::qWaitFor(
-            [] {
-                return conversionEngine && conversionEngine->Position().value_or(0) >= 3 * kSecond;
+            [this] {
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
             },
             30000));
         dialog.reset();
@@ -217,10 +220,10 @@ private slots:
         spec.extraArguments = {u"-g"_s, u"25"_s, u"-sc_threshold"_s, u"1000000000"_s};
         const QString clip = MakeClip(spec);
         QVERIFY(!clip.isEmpty());
-        heldVideoCompressor = StreamCopyCompressor(media::EncoderKind::Video);
-        heldAudioCompressor = StreamCopyCompressor(media::EncoderKind::Audio);
         const QString output = environment->scratchPath(u"copy.avi"_s);
         open(clip, 33 * kSecond / 25, 65 * kSecond / 25, output);  // pictures 33 to 64
+        dialog->outputSettings.videoCompressor = StreamCopyCompressor(media::EncoderKind::Video);
+        dialog->outputSettings.audioCompressor = StreamCopyCompressor(media::EncoderKind::Audio);
         dialog->outputSettings.videoCompressionOn = dialog->outputSettings.audioCompressionOn = 1;
 
         environment->messages.answers = {BoxAnswer::No};

@@ -7,12 +7,12 @@
 #include <QtTest>
 
 #include "app/converter_dialog.h"
+#include "app/position_slider.h"
 #include "media/frame_time.h"
 #include "media/source_timing.h"
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
-#include "source/position_slider.h"
 #include "source_cases.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"

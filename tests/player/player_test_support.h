@@ -10,9 +10,9 @@
 #include <QWidget>
 
 #include "app/converter_dialog.h"
+#include "app/source_player.h"
 #include "platform/window_messages.h"
 #include "player/preview_player.h"
-#include "source/source_player.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 

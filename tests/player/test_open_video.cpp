@@ -7,11 +7,11 @@
 #include <QPushButton>
 
 #include "app/converter_app.h"
+#include "app/position_slider.h"
 #include "controls/hover_button.h"
 #include "platform/settings_store.h"
 #include "player/preview_window.h"
 #include "player_test_support.h"
-#include "source/position_slider.h"
 #include "support/picture_frames.h"
 #include "support/test_main.h"
 

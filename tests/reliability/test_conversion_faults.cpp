@@ -19,11 +19,11 @@
 #include <memory>
 
 #include "app/converter_dialog.h"
+#include "app/source_player.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
 #include "media/render_session.h"
 #include "player/preview_player.h"
-#include "source/source_player.h"
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 #include "support/scratch_mount.h"
@@ -68,9 +68,12 @@ class ConversionFaultTest : public QObject {
     bool waitUntilRunning() {
         return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
     }
-    static bool waitUntilPast(ReferenceTime position) {
+    bool waitUntilPast(ReferenceTime position) {
         return QTest::qWaitFor(
-            [=] { return conversionEngine && conversionEngine->Position().value_or(0) > position; },
+            [=, this] {
+                return dialog->conversion() &&
+                       dialog->conversion()->Position().value_or(0) > position;
+            },
             30000);
     }
 
@@ -79,7 +82,7 @@ class ConversionFaultTest : public QObject {
         return QTest::qWaitFor(
             [this] {
                 return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
-                       !(conversionEngine && conversionEngine->SettingUp());
+                       !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             timeoutMs);
     }
@@ -165,7 +168,7 @@ private slots:
                      qPrintable(box.text));
             QCOMPARE(box.caption, QStringLiteral("Error"));
             QVERIFY(box.owner == dialog.get());
-            QVERIFY(!conversionEngine && !activeTimeline);
+            QVERIFY(!dialog->conversion());
             QCOMPARE(status(), summary);
             verifyUsable();
         }
@@ -291,7 +294,7 @@ private slots:
         // Without delivering events, so that the completion waits in the queue when Stop comes.
         QElapsedTimer clock;
         clock.start();
-        while (conversionEngine && conversionEngine->Position().value_or(0) < 2 * kSecond &&
+        while (dialog->conversion() && dialog->conversion()->Position().value_or(0) < 2 * kSecond &&
                clock.elapsed() < 30000)
             QThread::msleep(2);
         QThread::msleep(50);
@@ -348,7 +351,6 @@ private slots:
         dialog->exitButton->click();  // Exit: the dialog ends at once
         QVERIFY(!dialog->isVisible());
         dialog.reset();
-        QVERIFY(!conversionEngine && !activeTimeline);
         const int frames = FinishedFrames(exited);
         QVERIFY2(frames >= 25, qPrintable(QString::number(frames)));
     }

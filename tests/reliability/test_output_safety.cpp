@@ -83,7 +83,7 @@ class OutputSafetyTest : public QObject {
         QVERIFY(QTest::qWaitFor(
             [this] {
                 return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
-                       !(conversionEngine && conversionEngine->SettingUp());
+                       !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             60000));
     }
@@ -162,7 +162,7 @@ private slots:
             const QString text = environment->messages.boxes[0].text;
             QVERIFY2(text.contains(QDir::toNativeSeparators(node)) && text.contains(word),
                      qPrintable(text));
-            QVERIFY(!conversionEngine);
+            QVERIFY(!dialog->conversion());
             QCOMPARE(KindOf(node), kind);
         }
         QCOMPARE(Entries(folder).size(), nodes.size());
@@ -205,7 +205,8 @@ private slots:
         // The dialog names the step as it always did, then the limit.
         QVERIFY(QFile::remove(output));
         openDialog(output);
-        heldVideoCompressor = CompressorHandle{"avenc_h263", u"H.263"_s, media::EncoderKind::Video};
+        dialog->outputSettings.videoCompressor =
+            CompressorHandle{"avenc_h263", u"H.263"_s, media::EncoderKind::Video};
         dialog->outputSettings.videoCompressionOn = 1;
         convertInDialog();
         QCOMPARE(environment->messages.texts().value(0),
@@ -214,7 +215,6 @@ private slots:
                  qPrintable(messages()));
         QVERIFY(!status().startsWith(u"Done."_s));
         QVERIFY(!QFile::exists(output));
-        heldVideoCompressor.reset();
     }
 
     // A stored custom frame rate of 1e308 once made a conversion that never ended. It reads as

@@ -145,12 +145,13 @@ private slots:
         dialog->outputSettings.outputFrameRate = 25.0;
         dialog->OnConvert();  // the replace question is answered Yes
         QVERIFY(QTest::qWaitFor(
-            [&] { return conversionEngine && conversionEngine->Position().value_or(0) > 0; },
+            [&] {
+                return dialog->conversion() && dialog->conversion()->Position().value_or(0) > 0;
+            },
             30000));
         ::kill(::getpid(), SIGTERM);
         QVERIFY(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 5000));
         dialog.reset();
-        QVERIFY(!conversionEngine);
         VerifyFinishedAndTogether(output, 25.0);
         QVERIFY(!HiddenFilesIn(QFileInfo(output).absolutePath()));
     }

@@ -16,7 +16,7 @@
 #include "media/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/settings_store.h"
-#include "settings/aligned_blocks.h"
+#include "settings/aligned_allocator.h"
 #include "settings/codec_config_dialog.h"
 #include "settings/codec_configuration.h"
 #include "settings/codec_settings.h"

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/compressor_lists.h"
 #include "settings/output_settings.h"
 #include "support/scripted_compressors.h"
 #include "support/test_environment.h"
@@ -31,8 +32,8 @@ class CompressorsAndSettingsTest : public QObject {
     // Installed for each test; a test of the real listing lets it go.
     std::unique_ptr<ScriptedCompressors> compressors;
 
-    static OutputSettings load() {
-        OutputSettings settings;
+    // Loads over what settings held before.
+    static OutputSettings load(OutputSettings settings = {}) {
         LoadOutputSettings(settings, platform::SettingsStore());
         return settings;
     }
@@ -53,8 +54,6 @@ private slots:
                               ScriptedCompressors::named("Another DivX")};
         compressors->audio = {ScriptedCompressors::named("MP3 Audio"),
                               ScriptedCompressors::named("Microsoft ADPCM")};
-        heldVideoCompressor.reset();
-        heldAudioCompressor.reset();
     }
     void cleanup() {
         compressors.reset();
@@ -103,18 +102,19 @@ private slots:
         int position = -1;
         QCOMPARE(FindDefaultVideoCompressor(&position), 1);
         QCOMPARE(position, 2);
-        GetCompressor(position, &heldVideoCompressor);
-        QVERIFY(heldVideoCompressor.has_value());
-        QCOMPARE(heldVideoCompressor->factoryName, std::string("nameless"));
+        std::optional<CompressorHandle> bound;
+        GetCompressor(position, &bound);
+        QVERIFY(bound.has_value());
+        QCOMPARE(bound->factoryName, std::string("nameless"));
     }
 
     // Past the end or negative: nothing bound, nothing shown.
     void bindingPastTheEndBindsNothing() {
         compressors->video = {ScriptedCompressors::named("A"), ScriptedCompressors::named("B")};
         for (int position : {2, -5}) {
-            heldVideoCompressor = CompressorHandle{"old", QStringLiteral("old")};
-            GetCompressor(position, &heldVideoCompressor);
-            QVERIFY(!heldVideoCompressor);
+            std::optional<CompressorHandle> bound = CompressorHandle{"old", QStringLiteral("old")};
+            GetCompressor(position, &bound);
+            QVERIFY(!bound);
         }
         QVERIFY(environment->messages.boxes.isEmpty());
     }
@@ -137,9 +137,10 @@ private slots:
         int position = -1;
         QCOMPARE(FindDefaultVideoCompressor(&position), 1);
         QVERIFY(video.itemText(position + 1).contains(QStringLiteral("DivX compatible")));
-        GetCompressor(position, &heldVideoCompressor);
-        QVERIFY(heldVideoCompressor.has_value());
-        QCOMPARE(heldVideoCompressor->factoryName, std::string("avenc_mpeg4"));
+        std::optional<CompressorHandle> bound;
+        GetCompressor(position, &bound);
+        QVERIFY(bound.has_value());
+        QCOMPARE(bound->factoryName, std::string("avenc_mpeg4"));
 
         QComboBox audio;
         QCOMPARE(FillAudioCompressorList(audio), S_OK);
@@ -170,8 +171,8 @@ private slots:
         const QString file = folder.filePath(u"encoder-trials.txt"_s);
         QByteArray kept = testing_support::ReadFile(file);
         QVERIFY(kept.contains("\navenc_mpeg4 1\n"));
-        testing_support::WriteFile(file, QByteArray(kept).replace("\navenc_mpeg4 1\n",
-                                                                  "\navenc_mpeg4 0\n"));
+        testing_support::WriteFile(
+            file, QByteArray(kept).replace("\navenc_mpeg4 1\n", "\navenc_mpeg4 0\n"));
         QStringList without = tried;
         without.removeAll(u"avenc_mpeg4"_s);
         QCOMPARE(list(&trials), without);
@@ -211,21 +212,19 @@ private slots:
         // The first DivX in enumeration order and the Microsoft ADPCM codec are bound.
         QCOMPARE(settings.videoCompressionOn, 1);
         QCOMPARE(settings.audioCompressionOn, 1);
-        QVERIFY(heldVideoCompressor && heldAudioCompressor);
-        QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
-        QCOMPARE(heldAudioCompressor->friendlyName, QStringLiteral("Microsoft ADPCM"));
+        QVERIFY(settings.videoCompressor && settings.audioCompressor);
+        QCOMPARE(settings.videoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
+        QCOMPARE(settings.audioCompressor->friendlyName, QStringLiteral("Microsoft ADPCM"));
         QVERIFY(environment->messages.boxes.isEmpty());
         QVERIFY(QDir(environment->settingsFolder()).isEmpty());
 
         // A category without a default turns its compression off.
         compressors->video = {ScriptedCompressors::named("Div X Codec")};
         compressors->audio = {ScriptedCompressors::named("Microsoft IMA ADPCM")};
-        heldVideoCompressor.reset();
-        heldAudioCompressor.reset();
         settings = load();
         QCOMPARE(settings.videoCompressionOn, 0);
         QCOMPARE(settings.audioCompressionOn, 0);
-        QVERIFY(!heldVideoCompressor && !heldAudioCompressor);
+        QVERIFY(!settings.videoCompressor && !settings.audioCompressor);
     }
 
     void storedChoicesBindByPosition() {
@@ -234,18 +233,18 @@ private slots:
         store.writeInt(QStringLiteral("DexAudioCompress"), QStringLiteral("CompressorNumber"), 0);
         OutputSettings settings = load();
         QCOMPARE(settings.videoCompressionOn, 0);
-        QVERIFY(!heldVideoCompressor);
+        QVERIFY(!settings.videoCompressor);
         QCOMPARE(settings.audioCompressionOn, 1);
-        QCOMPARE(heldAudioCompressor->friendlyName, QStringLiteral("MP3 Audio"));
+        QCOMPARE(settings.audioCompressor->friendlyName, QStringLiteral("MP3 Audio"));
         // -1 turns compression off without a search; only the audio choice walked a category.
         QCOMPARE(compressors->enumerateCalls, 1);
 
         // A position past the end keeps compression on with nothing bound, silently.
         store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), 3);
-        heldVideoCompressor = CompressorHandle{"stale", QStringLiteral("stale")};
-        settings = load();
+        settings.videoCompressor = CompressorHandle{"stale", QStringLiteral("stale")};
+        settings = load(settings);
         QCOMPARE(settings.videoCompressionOn, 1);
-        QVERIFY(!heldVideoCompressor);
+        QVERIFY(!settings.videoCompressor);
         QVERIFY(environment->messages.boxes.isEmpty());
     }
 
@@ -257,7 +256,7 @@ private slots:
         QCOMPARE(load().outputFrameRate, 23.976);  // custom without a stored rate
         store.writeString(kSettings, rate, QStringLiteral("12.5"));
         QCOMPARE(load().outputFrameRate, 12.5);
-        store.writeInt(kSettings, index, 0);    // the source's rate, none open yet
+        store.writeInt(kSettings, index, 0);  // the source's rate, none open yet
         QCOMPARE(load().frameRateIndex, 0);
         QCOMPARE(load().outputFrameRate, 23.976);
         for (int outOfRange : {7, -1}) {
@@ -304,7 +303,7 @@ private slots:
         store.writeInt(QStringLiteral("DexVideoCompress"), QStringLiteral("CompressorNumber"), -7);
         const OutputSettings settings = load();
         QCOMPARE(settings.videoCompressionOn, 1);
-        QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
+        QCOMPARE(settings.videoCompressor->friendlyName, QStringLiteral("DivX 5.1.1 Codec"));
     }
 
     void storedNameAndSizeAreRead() {

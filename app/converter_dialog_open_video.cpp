@@ -10,6 +10,7 @@
 #include <QtConcurrent>
 
 #include "app/converter_dialog.h"
+#include "app/source_player.h"
 #include "media/media_probe.h"
 #include "platform/dropped_files.h"
 #include "platform/file_checks.h"
@@ -17,7 +18,6 @@
 #include "platform/message_boxes.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
-#include "source/source_player.h"
 
 namespace {
 

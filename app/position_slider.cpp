@@ -1,4 +1,4 @@
-#include "source/position_slider.h"
+#include "app/position_slider.h"
 
 #include <QMouseEvent>
 

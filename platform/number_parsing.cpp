@@ -1,4 +1,4 @@
-#include "platform/c_numbers.h"
+#include "platform/number_parsing.h"
 
 #include <cctype>
 #include <charconv>

@@ -7,12 +7,12 @@
 
 #include "app/converter_app.h"
 #include "app/converter_dialog.h"
+#include "app/position_slider.h"
+#include "app/source_player.h"
 #include "media/frame_time.h"
 #include "media/reference_time.h"
 #include "platform/dialog_template.h"
 #include "player/preview_player.h"
-#include "source/position_slider.h"
-#include "source/source_player.h"
 
 PreviewPlayer* currentPlayer = nullptr;
 

@@ -3,11 +3,17 @@
 
 #include "media/reference_time.h"
 #include "media/status.h"
-#include "platform/c_numbers.h"
 #include "platform/dialog_units.h"
+#include "platform/message_boxes.h"
+#include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "support/test_main.h"
+
+#include <QTemporaryFile>
+
+#include <unistd.h>
+#include <cstdio>
 
 using namespace platform;
 
@@ -61,6 +67,25 @@ private slots:
         QVERIFY(cut.size() <= 159);
         QCOMPARE(QString::fromUtf8(cut).size(), qsizetype(cut.size() / 2));
         media::ClearLastError();
+    }
+
+    // A program that installed no boxes of its own prints them and answers every question No,
+    // so that nothing is replaced unasked.
+    void withoutBoxesOfItsOwnNothingIsAnsweredYes() {
+        InstallMessageBoxes(nullptr);
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(captured.handle(), STDERR_FILENO);
+        const BoxAnswer answer = ShowMessage(nullptr, QStringLiteral("out.avi exists. Replace it?"),
+                                             QStringLiteral("Warning"), BoxButtons::YesNo);
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QCOMPARE(answer, BoxAnswer::No);
+        captured.seek(0);
+        QCOMPARE(captured.readAll(), QByteArray("Warning: out.avi exists. Replace it?\n"));
     }
 
     void dialogUnitsRoundLikeTheSystem() {

@@ -70,8 +70,6 @@ private slots:
                            ScriptedCompressors::named("GSM 6.10"),
                            ScriptedCompressors::named("Microsoft ADPCM")};
         InstallCompressorSource(&catalogue);
-        heldVideoCompressor.reset();
-        heldAudioCompressor.reset();
     }
 
     void opensWithTheRecordsChoices() {
@@ -225,7 +223,7 @@ private slots:
         QCOMPARE(stored("DexVideoCompress", "CompressorNumber"), QStringLiteral("<absent>"));
     }
 
-    void okRebindsTheHeldCompressors() {
+    void okRebindsTheCompressors() {
         testing_support::TestEnvironment environment;
         OutputOptionsDialog first(sourceOpened(), 1);
         choose(first.videoCompressorList, 3);
@@ -233,9 +231,9 @@ private slots:
         first.OnOK();
         QCOMPARE(first.settings().videoCompressionOn, 1);
         QCOMPARE(first.settings().audioCompressionOn, 0);
-        QVERIFY(heldVideoCompressor);
-        QCOMPARE(heldVideoCompressor->friendlyName, QStringLiteral("Indeo Video 5"));
-        QVERIFY(!heldAudioCompressor);
+        QVERIFY(first.settings().videoCompressor);
+        QCOMPARE(first.settings().videoCompressor->friendlyName, QStringLiteral("Indeo Video 5"));
+        QVERIFY(!first.settings().audioCompressor);
         QCOMPARE(stored("DexVideoCompress", "CompressorNumber"), QStringLiteral("2"));
         QCOMPARE(stored("DexAudioCompress", "CompressorNumber"), QStringLiteral("-1"));
 
@@ -246,17 +244,17 @@ private slots:
         choose(second.resizeModeList, 1);
         second.OnOK();
         QCOMPARE(second.settings().audioCompressionOn, 1);
-        QVERIFY(heldAudioCompressor);
-        QCOMPARE(heldAudioCompressor->factoryName, std::string("GSM 6.10"));
+        QVERIFY(second.settings().audioCompressor);
+        QCOMPARE(second.settings().audioCompressor->factoryName, std::string("GSM 6.10"));
         QCOMPARE(second.settings().resizeMode, kResizeStretch);
         QCOMPARE(OutputOptionsDialog(second.settings(), 1).resizeModeList->currentIndex(), 1);
 
-        // The uncompressed entry turns compression off and leaves the held one alone.
+        // The uncompressed entry turns compression off and leaves the bound one alone.
         OutputOptionsDialog third(second.settings(), 1);
         choose(third.videoCompressorList, 0);
         third.OnOK();
         QCOMPARE(third.settings().videoCompressionOn, 0);
-        QVERIFY(heldVideoCompressor);
+        QCOMPARE(third.settings().videoCompressor->friendlyName, QStringLiteral("Indeo Video 5"));
     }
 
     // The direct stream copy ends both lists and keeps its own number, so that a compressor
@@ -271,8 +269,8 @@ private slots:
         first.OnOK();
         QCOMPARE(stored("DexVideoCompress", "CompressorNumber"), QStringLiteral("-3"));
         QCOMPARE(stored("DexAudioCompress", "CompressorNumber"), QStringLiteral("-3"));
-        QVERIFY(heldVideoCompressor && heldVideoCompressor->streamCopy);
-        QVERIFY(heldAudioCompressor && heldAudioCompressor->streamCopy);
+        QVERIFY(first.settings().videoCompressor && first.settings().videoCompressor->streamCopy);
+        QVERIFY(first.settings().audioCompressor && first.settings().audioCompressor->streamCopy);
         QCOMPARE(first.settings().videoCompressionOn, 1);
 
         // One more video compressor, and one fewer audio one: the copy is still the choice, on
@@ -282,10 +280,9 @@ private slots:
         OutputOptionsDialog second(first.settings(), 1);
         QCOMPARE(second.videoCompressorList->currentText(), QStringLiteral("Direct stream copy"));
         QCOMPARE(second.audioCompressorList->currentText(), QStringLiteral("Direct stream copy"));
-        heldVideoCompressor.reset();
         OutputSettings loaded;
         LoadOutputSettings(loaded, platform::SettingsStore());
-        QVERIFY(heldVideoCompressor && heldVideoCompressor->streamCopy);
+        QVERIFY(loaded.videoCompressor && loaded.videoCompressor->streamCopy);
         QCOMPARE(loaded.videoCompressionOn, 1);
 
         // A stored position that named the last compressor before is no copy now.
@@ -314,7 +311,7 @@ private slots:
         };
         const auto recordBefore = recordOf();
         const QByteArray storedBefore = settingsFile();
-        const std::string videoBefore = heldVideoCompressor->factoryName;
+        const std::string videoBefore = main.outputSettings.videoCompressor->factoryName;
 
         // Cancel after changing every field changes nothing.
         environment.files.saveAnswers = {environment.scratchPath(QStringLiteral("other.mpg"))};
@@ -336,8 +333,8 @@ private slots:
         QVERIFY(cancel.ran());
         QVERIFY(recordOf() == recordBefore);
         QCOMPARE(settingsFile(), storedBefore);
-        QVERIFY(heldVideoCompressor);
-        QCOMPARE(heldVideoCompressor->factoryName, videoBefore);
+        QVERIFY(main.outputSettings.videoCompressor);
+        QCOMPARE(main.outputSettings.videoCompressor->factoryName, videoBefore);
 
         // OK also works while converting; the source facts are inputs only.
         main.converting = 1;

@@ -1,4 +1,4 @@
-#include "settings/aligned_blocks.h"
+#include "settings/aligned_allocator.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -35,7 +35,7 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         const auto dialogTemplate =
-            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/102.json"));
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/main_dialog_102.json"));
         QVERIFY(dialogTemplate.has_value());
         const platform::DialogBaseUnits base = platform::BaseUnitsOf(
             platform::DialogFont(dialogTemplate->fontFace, dialogTemplate->fontPoints));
@@ -88,18 +88,18 @@ private slots:
     void closingIsRefusedWhileConverting() {
         ConverterDialog dialog;
         dialog.show();
-        QVERIFY(heldVideoCompressor.has_value());  // the DivX-compatible default
+        QVERIFY(dialog.outputSettings.videoCompressor.has_value());  // the DivX-compatible default
         dialog.converting = 1;
         dialog.close();
         QVERIFY(dialog.isVisible());
         QCOMPARE(environment->messages.texts(), QStringList{"Please first stop Convert"});
         QCOMPARE(environment->messages.boxes.front().caption, platform::ProgramBaseName());
-        QVERIFY(heldVideoCompressor.has_value());
+        QVERIFY(dialog.outputSettings.videoCompressor.has_value());
 
         dialog.converting = 0;
         dialog.close();
         QVERIFY(!dialog.isVisible());
-        QVERIFY(!heldVideoCompressor && !heldAudioCompressor);
+        QVERIFY(!dialog.outputSettings.videoCompressor && !dialog.outputSettings.audioCompressor);
         QCOMPARE(environment->messages.boxes.size(), 1);
     }
 

@@ -1,0 +1,56 @@
+#pragma once
+
+// The AVI file's streams as GStreamer makes them: what the multiplexer accepts, the format each
+// group's stream takes (raw BGR or PCM, or what the chosen encoder makes that the multiplexer
+// takes) and its encoding profile. The conversion, the compressor catalogue and the stream copy
+// all take the AVI formats from here. Not for use outside media/.
+
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+
+#include <memory>
+#include <string>
+
+#include "media/gst_handles.h"
+#include "media/render_session.h"
+
+namespace media {
+
+// Whether the factory's class ("Codec/Encoder/Video") names the word.
+bool FactoryKlassHas(GstElementFactory* factory, const char* word);
+
+// The multiplexer inside an encoding bin, with a reference of the caller's; null before the
+// bin has made it.
+GstPtr<GstElement> MultiplexerIn(GstElement* encodebin);
+
+// The AVI multiplexer's accepted input of one kind, from its pad template; null without it.
+CapsPtr AviSinkCaps(bool video);
+// The same without the raw formats: what an encoder may make for the file.
+CapsPtr AviEncodedCaps(bool video);
+
+struct AviStreamFormat {
+    CapsPtr caps;
+    std::string presetName;  // the encoder factory encodebin must use; empty for raw
+    std::string errorText;
+};
+
+// The format one group's stream takes in the file: raw BGR or PCM without compression,
+// otherwise what the chosen encoder makes that the multiplexer accepts.
+AviStreamFormat AviStreamFormatOf(bool videoGroup, const StreamRoute& route);
+
+struct EncodingProfileUnref {
+    void operator()(GstEncodingContainerProfile* profile) const;
+};
+using ContainerProfilePtr = std::unique_ptr<GstEncodingContainerProfile, EncodingProfileUnref>;
+
+// The AVI container's encoding profile, without streams yet.
+ContainerProfilePtr NewAviContainerProfile();
+
+// The encoding profile of a group's stream, added to the container: the encoder's format, or
+// raw video or PCM, with the video held to the output's size and rate. Fails with the step
+// whose stream the multiplexer or the encoder would refuse.
+RenderSetupResult AddAviStreamProfile(GstEncodingContainerProfile* container,
+                                      const TimelineGroup& group, const StreamRoute& route,
+                                      bool first);
+
+}  // namespace media

@@ -1,0 +1,18 @@
+#pragma once
+
+// The editing services' timeline made from the timeline model: one GES track per group, each
+// source span a clip on a layer of its own. Not for use outside media/.
+
+#include <ges/ges.h>
+
+#include "media/render_session.h"
+
+namespace media {
+
+// Fills timeline from the model, discovering every source first (which blocks). The audio
+// route decides how many channels the sound keeps. Runs on the render session's worker; the
+// result's duration is what the editing services placed.
+RenderSetupResult BuildGesTimeline(const TimelineModel& model, GESTimeline* timeline,
+                                   const StreamRoute& audioRoute);
+
+}  // namespace media

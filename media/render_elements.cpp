@@ -1,0 +1,76 @@
+// GLib's headers come before Qt's: GIO names a struct member "signals", which Qt defines as a
+// keyword.
+#include <gst/video/video.h>
+
+#include "media/render_elements.h"
+
+#include <string>
+
+#include "media/avi_stream_format.h"
+#include "media/decoding_repairs.h"
+#include "media/render_session_state.h"
+#include "media/timestamp_restorer.h"
+
+namespace media {
+namespace {
+
+void applyProperties(GstElement* element, const EncoderProperties& properties) {
+    for (const EncoderProperty& property : properties) {
+        GParamSpec* spec =
+            g_object_class_find_property(G_OBJECT_GET_CLASS(element), property.name.c_str());
+        if (!spec || !(spec->flags & G_PARAM_WRITABLE) || (spec->flags & G_PARAM_CONSTRUCT_ONLY))
+            continue;
+        gst_util_set_object_arg(G_OBJECT(element), property.name.c_str(), property.value.c_str());
+    }
+}
+
+// Runs on the thread that requests the pad. The mixer fits each picture into the frame with
+// GStreamer's cubic resampler by default, which costs about a sixth of a conversion's CPU time;
+// linear resampling (filtered to the scale, like ffmpeg's bilinear) looks the same at the bit
+// rates an AVI is made for.
+void useLinearScaling(GstElement*, GstPad* pad, gpointer) {
+    if (GST_PAD_DIRECTION(pad) != GST_PAD_SINK) return;
+    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(pad), "converter-config")) return;
+    GstStructure* config = gst_structure_new(
+        "GstVideoConverter", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD,
+        GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR, nullptr);
+    g_object_set(pad, "converter-config", config, nullptr);
+    gst_structure_free(config);
+}
+
+}  // namespace
+
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    auto* state = static_cast<RenderSessionState*>(data);
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory) return;
+    const std::string name = GST_OBJECT_NAME(factory);
+    if (name == "encodebin") {
+        std::lock_guard lock(state->mutex);
+        if (!state->encodebin) state->encodebin = GST_ELEMENT(gst_object_ref(element));
+        return;
+    }
+    RepairDecodingElement(element);
+    state->sourceEnds->Watch(element);
+    if (name == "compositor") {
+        g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
+        return;
+    }
+    if (!FactoryKlassHas(factory, "Encoder")) return;
+    EncoderProperties properties;
+    {
+        std::lock_guard lock(state->mutex);
+        state->encoderFactories.push_back(name);
+        if (name == state->videoFactory)
+            properties = state->videoProperties;
+        else if (name == state->audioFactory)
+            properties = state->audioProperties;
+    }
+    // libav's encoders run on one thread unless told otherwise; let them use the machine, as
+    // the codecs' own command-line tools do. A stored setting still has the last word.
+    if (name.rfind("avenc_", 0) == 0) applyProperties(element, {{"threads", "0"}});
+    applyProperties(element, properties);
+    if (FactoryKlassHas(factory, "Video")) InstallTimestampRestorer(element);
+}
+
+}  // namespace media

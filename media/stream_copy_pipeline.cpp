@@ -1,0 +1,409 @@
+#include "media/stream_copy_pipeline.h"
+
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "media/frame_time.h"
+#include "media/gst_handles.h"
+
+namespace media {
+namespace {
+
+GstClockTime toClockTime(ReferenceTime t) {
+    return static_cast<GstClockTime>(ReferenceTimeToNanoseconds(std::max<ReferenceTime>(t, 0)));
+}
+
+// What the copy pipeline's callbacks share; lives as long as the pipeline.
+struct CopyPipelineState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    GstElement* pipeline = nullptr;   // not a reference: the state lives inside it
+    GstElement* encodebin = nullptr;  // not a reference either
+    bool copiesVideo = false;
+    bool copiesAudio = false;
+    bool wantsAudio = false;
+    bool reencodeHead = false;
+    int width = 0;
+    int height = 0;
+    Fraction frameRate;
+    bool stretch = false;
+    GstClockTime seekStart = 0;
+    GstClockTime seekStop = GST_CLOCK_TIME_NONE;
+    bool seekToKeyFrame = false;
+
+    bool videoTaken = false;
+    bool audioTaken = false;
+    bool cued = false;    // a stream holds its first buffer at the block
+    bool seeked = false;  // the span is sought: the blocks go
+    struct Hold {
+        GstPad* pad;  // a parsing-bin pad, with a reference
+        gulong block;
+        gulong flushDrop;
+    };
+    std::vector<Hold> blocks;
+    GstClockTime written = 0;  // running time of the furthest buffer into the encoding bin
+};
+
+CopyPipelineState* stateOf(GstElement* pipeline) {
+    return static_cast<CopyPipelineState*>(
+        g_object_get_data(G_OBJECT(pipeline), "framewell-copy-state"));
+}
+
+GstPad* encodingBinPad(GstElement* encodebin, bool video) {
+    GstPad* found = nullptr;
+    GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        auto* pad = GST_PAD(g_value_get_object(&item));
+        if (g_str_has_prefix(GST_PAD_NAME(pad), video ? "video" : "audio") &&
+            !gst_pad_is_linked(pad))
+            found = GST_PAD(gst_object_ref(pad));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(pads);
+    return found;
+}
+
+// Runs on a streaming thread: how far the output has come, for progress.
+GstPadProbeReturn noteWritten(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstClockTime time = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(time)) time = GST_BUFFER_DTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(time)) return GST_PAD_PROBE_OK;
+    if (GST_BUFFER_DURATION_IS_VALID(buffer)) time += GST_BUFFER_DURATION(buffer);
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, time);
+    gst_event_unref(event);
+    if (GST_CLOCK_TIME_IS_VALID(running)) {
+        std::lock_guard lock(state->mutex);
+        state->written = std::max(state->written, running);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on the thread that asks: the position of a copy is how far its output has come. The
+// file writer downstream counts bytes, not time.
+GstPadProbeReturn answerPosition(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_POSITION) return GST_PAD_PROBE_OK;
+    GstFormat format = GST_FORMAT_UNDEFINED;
+    gst_query_parse_position(query, &format, nullptr);
+    if (format != GST_FORMAT_TIME) return GST_PAD_PROBE_OK;
+    auto* state = static_cast<CopyPipelineState*>(data);
+    std::lock_guard lock(state->mutex);
+    gst_query_set_position(query, GST_FORMAT_TIME, static_cast<gint64>(state->written));
+    return GST_PAD_PROBE_HANDLED;
+}
+
+void linkIntoEncodingBin(CopyPipelineState* state, GstPad* source, bool video) {
+    GstPtr<GstPad> target(encodingBinPad(state->encodebin, video));
+    if (!target) return;
+    gst_pad_add_probe(target.get(), GST_PAD_PROBE_TYPE_BUFFER, noteWritten, state, nullptr);
+    gst_pad_link(source, target.get());
+}
+
+// Runs on a streaming thread: PCM is cut to the span to the sample, as a decoder would cut it.
+GstPadProbeReturn clipSamples(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo audio;
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get())) return GST_PAD_PROBE_OK;
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event) return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    GstBuffer* clipped =
+        gst_audio_buffer_clip(GST_PAD_PROBE_INFO_BUFFER(info), segment, GST_AUDIO_INFO_RATE(&audio),
+                              GST_AUDIO_INFO_BPF(&audio));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = clipped;
+    // Without a sample inside the span the buffer is gone already.
+    return clipped ? GST_PAD_PROBE_OK : GST_PAD_PROBE_HANDLED;
+}
+
+// Runs on a streaming thread. Some demultiplexers (AVI's among them) go on past the end of a
+// sought span; a copied stream ends there. The decoding time decides: a picture decoded after
+// the end is shown after it too.
+GstPadProbeReturn endAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstClockTime time = GST_BUFFER_DTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(time)) time = GST_BUFFER_PTS(buffer);
+    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    if (!event || !GST_CLOCK_TIME_IS_VALID(time)) {
+        if (event) gst_event_unref(event);
+        return GST_PAD_PROBE_OK;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    const bool past = segment->format == GST_FORMAT_TIME &&
+                      GST_CLOCK_TIME_IS_VALID(segment->stop) && time >= segment->stop;
+    gst_event_unref(event);
+    if (!past) return GST_PAD_PROBE_OK;
+    // Once ended, the pad answers every later buffer with end-of-stream itself.
+    gst_pad_push_event(pad, gst_event_new_eos());
+    return GST_PAD_PROBE_DROP;
+}
+
+// Runs on a streaming thread: a decoded picture of a stream that is encoded goes through the
+// fitting chain; decoded sound goes straight in (the encoding bin converts it).
+void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    const bool video = IsVideoCaps(caps.get());
+    if (!video) {
+        linkIntoEncodingBin(state, pad, false);
+        return;
+    }
+    GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
+    GstElement* scale = gst_element_factory_make("videoscale", nullptr);
+    GstElement* rate = gst_element_factory_make("videorate", nullptr);
+    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    if (!convert || !scale || !rate || !filter) {
+        for (GstElement* e : {convert, scale, rate, filter})
+            if (e) gst_object_unref(e);
+        return;
+    }
+    // Bars keep the aspect of the picture unless it is to fill the frame, as in a render.
+    g_object_set(scale, "add-borders", state->stretch ? FALSE : TRUE, "method", 1, nullptr);
+    CapsPtr fitted(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, state->width, "height",
+                                       G_TYPE_INT, state->height, "framerate", GST_TYPE_FRACTION,
+                                       state->frameRate.numerator, state->frameRate.denominator,
+                                       "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    g_object_set(filter, "caps", fitted.get(), nullptr);
+    gst_bin_add_many(GST_BIN(state->pipeline), convert, scale, rate, filter, nullptr);
+    gst_element_link_many(convert, scale, rate, filter, nullptr);
+    for (GstElement* e : {filter, rate, scale, convert}) gst_element_sync_state_with_parent(e);
+    GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
+    linkIntoEncodingBin(state, out.get(), true);
+    GstPtr<GstPad> in(gst_element_get_static_pad(convert, "sink"));
+    gst_pad_link(pad, in.get());
+}
+
+// Runs on a streaming thread: until the span is sought, the source's streams stop at their
+// first buffer.
+GstPadProbeReturn holdUntilSought(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    {
+        std::lock_guard lock(state->mutex);
+        state->cued = true;
+    }
+    state->changed.notify_all();
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on a streaming thread: the seek's flush stays out of the encoding bin, which has seen no
+// data yet.
+GstPadProbeReturn dropFlush(GstPad*, GstPadProbeInfo*, gpointer) {
+    return GST_PAD_PROBE_DROP;
+}
+
+// Runs on a streaming thread: a stream that is not written is read and dropped. (A sink of its
+// own would answer position queries with its own times.)
+GstPadProbeReturn dropAll(GstPad*, GstPadProbeInfo*, gpointer) {
+    return GST_PAD_PROBE_DROP;
+}
+
+// Runs on a streaming thread: the first picture stream and the first sound stream are taken
+// (copied, or decoded for encoding); every other stream is read and dropped.
+void parsedPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    bool video = false;
+    bool take = false;
+    {
+        std::lock_guard lock(state->mutex);
+        if (IsVideoCaps(caps.get()) && !state->videoTaken) {
+            state->videoTaken = take = video = true;
+        } else if (IsAudioCaps(caps.get()) && state->wantsAudio && !state->audioTaken) {
+            state->audioTaken = take = true;
+        }
+        if (take && !state->seeked) {
+            const auto held =
+                static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER);
+            state->blocks.push_back({GST_PAD(gst_object_ref(pad)),
+                                     gst_pad_add_probe(pad, held, holdUntilSought, state, nullptr),
+                                     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_FLUSH,
+                                                       dropFlush, nullptr, nullptr)});
+        }
+    }
+    if (!take) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropAll, nullptr, nullptr);
+        return;
+    }
+    const bool copied = video ? state->copiesVideo : state->copiesAudio;
+    if (copied) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, endAtStop, nullptr, nullptr);
+        if (!video && IsAudioCaps(caps.get()) &&
+            gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), "audio/x-raw"))
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, clipSamples, nullptr, nullptr);
+        linkIntoEncodingBin(state, pad, video);
+        return;
+    }
+    GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
+    if (!decoder) return;
+    g_signal_connect(decoder, "pad-added", G_CALLBACK(decodedPadAdded), state);
+    gst_bin_add(GST_BIN(state->pipeline), decoder);
+    gst_element_sync_state_with_parent(decoder);
+    GstPtr<GstPad> in(gst_element_get_static_pad(decoder, "sink"));
+    gst_pad_link(pad, in.get());
+}
+
+// The re-encoded head of an H.264 span should not look worse than the copied rest.
+void tuneHeadEncoder(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory || !g_str_equal(GST_OBJECT_NAME(factory), "x264enc")) return;
+    gst_util_set_object_arg(G_OBJECT(element), "pass", "qual");
+    gst_util_set_object_arg(G_OBJECT(element), "quantizer", "18");
+    gst_util_set_object_arg(G_OBJECT(element), "speed-preset", "faster");
+}
+
+void freeState(gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    for (const CopyPipelineState::Hold& hold : state->blocks) gst_object_unref(hold.pad);
+    delete state;
+}
+
+}  // namespace
+
+GstCaps* CopiedStreamCaps(const std::string& description) {
+    return gst_caps_from_string(description.c_str());
+}
+
+GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error) {
+    const StreamCopyInspection& inspection = *request.inspection;
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* source = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parser = gst_element_factory_make("parsebin", nullptr);
+    GstElement* encodebin = gst_element_factory_make("encodebin", nullptr);
+    GstElement* sink = gst_element_factory_make("filesink", nullptr);
+    if (!pipeline || !source || !parser || !encodebin || !sink) {
+        for (GstElement* e : {pipeline, source, parser, encodebin, sink})
+            if (e) gst_object_unref(e);
+        if (error)
+            *error = "The media framework lacks an element of the copy (parsebin, encodebin).";
+        return nullptr;
+    }
+    gst_object_ref_sink(pipeline);
+    auto* state = new CopyPipelineState;
+    state->pipeline = pipeline;
+    state->encodebin = encodebin;
+    state->copiesVideo = inspection.copiesVideo;
+    state->copiesAudio = inspection.copiesAudio;
+    state->wantsAudio = inspection.sourceHasAudio;
+    state->reencodeHead = inspection.reencodeHead;
+    state->width = request.width;
+    state->height = request.height;
+    state->frameRate = request.frameRate;
+    state->stretch = request.stretch;
+    state->seekStart = toClockTime(inspection.seekStart);
+    state->seekStop = toClockTime(inspection.seekStop);
+    state->seekToKeyFrame = inspection.seekToKeyFrame;
+    g_object_set_data_full(G_OBJECT(pipeline), "framewell-copy-state", state, freeState);
+
+    g_object_set(source, "location", request.sourcePath.c_str(), nullptr);
+    g_object_set(sink, "location", request.location.c_str(), nullptr);
+    // Whoever watches the pipeline's elements sees the encoding bin's too: they are made when
+    // it gets its profile, below.
+    if (request.elementAdded)
+        g_signal_connect(pipeline, "deep-element-added", request.elementAdded,
+                         request.elementAddedData);
+    if (inspection.reencodeHead)
+        g_signal_connect(encodebin, "deep-element-added", G_CALLBACK(tuneHeadEncoder), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, parser, encodebin, sink, nullptr);
+    // Only the head of a span is encoded again; without it the encoding bin passes the copied
+    // streams through their parsers alone.
+    g_object_set(encodebin, "avoid-reencoding", inspection.reencodeHead ? TRUE : FALSE, "profile",
+                 request.container, nullptr);
+    if (!gst_element_link(source, parser) || !gst_element_link(encodebin, sink)) {
+        gst_object_unref(pipeline);
+        if (error) *error = "The copy's elements could not be connected.";
+        return nullptr;
+    }
+    GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, answerPosition, state,
+                      nullptr);
+    g_signal_connect(parser, "pad-added", G_CALLBACK(parsedPadAdded), state);
+    return pipeline;
+}
+
+bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
+    CopyPipelineState* state = stateOf(pipeline);
+    if (!state) return false;
+    if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        if (error) *error = "The source could not be read.";
+        return false;
+    }
+    // The streams hold at their first buffer; the pipeline cannot finish its cue before the
+    // span is sought, so the wait is for the blocks, a slice at a time, watching for failure.
+    // The parsing bin shows all of a file's streams before any data leaves it, so the first
+    // block finds every stream linked.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::unique_lock lock(state->mutex);
+    while (!state->cued) {
+        if (std::chrono::steady_clock::now() >= until) {
+            if (error) *error = "The source could not be read in time.";
+            return false;
+        }
+        state->changed.wait_for(lock, std::chrono::milliseconds(20));
+        lock.unlock();
+        const GstStateChangeReturn now = gst_element_get_state(pipeline, nullptr, nullptr, 0);
+        lock.lock();
+        if (now == GST_STATE_CHANGE_FAILURE) {
+            if (error) *error = "The source could not be read.";
+            return false;
+        }
+    }
+    if (state->blocks.empty()) {
+        if (error) *error = "The source holds nothing to copy.";
+        return false;
+    }
+    GstPtr<GstPad> seekPad(GST_PAD(gst_object_ref(state->blocks.front().pad)));
+    const auto flags = static_cast<GstSeekFlags>(
+        GST_SEEK_FLAG_FLUSH |
+        (state->seekToKeyFrame ? GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE
+                               : GST_SEEK_FLAG_ACCURATE));
+    const GstClockTime start = state->seekStart;
+    const GstClockTime stop = state->seekStop;
+    lock.unlock();
+    // Sent up from a source pad of the parsing bin: it reaches the demultiplexer, which seeks
+    // every stream.
+    const gboolean sought = gst_pad_send_event(
+        seekPad.get(), gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                          static_cast<gint64>(start), GST_SEEK_TYPE_SET,
+                                          static_cast<gint64>(stop)));
+    lock.lock();
+    state->seeked = true;
+    std::vector<CopyPipelineState::Hold> blocks = std::move(state->blocks);
+    state->blocks.clear();
+    lock.unlock();
+    for (const CopyPipelineState::Hold& hold : blocks) {
+        gst_pad_remove_probe(hold.pad, hold.flushDrop);
+        gst_pad_remove_probe(hold.pad, hold.block);
+        gst_object_unref(hold.pad);
+    }
+    if (!sought) {
+        if (error) *error = "The span could not be found in the source.";
+        return false;
+    }
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        if (error) *error = "The copy could not be started.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace media
