@@ -219,7 +219,9 @@ private slots:
         }
         QVERIFY2(offPace <= seen.size() / 4, qPrintable(QString::number(offPace)));
         QVERIFY(previous >= 75);
-        QVERIFY(withTimeLeft > 0 || span < 3500);
+        // The estimate waits until the pace has settled, which on a machine busy with other
+        // tests can take most of a short conversion.
+        QVERIFY2(withTimeLeft > 0 || span < 10000, qPrintable(QString::number(span)));
         QCOMPARE(CountVideoFrames(output), 950);
     }
 
