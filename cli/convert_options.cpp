@@ -42,6 +42,83 @@ int RoundOutputDimension(int pixels) {
     return std::max(16, pixels / 8 * 8);
 }
 
+namespace {
+
+// The options that take no value; nullptr for any other name.
+bool* flagTarget(ConvertOptions& options, const QString& name) {
+    if (name == QLatin1String("--help")) return &options.help;
+    if (name == QLatin1String("--list-compressors")) return &options.listCompressors;
+    if (name == QLatin1String("--overwrite")) return &options.overwrite;
+    if (name == QLatin1String("--quiet")) return &options.quiet;
+    return nullptr;
+}
+
+// Sets the option NAME to TEXT; the message for the user where NAME is unknown or TEXT
+// does not fit it, empty otherwise.
+QString applyValueOption(ConvertOptions& options, const QString& name, const QString& text) {
+    if (name == QLatin1String("--start") || name == QLatin1String("--end")) {
+        const std::optional<ReferenceTime> mark = parseSeconds(text);
+        if (!mark) return name + QStringLiteral(" takes seconds, not \"%1\"").arg(text);
+        (name == QLatin1String("--start") ? options.startMark : options.endMark) = mark;
+    } else if (name == QLatin1String("--size")) {
+        if (text.compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
+            options.size.reset();
+        } else {
+            static const QRegularExpression pattern(QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+            const QRegularExpressionMatch match = pattern.match(text);
+            if (!match.hasMatch())
+                return QStringLiteral("--size takes WIDTHxHEIGHT or original, not \"%1\"")
+                    .arg(text);
+            options.size = QSize(RoundOutputDimension(match.captured(1).toInt()),
+                                 RoundOutputDimension(match.captured(2).toInt()));
+        }
+    } else if (name == QLatin1String("--fps")) {
+        if (text.compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
+            options.frameRate.reset();
+        } else {
+            options.frameRate = parseRate(text);
+            if (!options.frameRate)
+                return QStringLiteral(
+                           "--fps takes a rate from 0.001 to 1000 or original, not \"%1\"")
+                    .arg(text);
+        }
+    } else if (name == QLatin1String("--resize")) {
+        if (text == QLatin1String("preserve"))
+            options.resizeMode = 2;
+        else if (text == QLatin1String("stretch"))
+            options.resizeMode = 0;
+        else
+            return QStringLiteral("--resize takes preserve or stretch, not \"%1\"").arg(text);
+    } else if (name == QLatin1String("--video-compressor")) {
+        options.videoCompressor = text;
+    } else if (name == QLatin1String("--audio-compressor")) {
+        options.audioCompressor = text;
+    } else {
+        return QStringLiteral("unknown option ") + name;
+    }
+    return {};
+}
+
+// Takes INPUT and OUTPUT from the words that are not options and checks the whole; the
+// message for the user where they do not make a conversion, empty otherwise.
+QString finishOptions(ConvertOptions& options, const QStringList& positional) {
+    if (options.help || options.listCompressors) {
+        if (!positional.isEmpty() && !options.help)
+            return QStringLiteral("--list-compressors takes no files");
+        return {};
+    }
+    if (positional.size() != 2) return QStringLiteral("expected INPUT and OUTPUT");
+    options.input = positional[0];
+    options.output = positional[1];
+    if (options.input.isEmpty() || options.output.isEmpty())
+        return QStringLiteral("empty file name");
+    if (options.startMark && options.endMark && *options.endMark <= *options.startMark)
+        return QStringLiteral("--end must come after --start");
+    return {};
+}
+
+}  // namespace
+
 ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
     ParsedCommandLine parsed;
     ConvertOptions& options = parsed.options;
@@ -68,89 +145,22 @@ ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
             argument.truncate(equals);
             hasValue = true;
         }
-        auto takeValue = [&]() -> std::optional<QString> {
-            if (hasValue) return value;
-            if (i + 1 >= arguments.size()) return std::nullopt;
-            return arguments[++i];
-        };
-        auto flag = [&](bool& target) {
-            if (hasValue) return false;
-            target = true;
-            return true;
-        };
 
-        if (argument == QLatin1String("--help")) {
-            if (!flag(options.help)) return fail(QStringLiteral("--help takes no value"));
-        } else if (argument == QLatin1String("--list-compressors")) {
-            if (!flag(options.listCompressors))
-                return fail(QStringLiteral("--list-compressors takes no value"));
-        } else if (argument == QLatin1String("--overwrite")) {
-            if (!flag(options.overwrite)) return fail(QStringLiteral("--overwrite takes no value"));
-        } else if (argument == QLatin1String("--quiet")) {
-            if (!flag(options.quiet)) return fail(QStringLiteral("--quiet takes no value"));
-        } else {
-            const std::optional<QString> text = takeValue();
-            if (!text) return fail(argument + QStringLiteral(" needs a value"));
-            if (argument == QLatin1String("--start") || argument == QLatin1String("--end")) {
-                const std::optional<ReferenceTime> mark = parseSeconds(*text);
-                if (!mark)
-                    return fail(argument + QStringLiteral(" takes seconds, not \"%1\"").arg(*text));
-                (argument == QLatin1String("--start") ? options.startMark : options.endMark) = mark;
-            } else if (argument == QLatin1String("--size")) {
-                if (text->compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
-                    options.size.reset();
-                } else {
-                    static const QRegularExpression pattern(
-                        QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
-                    const QRegularExpressionMatch match = pattern.match(*text);
-                    if (!match.hasMatch())
-                        return fail(
-                            QStringLiteral("--size takes WIDTHxHEIGHT or original, not \"%1\"")
-                                .arg(*text));
-                    options.size = QSize(RoundOutputDimension(match.captured(1).toInt()),
-                                         RoundOutputDimension(match.captured(2).toInt()));
-                }
-            } else if (argument == QLatin1String("--fps")) {
-                if (text->compare(QLatin1String("original"), Qt::CaseInsensitive) == 0) {
-                    options.frameRate.reset();
-                } else {
-                    options.frameRate = parseRate(*text);
-                    if (!options.frameRate)
-                        return fail(
-                            QStringLiteral(
-                                "--fps takes a rate from 0.001 to 1000 or original, not \"%1\"")
-                                .arg(*text));
-                }
-            } else if (argument == QLatin1String("--resize")) {
-                if (*text == QLatin1String("preserve"))
-                    options.resizeMode = 2;
-                else if (*text == QLatin1String("stretch"))
-                    options.resizeMode = 0;
-                else
-                    return fail(QStringLiteral("--resize takes preserve or stretch, not \"%1\"")
-                                    .arg(*text));
-            } else if (argument == QLatin1String("--video-compressor")) {
-                options.videoCompressor = *text;
-            } else if (argument == QLatin1String("--audio-compressor")) {
-                options.audioCompressor = *text;
-            } else {
-                return fail(QStringLiteral("unknown option ") + argument);
-            }
+        if (bool* flag = flagTarget(options, argument)) {
+            if (hasValue) return fail(argument + QStringLiteral(" takes no value"));
+            *flag = true;
+            continue;
         }
+        if (!hasValue) {
+            if (i + 1 >= arguments.size()) return fail(argument + QStringLiteral(" needs a value"));
+            value = arguments[++i];
+        }
+        if (const QString error = applyValueOption(options, argument, value); !error.isEmpty())
+            return fail(error);
     }
 
-    if (options.help || options.listCompressors) {
-        if (!positional.isEmpty() && !options.help)
-            return fail(QStringLiteral("--list-compressors takes no files"));
-        return parsed;
-    }
-    if (positional.size() != 2) return fail(QStringLiteral("expected INPUT and OUTPUT"));
-    options.input = positional[0];
-    options.output = positional[1];
-    if (options.input.isEmpty() || options.output.isEmpty())
-        return fail(QStringLiteral("empty file name"));
-    if (options.startMark && options.endMark && *options.endMark <= *options.startMark)
-        return fail(QStringLiteral("--end must come after --start"));
+    if (const QString error = finishOptions(options, positional); !error.isEmpty())
+        return fail(error);
     return parsed;
 }
 
