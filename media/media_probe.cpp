@@ -19,32 +19,18 @@ struct StreamListFree {
 };
 using StreamList = std::unique_ptr<GList, StreamListFree>;
 
-}  // namespace
-
-ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds timeout) {
-    ProbeResult result;
-    // The discoverer's time limit does not reach a file source stuck in open().
-    if (FAILED(result.status = CheckLocalMediaFile(path))) {
-        result.errorText = LastErrorText();
-        return result;
-    }
-    result.status = E_FAIL;
-    const auto started = std::chrono::steady_clock::now();
+// Runs the discoverer on URI: its findings once the file decoded, else nullptr with the
+// status and message in RESULT.
+GObjectPtr<GstDiscovererInfo> discover(const std::string& uri, std::chrono::milliseconds timeout,
+                                       ProbeResult& result) {
     GError* error = nullptr;
-    const std::string uri = MediaUriOf(path);
-    if (uri.empty()) {
-        result.status = E_INVALIDARG;
-        result.errorText = "Invalid file name.";
-        SetLastError(result.status, result.errorText);
-        return result;
-    }
     GObjectPtr<GstDiscoverer> discoverer(
         gst_discoverer_new(static_cast<GstClockTime>(timeout.count()) * GST_MSECOND, &error));
     if (!discoverer) {
         result.status = E_FAIL;
         result.errorText = error ? error->message : "The media framework could not start a probe.";
         g_clear_error(&error);
-        return result;
+        return nullptr;
     }
     GObjectPtr<GstDiscovererInfo> info(
         gst_discoverer_discover_uri(discoverer.get(), uri.c_str(), &error));
@@ -79,16 +65,20 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
     if (!info || result.status != S_OK) {
         if (result.status == S_OK) result.status = VFW_E_CANNOT_RENDER;
         SetLastError(result.status, result.errorText);
-        return result;
+        return nullptr;
     }
+    return info;
+}
 
-    const GstClockTime duration = gst_discoverer_info_get_duration(info.get());
+// Length, seekability and the first picture and sound streams, as the discoverer found them.
+void readStreams(GstDiscovererInfo* info, ProbeResult& result) {
+    const GstClockTime duration = gst_discoverer_info_get_duration(info);
     result.duration = GST_CLOCK_TIME_IS_VALID(duration)
                           ? NanosecondsToReferenceTime(static_cast<std::int64_t>(duration))
                           : 0;
-    result.seekable = gst_discoverer_info_get_seekable(info.get());
+    result.seekable = gst_discoverer_info_get_seekable(info);
 
-    StreamList videos(gst_discoverer_info_get_video_streams(info.get()));
+    StreamList videos(gst_discoverer_info_get_video_streams(info));
     for (GList* item = videos.get(); item; item = item->next) {
         auto* video = GST_DISCOVERER_VIDEO_INFO(item->data);
         if (gst_discoverer_video_info_is_image(video) && videos.get()->next) continue;
@@ -96,26 +86,26 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
         result.stillImage = gst_discoverer_video_info_is_image(video);
         result.width = static_cast<int>(gst_discoverer_video_info_get_width(video));
         result.height = static_cast<int>(gst_discoverer_video_info_get_height(video));
-        result.pixelAspectNumerator = static_cast<int>(gst_discoverer_video_info_get_par_num(video));
+        result.pixelAspectNumerator =
+            static_cast<int>(gst_discoverer_video_info_get_par_num(video));
         result.pixelAspectDenominator =
             static_cast<int>(gst_discoverer_video_info_get_par_denom(video));
         break;
     }
-    StreamList audios(gst_discoverer_info_get_audio_streams(info.get()));
+    StreamList audios(gst_discoverer_info_get_audio_streams(info));
     if (audios) {
         auto* audio = GST_DISCOVERER_AUDIO_INFO(audios.get()->data);
         result.hasAudio = true;
         result.audioRate = static_cast<int>(gst_discoverer_audio_info_get_sample_rate(audio));
         result.audioChannels = static_cast<int>(gst_discoverer_audio_info_get_channels(audio));
     }
-    if (!result.hasVideo || result.stillImage) return result;
+}
 
-    // Where the pictures really lie, and their rate; what the container says of its length is
-    // kept only when the pictures could not be followed to their end.
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
-    const SourceTiming timing =
-        MeasureSourceTiming(path, std::max(timeout - spent, std::chrono::milliseconds(1000)));
+// Where the pictures really lie, and their rate; what the container says of its length is
+// kept only when the pictures could not be followed to their end.
+void addSourceTiming(const std::string& path, std::chrono::milliseconds timeLeft,
+                     ProbeResult& result) {
+    const SourceTiming timing = MeasureSourceTiming(path, timeLeft);
     if (timing.measured) result.duration = timing.Length();
     if (result.hasAudio) result.soundLength = timing.SoundLength();
     result.rotation = timing.rotation;
@@ -123,6 +113,34 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
     result.frameRateNumerator = timing.frameRate.numerator;
     result.frameRateDenominator = timing.frameRate.denominator;
     result.frameRateOrigin = timing.frameRateOrigin;
+}
+
+}  // namespace
+
+ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds timeout) {
+    ProbeResult result;
+    // The discoverer's time limit does not reach a file source stuck in open().
+    if (FAILED(result.status = CheckLocalMediaFile(path))) {
+        result.errorText = LastErrorText();
+        return result;
+    }
+    result.status = E_FAIL;
+    const auto started = std::chrono::steady_clock::now();
+    const std::string uri = MediaUriOf(path);
+    if (uri.empty()) {
+        result.status = E_INVALIDARG;
+        result.errorText = "Invalid file name.";
+        SetLastError(result.status, result.errorText);
+        return result;
+    }
+    const GObjectPtr<GstDiscovererInfo> info = discover(uri, timeout, result);
+    if (!info) return result;
+    readStreams(info.get(), result);
+    if (!result.hasVideo || result.stillImage) return result;
+
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    addSourceTiming(path, std::max(timeout - spent, std::chrono::milliseconds(1000)), result);
     return result;
 }
 
