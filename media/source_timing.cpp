@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "media/decoding_repairs.h"
@@ -307,19 +308,15 @@ ReferenceTime lastPictureEnd(const SourceTiming& timing, const StreamRecord& vid
     return std::max(video.lastEnd, video.lastStart + FrameStart(1, rate));
 }
 
-SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout) {
-    SourceTiming timing;
-    const auto deadline = Clock::now() + timeout;
-    const std::string uri = MediaUriOf(path);
-    if (uri.empty()) return timing;
-
-    Scan scan;
+// A pipeline that decodes URI, with SCAN watching its streams; nullptr where the elements
+// cannot be made.
+GstPtr<GstElement> scanningPipeline(const std::string& uri, Scan& scan) {
     GstElement* pipeline = gst_pipeline_new(nullptr);
     GstElement* decodebin = gst_element_factory_make("uridecodebin", nullptr);
     if (!pipeline || !decodebin) {
         if (pipeline) gst_object_unref(pipeline);
         if (decodebin) gst_object_unref(decodebin);
-        return timing;
+        return nullptr;
     }
     GstPtr<GstElement> owner(GST_ELEMENT(gst_object_ref_sink(pipeline)));
     g_object_set(decodebin, "uri", uri.c_str(), nullptr);
@@ -327,28 +324,34 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     RepairDecodingInside(pipeline);
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(watchElement), &scan);
     g_signal_connect(decodebin, "pad-added", G_CALLBACK(linkDecodedPad), &scan);
-    struct StopOnReturn {
-        GstElement* pipeline;
-        ~StopOnReturn() { gst_element_set_state(pipeline, GST_STATE_NULL); }
-    } stopOnReturn{pipeline};
+    return owner;
+}
 
-    // The first picture as the file starts.
+// The first picture as the file starts, and the length the file declares; -1 where no
+// picture showed.
+ReferenceTime firstPicture(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
+                           SourceTiming& timing) {
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
-    if (!settle(pipeline, deadline)) return timing;
+    if (!settle(pipeline, deadline)) return -1;
     ReferenceTime firstSeen = -1;
     {
         std::lock_guard lock(scan.mutex);
         if (StreamRecord* video = scan.firstVideo()) firstSeen = video->firstStart;
     }
-    if (firstSeen < 0) return timing;
+    if (firstSeen < 0) return -1;
     gint64 duration = -1;
     if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
         timing.declaredDuration = NanosecondsToReferenceTime(duration);
+    return firstSeen;
+}
 
-    // The same picture after a seek to where it first showed. Some demuxers stamp their first
-    // segment differently from every later one (matroskademux starts its stream time at the
-    // first picture; tsdemux counts from 0 after a seek before its first picture), and every
-    // later place the user asks for goes through a seek: the seek's axis is the one to use.
+// The same picture after a seek to where it first showed. Some demuxers stamp their first
+// segment differently from every later one (matroskademux starts its stream time at the
+// first picture; tsdemux counts from 0 after a seek before its first picture), and every
+// later place the user asks for goes through a seek: the seek's axis is the one to use.
+// Sets the origin, the rotation and any rate the streams state; whether the seek worked.
+bool seekToOrigin(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
+                  ReferenceTime firstSeen, SourceTiming& timing) {
     const bool seekable =
         gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME,
                          static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
@@ -373,34 +376,55 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
             timing.frameRateOrigin = FrameRateOrigin::Declared;
         }
     }
+    return seekable;
+}
 
-    // Nothing states the rate: the pictures' own times give it.
-    if (timing.frameRateOrigin != FrameRateOrigin::Declared) {
-        {
-            std::lock_guard lock(scan.mutex);
-            scan.collecting = true;
-        }
-        gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        std::unique_lock lock(scan.mutex);
-        scan.changed.wait_until(lock, deadline, [&scan] {
-            StreamRecord* video = scan.firstVideo();
-            return !video || video->ended || video->starts.size() >= kPicturesToAverage;
-        });
-        scan.collecting = false;
-        if (StreamRecord* video = scan.firstVideo()) {
-            const FrameRate average = averageRate(video->starts);
-            if (average.known()) {
-                timing.frameRate = average;
-                timing.frameRateOrigin = FrameRateOrigin::Measured;
-            }
+// Nothing states the rate: the pictures' own times give it.
+void measureRate(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
+                 SourceTiming& timing) {
+    {
+        std::lock_guard lock(scan.mutex);
+        scan.collecting = true;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    std::unique_lock lock(scan.mutex);
+    scan.changed.wait_until(lock, deadline, [&scan] {
+        StreamRecord* video = scan.firstVideo();
+        return !video || video->ended || video->starts.size() >= kPicturesToAverage;
+    });
+    scan.collecting = false;
+    if (StreamRecord* video = scan.firstVideo()) {
+        const FrameRate average = averageRate(video->starts);
+        if (average.known()) {
+            timing.frameRate = average;
+            timing.frameRateOrigin = FrameRateOrigin::Measured;
         }
     }
-    timing.frameRate =
-        timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
-    timing.measured = true;
+}
 
-    // The last picture: the packets from the key picture before the end, not decoded; a file
-    // shorter than it says is searched again from earlier places.
+// Where the watched pictures and sound end so far: -1 for what was not seen.
+std::pair<ReferenceTime, ReferenceTime> streamEnds(Scan& scan, const SourceTiming& timing) {
+    ReferenceTime videoEnd = -1;
+    ReferenceTime audioEnd = -1;
+    std::lock_guard lock(scan.mutex);
+    // Decoded streams too: a source whose decoder could not be watched at its input.
+    for (bool packets : {true, false}) {
+        for (auto& stream : scan.streams) {
+            if (stream->packets != packets) continue;
+            if (!stream->video)
+                audioEnd = std::max(audioEnd, stream->lastEnd);
+            else if (stream->lastStart >= 0)
+                videoEnd = std::max(videoEnd, lastPictureEnd(timing, *stream));
+        }
+        if (videoEnd >= 0) break;
+    }
+    return {videoEnd, audioEnd};
+}
+
+// The last picture: the packets from the key picture before the end, not decoded; a file
+// shorter than it says is searched again from earlier places.
+void findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool seekable,
+             SourceTiming& timing) {
     {
         std::lock_guard lock(scan.mutex);
         scan.packetsOnly = true;
@@ -420,22 +444,7 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
                             GST_SEEK_TYPE_SET, static_cast<gint64>(from), GST_SEEK_TYPE_NONE, -1);
         if (!moved && attempt > 0) break;
         const bool ended = playToEnd(pipeline, deadline);
-        ReferenceTime videoEnd = -1;
-        ReferenceTime audioEnd = -1;
-        {
-            std::lock_guard lock(scan.mutex);
-            // Decoded streams too: a source whose decoder could not be watched at its input.
-            for (bool packets : {true, false}) {
-                for (auto& stream : scan.streams) {
-                    if (stream->packets != packets) continue;
-                    if (!stream->video)
-                        audioEnd = std::max(audioEnd, stream->lastEnd);
-                    else if (stream->lastStart >= 0)
-                        videoEnd = std::max(videoEnd, lastPictureEnd(timing, *stream));
-                }
-                if (videoEnd >= 0) break;
-            }
-        }
+        const auto [videoEnd, audioEnd] = streamEnds(scan, timing);
         if (ended && videoEnd >= 0) {
             timing.videoEnd = std::max(videoEnd, timing.origin);
             timing.audioEnd = audioEnd;
@@ -444,6 +453,32 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
         if (!ended || from <= origin) break;
         from = origin + (from - origin) / 4;
     }
+}
+
+SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout) {
+    SourceTiming timing;
+    const auto deadline = Clock::now() + timeout;
+    const std::string uri = MediaUriOf(path);
+    if (uri.empty()) return timing;
+
+    Scan scan;
+    const GstPtr<GstElement> owner = scanningPipeline(uri, scan);
+    if (!owner) return timing;
+    GstElement* pipeline = owner.get();
+    struct StopOnReturn {
+        GstElement* pipeline;
+        ~StopOnReturn() { gst_element_set_state(pipeline, GST_STATE_NULL); }
+    } stopOnReturn{pipeline};
+
+    const ReferenceTime firstSeen = firstPicture(pipeline, scan, deadline, timing);
+    if (firstSeen < 0) return timing;
+    const bool seekable = seekToOrigin(pipeline, scan, deadline, firstSeen, timing);
+    if (timing.frameRateOrigin != FrameRateOrigin::Declared)
+        measureRate(pipeline, scan, deadline, timing);
+    timing.frameRate =
+        timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
+    timing.measured = true;
+    findEnd(pipeline, scan, deadline, seekable, timing);
     return timing;
 }
 
