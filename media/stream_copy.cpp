@@ -341,10 +341,188 @@ bool h264EncoderInstalled() {
     return factory != nullptr;
 }
 
-StreamCopyInspection refuse(StreamCopyInspection inspection, RenderStep step, std::string text) {
+// Records why the copy cannot be written; false, so that the step stops there.
+bool refuse(StreamCopyInspection& inspection, RenderStep step, std::string text) {
     inspection.refusal = std::move(text);
     inspection.refusedStep = step;
-    return inspection;
+    return false;
+}
+
+// The group's one source; nullptr for none, several, or a transition between them.
+const TimelineSource* onlySource(const TimelineGroup* group) {
+    if (!group) return nullptr;
+    const TimelineSource* found = nullptr;
+    for (const TimelineTrack& track : group->tracks) {
+        for (const TimelineTransition& transition : track.transitions)
+            if (transition.stop > transition.start) return nullptr;
+        for (const TimelineSource& source : track.sources) {
+            if (found) return nullptr;
+            found = &source;
+        }
+    }
+    return found;
+}
+
+struct CopiedSpan {
+    const TimelineGroup* videoGroup = nullptr;
+    const TimelineSource* video = nullptr;  // nullptr where the plan cannot be copied
+};
+
+// The conversions this writes: one span of one file, a video group and its sound.
+CopiedSpan copiedSpan(const RenderPlan& plan, StreamCopyInspection& inspection) {
+    const TimelineGroup* videoGroup = nullptr;
+    const TimelineGroup* audioGroup = nullptr;
+    for (const TimelineGroup& group : plan.timeline.groups) {
+        if (group.isVideo() && !videoGroup)
+            videoGroup = &group;
+        else if (!group.isVideo() && !audioGroup)
+            audioGroup = &group;
+    }
+    const TimelineSource* video = onlySource(videoGroup);
+    if (!video || !videoGroup->mediaType.format) {
+        refuse(inspection, RenderStep::ConnectFrontEnd,
+               "Direct stream copy writes one span of one video without transitions.");
+        return {};
+    }
+    const TimelineSource* sound = onlySource(audioGroup);
+    if (audioGroup && sound && sound->mediaName != video->mediaName) {
+        refuse(inspection, RenderStep::ConnectFrontEnd,
+               "Direct stream copy takes the sound from the video's own file.");
+        return {};
+    }
+    return {videoGroup, video};
+}
+
+// Reads the source's streams, and the key frame before the mark when the pictures are copied.
+bool readSource(StreamCopyInspection& inspection, const TimelineSource& video, SourceFacts& facts) {
+    inspection.markedStart = video.mediaStart;
+    std::optional<ReferenceTime> keyFrameWanted;
+    if (inspection.copiesVideo) keyFrameWanted = video.mediaStart;
+    facts = probeSource(video.mediaName, keyFrameWanted);
+    if (!facts.problem.empty())
+        return refuse(inspection, RenderStep::ConnectFrontEnd, facts.problem);
+    if (!facts.hasVideo || !facts.videoCaps)
+        return refuse(inspection, RenderStep::ConnectFrontEnd,
+                      video.mediaName + " holds no picture.");
+    inspection.sourceHasAudio = facts.hasAudio && facts.audioCaps;
+    return true;
+}
+
+// Whether the source's pictures go into the AVI file as they are, at the size and rate asked.
+bool copyVideo(StreamCopyInspection& inspection, const SourceFacts& facts,
+               const TimelineGroup& videoGroup, Fraction sourceRate) {
+    const GstStructure* picture = gst_caps_get_structure(facts.videoCaps.get(), 0);
+    const std::optional<CopyFormat> format = copyableVideo(picture);
+    CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.videoCaps.get()) : nullptr;
+    if (!format || !caps || !multiplexerTakes(caps.get(), true))
+        return refuse(inspection, RenderStep::RenderVideoStream,
+                      "Direct stream copy cannot write the " +
+                          codecDescription(facts.videoCaps.get()) +
+                          " pictures of the source into an AVI file. Choose a video "
+                          "compressor instead.");
+    int width = 0;
+    int height = 0;
+    gst_structure_get_int(picture, "width", &width);
+    gst_structure_get_int(picture, "height", &height);
+    const BitmapInfoHeader& asked = videoGroup.mediaType.format->bmiHeader;
+    if (asked.biWidth != width || asked.biHeight != height)
+        return refuse(inspection, RenderStep::RenderVideoStream,
+                      "Direct stream copy keeps the source's picture size, " +
+                          std::to_string(width) + "*" + std::to_string(height) +
+                          ", and cannot make it " + std::to_string(asked.biWidth) + "*" +
+                          std::to_string(asked.biHeight) +
+                          ". Choose \"Original size\" or a video compressor.");
+    if (!FrameRate{sourceRate.numerator, sourceRate.denominator}.known())
+        return refuse(inspection, RenderStep::RenderVideoStream,
+                      "The source's pictures come at no steady rate, which an AVI file "
+                      "needs. Choose a video compressor instead.");
+    const Fraction asked_rate = FrameRateFraction(videoGroup.outputFrameRate);
+    if (static_cast<gint64>(asked_rate.numerator) * sourceRate.denominator !=
+        static_cast<gint64>(sourceRate.numerator) * asked_rate.denominator)
+        return refuse(inspection, RenderStep::RenderVideoStream,
+                      "Direct stream copy keeps the source's " + rateText(sourceRate) +
+                          " frames a second and cannot make " + rateText(asked_rate) +
+                          ". Choose \"Original frame rate\" or a video compressor.");
+    inspection.videoFormat = format->name;
+    gchar* text = gst_caps_to_string(caps.get());
+    inspection.videoCaps = text ? text : format->muxCaps;
+    g_free(text);
+    return true;
+}
+
+// Whether the source's sound goes into the AVI file as it is.
+bool copyAudio(StreamCopyInspection& inspection, const SourceFacts& facts) {
+    const std::optional<CopyFormat> format = copyableAudio(facts.audioCaps.get());
+    CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.audioCaps.get()) : nullptr;
+    if (!format || !caps || !multiplexerTakes(caps.get(), false))
+        return refuse(inspection, RenderStep::RenderAudioStream,
+                      "Direct stream copy cannot write the " +
+                          codecDescription(facts.audioCaps.get()) +
+                          " sound of the source into an AVI file. Choose an audio "
+                          "compressor instead.");
+    inspection.audioFormat = format->name;
+    gchar* text = gst_caps_to_string(caps.get());
+    inspection.audioCaps = text ? text : format->muxCaps;
+    g_free(text);
+    return true;
+}
+
+// Where copied pictures begin, given the key frame at or before the marked picture.
+void chooseCopyStart(StreamCopyInspection& inspection, const SourceFacts& facts, FrameRate rate,
+                     ReferenceTime pictureStart, ReferenceTime quarterFrame) {
+    const bool keyFrameKnown = GST_CLOCK_TIME_IS_VALID(facts.keyFrame);
+    const ReferenceTime keyFrame =
+        keyFrameKnown ? fromClockTime(facts.keyFrame) - inspection.fileOrigin : pictureStart;
+    const bool markIsKeyFrame =
+        !keyFrameKnown ||
+        (rate.known() ? FrameStartingAt(keyFrame, rate) >= FrameIndexAt(pictureStart, rate)
+                      : keyFrame >= pictureStart);
+    if (markIsKeyFrame) {
+        inspection.startKind = CopyStart::AtMark;
+        inspection.seekToKeyFrame = true;
+    } else if (inspection.videoFormat == "H.264" && h264EncoderInstalled()) {
+        inspection.startKind = CopyStart::ReencodedToKeyFrame;
+        inspection.reencodeHead = true;
+    } else {
+        inspection.startKind = CopyStart::AtKeyFrameBefore;
+        inspection.seekToKeyFrame = true;
+        inspection.start = rate.known() ? FrameStart(FrameStartingAt(keyFrame, rate), rate)
+                                        : std::max<ReferenceTime>(keyFrame, 0);
+    }
+    if (inspection.seekToKeyFrame)
+        inspection.seekStart = inspection.fileOrigin + inspection.start + quarterFrame;
+}
+
+// The span in the file's time. The first picture is time 0 for the marks.
+bool placeSpan(StreamCopyInspection& inspection, const SourceFacts& facts,
+               const TimelineSource& video, FrameRate rate) {
+    inspection.fileOrigin = fromClockTime(facts.origin);
+    ReferenceTime end = video.mediaStop;
+    if (GST_CLOCK_TIME_IS_VALID(facts.duration))
+        end = std::min(end, fromClockTime(facts.duration) - inspection.fileOrigin);
+    // The marked picture: the one on show at the mark.
+    ReferenceTime pictureStart = video.mediaStart;
+    ReferenceTime quarterFrame = 0;
+    if (rate.known()) {
+        const std::int64_t frame = FrameIndexAt(video.mediaStart, rate);
+        pictureStart = FrameStart(frame, rate);
+        quarterFrame = (FrameStart(frame + 1, rate) - pictureStart) / 4;
+    }
+    if (end <= pictureStart)
+        return refuse(inspection, RenderStep::ConnectFrontEnd,
+                      "The span from " + clockText(video.mediaStart) + " lies past the end of " +
+                          video.mediaName + ".");
+
+    inspection.start = pictureStart;
+    inspection.stop = end;
+    // A quarter of a frame into the marked picture: the picture that overlaps the start of the
+    // span is the first kept, and a container that rounds its times cannot move the picture
+    // before it in.
+    inspection.seekStart = inspection.fileOrigin + pictureStart + quarterFrame;
+    inspection.seekStop = inspection.fileOrigin + end;
+    if (inspection.copiesVideo)
+        chooseCopyStart(inspection, facts, rate, pictureStart, quarterFrame);
+    return true;
 }
 
 }  // namespace
@@ -358,154 +536,20 @@ StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
     inspection.copiesVideo = plan.video.streamCopy;
     inspection.copiesAudio = plan.audio.streamCopy;
 
-    // The conversions this writes: one span of one file, a video group and its sound.
-    const TimelineGroup* videoGroup = nullptr;
-    const TimelineGroup* audioGroup = nullptr;
-    for (const TimelineGroup& group : plan.timeline.groups) {
-        if (group.isVideo() && !videoGroup)
-            videoGroup = &group;
-        else if (!group.isVideo() && !audioGroup)
-            audioGroup = &group;
-    }
-    auto onlySource = [](const TimelineGroup* group) -> const TimelineSource* {
-        if (!group) return nullptr;
-        const TimelineSource* found = nullptr;
-        for (const TimelineTrack& track : group->tracks) {
-            for (const TimelineTransition& transition : track.transitions)
-                if (transition.stop > transition.start) return nullptr;
-            for (const TimelineSource& source : track.sources) {
-                if (found) return nullptr;
-                found = &source;
-            }
-        }
-        return found;
-    };
-    const TimelineSource* video = onlySource(videoGroup);
-    if (!video || !videoGroup->mediaType.format)
-        return refuse(inspection, RenderStep::ConnectFrontEnd,
-                      "Direct stream copy writes one span of one video without transitions.");
-    const TimelineSource* sound = onlySource(audioGroup);
-    if (audioGroup && sound && sound->mediaName != video->mediaName)
-        return refuse(inspection, RenderStep::ConnectFrontEnd,
-                      "Direct stream copy takes the sound from the video's own file.");
-
-    inspection.markedStart = video->mediaStart;
-    std::optional<ReferenceTime> keyFrameWanted;
-    if (inspection.copiesVideo) keyFrameWanted = video->mediaStart;
-    SourceFacts facts = probeSource(video->mediaName, keyFrameWanted);
-    if (!facts.problem.empty())
-        return refuse(inspection, RenderStep::ConnectFrontEnd, facts.problem);
-    if (!facts.hasVideo || !facts.videoCaps)
-        return refuse(inspection, RenderStep::ConnectFrontEnd,
-                      video->mediaName + " holds no picture.");
-    inspection.sourceHasAudio = facts.hasAudio && facts.audioCaps;
+    const CopiedSpan span = copiedSpan(plan, inspection);
+    SourceFacts facts;
+    if (!span.video || !readSource(inspection, *span.video, facts)) return inspection;
 
     const GstStructure* picture = gst_caps_get_structure(facts.videoCaps.get(), 0);
     Fraction sourceRate;
     gst_structure_get_fraction(picture, "framerate", &sourceRate.numerator,
                                &sourceRate.denominator);
+    if (inspection.copiesVideo && !copyVideo(inspection, facts, *span.videoGroup, sourceRate))
+        return inspection;
+    if (inspection.copiesAudio && inspection.sourceHasAudio && !copyAudio(inspection, facts))
+        return inspection;
     const FrameRate rate{sourceRate.numerator, sourceRate.denominator};
-
-    if (inspection.copiesVideo) {
-        const std::optional<CopyFormat> format = copyableVideo(picture);
-        CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.videoCaps.get()) : nullptr;
-        if (!format || !caps || !multiplexerTakes(caps.get(), true))
-            return refuse(inspection, RenderStep::RenderVideoStream,
-                          "Direct stream copy cannot write the " +
-                              codecDescription(facts.videoCaps.get()) +
-                              " pictures of the source into an AVI file. Choose a video "
-                              "compressor instead.");
-        int width = 0;
-        int height = 0;
-        gst_structure_get_int(picture, "width", &width);
-        gst_structure_get_int(picture, "height", &height);
-        const BitmapInfoHeader& asked = videoGroup->mediaType.format->bmiHeader;
-        if (asked.biWidth != width || asked.biHeight != height)
-            return refuse(inspection, RenderStep::RenderVideoStream,
-                          "Direct stream copy keeps the source's picture size, " +
-                              std::to_string(width) + "*" + std::to_string(height) +
-                              ", and cannot make it " + std::to_string(asked.biWidth) + "*" +
-                              std::to_string(asked.biHeight) +
-                              ". Choose \"Original size\" or a video compressor.");
-        if (!rate.known())
-            return refuse(inspection, RenderStep::RenderVideoStream,
-                          "The source's pictures come at no steady rate, which an AVI file "
-                          "needs. Choose a video compressor instead.");
-        const Fraction asked_rate = FrameRateFraction(videoGroup->outputFrameRate);
-        if (static_cast<gint64>(asked_rate.numerator) * sourceRate.denominator !=
-            static_cast<gint64>(sourceRate.numerator) * asked_rate.denominator)
-            return refuse(inspection, RenderStep::RenderVideoStream,
-                          "Direct stream copy keeps the source's " + rateText(sourceRate) +
-                              " frames a second and cannot make " + rateText(asked_rate) +
-                              ". Choose \"Original frame rate\" or a video compressor.");
-        inspection.videoFormat = format->name;
-        gchar* text = gst_caps_to_string(caps.get());
-        inspection.videoCaps = text ? text : format->muxCaps;
-        g_free(text);
-    }
-    if (inspection.copiesAudio && inspection.sourceHasAudio) {
-        const std::optional<CopyFormat> format = copyableAudio(facts.audioCaps.get());
-        CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.audioCaps.get()) : nullptr;
-        if (!format || !caps || !multiplexerTakes(caps.get(), false))
-            return refuse(inspection, RenderStep::RenderAudioStream,
-                          "Direct stream copy cannot write the " +
-                              codecDescription(facts.audioCaps.get()) +
-                              " sound of the source into an AVI file. Choose an audio "
-                              "compressor instead.");
-        inspection.audioFormat = format->name;
-        gchar* text = gst_caps_to_string(caps.get());
-        inspection.audioCaps = text ? text : format->muxCaps;
-        g_free(text);
-    }
-
-    // The span in the file's time. The first picture is time 0 for the marks.
-    inspection.fileOrigin = fromClockTime(facts.origin);
-    ReferenceTime end = video->mediaStop;
-    if (GST_CLOCK_TIME_IS_VALID(facts.duration))
-        end = std::min(end, fromClockTime(facts.duration) - inspection.fileOrigin);
-    // The marked picture: the one on show at the mark.
-    ReferenceTime pictureStart = video->mediaStart;
-    ReferenceTime quarterFrame = 0;
-    if (rate.known()) {
-        const std::int64_t frame = FrameIndexAt(video->mediaStart, rate);
-        pictureStart = FrameStart(frame, rate);
-        quarterFrame = (FrameStart(frame + 1, rate) - pictureStart) / 4;
-    }
-    if (end <= pictureStart)
-        return refuse(inspection, RenderStep::ConnectFrontEnd,
-                      "The span from " + clockText(video->mediaStart) + " lies past the end of " +
-                          video->mediaName + ".");
-
-    inspection.start = pictureStart;
-    inspection.stop = end;
-    // A quarter of a frame into the marked picture: the picture that overlaps the start of the
-    // span is the first kept, and a container that rounds its times cannot move the picture
-    // before it in.
-    inspection.seekStart = inspection.fileOrigin + pictureStart + quarterFrame;
-    inspection.seekStop = inspection.fileOrigin + end;
-    if (inspection.copiesVideo) {
-        const bool keyFrameKnown = GST_CLOCK_TIME_IS_VALID(facts.keyFrame);
-        const ReferenceTime keyFrame =
-            keyFrameKnown ? fromClockTime(facts.keyFrame) - inspection.fileOrigin : pictureStart;
-        const bool markIsKeyFrame =
-            !keyFrameKnown ||
-            (rate.known() ? FrameStartingAt(keyFrame, rate) >= FrameIndexAt(pictureStart, rate)
-                          : keyFrame >= pictureStart);
-        if (markIsKeyFrame) {
-            inspection.startKind = CopyStart::AtMark;
-            inspection.seekToKeyFrame = true;
-        } else if (inspection.videoFormat == "H.264" && h264EncoderInstalled()) {
-            inspection.startKind = CopyStart::ReencodedToKeyFrame;
-            inspection.reencodeHead = true;
-        } else {
-            inspection.startKind = CopyStart::AtKeyFrameBefore;
-            inspection.seekToKeyFrame = true;
-            inspection.start = rate.known() ? FrameStart(FrameStartingAt(keyFrame, rate), rate)
-                                            : std::max<ReferenceTime>(keyFrame, 0);
-        }
-        if (inspection.seekToKeyFrame)
-            inspection.seekStart = inspection.fileOrigin + inspection.start + quarterFrame;
-    }
+    placeSpan(inspection, facts, *span.video, rate);
     return inspection;
 }
 
