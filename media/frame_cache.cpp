@@ -10,7 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "media/decoding_repairs.h"
 #include "media/gst_handles.h"
+#include "media/repaired_file_source.h"
 
 namespace media {
 namespace {
@@ -173,23 +175,24 @@ void linkDecoded(GstElement*, GstPad* pad, gpointer data) {
     gst_pad_link(pad, fakePad.get());
 }
 
+// The file is read as the playback graph reads it (the repaired source where the file needs
+// it, the decoders' repairs), so that the cached pictures carry the same times as the shown ones.
 bool openPipeline(FrameCache::State& state, const std::string& path) {
     GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
+    GstElement* decoder = gst_element_factory_make("uridecodebin", nullptr);
     GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!pipeline || !source || !decoder || !sink) {
-        for (GstElement* e : {pipeline, source, decoder, sink})
+    if (!pipeline || !decoder || !sink) {
+        for (GstElement* e : {pipeline, decoder, sink})
             if (e) gst_object_unref(e);
         return false;
     }
     gst_object_ref_sink(pipeline);
-    g_object_set(source, "location", path.c_str(), nullptr);
+    RepairDecodingInside(pipeline);
+    g_object_set(decoder, "uri", MediaUriOf(path).c_str(), nullptr);
     CapsPtr raw(gst_caps_from_string("video/x-raw"));
     g_object_set(sink, "caps", raw.get(), "sync", FALSE, "max-buffers", 2u, "drop", FALSE,
                  "enable-last-sample", FALSE, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline), source, decoder, sink, nullptr);
-    gst_element_link(source, decoder);
+    gst_bin_add_many(GST_BIN(pipeline), decoder, sink, nullptr);
     state.pipeline = pipeline;
     state.sink = sink;
     g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(decodeVideoOnly), nullptr);
