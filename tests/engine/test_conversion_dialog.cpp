@@ -55,6 +55,13 @@ private:
     bool waitUntilRunning() {
         return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
     }
+    bool waitUntilConverted(ReferenceTime span) {
+        return QTest::qWaitFor(
+            [&] {
+                return dialog->conversion() && dialog->conversion()->Position().value_or(0) >= span;
+            },
+            30000);
+    }
     bool waitForStatus(const QString& start) {
         return QTest::qWaitFor([&] { return status().startsWith(start); }, 60000);
     }
@@ -158,12 +165,7 @@ private slots:
         dialog->outputSettings.videoCompressionOn = 0;  // raw, and the warning answered Yes
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
-        QVERIFY(QTest::qWaitFor(
-            [this] {
-                return dialog->conversion() &&
-                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
-            },
-            30000));
+        QVERIFY(waitUntilConverted(3 * kSecond));
         dialog->OnConvert();  // Stop
         QVERIFY(!dialog->progressTimer.isActive());
         QVERIFY(waitForStatus(u"Done."_s));
@@ -188,12 +190,7 @@ private slots:
         dialog->outputSettings.videoCompressionOn = 0;
         dialog->OnConvert();
         QVERIFY(waitUntilRunning());
-        QVERIFY(QTest::qWaitFor(
-            [this] {
-                return dialog->conversion() &&
-                       dialog->conversion()->Position().value_or(0) >= 3 * kSecond;
-            },
-            30000));
+        QVERIFY(waitUntilConverted(3 * kSecond));
         dialog.reset();
         const int frames = CountVideoFrames(output);
         QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
