@@ -505,7 +505,9 @@ int run(const ConvertOptions& options) {
         std::fputs(ConvertUsage().toLocal8Bit().constData(), stdout);
         return kExitConverted;
     }
-    if (FAILED(media::StartMediaFramework())) {
+    // The editing services (and the Python interpreter they start) are started only for a plan
+    // that needs them, below.
+    if (FAILED(media::StartMediaFramework(false))) {
         print(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
                   .arg(QString::fromStdString(media::LastErrorText())));
         return kExitFailed;
@@ -565,6 +567,11 @@ int run(const ConvertOptions& options) {
     if (media::UsesStreamCopy(plan)) {
         if (const int refused = inspectCopy(plan, asked, length); refused >= 0) return refused;
         if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
+    }
+    if (media::NeedsEditingServices(plan) && FAILED(media::StartEditingServices())) {
+        print(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
+                  .arg(QString::fromStdString(media::LastErrorText())));
+        return kExitFailed;
     }
     ConversionWatcher watcher(options.quiet, length, asked, terminations);
     watcher.start(std::move(plan));

@@ -1,5 +1,7 @@
 #include "media/avi_stream_format.h"
 
+#include <gst/audio/audio.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -189,6 +191,19 @@ RenderSetupResult AddAviStreamProfile(GstEncodingContainerProfile* container,
         gst_encoding_profile_set_preset_name(stream, format.presetName.c_str());
     gst_encoding_container_profile_add_profile(container, stream);
     return {};
+}
+
+// GStreamer 1.22's AVI multiplexer fails on every buffer of raw sound beyond two channels (its
+// reordering into the file's channel order), so raw sound is mixed down whatever the source.
+int OutputChannelsFor(const StreamRoute& route, int sourceChannels) {
+    if (sourceChannels <= 2) return sourceChannels;
+    if (!route.compressionOn || !route.encoder) return 2;
+    GstPtr<GstElementFactory> factory(gst_element_factory_find(route.encoder->factoryName.c_str()));
+    if (!factory) return 2;
+    CapsPtr wanted(gst_caps_new_simple(
+        "audio/x-raw", "channels", G_TYPE_INT, sourceChannels, "channel-mask", GST_TYPE_BITMASK,
+        gst_audio_channel_get_fallback_mask(sourceChannels), nullptr));
+    return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
 }
 
 }  // namespace media

@@ -38,6 +38,12 @@ struct AviStreamFormat {
 // otherwise what the chosen encoder makes that the multiplexer accepts.
 AviStreamFormat AviStreamFormatOf(bool videoGroup, const StreamRoute& route);
 
+// How many channels of sound the file gets from a source with sourceChannels. The AVI
+// multiplexer cannot write raw sound of more than two channels, and most audio encoders take
+// one or two: more is mixed down to stereo. An encoder that takes the source's channels (AC-3
+// takes 5.1) keeps them.
+int OutputChannelsFor(const StreamRoute& route, int sourceChannels);
+
 struct EncodingProfileUnref {
     void operator()(GstEncodingContainerProfile* profile) const;
 };

@@ -412,7 +412,7 @@ void RepairDecodingElement(GstElement* element) {
     const gchar* name = GST_OBJECT_NAME(factory);
     if (g_str_equal(name, "mpegpsdemux")) {
         moveSeeksEarlier(element, kProgramStreamSeekMargin, false);
-    } else if (g_str_equal(name, "avdemux_gif")) {
+    } else if (g_str_equal(name, "avdemux_gif")) {  // MendsSeeksOf names both
         // The GIF reader cannot seek but to its start.
         moveSeeksEarlier(element, GST_CLOCK_TIME_NONE, true);
     } else if (decodesPictures(factory)) {
@@ -424,6 +424,12 @@ void RepairDecodingElement(GstElement* element) {
         if (seeks) mendPictures(element, *seeks);
         if (parent) gst_object_unref(parent);
     }
+}
+
+bool MendsSeeksOf(GstElementFactory* demuxer) {
+    if (!demuxer) return false;
+    const gchar* name = GST_OBJECT_NAME(demuxer);
+    return g_str_equal(name, "mpegpsdemux") || g_str_equal(name, "avdemux_gif");
 }
 
 void RepairDecodingInside(GstElement* bin) {

@@ -23,6 +23,10 @@ namespace media {
 // of the pipeline, before the element runs.
 void RepairDecodingElement(GstElement* element);
 
+// Whether the demultiplexer's seeks are moved earlier and its segments put back (program
+// streams, GIFs): a graph that reads such a file must seek it the way the editing services do.
+bool MendsSeeksOf(GstElementFactory* demuxer);
+
 // Connects RepairDecodingElement to every element that is added anywhere inside bin from now.
 void RepairDecodingInside(GstElement* bin);
 

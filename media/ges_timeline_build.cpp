@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 
+#include "media/avi_stream_format.h"
 #include "media/frame_time.h"
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
@@ -177,22 +178,6 @@ GESUriClipAsset* requestAsset(const std::string& path, const gchar* uri, GError*
     return asset;
 }
 
-// How many channels of sound the file gets. The AVI multiplexer of GStreamer 1.22 cannot write
-// raw sound of more than two channels (its reordering into the file's channel order fails on
-// every buffer), and most audio encoders take one or two: sound they cannot take is mixed down
-// to stereo, with its channels' places, by the editing services' converter. An encoder that
-// takes the source's channels (AC-3 takes 5.1) keeps them, with the channel mask in the file.
-int channelsFor(const StreamRoute& route, int sourceChannels) {
-    if (sourceChannels <= 2) return sourceChannels;
-    if (!route.compressionOn || !route.encoder) return 2;
-    GstPtr<GstElementFactory> factory(gst_element_factory_find(route.encoder->factoryName.c_str()));
-    if (!factory) return 2;
-    CapsPtr wanted(gst_caps_new_simple(
-        "audio/x-raw", "channels", G_TYPE_INT, sourceChannels, "channel-mask", GST_TYPE_BITMASK,
-        gst_audio_channel_get_fallback_mask(sourceChannels), nullptr));
-    return gst_element_factory_can_sink_any_caps(factory.get(), wanted.get()) ? sourceChannels : 2;
-}
-
 // Discovery, which blocks, of every source the model names.
 RenderSetupResult discoverAssets(const TimelineModel& model,
                                  std::map<std::string, AssetPtr>& assets) {
@@ -238,7 +223,7 @@ CapsPtr trackRestriction(const TimelineGroup& group, const std::map<std::string,
         rate = 44100;
         channels = 2;
     }
-    channels = channelsFor(audioRoute, channels);
+    channels = OutputChannelsFor(audioRoute, channels);
     CapsPtr restriction(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, rate, "channels",
                                             G_TYPE_INT, channels, nullptr));
     // Beyond stereo the channels need their places, which the encoder writes.

@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include "media/avi_stream_format.h"
+#include "media/direct_render.h"
 #include "media/ges_timeline_build.h"
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
@@ -50,6 +51,10 @@ std::string FormatFrameRate(Fraction rate) {
     std::string text = buffer;
     while (text.back() == '0') text.pop_back();
     return text;
+}
+
+bool NeedsEditingServices(const RenderPlan& plan) {
+    return !UsesStreamCopy(plan) && !UsesDirectRender(plan);
 }
 
 class RenderWorker {
@@ -148,6 +153,10 @@ RenderSetupResult renderInto(RenderSessionState& state, GESPipeline* pipeline,
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (UsesStreamCopy(plan)) return SetUpStreamCopy(state, plan);
+    if (UsesDirectRender(plan)) {
+        expectSourceEnds(*state.sourceEnds, plan.timeline);
+        return SetUpDirectRender(state, plan);
+    }
     // Started by whoever started the render, on a thread where it is safe.
     if (!EditingServicesStarted())
         return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,

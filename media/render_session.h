@@ -110,6 +110,12 @@ struct WrittenVideo {
 // multiplexer takes, judged from its description alone (no trial encoding, so it is quick).
 bool EncoderFeedsAvi(const std::string& factoryName, bool video);
 
+// Whether the plan is rendered through the editing services, which must then be started (on
+// the thread that starts everything, before the render). A single span of a single file, or a
+// direct stream copy, goes without them. May measure the source (cached): off the UI thread
+// when the source is new.
+bool NeedsEditingServices(const RenderPlan& plan);
+
 // The largest picture side that the AVI multiplexer takes for uncompressed video, as its
 // input template says (the MPEG-4, H.263 and Motion JPEG formats share it); 0 when the media
 // framework cannot tell (not started, or no multiplexer installed).

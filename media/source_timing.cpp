@@ -363,6 +363,8 @@ bool seekToOrigin(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
         StreamRecord* video = scan.firstVideo();
         timing.origin = seekable && video && video->firstStart >= 0 ? video->firstStart : firstSeen;
         timing.rotation = scan.rotation;
+        timing.seeksMended =
+            scan.demuxer && MendsSeeksOf(gst_element_get_factory(scan.demuxer.get()));
         if (video && video->rate.known()) {
             timing.frameRate = video->rate;
             timing.frameRateOrigin = FrameRateOrigin::Declared;

@@ -41,6 +41,8 @@ struct SourceTiming {
     // Degrees clockwise that the pictures are to be turned to stand upright (0, 90, 180, 270),
     // from the stream's orientation tag (a display matrix, for MP4).
     int rotation = 0;
+    // The demultiplexer's seeks need mending (see MendsSeeksOf).
+    bool seeksMended = false;
 
     // The user's times and the framework's.
     ReferenceTime ToMedia(ReferenceTime user) const { return user + origin; }

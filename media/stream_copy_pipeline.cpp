@@ -1,6 +1,7 @@
 #include "media/stream_copy_pipeline.h"
 
 #include <gst/audio/audio.h>
+#include <gst/video/video.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/avi_stream_format.h"
 #include "media/frame_time.h"
 #include "media/gst_handles.h"
 
@@ -40,6 +42,12 @@ struct CopyPipelineState {
     GstClockTime seekStart = 0;
     GstClockTime seekStop = GST_CLOCK_TIME_NONE;
     bool seekToKeyFrame = false;
+    // A conversion without a copy (see CopyPipelineRequest).
+    bool encodesAll = false;
+    GstClockTime videoLead = 0;
+    int rotation = 0;
+    std::optional<StreamRoute> audioRoute;
+    GstClockTime pictureStop = GST_CLOCK_TIME_NONE;  // the fitted pictures' end (their thread's)
 
     bool videoTaken = false;
     bool audioTaken = false;
@@ -158,6 +166,125 @@ GstPadProbeReturn endAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_DROP;
 }
 
+// Runs on a streaming thread. The pictures' span starts videoLead later than the sound's: each
+// output frame then takes the picture whose time is nearest to its own plus the lead, so that
+// pictures whose times the container rounded or jittered never lose to a neighbour.
+GstPadProbeReturn delayPictureSpan(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format != GST_FORMAT_TIME || segment->rate < 0) return GST_PAD_PROBE_OK;
+    const GstClockTime lead = static_cast<CopyPipelineState*>(data)->videoLead;
+    GstSegment later;
+    gst_segment_copy_into(segment, &later);
+    later.start += lead;
+    if (GST_CLOCK_TIME_IS_VALID(later.time)) later.time += lead;
+    later.position = std::max(later.position, later.start);
+    if (GST_CLOCK_TIME_IS_VALID(later.stop) && later.stop < later.start) later.stop = later.start;
+    GstEvent* replacement = gst_event_new_segment(&later);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+    return GST_PAD_PROBE_OK;
+}
+
+// Runs on the fitted pictures' streaming thread. The pictures end at the span's end: a
+// demultiplexer that reads on past it (the program stream's) gives no picture more. The
+// encoding bin is not told that end, as its own rate keeper would repeat the last picture up to
+// it once the pictures end early, as they do after a stop.
+GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        const GstClockTime time = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+        if (!GST_CLOCK_TIME_IS_VALID(time) || !GST_CLOCK_TIME_IS_VALID(state->pictureStop) ||
+            time < state->pictureStop)
+            return GST_PAD_PROBE_OK;
+        // Once ended, the pad answers every later buffer with end-of-stream itself.
+        gst_pad_push_event(pad, gst_event_new_eos());
+        return GST_PAD_PROBE_DROP;
+    }
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format != GST_FORMAT_TIME) return GST_PAD_PROBE_OK;
+    state->pictureStop = segment->stop;
+    if (!GST_CLOCK_TIME_IS_VALID(segment->stop)) return GST_PAD_PROBE_OK;
+    GstSegment open;
+    gst_segment_copy_into(segment, &open);
+    open.stop = GST_CLOCK_TIME_NONE;
+    GstEvent* replacement = gst_event_new_segment(&open);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+    return GST_PAD_PROBE_OK;
+}
+
+// The frame the pictures are fitted to. A conversion keeps the source's description of its
+// colours: without it the scaler would also convert them to the standard of the new size,
+// which costs more than decoding does, and the file does not say which standard it uses.
+GstCaps* fittedCaps(const CopyPipelineState* state, GstCaps* decoded) {
+    GstCaps* caps = gst_caps_new_simple(
+        "video/x-raw", "width", G_TYPE_INT, state->width, "height", G_TYPE_INT, state->height,
+        "framerate", GST_TYPE_FRACTION, state->frameRate.numerator, state->frameRate.denominator,
+        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    // A source that does not say is taken to use the standard of its own size, as the scaler
+    // would take it.
+    GstVideoInfo source;
+    if (!state->encodesAll || !decoded || !gst_video_info_from_caps(&source, decoded)) return caps;
+    if (GCharPtr colorimetry(gst_video_colorimetry_to_string(&source.colorimetry)); colorimetry)
+        gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, colorimetry.get(), nullptr);
+    if (const gchar* site = gst_structure_get_string(gst_caps_get_structure(decoded, 0),
+                                                     "chroma-site"))
+        gst_caps_set_simple(caps, "chroma-site", G_TYPE_STRING, site, nullptr);
+    return caps;
+}
+
+// Pictures whose source says they are turned are turned upright first; nullptr when they stand.
+GstElement* makeTurn(int rotation) {
+    const char* direction = rotation == 90    ? "90r"
+                            : rotation == 180 ? "180"
+                            : rotation == 270 ? "90l"
+                                              : nullptr;
+    if (!direction) return nullptr;
+    GstElement* flip = gst_element_factory_make("videoflip", nullptr);
+    if (flip) gst_util_set_object_arg(G_OBJECT(flip), "video-direction", direction);
+    return flip;
+}
+
+// Runs on a streaming thread: the decoded sound of a conversion goes in interleaved (as the
+// span guard cuts it), mixed down to what the encoder, or the file for raw sound, takes.
+void linkSound(CopyPipelineState* state, GstPad* pad) {
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo info;
+    const int channels = caps && gst_audio_info_from_caps(&info, caps.get())
+                             ? GST_AUDIO_INFO_CHANNELS(&info)
+                             : 0;
+    const int wanted =
+        state->audioRoute ? OutputChannelsFor(*state->audioRoute, channels) : channels;
+    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    if (!convert || !filter) {
+        for (GstElement* e : {convert, filter})
+            if (e) gst_object_unref(e);
+        linkIntoEncodingBin(state, pad, false);
+        return;
+    }
+    CapsPtr interleaved(
+        gst_caps_new_simple("audio/x-raw", "layout", G_TYPE_STRING, "interleaved", nullptr));
+    if (wanted > 0 && wanted != channels)
+        gst_caps_set_simple(interleaved.get(), "channels", G_TYPE_INT, wanted, nullptr);
+    g_object_set(filter, "caps", interleaved.get(), nullptr);
+    gst_bin_add_many(GST_BIN(state->pipeline), convert, filter, nullptr);
+    gst_element_link(convert, filter);
+    for (GstElement* e : {filter, convert}) gst_element_sync_state_with_parent(e);
+    GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
+    linkIntoEncodingBin(state, out.get(), false);
+    GstPtr<GstPad> in(gst_element_get_static_pad(convert, "sink"));
+    gst_pad_link(pad, in.get());
+}
+
 // Runs on a streaming thread: a decoded picture of a stream that is encoded goes through the
 // fitting chain; decoded sound goes straight in (the encoding bin converts it).
 void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -165,31 +292,48 @@ void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
     CapsPtr caps(gst_pad_query_caps(pad, nullptr));
     const bool video = IsVideoCaps(caps.get());
     if (!video) {
-        linkIntoEncodingBin(state, pad, false);
+        if (state->encodesAll)
+            linkSound(state, pad);
+        else
+            linkIntoEncodingBin(state, pad, false);
         return;
     }
+    GstElement* turn = state->encodesAll ? makeTurn(state->rotation) : nullptr;
     GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
     GstElement* scale = gst_element_factory_make("videoscale", nullptr);
     GstElement* rate = gst_element_factory_make("videorate", nullptr);
     GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
     if (!convert || !scale || !rate || !filter) {
-        for (GstElement* e : {convert, scale, rate, filter})
+        for (GstElement* e : {turn, convert, scale, rate, filter})
             if (e) gst_object_unref(e);
         return;
     }
     // Bars keep the aspect of the picture unless it is to fill the frame, as in a render.
     g_object_set(scale, "add-borders", state->stretch ? FALSE : TRUE, "method", 1, nullptr);
-    CapsPtr fitted(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, state->width, "height",
-                                       G_TYPE_INT, state->height, "framerate", GST_TYPE_FRACTION,
-                                       state->frameRate.numerator, state->frameRate.denominator,
-                                       "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    CapsPtr decoded(gst_pad_get_current_caps(pad));
+    CapsPtr fitted(fittedCaps(state, decoded.get()));
     g_object_set(filter, "caps", fitted.get(), nullptr);
     gst_bin_add_many(GST_BIN(state->pipeline), convert, scale, rate, filter, nullptr);
     gst_element_link_many(convert, scale, rate, filter, nullptr);
+    GstElement* first = convert;
+    if (turn) {
+        gst_bin_add(GST_BIN(state->pipeline), turn);
+        gst_element_link(turn, convert);
+        first = turn;
+    }
     for (GstElement* e : {filter, rate, scale, convert}) gst_element_sync_state_with_parent(e);
+    if (turn) gst_element_sync_state_with_parent(turn);
+    if (state->videoLead > 0)
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, delayPictureSpan, state,
+                          nullptr);
     GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
+    if (state->encodesAll)
+        gst_pad_add_probe(out.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          endPicturesAtStop, state, nullptr);
     linkIntoEncodingBin(state, out.get(), true);
-    GstPtr<GstPad> in(gst_element_get_static_pad(convert, "sink"));
+    GstPtr<GstPad> in(gst_element_get_static_pad(first, "sink"));
     gst_pad_link(pad, in.get());
 }
 
@@ -217,18 +361,17 @@ GstPadProbeReturn dropAll(GstPad*, GstPadProbeInfo*, gpointer) {
     return GST_PAD_PROBE_DROP;
 }
 
-// Runs on a streaming thread: the first picture stream and the first sound stream are taken
-// (copied, or decoded for encoding); every other stream is read and dropped.
-void parsedPadAdded(GstElement*, GstPad* pad, gpointer data) {
-    auto* state = static_cast<CopyPipelineState*>(data);
-    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
-    bool video = false;
+// Runs on a streaming thread: whether the source's stream is the first picture stream or the
+// first sound stream, which are taken; *video says which. Until the span is sought, a taken
+// stream holds at its first buffer.
+bool takeStream(CopyPipelineState* state, GstPad* pad, GstCaps* caps, bool* video) {
     bool take = false;
+    *video = false;
     {
         std::lock_guard lock(state->mutex);
-        if (IsVideoCaps(caps.get()) && !state->videoTaken) {
-            state->videoTaken = take = video = true;
-        } else if (IsAudioCaps(caps.get()) && state->wantsAudio && !state->audioTaken) {
+        if (IsVideoCaps(caps) && !state->videoTaken) {
+            state->videoTaken = take = *video = true;
+        } else if (IsAudioCaps(caps) && state->wantsAudio && !state->audioTaken) {
             state->audioTaken = take = true;
         }
         if (take && !state->seeked) {
@@ -240,10 +383,17 @@ void parsedPadAdded(GstElement*, GstPad* pad, gpointer data) {
                                                        dropFlush, nullptr, nullptr)});
         }
     }
-    if (!take) {
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropAll, nullptr, nullptr);
-        return;
-    }
+    // A stream that is not written is read and dropped.
+    if (!take) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropAll, nullptr, nullptr);
+    return take;
+}
+
+// Runs on a streaming thread: a taken stream of the copy is copied, or decoded for encoding.
+void parsedPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    bool video = false;
+    if (!takeStream(state, pad, caps.get(), &video)) return;
     const bool copied = video ? state->copiesVideo : state->copiesAudio;
     if (copied) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, endAtStop, nullptr, nullptr);
@@ -283,14 +433,24 @@ GstCaps* CopiedStreamCaps(const std::string& description) {
     return gst_caps_from_string(description.c_str());
 }
 
+// Runs on a streaming thread: a conversion's source is decoded as a player decodes it, seeking
+// included; a taken stream goes through its fitting chain.
+void sourceDecodedPadAdded(GstElement* source, GstPad* pad, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    bool video = false;
+    if (takeStream(state, pad, caps.get(), &video)) decodedPadAdded(source, pad, state);
+}
+
 GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error) {
     const StreamCopyInspection& inspection = *request.inspection;
     GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* parser = gst_element_factory_make("parsebin", nullptr);
+    const bool decodes = !request.sourceUri.empty();
+    GstElement* source = gst_element_factory_make(decodes ? "uridecodebin" : "filesrc", nullptr);
+    GstElement* parser = decodes ? nullptr : gst_element_factory_make("parsebin", nullptr);
     GstElement* encodebin = gst_element_factory_make("encodebin", nullptr);
     GstElement* sink = gst_element_factory_make("filesink", nullptr);
-    if (!pipeline || !source || !parser || !encodebin || !sink) {
+    if (!pipeline || !source || (!decodes && !parser) || !encodebin || !sink) {
         for (GstElement* e : {pipeline, source, parser, encodebin, sink})
             if (e) gst_object_unref(e);
         if (error)
@@ -312,9 +472,16 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     state->seekStart = toClockTime(inspection.seekStart);
     state->seekStop = toClockTime(inspection.seekStop);
     state->seekToKeyFrame = inspection.seekToKeyFrame;
+    state->encodesAll = decodes;
+    state->videoLead = request.videoLead;
+    state->rotation = request.rotation;
+    state->audioRoute = request.audioRoute;
     g_object_set_data_full(G_OBJECT(pipeline), "framewell-copy-state", state, freeState);
 
-    g_object_set(source, "location", request.sourcePath.c_str(), nullptr);
+    if (decodes)
+        g_object_set(source, "uri", request.sourceUri.c_str(), nullptr);
+    else
+        g_object_set(source, "location", request.sourcePath.c_str(), nullptr);
     g_object_set(sink, "location", request.location.c_str(), nullptr);
     // Whoever watches the pipeline's elements sees the encoding bin's too: they are made when
     // it gets its profile, below.
@@ -323,12 +490,13 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
                          request.elementAddedData);
     if (inspection.reencodeHead)
         g_signal_connect(encodebin, "deep-element-added", G_CALLBACK(tuneHeadEncoder), nullptr);
-    gst_bin_add_many(GST_BIN(pipeline), source, parser, encodebin, sink, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, encodebin, sink, nullptr);
+    if (parser) gst_bin_add(GST_BIN(pipeline), parser);
     // Only the head of a span is encoded again; without it the encoding bin passes the copied
     // streams through their parsers alone.
     g_object_set(encodebin, "avoid-reencoding", inspection.reencodeHead ? TRUE : FALSE, "profile",
                  request.container, nullptr);
-    if (!gst_element_link(source, parser) || !gst_element_link(encodebin, sink)) {
+    if ((!decodes && !gst_element_link(source, parser)) || !gst_element_link(encodebin, sink)) {
         gst_object_unref(pipeline);
         if (error) *error = "The copy's elements could not be connected.";
         return nullptr;
@@ -336,7 +504,10 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
     gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, answerPosition, state,
                       nullptr);
-    g_signal_connect(parser, "pad-added", G_CALLBACK(parsedPadAdded), state);
+    if (decodes)
+        g_signal_connect(source, "pad-added", G_CALLBACK(sourceDecodedPadAdded), state);
+    else
+        g_signal_connect(parser, "pad-added", G_CALLBACK(parsedPadAdded), state);
     return pipeline;
 }
 

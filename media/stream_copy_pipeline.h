@@ -1,7 +1,8 @@
 #pragma once
 
 // The pipeline of a direct stream copy, made for the render session, which runs and finishes
-// it as it does the editing services' pipeline. Not for use outside media/.
+// it as it does the editing services' pipeline; also that of a conversion of one span of one
+// file, which needs no editing timeline. Not for use outside media/.
 //
 // The source is read by a parsing bin: the copied streams go from it into the encoding bin as
 // they are; a stream that is encoded instead is decoded, fitted to the output's size and rate
@@ -11,6 +12,7 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
+#include <optional>
 #include <string>
 
 #include "media/render_session.h"
@@ -30,6 +32,14 @@ struct CopyPipelineRequest {
     int height = 0;
     Fraction frameRate;
     bool stretch = false;  // fill the frame instead of fitting the picture with bars
+    // Set for a conversion that encodes every stream (no copy): the source is read through
+    // this URI (which may name a repaired reading of the file), the pictures are turned
+    // upright, keep their colours' description, and start videoLead after the sound does (see
+    // MakeStreamCopyPipeline), and sound beyond what audioRoute's encoder takes is mixed down.
+    std::string sourceUri;
+    GstClockTime videoLead = 0;
+    int rotation = 0;
+    std::optional<StreamRoute> audioRoute;
     // Connected to the pipeline's "deep-element-added" before any element is in it.
     GCallback elementAdded = nullptr;
     gpointer elementAddedData = nullptr;
