@@ -80,7 +80,7 @@ bool UsesDirectRender(const RenderPlan& plan) {
     // Files whose seeks are mended are read as the editing services read them.
     return timing.measured && timing.frameRate.known() && !timing.seeksMended &&
            pictureLead(*span->source, timing.frameRate) >= 0 &&
-           (!span->audioGroup || timing.audioEnd >= 0);
+           (!span->audioGroup || timing.hasSound);
 }
 
 RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan& plan) {

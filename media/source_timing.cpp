@@ -52,6 +52,7 @@ struct Scan {
     // While the end is searched, the packets' times are enough: they are not decoded.
     bool packetsOnly = false;
     int rotation = 0;
+    bool sound = false;  // a stream was decoded to sound
     GstPtr<GstElement> demuxer;
     StreamRecord* firstVideo() {
         for (auto& stream : streams)
@@ -181,6 +182,10 @@ void linkDecodedPad(GstElement* decodebin, GstPad* pad, gpointer data) {
         caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
     auto record = std::make_unique<StreamRecord>();
     record->video = structure && gst_structure_has_name(structure, "video/x-raw");
+    if (structure && gst_structure_has_name(structure, "audio/x-raw")) {
+        std::lock_guard lock(scan->mutex);
+        scan->sound = true;
+    }
     gst_bin_add(GST_BIN(pipeline), sink);
     GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
     watch(sinkPad.get(), scan, std::move(record));
@@ -363,6 +368,7 @@ bool seekToOrigin(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
         StreamRecord* video = scan.firstVideo();
         timing.origin = seekable && video && video->firstStart >= 0 ? video->firstStart : firstSeen;
         timing.rotation = scan.rotation;
+        timing.hasSound = scan.sound;
         timing.seeksMended =
             scan.demuxer && MendsSeeksOf(gst_element_get_factory(scan.demuxer.get()));
         if (video && video->rate.known()) {

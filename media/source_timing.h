@@ -41,6 +41,7 @@ struct SourceTiming {
     // Degrees clockwise that the pictures are to be turned to stand upright (0, 90, 180, 270),
     // from the stream's orientation tag (a display matrix, for MP4).
     int rotation = 0;
+    bool hasSound = false;  // a stream of the file decodes to sound
     // The demultiplexer's seeks need mending (see MendsSeeksOf).
     bool seeksMended = false;
 

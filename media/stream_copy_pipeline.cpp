@@ -121,7 +121,10 @@ GstPadProbeReturn answerPosition(GstPad*, GstPadProbeInfo* info, gpointer data) 
 void linkIntoEncodingBin(CopyPipelineState* state, GstPad* source, bool video) {
     GstPtr<GstPad> target(encodingBinPad(state->encodebin, video));
     if (!target) return;
-    gst_pad_add_probe(target.get(), GST_PAD_PROBE_TYPE_BUFFER, noteWritten, state, nullptr);
+    // A conversion's sound runs seconds ahead of its pictures into the encoders, and a stop
+    // ends the sound with the pictures: the pictures tell how far it has come.
+    if (video || !state->encodesAll)
+        gst_pad_add_probe(target.get(), GST_PAD_PROBE_TYPE_BUFFER, noteWritten, state, nullptr);
     gst_pad_link(source, target.get());
 }
 

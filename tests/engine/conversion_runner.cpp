@@ -31,8 +31,10 @@ ConversionOutcome RunConversion(const ConversionJob& job, int timeoutMs) {
     output.outputName = job.output;
 
     std::optional<media::RenderSetupResult> setUp;
+    media::RenderPlan plan = ConversionPlan(std::move(timeline), output);
+    outcome.editingServices = media::NeedsEditingServices(plan);
     const std::unique_ptr<ConversionEngine> engine =
-        StartConversionRender(ConversionPlan(std::move(timeline), output), nullptr, WM_GRAPHNOTIFY,
+        StartConversionRender(std::move(plan), nullptr, WM_GRAPHNOTIFY,
                               [&](const media::RenderSetupResult& result) { setUp = result; });
     if (QTest::qWaitFor([&] { return setUp.has_value(); }, timeoutMs)) {
         outcome.setUpStatus = setUp->status;

@@ -30,6 +30,7 @@ struct ConversionOutcome {
     QStringList eventTexts;
     QStringList encoders;  // factory names, sorted
     ReferenceTime duration = 0;
+    bool editingServices = false;  // rendered through a GES timeline, not the plain graph
 
     bool completed() const { return eventCodes.contains(1); }
 };

@@ -149,7 +149,10 @@ private slots:
         mono.audioChannels = 1;
         ConversionJob kept = job(u"mono.avi"_s, 0, 2 * kSecond);
         kept.source = MakeClip(mono);
-        QVERIFY(RunConversion(kept).completed());
+        const ConversionOutcome plain = RunConversion(kept);
+        QVERIFY(plain.completed());
+        // One span of one file needs no editing timeline; silence for a file without sound does.
+        QVERIFY(!plain.editingServices);
         QVERIFY(StreamSummary(kept.output).endsWith(u"| pcm_s16le 48000 Hz 1 ch"_s));
         QVERIFY(PeakAudioSample(kept.output) > 1000);
 
@@ -160,6 +163,7 @@ private slots:
         silent.source = MakeClip(mute);
         const ConversionOutcome outcome = RunConversion(silent);
         QVERIFY2(outcome.completed(), qPrintable(outcome.eventTexts.join(u';')));
+        QVERIFY(outcome.editingServices);
         QCOMPARE(CountVideoFrames(silent.output), 50);
         QVERIFY(std::fabs(DecodedAudioSeconds(silent.output) - 2.0) <= 0.04);
         QCOMPARE(PeakAudioSample(silent.output), 0);
