@@ -1,9 +1,9 @@
 #include "media/stream_copy_pipeline.h"
 
 #include <gst/audio/audio.h>
-#include <gst/video/video.h>
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
+#include <gst/video/video.h>
 
 #include <algorithm>
 #include <chrono>
@@ -228,18 +228,18 @@ GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer
 // colours: without it the scaler would also convert them to the standard of the new size,
 // which costs more than decoding does, and the file does not say which standard it uses.
 GstCaps* fittedCaps(const CopyPipelineState* state, GstCaps* decoded) {
-    GstCaps* caps = gst_caps_new_simple(
-        "video/x-raw", "width", G_TYPE_INT, state->width, "height", G_TYPE_INT, state->height,
-        "framerate", GST_TYPE_FRACTION, state->frameRate.numerator, state->frameRate.denominator,
-        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, state->width, "height",
+                                        G_TYPE_INT, state->height, "framerate", GST_TYPE_FRACTION,
+                                        state->frameRate.numerator, state->frameRate.denominator,
+                                        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     // A source that does not say is taken to use the standard of its own size, as the scaler
     // would take it.
     GstVideoInfo source;
     if (!state->encodesAll || !decoded || !gst_video_info_from_caps(&source, decoded)) return caps;
     if (GCharPtr colorimetry(gst_video_colorimetry_to_string(&source.colorimetry)); colorimetry)
         gst_caps_set_simple(caps, "colorimetry", G_TYPE_STRING, colorimetry.get(), nullptr);
-    if (const gchar* site = gst_structure_get_string(gst_caps_get_structure(decoded, 0),
-                                                     "chroma-site"))
+    if (const gchar* site =
+            gst_structure_get_string(gst_caps_get_structure(decoded, 0), "chroma-site"))
         gst_caps_set_simple(caps, "chroma-site", G_TYPE_STRING, site, nullptr);
     return caps;
 }
@@ -261,9 +261,8 @@ GstElement* makeTurn(int rotation) {
 void linkSound(CopyPipelineState* state, GstPad* pad) {
     CapsPtr caps(gst_pad_get_current_caps(pad));
     GstAudioInfo info;
-    const int channels = caps && gst_audio_info_from_caps(&info, caps.get())
-                             ? GST_AUDIO_INFO_CHANNELS(&info)
-                             : 0;
+    const int channels =
+        caps && gst_audio_info_from_caps(&info, caps.get()) ? GST_AUDIO_INFO_CHANNELS(&info) : 0;
     const int wanted =
         state->audioRoute ? OutputChannelsFor(*state->audioRoute, channels) : channels;
     GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
@@ -387,7 +386,8 @@ bool takeStream(CopyPipelineState* state, GstPad* pad, GstCaps* caps, bool* vide
         }
     }
     // A stream that is not written is read and dropped.
-    if (!take) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropAll, nullptr, nullptr);
+    if (!take)
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropAll, nullptr, nullptr);
     return take;
 }
 
