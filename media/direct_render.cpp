@@ -16,6 +16,8 @@
 namespace media {
 namespace {
 
+constexpr ReferenceTime kSoundReach = kReferenceTimePerSecond / 4;
+
 // The one source of a group with one track, one source and no transition that lasts; null
 // otherwise.
 const TimelineSource* onlySource(const TimelineGroup& group) {
@@ -118,7 +120,8 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
     StreamCopyInspection inspection;
     inspection.sourceHasAudio = span.audioGroup != nullptr;
     inspection.seekStart = seekStart;
-    inspection.seekStop = seekStart + lead + NanosecondsToReferenceTime(length);
+    // The sound's decoder gives the last samples of a span only from packets after it.
+    inspection.seekStop = seekStart + lead + NanosecondsToReferenceTime(length) + kSoundReach;
 
     if (const RenderSetupResult reserved = ReserveOutput(state, plan.outputPath);
         FAILED(reserved.status))
@@ -135,6 +138,7 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
     request.frameRate = span.outputRate;
     request.stretch = source.stretchMode == kStretchModeStretch;
     request.videoLead = static_cast<GstClockTime>(ReferenceTimeToNanoseconds(lead));
+    request.pictureLength = length;
     request.rotation = timing.rotation;
     if (span.audioGroup) request.audioRoute = plan.audio;
     request.elementAdded = G_CALLBACK(OnDeepElementAdded);

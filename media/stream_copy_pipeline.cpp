@@ -45,6 +45,7 @@ struct CopyPipelineState {
     // A conversion without a copy (see CopyPipelineRequest).
     bool encodesAll = false;
     GstClockTime videoLead = 0;
+    GstClockTime pictureLength = GST_CLOCK_TIME_NONE;
     int rotation = 0;
     std::optional<StreamRoute> audioRoute;
     GstClockTime pictureStop = GST_CLOCK_TIME_NONE;  // the fitted pictures' end (their thread's)
@@ -171,20 +172,22 @@ GstPadProbeReturn endAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer) {
 
 // Runs on a streaming thread. The pictures' span starts videoLead later than the sound's: each
 // output frame then takes the picture whose time is nearest to its own plus the lead, so that
-// pictures whose times the container rounded or jittered never lose to a neighbour.
+// pictures whose times the container rounded or jittered never lose to a neighbour. It lasts
+// pictureLength.
 GstPadProbeReturn delayPictureSpan(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event, &segment);
     if (segment->format != GST_FORMAT_TIME || segment->rate < 0) return GST_PAD_PROBE_OK;
-    const GstClockTime lead = static_cast<CopyPipelineState*>(data)->videoLead;
+    const auto* state = static_cast<CopyPipelineState*>(data);
     GstSegment later;
     gst_segment_copy_into(segment, &later);
-    later.start += lead;
-    if (GST_CLOCK_TIME_IS_VALID(later.time)) later.time += lead;
+    later.start += state->videoLead;
+    if (GST_CLOCK_TIME_IS_VALID(later.time)) later.time += state->videoLead;
     later.position = std::max(later.position, later.start);
-    if (GST_CLOCK_TIME_IS_VALID(later.stop) && later.stop < later.start) later.stop = later.start;
+    if (GST_CLOCK_TIME_IS_VALID(state->pictureLength))
+        later.stop = later.start + state->pictureLength;
     GstEvent* replacement = gst_event_new_segment(&later);
     gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
     gst_event_unref(event);
@@ -325,7 +328,7 @@ void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
     }
     for (GstElement* e : {filter, rate, scale, convert}) gst_element_sync_state_with_parent(e);
     if (turn) gst_element_sync_state_with_parent(turn);
-    if (state->videoLead > 0)
+    if (state->encodesAll)
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, delayPictureSpan, state,
                           nullptr);
     GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
@@ -477,6 +480,7 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     state->seekToKeyFrame = inspection.seekToKeyFrame;
     state->encodesAll = decodes;
     state->videoLead = request.videoLead;
+    state->pictureLength = request.pictureLength;
     state->rotation = request.rotation;
     state->audioRoute = request.audioRoute;
     g_object_set_data_full(G_OBJECT(pipeline), "framewell-copy-state", state, freeState);

@@ -34,10 +34,12 @@ struct CopyPipelineRequest {
     bool stretch = false;  // fill the frame instead of fitting the picture with bars
     // Set for a conversion that encodes every stream (no copy): the source is read through
     // this URI (which may name a repaired reading of the file), the pictures are turned
-    // upright, keep their colours' description, and start videoLead after the sound does (see
-    // MakeStreamCopyPipeline), and sound beyond what audioRoute's encoder takes is mixed down.
+    // upright, keep their colours' description, start videoLead after the sound does and last
+    // pictureLength, and sound beyond what audioRoute's encoder takes is mixed down. The seek's
+    // stop may lie later, for the sound's decoder to reach the end.
     std::string sourceUri;
     GstClockTime videoLead = 0;
+    GstClockTime pictureLength = GST_CLOCK_TIME_NONE;  // the pictures end this long after they start
     int rotation = 0;
     std::optional<StreamRoute> audioRoute;
     // Connected to the pipeline's "deep-element-added" before any element is in it.
