@@ -404,6 +404,12 @@ HRESULT PlaybackSession::StepForward(std::uint32_t pictures, std::chrono::millis
         if (showCached(shownStart + length * static_cast<ReferenceTime>(pictures) + length / 2))
             return S_OK;
     }
+    // No picture follows the last one. The measured end says so at once; the graph's answer,
+    // the end of the step at the end of the stream, has been seen not to come at all when the
+    // machine is busy.
+    if (timing_.measured && timing_.videoEnd >= 0 && SUCCEEDED(GetPictureSpan(shownStart, shownEnd)) &&
+        shownEnd > shownStart && timing_.Length() - shownEnd < (shownEnd - shownStart) / 2)
+        return S_FALSE;
     if (FAILED(cueCachedPosition())) return E_FAIL;
 
     std::unique_lock lock(frameMutex_);
