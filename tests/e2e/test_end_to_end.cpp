@@ -181,9 +181,9 @@ private slots:
                 // refuses any other before writing anything.
                 ChangeOutput(dialog, [&](OutputSettings& settings) {
                     if (video)
-                        GetCompressor(position, &settings.videoCompressor);
+                        QVERIFY(!GetCompressor(position, &settings.videoCompressor).failed());
                     else
-                        GetAudioCompressor(position, &settings.audioCompressor);
+                        QVERIFY(!GetAudioCompressor(position, &settings.audioCompressor).failed());
                     settings.outputWidth = 352;
                     settings.outputHeight = 288;
                     settings.videoCompressionOn = video ? 1 : 0;
