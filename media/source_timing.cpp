@@ -148,8 +148,8 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             gchar* orientation = nullptr;
             if (stream.video && tags &&
                 gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation)) {
-                scan.rotation = rotationOf(orientation);
-                g_free(orientation);
+                const GCharPtr owned(orientation);
+                scan.rotation = rotationOf(owned.get());
             }
             break;
         }
@@ -311,19 +311,15 @@ ReferenceTime lastPictureEnd(const SourceTiming& timing, const StreamRecord& vid
 // A pipeline that decodes URI, with SCAN watching its streams; nullptr where the elements
 // cannot be made.
 GstPtr<GstElement> scanningPipeline(const std::string& uri, Scan& scan) {
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* decodebin = gst_element_factory_make("uridecodebin", nullptr);
-    if (!pipeline || !decodebin) {
-        if (pipeline) gst_object_unref(pipeline);
-        if (decodebin) gst_object_unref(decodebin);
-        return nullptr;
-    }
-    GstPtr<GstElement> owner(GST_ELEMENT(gst_object_ref_sink(pipeline)));
-    g_object_set(decodebin, "uri", uri.c_str(), nullptr);
-    gst_bin_add(GST_BIN(pipeline), decodebin);
+    GstPtr<GstElement> owner = Sunk(gst_pipeline_new(nullptr));
+    const GstPtr<GstElement> decodebin = MakeElement("uridecodebin");
+    if (!owner || !decodebin) return nullptr;
+    GstElement* pipeline = owner.get();
+    g_object_set(decodebin.get(), "uri", uri.c_str(), nullptr);
+    gst_bin_add(GST_BIN(pipeline), decodebin.get());
     RepairDecodingInside(pipeline);
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(watchElement), &scan);
-    g_signal_connect(decodebin, "pad-added", G_CALLBACK(linkDecodedPad), &scan);
+    g_signal_connect(decodebin.get(), "pad-added", G_CALLBACK(linkDecodedPad), &scan);
     return owner;
 }
 
