@@ -181,8 +181,8 @@ void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDu
         [](gpointer data, GClosure*) { releaseBox(data); }, static_cast<GConnectFlags>(0));
     // The decoder of its pictures joins the same bin later and finds the seeks there.
     if (const GstPtr<GstObject> parent{gst_object_get_parent(GST_OBJECT(demuxer))})
-        g_object_set_data_full(G_OBJECT(parent.get()), kEarlierSeeksKey,
-                               new EarlierSeeksBox(seeks), releaseBox);
+        g_object_set_data_full(G_OBJECT(parent.get()), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
+                               releaseBox);
 }
 
 // The editing services wait for the flush, segment and end that answer their seek to carry the

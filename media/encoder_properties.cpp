@@ -182,8 +182,8 @@ bool runFrameTrial(const std::string& factoryName, int width, int height, RawFra
     g_object_set(filter.get(), "caps", caps.get(), nullptr);
     gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), filter.get(), convert.get(),
                      encoder.get(), sink.get(), nullptr);
-    if (!gst_element_link_many(source.get(), filter.get(), convert.get(), encoder.get(),
-                               sink.get(), nullptr))
+    if (!gst_element_link_many(source.get(), filter.get(), convert.get(), encoder.get(), sink.get(),
+                               nullptr))
         return false;
 
     bool accepted = false;

@@ -9,8 +9,7 @@ public:
     HRESULT enumerate(media::EncoderKind kind, std::vector<CompressorMoniker>& out) override {
         out.clear();
         for (const media::EncoderInfo& info : media::AviEncoders(kind))
-            out.push_back(
-                {true, QString::fromStdString(info.friendlyName), true, info.factoryName});
+            out.push_back({true, QString::fromStdString(info.friendlyName), true, info.factoryName});
         return S_OK;
     }
 };
@@ -94,14 +93,13 @@ QString CatalogueFailureText(const CatalogueResult& result) {
 
 CatalogueResult CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries) {
     entries.clear();
-    entries.push_back(QString::fromLatin1(
-        kind == media::EncoderKind::Video ? kUncompressedVideoEntry : kUncompressedAudioEntry));
+    entries.push_back(QString::fromLatin1(kind == media::EncoderKind::Video ? kUncompressedVideoEntry
+                                                                           : kUncompressedAudioEntry));
     std::vector<CompressorMoniker> monikers;
     const CatalogueResult walk = walkCategory(kind, monikers);
     if (walk.failed()) return walk;
     for (const CompressorMoniker& moniker : monikers)
-        if (moniker.propertiesReadable && moniker.friendlyName)
-            entries.push_back(*moniker.friendlyName);
+        if (moniker.propertiesReadable && moniker.friendlyName) entries.push_back(*moniker.friendlyName);
     entries.push_back(QString::fromLatin1(kDirectStreamCopyEntry));
     return walk;
 }
