@@ -84,14 +84,11 @@ struct FrameCache::State {
 
     PipelinePtr pipeline;  // the worker's
     GstElement* sink = nullptr;
-    GstVideoConverter* converter = nullptr;  // the owner's, for Find
+    VideoConverterPtr converter;  // the owner's, for Find
     GstVideoInfo converterInput{};
     std::thread worker;
 
     explicit State(std::size_t budgetBytes) : budget(budgetBytes) {}
-    ~State() {
-        if (converter) gst_video_converter_free(converter);
-    }
 
     // How many pictures fit the budget before the anchor; a third of it is for the marks.
     std::size_t windowPictures() const {
@@ -424,8 +421,7 @@ VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
     GST_VIDEO_INFO_INTERLACE_MODE(&output) = GST_VIDEO_INFO_INTERLACE_MODE(&input);
     // The converter is made once per picture format and kept for the next steps.
     if (!state_->converter || !gst_video_info_is_equal(&state_->converterInput, &input)) {
-        if (state_->converter) gst_video_converter_free(state_->converter);
-        state_->converter = gst_video_converter_new(&input, &output, nullptr);
+        state_->converter.reset(gst_video_converter_new(&input, &output, nullptr));
         state_->converterInput = input;
     }
     auto converted = std::make_shared<ConvertedPicture>();
@@ -437,7 +433,7 @@ VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
     if (ok) {
         ok =
             gst_video_frame_map(&converted->frame, &output, converted->buffer.get(), GST_MAP_WRITE);
-        if (ok) gst_video_converter_frame(state_->converter, &in, &converted->frame);
+        if (ok) gst_video_converter_frame(state_->converter.get(), &in, &converted->frame);
         gst_video_frame_unmap(&in);
     }
     const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(sample.get()));

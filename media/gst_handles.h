@@ -4,6 +4,7 @@
 // return drops what it took. Not for use outside media/.
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <memory>
 
@@ -74,6 +75,20 @@ struct TypeClassUnref {
 };
 template <typename T>
 using TypeClassPtr = std::unique_ptr<T, TypeClassUnref>;
+
+struct IteratorFree {
+    void operator()(GstIterator* iterator) const {
+        if (iterator) gst_iterator_free(iterator);
+    }
+};
+using IteratorPtr = std::unique_ptr<GstIterator, IteratorFree>;
+
+struct VideoConverterFree {
+    void operator()(GstVideoConverter* converter) const {
+        if (converter) gst_video_converter_free(converter);
+    }
+};
+using VideoConverterPtr = std::unique_ptr<GstVideoConverter, VideoConverterFree>;
 
 // A pipeline stopped (state NULL) before it is let go.
 struct PipelineRelease {

@@ -229,9 +229,9 @@ void watchElement(GstBin*, GstBin*, GstElement* element, gpointer data) {
 FrameRate containerRate(GstElement* demuxer) {
     FrameRate rate;
     if (!demuxer) return rate;
-    GstIterator* pads = gst_element_iterate_src_pads(demuxer);
+    const IteratorPtr pads(gst_element_iterate_src_pads(demuxer));
     GValue item = G_VALUE_INIT;
-    while (!rate.known() && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+    while (!rate.known() && gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
         CapsPtr caps(gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item))));
         const GstStructure* structure = caps && !gst_caps_is_empty(caps.get())
                                             ? gst_caps_get_structure(caps.get(), 0)
@@ -244,7 +244,6 @@ FrameRate containerRate(GstElement* demuxer) {
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(pads);
     return rate;
 }
 
