@@ -10,85 +10,47 @@
 
 namespace media {
 
-struct GstObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) gst_object_unref(object);
+// Calls release on a held pointer that is not null. Only for functions the libraries export:
+// an inline one differs from file to file, and so would the owner's type.
+template <auto release>
+struct Release {
+    template <typename T>
+    void operator()(T* held) const {
+        if (held) release(held);
     }
 };
+
+using GstObjectUnref = Release<gst_object_unref>;
 template <typename T>
 using GstPtr = std::unique_ptr<T, GstObjectUnref>;
 
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
+using GObjectUnref = Release<g_object_unref>;
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
-struct CapsUnref {
-    void operator()(GstCaps* caps) const {
-        if (caps) gst_caps_unref(caps);
+// Caps, messages, events, buffers and samples are mini objects: their unref functions are
+// inline, so they are let go through the one exported call.
+struct MiniObjectUnref {
+    void operator()(gpointer held) const {
+        if (held) gst_mini_object_unref(GST_MINI_OBJECT_CAST(held));
     }
 };
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+using CapsUnref = MiniObjectUnref;
+using MessageUnref = MiniObjectUnref;
+using CapsPtr = std::unique_ptr<GstCaps, MiniObjectUnref>;
+using MessagePtr = std::unique_ptr<GstMessage, MiniObjectUnref>;
+using EventPtr = std::unique_ptr<GstEvent, MiniObjectUnref>;
+using BufferPtr = std::unique_ptr<GstBuffer, MiniObjectUnref>;
+using SamplePtr = std::unique_ptr<GstSample, MiniObjectUnref>;
+using IteratorPtr = std::unique_ptr<GstIterator, Release<gst_iterator_free>>;
+using VideoConverterPtr = std::unique_ptr<GstVideoConverter, Release<gst_video_converter_free>>;
+template <typename T>
+using TypeClassPtr = std::unique_ptr<T, Release<g_type_class_unref>>;
 
-struct MessageUnref {
-    void operator()(GstMessage* message) const {
-        if (message) gst_message_unref(message);
-    }
-};
-using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
-
-struct GFree {
-    void operator()(gpointer memory) const { g_free(memory); }
-};
+using GFree = Release<g_free>;
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 template <typename T>
 using GMemoryPtr = std::unique_ptr<T, GFree>;
-
-struct EventUnref {
-    void operator()(GstEvent* event) const {
-        if (event) gst_event_unref(event);
-    }
-};
-using EventPtr = std::unique_ptr<GstEvent, EventUnref>;
-
-struct BufferUnref {
-    void operator()(GstBuffer* buffer) const {
-        if (buffer) gst_buffer_unref(buffer);
-    }
-};
-using BufferPtr = std::unique_ptr<GstBuffer, BufferUnref>;
-
-struct SampleUnref {
-    void operator()(GstSample* sample) const {
-        if (sample) gst_sample_unref(sample);
-    }
-};
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-
-struct TypeClassUnref {
-    void operator()(gpointer klass) const {
-        if (klass) g_type_class_unref(klass);
-    }
-};
-template <typename T>
-using TypeClassPtr = std::unique_ptr<T, TypeClassUnref>;
-
-struct IteratorFree {
-    void operator()(GstIterator* iterator) const {
-        if (iterator) gst_iterator_free(iterator);
-    }
-};
-using IteratorPtr = std::unique_ptr<GstIterator, IteratorFree>;
-
-struct VideoConverterFree {
-    void operator()(GstVideoConverter* converter) const {
-        if (converter) gst_video_converter_free(converter);
-    }
-};
-using VideoConverterPtr = std::unique_ptr<GstVideoConverter, VideoConverterFree>;
 
 // A pipeline stopped (state NULL) before it is let go.
 struct PipelineRelease {
