@@ -94,6 +94,13 @@ QString MakeClip(const QString& folder, int seconds) {
     return path;
 }
 
+// The output file, chosen as the Options dialog chooses it.
+void writeTo(ConverterDialog& dialog, const QString& output) {
+    OutputSettings settings = dialog.settings();
+    settings.outputName = output;
+    dialog.UseOutputChoices(settings);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -125,9 +132,7 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "the clip did not open\n");
             return 2;
         }
-        OutputSettings settings = dialog.settings();
-        settings.outputName = folder.filePath(QStringLiteral("output.avi"));
-        dialog.UseOutputChoices(settings);
+        writeTo(dialog, folder.filePath(QStringLiteral("output.avi")));
         std::printf("video compressor: %s, %d conversions of %d s\n",
                     dialog.settings().videoCompressionOn ? "on" : "off (raw)", conversions + 1,
                     seconds);
