@@ -133,6 +133,7 @@ int main(int argc, char* argv[]) {
             return 2;
         }
         writeTo(dialog, folder.filePath(QStringLiteral("output.avi")));
+        auto* status = platform::Control<QLabel>(&dialog, MainDialogIds::kStatusLine);
         std::printf("video compressor: %s, %d conversions of %d s\n",
                     dialog.settings().videoCompressionOn ? "on" : "off (raw)", conversions + 1,
                     seconds);
@@ -149,13 +150,11 @@ int main(int argc, char* argv[]) {
             const bool ended = QTest::qWaitFor(
                 [&] {
                     return !dialog.isConverting() && !dialog.isOpeningVideo() &&
-                           platform::Control<QLabel>(&dialog, MainDialogIds::kStatusLine)
-                               ->text()
-                               .startsWith(QStringLiteral("Done."));
+                           status->text().startsWith(QStringLiteral("Done."));
                 },
                 300000);
             if (!ended) ++failures;
-            platform::Control<QLabel>(&dialog, MainDialogIds::kStatusLine)->setText(QString());
+            status->setText(QString());
             // Whatever the allocator keeps for later is not held by the program.
             malloc_trim(0);
             const double resident = ResidentMegabytes();
