@@ -26,6 +26,7 @@
 #include "platform/termination_signals.h"
 #include "platform/window_messages.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/compressor_lists.h"
 
 namespace {
 
@@ -168,7 +169,8 @@ bool ConverterDialog::OnInitDialog() {
 
     DisableDivxFeedback();
     const platform::SettingsStore store;
-    LoadCompressorChoices(outputSettings, store);
+    for (const CatalogueResult& failure : LoadCompressorChoices(outputSettings, store))
+        ShowCatalogueFailure(failure);
     clipDefaults = ReadClipDefaults(store);
     SeedTransitionRandom(static_cast<std::uint32_t>(std::time(nullptr)));
     LoadOutputNameAndSize(outputSettings, store);

@@ -1,8 +1,9 @@
 #pragma once
 
-// The main window: owns every piece of the program's state as plain members, hosts the
+// The main window: owns every piece of the program's state as private members, hosts the
 // command buttons and receives the posted messages and timer ticks through which the media
-// framework and the video window report. Everything runs on its thread.
+// framework and the video window report. Everything runs on its thread. Others read its
+// state and act as its user does: through its controls (found by id) and the few calls below.
 //
 // The handlers live in files by topic: start-up, closing, Help and Homepage here
 // (converter_dialog.cpp); conversion control in converter_dialog_conversion.cpp; the output
@@ -75,6 +76,55 @@ public:
     explicit ConverterDialog(QWidget* parent = nullptr);
     ~ConverterDialog() override;
 
+    // The span to convert: from the start mark up to the end mark.
+    struct Marks {
+        ReferenceTime start = 0;
+        ReferenceTime end = 0;
+    };
+
+    // --- What the dialog holds, read by the application and its tests ---
+    const OutputSettings& settings() const { return outputSettings; }
+    const ClipList& videoClips() const { return clipList; }
+    const MusicList& soundClips() const { return musicList; }
+    Marks marks() const { return {startMark, endMark}; }
+    bool isConverting() const { return converting != 0; }
+    // True while a chosen file is being measured; a second Open Video waits for it.
+    bool isOpeningVideo() const { return openingVideo; }
+    // The conversion's engine from Convert until the conversion ends; a failed set-up's stays
+    // until the next Convert. Null when there is none.
+    const ConversionEngine* conversion() const { return conversionEngine.get(); }
+    const ConversionProgress& progress() const { return conversionProgress; }
+    // Whether the once-a-second count of the conversion's time runs.
+    bool isCountingTime() const { return progressTimer.isActive(); }
+    // Whether the media framework started; nothing is loaded when it did not.
+    bool mediaFrameworkStarted() const { return mediaStarted_; }
+
+    // --- What the user does besides pressing the dialog's buttons ---
+    // Takes the output choices of a record (not its source facts), as the Options dialog's OK
+    // hands them over.
+    void UseOutputChoices(const OutputSettings& confirmed);
+    // Sets both marks at once, as Start Time and End Time set them at two positions.
+    void SetMarks(Marks marks);
+    // Open Video from the chosen file on: the Open Video button after its file dialog, and
+    // a file dropped on the dialog or on the video window.
+    void OpenVideoFile(const QString& path);
+    // Ends the dialog as Exit does, closing whatever box or dialog is open above it first: for
+    // a termination signal.
+    void EndAsExit();
+
+protected:
+    // The window menu's commands arrive as native messages.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    // Drag and drop: a dropped video file opens as Open Video opens it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
     // --- State the handlers share ---
     OutputSettings outputSettings;
     QString errorText;  // the media framework's text for the last failure shown
@@ -83,9 +133,6 @@ public:
     ReferenceTime totalDuration = 0;
     ClipDefaults clipDefaults;
     std::int32_t converting = 0;
-    // The conversion's engine from Convert until the conversion ends; a failed set-up's stays
-    // until the next Convert. Null when there is none.
-    const ConversionEngine* conversion() const { return conversionEngine.get(); }
     std::int32_t elapsedSeconds = 0;
     ReferenceTime startMark = 0;
     ReferenceTime endMark = 0;
@@ -112,9 +159,6 @@ public:
 
     // --- Start-up, closing, Help and Homepage ---
     bool OnInitDialog();
-    // Ends the dialog as Exit does, closing whatever box or dialog is open above it first: for
-    // a termination signal.
-    void EndAsExit();
     void OnHelp();
     void OnHomepage();
     void OnAbout();
@@ -182,37 +226,17 @@ public:
     int ProbeSourceClip(const media::ProbeResult& probe, ReferenceTime& length);
     // The rest of Open Video once the file has been measured off the UI thread.
     void FinishOpenVideo(const QString& path, const media::ProbeResult& probe);
-    // True while a chosen file is being measured; a second Open Video waits for it.
     bool openingVideo = false;
 
-    // --- Exact marking and drag and drop ---
-    // Open Video from the chosen file on: the Open Video button after its file dialog, and
-    // a file dropped on the dialog or on the video window.
-    void OpenVideoFile(const QString& path);
+    // --- Exact marking ---
     // A mark's display: whole seconds, like the position display beside it; the frame-exact
     // time in its tooltip.
     void ShowMark(QLabel* display, ReferenceTime mark);
-
-    // Whether the media framework started; nothing is loaded when it did not.
-    bool mediaFrameworkStarted() const { return mediaStarted_; }
 
     // --- About box (converter_dialog_about.cpp) ---
     // Appends "&About Framewell" to the window menu where the desktop has one.
     void AddAboutToSystemMenu();
 
-protected:
-    // The window menu's commands arrive as native messages.
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-    bool event(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-    // Drag and drop: a dropped video file opens as Open Video opens it.
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
-private:
     void bindControls();
     void dressButtons();
     void connectCommands();
@@ -228,7 +252,6 @@ private:
     bool laterPartsStarted_ = false;
     bool laterPartsDone_ = false;
 
-public:
     // The conversion's timer; started when the graph runs, killed when it ends.
     QBasicTimer progressTimer;
 };

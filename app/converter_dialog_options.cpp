@@ -8,8 +8,11 @@ void ConverterDialog::ShowOutputOptions() {
     // built with, and its "Done." line reads the record, which then holds the new choices.
     OutputOptionsDialog dialog(outputSettings, clipList.count, this);
     if (dialog.exec() != QDialog::Accepted) return;
+    UseOutputChoices(dialog.settings());
+}
+
+void ConverterDialog::UseOutputChoices(const OutputSettings& confirmed) {
     // The source facts are the main dialog's; only the choices come back.
-    const OutputSettings& confirmed = dialog.settings();
     outputSettings.outputName = confirmed.outputName;
     outputSettings.outputWidth = confirmed.outputWidth;
     outputSettings.outputHeight = confirmed.outputHeight;

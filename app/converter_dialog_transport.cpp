@@ -112,6 +112,13 @@ void ConverterDialog::OnEndTime() {
     ShowMark(endMarkDisplay, endMark);
 }
 
+void ConverterDialog::SetMarks(Marks marks) {
+    startMark = marks.start;
+    endMark = marks.end;
+    ShowMark(startMarkDisplay, startMark);
+    ShowMark(endMarkDisplay, endMark);
+}
+
 void ConverterDialog::ShowMark(QLabel* display, ReferenceTime mark) {
     if (!display) return;
     display->setText(Clock(mark));

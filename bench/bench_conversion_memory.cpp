@@ -8,6 +8,7 @@
 // C library's per-thread pools: a conversion's streaming threads leave free pages behind that
 // small live blocks pin. The heap in use is the measure of leaks.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,9 +24,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bench/bench_support.h"
-#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
+#include "bench/bench_support.h"
+#include "platform/dialog_template.h"
+#include "platform/event_loop.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
 #include "platform/settings_store.h"
@@ -92,6 +94,13 @@ QString MakeClip(const QString& folder, int seconds) {
     return path;
 }
 
+// The output file, chosen as the Options dialog chooses it.
+void writeTo(ConverterDialog& dialog, const QString& output) {
+    OutputSettings settings = dialog.settings();
+    settings.outputName = output;
+    dialog.UseOutputChoices(settings);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -117,15 +126,16 @@ int main(int argc, char* argv[]) {
     {
         ConverterDialog dialog;
         dialog.show();
-        dialog.OnOpenVideo();
-        (void)QTest::qWaitFor([&] { return !dialog.openingVideo; }, 30000);
-        if (dialog.clipList.count != 1) {
+        platform::Control<QAbstractButton>(&dialog, MainDialogIds::kOpenVideo)->click();
+        (void)QTest::qWaitFor([&] { return !dialog.isOpeningVideo(); }, 30000);
+        if (dialog.videoClips().count != 1) {
             std::fprintf(stderr, "the clip did not open\n");
             return 2;
         }
-        dialog.outputSettings.outputName = folder.filePath(QStringLiteral("output.avi"));
+        writeTo(dialog, folder.filePath(QStringLiteral("output.avi")));
+        auto* status = platform::Control<QLabel>(&dialog, MainDialogIds::kStatusLine);
         std::printf("video compressor: %s, %d conversions of %d s\n",
-                    dialog.outputSettings.videoCompressionOn ? "on" : "off (raw)", conversions + 1,
+                    dialog.settings().videoCompressionOn ? "on" : "off (raw)", conversions + 1,
                     seconds);
         std::printf("%-12s %10s %12s %12s\n", "conversion", "seconds", "resident MB", "heap MB");
 
@@ -136,15 +146,15 @@ int main(int argc, char* argv[]) {
         for (int run = 0; run <= conversions; ++run) {
             QElapsedTimer clock;
             clock.start();
-            dialog.OnConvert();
+            platform::Control<QAbstractButton>(&dialog, MainDialogIds::kConvert)->click();
             const bool ended = QTest::qWaitFor(
                 [&] {
-                    return dialog.converting == 0 && !dialog.openingVideo &&
-                           dialog.statusLine->text().startsWith(QStringLiteral("Done."));
+                    return !dialog.isConverting() && !dialog.isOpeningVideo() &&
+                           status->text().startsWith(QStringLiteral("Done."));
                 },
                 300000);
             if (!ended) ++failures;
-            dialog.ShowStatus(QString());
+            status->setText(QString());
             // Whatever the allocator keeps for later is not held by the program.
             malloc_trim(0);
             const double resident = ResidentMegabytes();

@@ -15,11 +15,12 @@
 #include <functional>
 #include <vector>
 
-#include "platform/event_loop.h"
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
 #include "media/media_framework.h"
 #include "media/wave_player.h"
+#include "platform/dialog_template.h"
+#include "platform/event_loop.h"
 #include "platform/settings_store.h"
 #include "platform/sound.h"
 
@@ -51,7 +52,7 @@ int main(int argc, char* argv[]) {
     ConverterDialog dialog;
     dialog.show();
     application.processEvents();
-    HoverButton* button = dialog.openVideoButton;
+    HoverButton* button = platform::Control<HoverButton>(&dialog, MainDialogIds::kOpenVideo);
     QImage image(button->size(), QImage::Format_ARGB32_Premultiplied);
 
     const struct {

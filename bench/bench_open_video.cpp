@@ -5,6 +5,7 @@
 //
 // Usage: bench_open_video [runs]   (QT_QPA_PLATFORM=offscreen unless a display is wanted)
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 #include "app/converter_dialog.h"
 #include "app/source_player.h"
 #include "bench/bench_support.h"
+#include "platform/dialog_template.h"
 #include "platform/event_loop.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
@@ -52,7 +54,7 @@ int main(int argc, char* argv[]) {
     for (int run = 0; run < runs; ++run) {
         QElapsedTimer clock;
         clock.start();
-        dialog.OnOpenVideo();
+        platform::Control<QAbstractButton>(&dialog, MainDialogIds::kOpenVideo)->click();
         QEventLoop loop;
         QTimer limit;
         limit.setSingleShot(true);
@@ -61,7 +63,7 @@ int main(int argc, char* argv[]) {
         // The window is made during the open; poll for it, then wait for its first painted picture.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!dialog.openingVideo && currentPlayer && currentPlayer->m_hWnd &&
+            if (!dialog.isOpeningVideo() && currentPlayer && currentPlayer->m_hWnd &&
                 currentPlayer->m_hWnd->paintedPictures() > 0)
                 loop.quit();
         });
@@ -84,7 +86,7 @@ int main(int argc, char* argv[]) {
 
     // Smoothness: pictures painted per second while the 30 fps clip plays.
     const int paintedBefore = currentPlayer->m_hWnd->paintedPictures();
-    dialog.OnPlay();
+    platform::Control<QAbstractButton>(&dialog, MainDialogIds::kPlay)->click();
     QElapsedTimer played;
     played.start();
     QEventLoop playing;
@@ -93,7 +95,7 @@ int main(int argc, char* argv[]) {
     const double seconds = played.nsecsElapsed() / 1e9;
     std::printf("1080p playback: %.1f pictures painted per second (source 30)\n",
                 (currentPlayer->m_hWnd->paintedPictures() - paintedBefore) / seconds);
-    dialog.OnCloseClip();
+    platform::Control<QAbstractButton>(&dialog, MainDialogIds::kCloseClip)->click();
     platform::InstallFileChooser(nullptr);
     platform::InstallMessageBoxes(nullptr);
     return 0;

@@ -22,6 +22,7 @@
 #include "app/converter_app.h"
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
+#include "platform/dialog_template.h"
 #include "platform/event_loop.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
@@ -75,7 +76,8 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < clicks; ++i) {
         watcher.paintedMs = -1;
         watcher.clock.start();
-        dialog.optionsButton->click();  // returns when the dialog has closed again
+        platform::Control<HoverButton>(&dialog, MainDialogIds::kOptions)
+            ->click();  // returns when the dialog has closed again
         times.push_back(watcher.paintedMs);
         QTest::qWait(100);
     }

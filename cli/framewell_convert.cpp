@@ -74,15 +74,22 @@ bool sameFile(const QString& a, const QString& b) {
     return first.absoluteFilePath() == second.absoluteFilePath();
 }
 
-// Every compressor of a kind, in catalogue order: the position is the index.
+// A failed step of the compressor catalogue, in one line.
+void tellCatalogueFailure(const CatalogueResult& result) {
+    if (result.failed())
+        print(QStringLiteral("framewell-convert: %1\n").arg(CatalogueFailureText(result)));
+}
+
+// Every compressor of a kind, in catalogue order: the position is the index. A failure ends
+// the list where it happened, and is told.
 std::vector<CompressorHandle> catalogue(media::EncoderKind kind) {
     std::vector<CompressorHandle> all;
     for (int position = 0;; ++position) {
         std::optional<CompressorHandle> handle;
-        if (kind == media::EncoderKind::Video)
-            GetCompressor(position, &handle);
-        else
-            GetAudioCompressor(position, &handle);
+        const CatalogueResult result = kind == media::EncoderKind::Video
+                                           ? GetCompressor(position, &handle)
+                                           : GetAudioCompressor(position, &handle);
+        tellCatalogueFailure(result);
         if (!handle) break;
         all.push_back(*handle);
     }
@@ -115,8 +122,11 @@ CompressorChoice chooseCompressor(media::EncoderKind kind, const QString& wanted
     const std::vector<CompressorHandle> all = catalogue(kind);
     int position = -1;
     if (wanted.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0) {
-        const int found = kind == media::EncoderKind::Video ? FindDefaultVideoCompressor(&position)
-                                                            : FindDefaultAudioCompressor(&position);
+        CatalogueResult search;
+        const int found = kind == media::EncoderKind::Video
+                              ? FindDefaultVideoCompressor(&position, &search)
+                              : FindDefaultAudioCompressor(&position, &search);
+        tellCatalogueFailure(search);
         if (!found) return choice;  // no default: uncompressed, as the dialog does
     } else {
         bool isNumber = false;

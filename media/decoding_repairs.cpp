@@ -1,5 +1,6 @@
 #include "media/decoding_repairs.h"
 
+#include "media/gst_handles.h"
 #include "media/source_timing.h"
 
 #include <cstring>
@@ -100,19 +101,17 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
     GstEvent* earlier = gst_event_new_seek(rate, format, flags, startType,
                                            static_cast<gint64>(sent), GST_SEEK_TYPE_NONE, -1);
     gst_event_set_seqnum(earlier, gst_event_get_seqnum(event));
-    gst_event_unref(event);
+    const EventPtr replaced(event);
     GST_PAD_PROBE_INFO_DATA(info) = earlier;
     return GST_PAD_PROBE_OK;
 }
 
 bool carriesVideo(GstPad* pad) {
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
-    const bool video =
-        caps && !gst_caps_is_empty(caps) &&
-        !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
-    if (caps) gst_caps_unref(caps);
-    return video;
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
+    return caps && !gst_caps_is_empty(caps.get()) &&
+           !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
+                             "audio/");
 }
 
 // Runs on the demuxer's streaming thread. The sound's segment is put back here, as its decoder
@@ -140,8 +139,8 @@ GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpoin
     GstClockTime asked = 0;
     GstClockTime stop = GST_CLOCK_TIME_NONE;
     if (!seeks.matches(*segment, &asked, &stop)) return GST_PAD_PROBE_OK;
+    const EventPtr replaced(event);
     GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
-    gst_event_unref(event);
     return GST_PAD_PROBE_OK;
 }
 
@@ -154,7 +153,7 @@ GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (!GST_CLOCK_TIME_IS_VALID(stop) || !GST_CLOCK_TIME_IS_VALID(time) ||
         time <= stop + kStopMargin)
         return GST_PAD_PROBE_OK;
-    gst_buffer_unref(buffer);
+    const BufferPtr dropped(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = nullptr;
     GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
     return GST_PAD_PROBE_HANDLED;
@@ -181,11 +180,9 @@ void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDu
         demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad), new EarlierSeeksBox(seeks),
         [](gpointer data, GClosure*) { releaseBox(data); }, static_cast<GConnectFlags>(0));
     // The decoder of its pictures joins the same bin later and finds the seeks there.
-    if (GstObject* parent = gst_object_get_parent(GST_OBJECT(demuxer))) {
-        g_object_set_data_full(G_OBJECT(parent), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
+    if (const GstPtr<GstObject> parent{gst_object_get_parent(GST_OBJECT(demuxer))})
+        g_object_set_data_full(G_OBJECT(parent.get()), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
                                releaseBox);
-        gst_object_unref(parent);
-    }
 }
 
 // The editing services wait for the flush, segment and end that answer their seek to carry the
@@ -282,8 +279,8 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
             GstClockTime stop = GST_CLOCK_TIME_NONE;
             if (times.seeks->matches(*segment, &asked, &stop)) {
                 times.cutFrom = asked;
+                const EventPtr replaced(event);
                 GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
-                gst_event_unref(event);
             }
         }
         return GST_PAD_PROBE_OK;
@@ -319,17 +316,16 @@ bool decodesPictures(GstElementFactory* factory) {
 }
 
 void mendPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
-    GstPad* src = gst_element_get_static_pad(decoder, "src");
+    const GstPtr<GstPad> src(gst_element_get_static_pad(decoder, "src"));
     if (!src) return;
     auto times = std::make_shared<PictureTimes>();
     times->seeks = seeks;
-    gst_pad_add_probe(src,
+    gst_pad_add_probe(src.get(),
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                    GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                       mendPictureTimes, new PictureTimesBox(times),
                       [](gpointer box) { delete static_cast<PictureTimesBox*>(box); });
-    gst_object_unref(src);
 }
 
 // --- Pictures without a rate: the measured one ---
@@ -337,23 +333,20 @@ void mendPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
 // The file a decoder's pictures come from: the one its enclosing uridecodebin reads.
 std::string fileDecodedBy(GstElement* element) {
     std::string path;
-    GstObject* ancestor = gst_object_get_parent(GST_OBJECT(element));
+    GstPtr<GstObject> ancestor(gst_object_get_parent(GST_OBJECT(element)));
     while (ancestor && path.empty()) {
-        GstElementFactory* factory =
-            GST_IS_ELEMENT(ancestor) ? gst_element_get_factory(GST_ELEMENT(ancestor)) : nullptr;
+        GstElementFactory* factory = GST_IS_ELEMENT(ancestor.get())
+                                         ? gst_element_get_factory(GST_ELEMENT(ancestor.get()))
+                                         : nullptr;
         if (factory && g_str_equal(GST_OBJECT_NAME(factory), "uridecodebin")) {
             gchar* uri = nullptr;
-            g_object_get(ancestor, "uri", &uri, nullptr);
-            gchar* location = uri ? gst_uri_get_location(uri) : nullptr;
-            if (location) path = location;
-            g_free(location);
-            g_free(uri);
+            g_object_get(ancestor.get(), "uri", &uri, nullptr);
+            const GCharPtr ownedUri(uri);
+            const GCharPtr location(uri ? gst_uri_get_location(uri) : nullptr);
+            if (location) path = location.get();
         }
-        GstObject* next = gst_object_get_parent(ancestor);
-        gst_object_unref(ancestor);
-        ancestor = next;
+        ancestor.reset(gst_object_get_parent(ancestor.get()));
     }
-    if (ancestor) gst_object_unref(ancestor);
     return path;
 }
 
@@ -373,13 +366,12 @@ GstPadProbeReturn giveMeasuredRate(GstPad*, GstPadProbeInfo* info, gpointer data
         numerator > 0)
         return GST_PAD_PROBE_OK;
     const auto* rate = static_cast<const FrameRate*>(data);
-    GstCaps* rated = gst_caps_copy(caps);
-    gst_caps_set_simple(rated, "framerate", GST_TYPE_FRACTION, rate->numerator, rate->denominator,
-                        nullptr);
-    GstEvent* replacement = gst_event_new_caps(rated);
+    const CapsPtr rated(gst_caps_copy(caps));
+    gst_caps_set_simple(rated.get(), "framerate", GST_TYPE_FRACTION, rate->numerator,
+                        rate->denominator, nullptr);
+    GstEvent* replacement = gst_event_new_caps(rated.get());
     gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-    gst_caps_unref(rated);
-    gst_event_unref(event);
+    const EventPtr replaced(event);
     GST_PAD_PROBE_INFO_DATA(info) = replacement;
     return GST_PAD_PROBE_OK;
 }
@@ -391,12 +383,11 @@ void giveMeasuredRateTo(GstElement* decoder) {
     if (!timing || !timing->frameRate.known() ||
         timing->frameRateOrigin == FrameRateOrigin::Assumed)
         return;
-    GstPad* sink = gst_element_get_static_pad(decoder, "sink");
+    const GstPtr<GstPad> sink(gst_element_get_static_pad(decoder, "sink"));
     if (!sink) return;
-    gst_pad_add_probe(sink, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, giveMeasuredRate,
+    gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, giveMeasuredRate,
                       new FrameRate(timing->frameRate),
                       [](gpointer rate) { delete static_cast<FrameRate*>(rate); });
-    gst_object_unref(sink);
 }
 
 // Runs on the thread that adds the element.
@@ -417,12 +408,11 @@ void RepairDecodingElement(GstElement* element) {
         moveSeeksEarlier(element, GST_CLOCK_TIME_NONE, true);
     } else if (decodesPictures(factory)) {
         giveMeasuredRateTo(element);
-        GstObject* parent = gst_object_get_parent(GST_OBJECT(element));
+        const GstPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(element)));
         auto* seeks = parent ? static_cast<EarlierSeeksBox*>(
-                                   g_object_get_data(G_OBJECT(parent), kEarlierSeeksKey))
+                                   g_object_get_data(G_OBJECT(parent.get()), kEarlierSeeksKey))
                              : nullptr;
         if (seeks) mendPictures(element, *seeks);
-        if (parent) gst_object_unref(parent);
     }
 }
 

@@ -22,9 +22,8 @@ struct GValueGuard {
 };
 
 std::string takeString(gchar* text) {
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
+    const GCharPtr owned(text);
+    return owned ? owned.get() : "";
 }
 
 bool kindOf(const GParamSpec* pspec, PropertyKind& kind) {
@@ -79,11 +78,10 @@ std::string valueText(const GValue* value) {
         case G_TYPE_BOOLEAN:
             return g_value_get_boolean(value) ? "true" : "false";
         case G_TYPE_ENUM: {
-            auto* klass = static_cast<GEnumClass*>(g_type_class_ref(G_VALUE_TYPE(value)));
-            const GEnumValue* entry = g_enum_get_value(klass, g_value_get_enum(value));
-            std::string text = entry ? entry->value_nick : std::to_string(g_value_get_enum(value));
-            g_type_class_unref(klass);
-            return text;
+            const TypeClassPtr<GEnumClass> klass(
+                static_cast<GEnumClass*>(g_type_class_ref(G_VALUE_TYPE(value))));
+            const GEnumValue* entry = g_enum_get_value(klass.get(), g_value_get_enum(value));
+            return entry ? entry->value_nick : std::to_string(g_value_get_enum(value));
         }
         default:
             return takeString(gst_value_serialize(value));
@@ -173,33 +171,28 @@ GstCaps* frameCaps(int width, int height, RawFrameFormat format) {
 // element, so a factory name is never read as pipeline syntax.
 bool runFrameTrial(const std::string& factoryName, int width, int height, RawFrameFormat format) {
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    GstElement* source = gst_element_factory_make("videotestsrc", nullptr);
-    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
-    GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-    GstElement* encoder = gst_element_factory_make(factoryName.c_str(), nullptr);
-    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    if (!source || !filter || !convert || !encoder || !sink) {
-        for (GstElement* element : {source, filter, convert, encoder, sink})
-            if (element) gst_object_unref(gst_object_ref_sink(element));
+    const GstPtr<GstElement> source = MakeElement("videotestsrc");
+    const GstPtr<GstElement> filter = MakeElement("capsfilter");
+    const GstPtr<GstElement> convert = MakeElement("videoconvert");
+    const GstPtr<GstElement> encoder = MakeElement(factoryName.c_str());
+    const GstPtr<GstElement> sink = MakeElement("fakesink");
+    if (!source || !filter || !convert || !encoder || !sink) return false;
+    g_object_set(source.get(), "num-buffers", 1, nullptr);
+    const CapsPtr caps(frameCaps(width, height, format));
+    g_object_set(filter.get(), "caps", caps.get(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), filter.get(), convert.get(),
+                     encoder.get(), sink.get(), nullptr);
+    if (!gst_element_link_many(source.get(), filter.get(), convert.get(), encoder.get(), sink.get(),
+                               nullptr))
         return false;
-    }
-    g_object_set(source, "num-buffers", 1, nullptr);
-    GstCaps* caps = frameCaps(width, height, format);
-    g_object_set(filter, "caps", caps, nullptr);
-    gst_caps_unref(caps);
-    gst_bin_add_many(GST_BIN(pipeline.get()), source, filter, convert, encoder, sink, nullptr);
-    if (!gst_element_link_many(source, filter, convert, encoder, sink, nullptr)) return false;
 
     bool accepted = false;
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
         GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-        GstMessage* message = gst_bus_timed_pop_filtered(
+        const MessagePtr message(gst_bus_timed_pop_filtered(
             bus.get(), kFrameTrialTimeout,
-            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-        if (message) {
-            accepted = GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-            gst_message_unref(message);
-        }
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        accepted = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     return accepted;
@@ -266,9 +259,10 @@ std::vector<EncoderPropertyInfo> WritableEncoderProperties(const std::string& fa
     GstPtr<GstElement> element(GST_ELEMENT(gst_object_ref_sink(made)));
 
     guint count = 0;
-    GParamSpec** pspecs = g_object_class_list_properties(G_OBJECT_GET_CLASS(element.get()), &count);
+    const GMemoryPtr<GParamSpec*> pspecs(
+        g_object_class_list_properties(G_OBJECT_GET_CLASS(element.get()), &count));
     for (guint i = 0; i < count; ++i) {
-        const GParamSpec* pspec = pspecs[i];
+        const GParamSpec* pspec = pspecs.get()[i];
         EncoderPropertyInfo out;
         if (!userSettable(pspec) || !kindOf(pspec, out.kind)) continue;
         out.name = pspec->name;
@@ -283,7 +277,6 @@ std::vector<EncoderPropertyInfo> WritableEncoderProperties(const std::string& fa
         describeChoices(out, pspec);
         result.push_back(std::move(out));
     }
-    g_free(pspecs);
     return result;
 }
 

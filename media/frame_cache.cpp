@@ -24,7 +24,7 @@ constexpr ReferenceTime kSecond = kReferenceTimePerSecond;
 struct CachedPicture {
     ReferenceTime start = 0;
     ReferenceTime end = 0;
-    GstSample* sample = nullptr;  // a buffer of its own, not the decoder's
+    SamplePtr sample;  // a buffer of its own, not the decoder's
     std::size_t bytes = 0;
 
     bool holds(ReferenceTime t) const { return start <= t && t < end; }
@@ -32,11 +32,10 @@ struct CachedPicture {
 
 // A converted picture, kept mapped for as long as a copy of its frame exists.
 struct ConvertedPicture {
-    GstBuffer* buffer = nullptr;
+    BufferPtr buffer;
     GstVideoFrame frame{};
     ~ConvertedPicture() {
         if (frame.buffer) gst_video_frame_unmap(&frame);
-        if (buffer) gst_buffer_unref(buffer);
     }
 };
 
@@ -83,17 +82,13 @@ struct FrameCache::State {
     ReferenceTime frameLength = 0;  // of the pictures seen
     std::size_t pictureBytes = 0;
 
-    GstElement* pipeline = nullptr;  // the worker's
+    PipelinePtr pipeline;  // the worker's
     GstElement* sink = nullptr;
-    GstVideoConverter* converter = nullptr;  // the owner's, for Find
+    VideoConverterPtr converter;  // the owner's, for Find
     GstVideoInfo converterInput{};
     std::thread worker;
 
     explicit State(std::size_t budgetBytes) : budget(budgetBytes) {}
-    ~State() {
-        for (auto& [start, picture] : pictures) gst_sample_unref(picture.sample);
-        if (converter) gst_video_converter_free(converter);
-    }
 
     // How many pictures fit the budget before the anchor; a third of it is for the marks.
     std::size_t windowPictures() const {
@@ -140,7 +135,6 @@ struct FrameCache::State {
         for (auto it = pictures.begin(); it != pictures.end();) {
             if (bytes > budget || !wanted(it->second.start, it->second.end, anchor)) {
                 bytes -= it->second.bytes;
-                gst_sample_unref(it->second.sample);
                 it = pictures.erase(it);
             } else {
                 ++it;
@@ -169,52 +163,42 @@ void linkDecoded(GstElement*, GstPad* pad, gpointer data) {
     GstElement* fake = gst_element_factory_make("fakesink", nullptr);
     if (!fake) return;
     g_object_set(fake, "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(state->pipeline), fake);
+    gst_bin_add(GST_BIN(state->pipeline.get()), fake);
     gst_element_sync_state_with_parent(fake);
     GstPtr<GstPad> fakePad(gst_element_get_static_pad(fake, "sink"));
     gst_pad_link(pad, fakePad.get());
 }
 
+void closePipeline(FrameCache::State& state) {
+    state.pipeline.reset();  // stopped first
+    state.sink = nullptr;
+}
+
 // The file is read as the playback graph reads it (the repaired source where the file needs
 // it, the decoders' repairs), so that the cached pictures carry the same times as the shown ones.
 bool openPipeline(FrameCache::State& state, const std::string& path) {
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* decoder = gst_element_factory_make("uridecodebin", nullptr);
-    GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!pipeline || !decoder || !sink) {
-        for (GstElement* e : {pipeline, decoder, sink})
-            if (e) gst_object_unref(e);
-        return false;
-    }
-    gst_object_ref_sink(pipeline);
+    PipelinePtr owner(Sunk(gst_pipeline_new(nullptr)).release());
+    const GstPtr<GstElement> decoder = MakeElement("uridecodebin");
+    const GstPtr<GstElement> sink = MakeElement("appsink");
+    if (!owner || !decoder || !sink) return false;
+    GstElement* pipeline = owner.get();
     RepairDecodingInside(pipeline);
-    g_object_set(decoder, "uri", MediaUriOf(path).c_str(), nullptr);
+    g_object_set(decoder.get(), "uri", MediaUriOf(path).c_str(), nullptr);
     CapsPtr raw(gst_caps_from_string("video/x-raw"));
-    g_object_set(sink, "caps", raw.get(), "sync", FALSE, "max-buffers", 2u, "drop", FALSE,
+    g_object_set(sink.get(), "caps", raw.get(), "sync", FALSE, "max-buffers", 2u, "drop", FALSE,
                  "enable-last-sample", FALSE, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline), decoder, sink, nullptr);
-    state.pipeline = pipeline;
-    state.sink = sink;
-    g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(decodeVideoOnly), nullptr);
-    g_signal_connect(decoder, "pad-added", G_CALLBACK(linkDecoded), &state);
+    gst_bin_add_many(GST_BIN(pipeline), decoder.get(), sink.get(), nullptr);
+    state.pipeline = std::move(owner);
+    state.sink = sink.get();
+    g_signal_connect(decoder.get(), "autoplug-continue", G_CALLBACK(decodeVideoOnly), nullptr);
+    g_signal_connect(decoder.get(), "pad-added", G_CALLBACK(linkDecoded), &state);
     if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
         gst_element_get_state(pipeline, nullptr, nullptr, kCueTimeout) !=
             GST_STATE_CHANGE_SUCCESS) {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-        state.pipeline = nullptr;
-        state.sink = nullptr;
+        closePipeline(state);
         return false;
     }
     return true;
-}
-
-void closePipeline(FrameCache::State& state) {
-    if (!state.pipeline) return;
-    gst_element_set_state(state.pipeline, GST_STATE_NULL);
-    gst_object_unref(state.pipeline);
-    state.pipeline = nullptr;
-    state.sink = nullptr;
 }
 
 // Keeps a decoded picture the anchor wants. Runs on the worker, under no lock.
@@ -241,12 +225,11 @@ void keep(FrameCache::State& state, GstSample* sample, ReferenceTime anchor) {
     lock.unlock();
     if (keepIt) {
         // A copy of its own: holding the decoder's buffers would starve its pool.
-        GstBuffer* copy = gst_buffer_copy_deep(buffer);
-        const std::size_t size = gst_buffer_get_size(copy);
-        GstSample* kept = gst_sample_new(copy, gst_sample_get_caps(sample), segment, nullptr);
-        gst_buffer_unref(copy);
+        const BufferPtr copy(gst_buffer_copy_deep(buffer));
+        const std::size_t size = gst_buffer_get_size(copy.get());
+        SamplePtr kept(gst_sample_new(copy.get(), gst_sample_get_caps(sample), segment, nullptr));
         lock.lock();
-        state.pictures[start] = {start, end, kept, size};
+        state.pictures[start] = {start, end, std::move(kept), size};
         state.bytes += size;
         state.trim(anchor);
         lock.unlock();
@@ -276,9 +259,9 @@ void decodeToward(FrameCache::State& state, ReferenceTime anchor) {
     if (!goOn) {
         const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
                                                      GST_SEEK_FLAG_SNAP_BEFORE);
-        if (gst_element_seek_simple(state.pipeline, GST_FORMAT_TIME, flags,
+        if (gst_element_seek_simple(state.pipeline.get(), GST_FORMAT_TIME, flags,
                                     ReferenceTimeToNanoseconds(anchor))) {
-            gst_element_set_state(state.pipeline, GST_STATE_PLAYING);
+            gst_element_set_state(state.pipeline.get(), GST_STATE_PLAYING);
             std::lock_guard lock(state.mutex);
             state.positioned = true;
         }
@@ -296,7 +279,7 @@ void decodeToward(FrameCache::State& state, ReferenceTime anchor) {
                 anchor = state.decodeAnchor = state.anchorStart;
             }
         }
-        GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(state.sink), kPullSlice);
+        const SamplePtr sample(gst_app_sink_try_pull_sample(GST_APP_SINK(state.sink), kPullSlice));
         if (!sample) {
             if (gst_app_sink_is_eos(GST_APP_SINK(state.sink))) {
                 std::lock_guard lock(state.mutex);
@@ -305,8 +288,7 @@ void decodeToward(FrameCache::State& state, ReferenceTime anchor) {
             }
             continue;
         }
-        keep(state, sample, anchor);
-        gst_sample_unref(sample);
+        keep(state, sample.get(), anchor);
     }
     {
         std::lock_guard lock(state.mutex);
@@ -391,7 +373,7 @@ void FrameCache::Anticipate(ReferenceTime start, ReferenceTime end) {
 }
 
 VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
-    GstSample* sample = nullptr;
+    SamplePtr sample;
     ReferenceTime start = 0;
     ReferenceTime end = 0;
     {
@@ -401,7 +383,7 @@ VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
             if (found == state_->pictures.begin()) return false;
             --found;
             if (!found->second.holds(t)) return false;
-            sample = gst_sample_ref(found->second.sample);
+            sample.reset(gst_sample_ref(found->second.sample.get()));
             start = found->second.start;
             end = found->second.end;
             return true;
@@ -425,12 +407,9 @@ VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
             state_->changed.wait_until(lock, until);
         }
     }
-    GstCaps* caps = gst_sample_get_caps(sample);
+    GstCaps* caps = gst_sample_get_caps(sample.get());
     GstVideoInfo input;
-    if (!caps || !gst_video_info_from_caps(&input, caps)) {
-        gst_sample_unref(sample);
-        return {};
-    }
+    if (!caps || !gst_video_info_from_caps(&input, caps)) return {};
     GstVideoInfo output;
     gst_video_info_set_format(&output, GST_VIDEO_FORMAT_RGBx, GST_VIDEO_INFO_WIDTH(&input),
                               GST_VIDEO_INFO_HEIGHT(&input));
@@ -442,22 +421,23 @@ VideoFrame FrameCache::Find(ReferenceTime t, std::chrono::milliseconds wait) {
     GST_VIDEO_INFO_INTERLACE_MODE(&output) = GST_VIDEO_INFO_INTERLACE_MODE(&input);
     // The converter is made once per picture format and kept for the next steps.
     if (!state_->converter || !gst_video_info_is_equal(&state_->converterInput, &input)) {
-        if (state_->converter) gst_video_converter_free(state_->converter);
-        state_->converter = gst_video_converter_new(&input, &output, nullptr);
+        state_->converter.reset(gst_video_converter_new(&input, &output, nullptr));
         state_->converterInput = input;
     }
     auto converted = std::make_shared<ConvertedPicture>();
-    converted->buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&output), nullptr);
+    converted->buffer.reset(
+        gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&output), nullptr));
     GstVideoFrame in;
     bool ok = state_->converter && converted->buffer &&
-              gst_video_frame_map(&in, &input, gst_sample_get_buffer(sample), GST_MAP_READ);
+              gst_video_frame_map(&in, &input, gst_sample_get_buffer(sample.get()), GST_MAP_READ);
     if (ok) {
-        ok = gst_video_frame_map(&converted->frame, &output, converted->buffer, GST_MAP_WRITE);
-        if (ok) gst_video_converter_frame(state_->converter, &in, &converted->frame);
+        ok =
+            gst_video_frame_map(&converted->frame, &output, converted->buffer.get(), GST_MAP_WRITE);
+        if (ok) gst_video_converter_frame(state_->converter.get(), &in, &converted->frame);
         gst_video_frame_unmap(&in);
     }
-    const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(sample));
-    gst_sample_unref(sample);
+    const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(sample.get()));
+    sample.reset();
     if (!ok) return {};
     VideoFrame frame;
     frame.width = GST_VIDEO_FRAME_WIDTH(&converted->frame);

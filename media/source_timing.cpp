@@ -149,8 +149,8 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             gchar* orientation = nullptr;
             if (stream.video && tags &&
                 gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation)) {
-                scan.rotation = rotationOf(orientation);
-                g_free(orientation);
+                const GCharPtr owned(orientation);
+                scan.rotation = rotationOf(owned.get());
             }
             break;
         }
@@ -234,9 +234,9 @@ void watchElement(GstBin*, GstBin*, GstElement* element, gpointer data) {
 FrameRate containerRate(GstElement* demuxer) {
     FrameRate rate;
     if (!demuxer) return rate;
-    GstIterator* pads = gst_element_iterate_src_pads(demuxer);
+    const IteratorPtr pads(gst_element_iterate_src_pads(demuxer));
     GValue item = G_VALUE_INIT;
-    while (!rate.known() && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+    while (!rate.known() && gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
         CapsPtr caps(gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item))));
         const GstStructure* structure = caps && !gst_caps_is_empty(caps.get())
                                             ? gst_caps_get_structure(caps.get(), 0)
@@ -249,7 +249,6 @@ FrameRate containerRate(GstElement* demuxer) {
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(pads);
     return rate;
 }
 
@@ -316,19 +315,15 @@ ReferenceTime lastPictureEnd(const SourceTiming& timing, const StreamRecord& vid
 // A pipeline that decodes URI, with SCAN watching its streams; nullptr where the elements
 // cannot be made.
 GstPtr<GstElement> scanningPipeline(const std::string& uri, Scan& scan) {
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    GstElement* decodebin = gst_element_factory_make("uridecodebin", nullptr);
-    if (!pipeline || !decodebin) {
-        if (pipeline) gst_object_unref(pipeline);
-        if (decodebin) gst_object_unref(decodebin);
-        return nullptr;
-    }
-    GstPtr<GstElement> owner(GST_ELEMENT(gst_object_ref_sink(pipeline)));
-    g_object_set(decodebin, "uri", uri.c_str(), nullptr);
-    gst_bin_add(GST_BIN(pipeline), decodebin);
+    GstPtr<GstElement> owner = Sunk(gst_pipeline_new(nullptr));
+    const GstPtr<GstElement> decodebin = MakeElement("uridecodebin");
+    if (!owner || !decodebin) return nullptr;
+    GstElement* pipeline = owner.get();
+    g_object_set(decodebin.get(), "uri", uri.c_str(), nullptr);
+    gst_bin_add(GST_BIN(pipeline), decodebin.get());
     RepairDecodingInside(pipeline);
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(watchElement), &scan);
-    g_signal_connect(decodebin, "pad-added", G_CALLBACK(linkDecodedPad), &scan);
+    g_signal_connect(decodebin.get(), "pad-added", G_CALLBACK(linkDecodedPad), &scan);
     return owner;
 }
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "media/gst_handles.h"
 #include "media/media_framework.h"
 
 namespace media {
@@ -14,22 +15,6 @@ namespace {
 // stuck output can never hold the worker.
 constexpr auto kLongestSound = std::chrono::seconds(10);
 constexpr GstClockTime kBusPoll = 20 * GST_MSECOND;
-
-struct PipelineOwner {
-    void operator()(GstElement* pipeline) const {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-    }
-};
-using PipelinePtr = std::unique_ptr<GstElement, PipelineOwner>;
-
-struct BusUnref {
-    void operator()(GstBus* bus) const { gst_object_unref(bus); }
-};
-
-struct MessageUnref {
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
 
 std::string ErrorMessageText(GstMessage* message) {
     GError* error = nullptr;
@@ -118,24 +103,24 @@ void WavePlayer::run() {
 
 SoundOutcome WavePlayer::playOne(const std::vector<std::uint8_t>& wave, std::string& failure) {
     PipelinePtr pipeline(gst_pipeline_new("wave-player"));
-    GstElement* source = gst_element_factory_make("appsrc", nullptr);
-    GstElement* parser = gst_element_factory_make("wavparse", nullptr);
-    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
-    GstElement* resample = gst_element_factory_make("audioresample", nullptr);
-    GstElement* sink = gst_element_factory_make(sinkFactory_.c_str(), nullptr);
+    const GstPtr<GstElement> source = MakeElement("appsrc");
+    const GstPtr<GstElement> parser = MakeElement("wavparse");
+    const GstPtr<GstElement> convert = MakeElement("audioconvert");
+    const GstPtr<GstElement> resample = MakeElement("audioresample");
+    const GstPtr<GstElement> sink = MakeElement(sinkFactory_.c_str());
     if (!source || !parser || !convert || !resample || !sink) {
-        for (GstElement* element : {source, parser, convert, resample, sink})
-            if (element) gst_object_unref(element);
         failure = "A GStreamer element needed for sounds is not installed.";
         return SoundOutcome::Failed;
     }
-    gst_bin_add_many(GST_BIN(pipeline.get()), source, parser, convert, resample, sink, nullptr);
-    if (!gst_element_link_many(source, parser, convert, resample, sink, nullptr)) {
+    gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), parser.get(), convert.get(),
+                     resample.get(), sink.get(), nullptr);
+    if (!gst_element_link_many(source.get(), parser.get(), convert.get(), resample.get(),
+                               sink.get(), nullptr)) {
         failure = "The sound output could not be linked.";
         return SoundOutcome::Failed;
     }
-    g_object_set(source, "format", GST_FORMAT_BYTES, nullptr);
-    auto* appSource = GST_APP_SRC(source);
+    g_object_set(source.get(), "format", GST_FORMAT_BYTES, nullptr);
+    auto* appSource = GST_APP_SRC(source.get());
     gst_app_src_push_buffer(appSource, gst_buffer_new_memdup(wave.data(), wave.size()));
     gst_app_src_end_of_stream(appSource);
 
@@ -143,10 +128,10 @@ SoundOutcome WavePlayer::playOne(const std::vector<std::uint8_t>& wave, std::str
         failure = "The sound output could not start.";
         return SoundOutcome::Failed;
     }
-    std::unique_ptr<GstBus, BusUnref> bus(gst_element_get_bus(pipeline.get()));
+    GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
     const auto deadline = std::chrono::steady_clock::now() + kLongestSound;
     while (std::chrono::steady_clock::now() < deadline) {
-        std::unique_ptr<GstMessage, MessageUnref> message(gst_bus_timed_pop_filtered(
+        MessagePtr message(gst_bus_timed_pop_filtered(
             bus.get(), kBusPoll, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (message) {
             if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) return SoundOutcome::Finished;

@@ -1,6 +1,5 @@
 #include "settings/compressor_catalogue.h"
 
-#include "platform/message_boxes.h"
 #include "platform/settings_store.h"
 
 namespace {
@@ -23,24 +22,21 @@ CompressorSource& source() {
 }
 
 // The category walk shared by every operation: the system enumerator, then the category's
-// entries. Shows the walk's messages; returns the failure code, or S_OK with the entries.
-HRESULT walkCategory(media::EncoderKind kind, std::vector<CompressorMoniker>& monikers) {
+// entries.
+CatalogueResult walkCategory(media::EncoderKind kind, std::vector<CompressorMoniker>& monikers) {
     HRESULT hr = source().createSystemEnumerator();
-    if (FAILED(hr)) {
-        platform::ShowFrameworkMessage(QStringLiteral("Failed to create system enumerator"));
-        return hr;
-    }
+    if (FAILED(hr)) return {CatalogueStep::SystemEnumerator, hr, kind};
     hr = source().enumerate(kind, monikers);
-    if (FAILED(hr)) {
-        platform::ShowFrameworkMessage(QStringLiteral("Failed to create class enumerator"));
-        return hr;
-    }
-    return S_OK;
+    if (FAILED(hr)) return {CatalogueStep::ClassEnumerator, hr, kind};
+    return {CatalogueStep::None, S_OK, kind};
 }
 
-int findDefault(media::EncoderKind kind, const QString& wanted, int* position) {
+int findDefault(media::EncoderKind kind, const QString& wanted, int* position,
+                CatalogueResult* result) {
     std::vector<CompressorMoniker> monikers;
-    if (FAILED(walkCategory(kind, monikers))) return 0;
+    const CatalogueResult walk = walkCategory(kind, monikers);
+    if (result) *result = walk;
+    if (walk.failed()) return 0;
     int counter = 0;
     for (const CompressorMoniker& moniker : monikers) {
         if (!moniker.propertiesReadable) continue;
@@ -53,60 +49,76 @@ int findDefault(media::EncoderKind kind, const QString& wanted, int* position) {
     return 0;
 }
 
-void bindCompressor(media::EncoderKind kind, int position, std::optional<CompressorHandle>* out,
-                    const char* invalidPointerText) {
-    if (!out) {
-        platform::ShowFrameworkMessage(QString::fromLatin1(invalidPointerText));
-        return;
-    }
+CatalogueResult bindCompressor(media::EncoderKind kind, int position,
+                               std::optional<CompressorHandle>* out) {
+    if (!out) return {CatalogueStep::NoDestination, E_POINTER, kind};
     out->reset();
     std::vector<CompressorMoniker> monikers;
-    if (FAILED(walkCategory(kind, monikers))) return;
-    if (position < 0 || static_cast<std::size_t>(position) >= monikers.size()) return;
+    if (const CatalogueResult walk = walkCategory(kind, monikers); walk.failed()) return walk;
+    if (position < 0 || static_cast<std::size_t>(position) >= monikers.size())
+        return {CatalogueStep::None, S_OK, kind};
     const CompressorMoniker& moniker = monikers[static_cast<std::size_t>(position)];
-    if (!moniker.bindable) {
-        platform::ShowFrameworkMessage(QStringLiteral("Failed to bind to object"));
-        return;
-    }
+    if (!moniker.bindable) return {CatalogueStep::Bind, E_FAIL, kind};
     *out = CompressorHandle{moniker.factoryName, moniker.friendlyName.value_or(QString()), kind};
+    return {CatalogueStep::None, S_OK, kind};
 }
 
 }  // namespace
 
-void InstallCompressorSource(CompressorSource* replacement) { installedSource = replacement; }
+void InstallCompressorSource(CompressorSource* replacement) {
+    installedSource = replacement;
+}
 
 CompressorHandle StreamCopyCompressor(media::EncoderKind kind) {
     return CompressorHandle{{}, QString::fromLatin1(kDirectStreamCopyEntry), kind, true};
 }
 
-HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries) {
+QString CatalogueFailureText(const CatalogueResult& result) {
+    const bool video = result.kind == media::EncoderKind::Video;
+    switch (result.failedStep) {
+        case CatalogueStep::SystemEnumerator:
+            return QStringLiteral("Failed to create system enumerator");
+        case CatalogueStep::ClassEnumerator:
+            return QStringLiteral("Failed to create class enumerator");
+        case CatalogueStep::Bind:
+            return QStringLiteral("Failed to bind to object");
+        case CatalogueStep::NoDestination:
+            return video ? QStringLiteral("GetCompressor received invalid pointer")
+                         : QStringLiteral("GetAudioCompressor received invalid pointer");
+        case CatalogueStep::None:
+            break;
+    }
+    return {};
+}
+
+CatalogueResult CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries) {
     entries.clear();
     entries.push_back(QString::fromLatin1(kind == media::EncoderKind::Video ? kUncompressedVideoEntry
                                                                            : kUncompressedAudioEntry));
     std::vector<CompressorMoniker> monikers;
-    const HRESULT hr = walkCategory(kind, monikers);
-    if (FAILED(hr)) return hr;
+    const CatalogueResult walk = walkCategory(kind, monikers);
+    if (walk.failed()) return walk;
     for (const CompressorMoniker& moniker : monikers)
         if (moniker.propertiesReadable && moniker.friendlyName) entries.push_back(*moniker.friendlyName);
     entries.push_back(QString::fromLatin1(kDirectStreamCopyEntry));
-    return S_OK;
+    return walk;
 }
 
-int FindDefaultVideoCompressor(int* position) {
-    return findDefault(media::EncoderKind::Video, QStringLiteral("divx"), position);
+int FindDefaultVideoCompressor(int* position, CatalogueResult* result) {
+    return findDefault(media::EncoderKind::Video, QStringLiteral("divx"), position, result);
 }
 
-int FindDefaultAudioCompressor(int* position) {
-    return findDefault(media::EncoderKind::Audio, QStringLiteral("microsoft adpcm"), position);
+int FindDefaultAudioCompressor(int* position, CatalogueResult* result) {
+    return findDefault(media::EncoderKind::Audio, QStringLiteral("microsoft adpcm"), position,
+                       result);
 }
 
-void GetCompressor(int position, std::optional<CompressorHandle>* out) {
-    bindCompressor(media::EncoderKind::Video, position, out, "GetCompressor received invalid pointer");
+CatalogueResult GetCompressor(int position, std::optional<CompressorHandle>* out) {
+    return bindCompressor(media::EncoderKind::Video, position, out);
 }
 
-void GetAudioCompressor(int position, std::optional<CompressorHandle>* out) {
-    bindCompressor(media::EncoderKind::Audio, position, out,
-                   "GetAudioCompressor received invalid pointer");
+CatalogueResult GetAudioCompressor(int position, std::optional<CompressorHandle>* out) {
+    return bindCompressor(media::EncoderKind::Audio, position, out);
 }
 
 int DisableDivxFeedback() {
@@ -122,11 +134,17 @@ int DisableDivxFeedback() {
         divx.writeInt(QString(), key, static_cast<int>(dword));
     } else if (value.typeId() == QMetaType::QByteArray) {
         QByteArray bytes = value.toByteArray();
-        if (bytes.isEmpty()) bytes.append('\1'); else bytes[0] = '\1';
+        if (bytes.isEmpty())
+            bytes.append('\1');
+        else
+            bytes[0] = '\1';
         divx.writeValue(QString(), key, bytes);
     } else {
         QString text = value.toString();
-        if (text.isEmpty()) text = QString(QChar(1)); else text[0] = QChar(1);
+        if (text.isEmpty())
+            text = QString(QChar(1));
+        else
+            text[0] = QChar(1);
         divx.writeString(QString(), key, text);
     }
     divx.flush();

@@ -46,21 +46,43 @@ inline constexpr const char* kDirectStreamCopyEntry = "Direct stream copy";
 // The held compressor of the direct stream copy.
 CompressorHandle StreamCopyCompressor(media::EncoderKind kind);
 
+// The step of a catalogue call that failed, if any.
+enum class CatalogueStep {
+    None,
+    SystemEnumerator,  // the enumeration service could not be created
+    ClassEnumerator,   // the category's entries could not be listed
+    Bind,              // the entry at the position refused to bind
+    NoDestination,     // nowhere to bind into
+};
+
+// What became of a catalogue call: the failing step and its code. The calls show nothing;
+// the front ends tell a failure (CatalogueFailureText): the dialogs in a box, the command
+// line in a line.
+struct [[nodiscard]] CatalogueResult {
+    CatalogueStep failedStep = CatalogueStep::None;
+    HRESULT status = S_OK;
+    media::EncoderKind kind = media::EncoderKind::Video;
+    bool failed() const { return failedStep != CatalogueStep::None; }
+};
+
+// The words for a failed step; empty when nothing failed.
+QString CatalogueFailureText(const CatalogueResult& result);
+
 // A list's entries: the uncompressed entry, then the names in enumeration order (list entry =
-// position + 1), then the direct stream copy. Returns 0 or the failing step's code; after a
-// failure only the uncompressed entry is there. The options dialog's lists show them
-// (compressor_lists.h).
-HRESULT CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries);
+// position + 1), then the direct stream copy. After a failure only the uncompressed entry is
+// there. The options dialog's lists show them (compressor_lists.h).
+CatalogueResult CompressorListEntries(media::EncoderKind kind, std::vector<QString>& entries);
 
 // 1 and the position of the first compressor whose name contains "divx" (video) or
-// "microsoft adpcm" (audio) in any letter case; 0 when there is none.
-int FindDefaultVideoCompressor(int* position);
-int FindDefaultAudioCompressor(int* position);
+// "microsoft adpcm" (audio) in any letter case; 0 when there is none or the search failed
+// (said in *result).
+int FindDefaultVideoCompressor(int* position, CatalogueResult* result);
+int FindDefaultAudioCompressor(int* position, CatalogueResult* result);
 
 // Binds the compressor at the position into *out, which is cleared first. A position past
-// the end binds nothing and says nothing.
-void GetCompressor(int position, std::optional<CompressorHandle>* out);
-void GetAudioCompressor(int position, std::optional<CompressorHandle>* out);
+// the end binds nothing and is no failure.
+CatalogueResult GetCompressor(int position, std::optional<CompressorHandle>* out);
+CatalogueResult GetAudioCompressor(int position, std::optional<CompressorHandle>* out);
 
 // Sets the DivX codec's "Disable feedback" value to 1 where it exists; never creates it.
 // Always returns 1.

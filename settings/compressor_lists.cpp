@@ -4,25 +4,26 @@
 
 #include <vector>
 
+#include "platform/message_boxes.h"
 #include "settings/compressor_catalogue.h"
 
 namespace {
 
-HRESULT fillList(media::EncoderKind kind, QComboBox& list) {
+CatalogueResult fillList(media::EncoderKind kind, QComboBox& list) {
     list.clear();
     std::vector<QString> entries;
-    const HRESULT hr = CompressorListEntries(kind, entries);
+    const CatalogueResult result = CompressorListEntries(kind, entries);
     for (const QString& entry : entries) list.addItem(entry);
-    if (SUCCEEDED(hr)) list.setCurrentIndex(0);
-    return hr;
+    if (!result.failed()) list.setCurrentIndex(0);
+    return result;
 }
 
 }  // namespace
 
-HRESULT FillVideoCompressorList(QComboBox& list) {
+CatalogueResult FillVideoCompressorList(QComboBox& list) {
     return fillList(media::EncoderKind::Video, list);
 }
-HRESULT FillAudioCompressorList(QComboBox& list) {
+CatalogueResult FillAudioCompressorList(QComboBox& list) {
     return fillList(media::EncoderKind::Audio, list);
 }
 
@@ -30,4 +31,8 @@ bool IsStreamCopyEntry(const QComboBox& list, int entry) {
     // Only a filled list ends with it: after a failed walk the list holds the first entry alone.
     return entry > 0 && entry == list.count() - 1 &&
            list.itemText(entry) == QLatin1String(kDirectStreamCopyEntry);
+}
+
+void ShowCatalogueFailure(const CatalogueResult& result) {
+    if (result.failed()) platform::ShowFrameworkMessage(CatalogueFailureText(result));
 }

@@ -42,7 +42,8 @@ int adjustedSize(const QString& text) {
 
 // The list entry of a stored compressor choice: position + 1; the default's entry when
 // never chosen. A stored position past the end selects nothing.
-void selectStoredCompressor(QComboBox& list, int stored, int (*findDefault)(int*)) {
+void selectStoredCompressor(QComboBox& list, int stored,
+                            int (*findDefault)(int*, CatalogueResult*)) {
     if (stored == kCompressorStreamCopy) {
         const int last = list.count() - 1;
         list.setCurrentIndex(IsStreamCopyEntry(list, last) ? last : -1);
@@ -51,7 +52,10 @@ void selectStoredCompressor(QComboBox& list, int stored, int (*findDefault)(int*
     // Below the first place there is none: such a number counts as never chosen, as on load.
     if (stored <= kCompressorNeverChosen) {
         int position = 0;
-        list.setCurrentIndex(findDefault(&position) ? position + 1 : 0);
+        CatalogueResult search;
+        const int found = findDefault(&position, &search);
+        ShowCatalogueFailure(search);
+        list.setCurrentIndex(found ? position + 1 : 0);
         return;
     }
     // The compressors' entries end before the direct stream copy's.
@@ -62,7 +66,7 @@ void selectStoredCompressor(QComboBox& list, int stored, int (*findDefault)(int*
 
 void rebindCompressor(int listPosition, bool streamCopy, media::EncoderKind kind,
                       std::int32_t& compressionOn, std::optional<CompressorHandle>& held,
-                      void (*bind)(int, std::optional<CompressorHandle>*)) {
+                      CatalogueResult (*bind)(int, std::optional<CompressorHandle>*)) {
     const int position = listPosition - 1;
     if (position == kCompressorNone) {
         compressionOn = 0;
@@ -72,7 +76,7 @@ void rebindCompressor(int listPosition, bool streamCopy, media::EncoderKind kind
     if (streamCopy)
         held = StreamCopyCompressor(kind);
     else
-        bind(position, &held);
+        ShowCatalogueFailure(bind(position, &held));
     compressionOn = 1;
 }
 
@@ -176,11 +180,11 @@ bool OutputOptionsDialog::OnInitDialog() {
 
     // The stored choices, not the compression flags: a flag may be 1 with nothing bound.
     const platform::SettingsStore store;
-    FillVideoCompressorList(*videoCompressorList);
+    ShowCatalogueFailure(FillVideoCompressorList(*videoCompressorList));
     selectStoredCompressor(*videoCompressorList,
                            store.readInt(kVideoSection, kCompressorNumber, kCompressorNeverChosen),
                            FindDefaultVideoCompressor);
-    FillAudioCompressorList(*audioCompressorList);
+    ShowCatalogueFailure(FillAudioCompressorList(*audioCompressorList));
     selectStoredCompressor(*audioCompressorList,
                            store.readInt(kAudioSection, kCompressorNumber, kCompressorNeverChosen),
                            FindDefaultAudioCompressor);
@@ -240,9 +244,14 @@ void OutputOptionsDialog::OnBrowse() {
 
 void OutputOptionsDialog::OnDefault() {
     int position = 0;
-    videoCompressorList->setCurrentIndex(FindDefaultVideoCompressor(&position) ? position + 1 : 0);
+    CatalogueResult search;
+    const int videoFound = FindDefaultVideoCompressor(&position, &search);
+    ShowCatalogueFailure(search);
+    videoCompressorList->setCurrentIndex(videoFound ? position + 1 : 0);
     position = 0;
-    audioCompressorList->setCurrentIndex(FindDefaultAudioCompressor(&position) ? position + 1 : 0);
+    const int audioFound = FindDefaultAudioCompressor(&position, &search);
+    ShowCatalogueFailure(search);
+    audioCompressorList->setCurrentIndex(audioFound ? position + 1 : 0);
 }
 
 void OutputOptionsDialog::OnCompressorSettings() {

@@ -14,10 +14,16 @@ const QString kVideoSection = QStringLiteral("DexVideoCompress");
 const QString kAudioSection = QStringLiteral("DexAudioCompress");
 const QString kCompressorNumber = QStringLiteral("CompressorNumber");
 
+// A failed catalogue step goes into failures.
 void loadCompressorChoice(const platform::SettingsStore& store, const QString& section,
                           media::EncoderKind kind, std::int32_t& compressionOn,
-                          std::optional<CompressorHandle>& held, int (*findDefault)(int*),
-                          void (*bind)(int, std::optional<CompressorHandle>*)) {
+                          std::optional<CompressorHandle>& held,
+                          int (*findDefault)(int*, CatalogueResult*),
+                          CatalogueResult (*bind)(int, std::optional<CompressorHandle>*),
+                          std::vector<CatalogueResult>& failures) {
+    auto keep = [&failures](const CatalogueResult& result) {
+        if (result.failed()) failures.push_back(result);
+    };
     int stored = store.readInt(section, kCompressorNumber, kCompressorNeverChosen);
     if (stored == kCompressorStreamCopy) {
         compressionOn = 1;
@@ -28,8 +34,11 @@ void loadCompressorChoice(const platform::SettingsStore& store, const QString& s
     if (stored < kCompressorNeverChosen) stored = kCompressorNeverChosen;
     if (stored == kCompressorNeverChosen) {
         int position = 0;
-        if (findDefault(&position)) {
-            bind(position, &held);
+        CatalogueResult search;
+        const int found = findDefault(&position, &search);
+        keep(search);
+        if (found) {
+            keep(bind(position, &held));
         } else {
             compressionOn = 0;
         }
@@ -37,7 +46,7 @@ void loadCompressorChoice(const platform::SettingsStore& store, const QString& s
         compressionOn = 0;
     } else {
         compressionOn = 1;
-        bind(stored, &held);
+        keep(bind(stored, &held));
     }
 }
 
@@ -62,13 +71,16 @@ double PresetFrameRate(std::int32_t index, double sourceFrameRate) {
     }
 }
 
-void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store) {
+std::vector<CatalogueResult> LoadCompressorChoices(OutputSettings& settings,
+                                                   const platform::SettingsStore& store) {
+    std::vector<CatalogueResult> failures;
     loadCompressorChoice(store, kVideoSection, media::EncoderKind::Video,
                          settings.videoCompressionOn, settings.videoCompressor,
-                         FindDefaultVideoCompressor, GetCompressor);
+                         FindDefaultVideoCompressor, GetCompressor, failures);
     loadCompressorChoice(store, kAudioSection, media::EncoderKind::Audio,
                          settings.audioCompressionOn, settings.audioCompressor,
-                         FindDefaultAudioCompressor, GetAudioCompressor);
+                         FindDefaultAudioCompressor, GetAudioCompressor, failures);
+    return failures;
 }
 
 void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store) {
@@ -106,10 +118,12 @@ void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore
     }
 }
 
-void LoadOutputSettings(OutputSettings& settings, const platform::SettingsStore& store) {
-    LoadCompressorChoices(settings, store);
+std::vector<CatalogueResult> LoadOutputSettings(OutputSettings& settings,
+                                                const platform::SettingsStore& store) {
+    std::vector<CatalogueResult> failures = LoadCompressorChoices(settings, store);
     LoadOutputNameAndSize(settings, store);
     LoadFrameRateChoice(settings, store);
+    return failures;
 }
 
 void SaveOutputSettings(platform::SettingsStore& store, const OutputSettingsChoice& choice) {

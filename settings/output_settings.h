@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
+#include "settings/compressor_catalogue.h"
 #include "settings/compressor_handle.h"
 
 namespace platform {
@@ -55,8 +57,10 @@ bool UsableOutputSide(std::int32_t pixels);
 double PresetFrameRate(std::int32_t index, double sourceFrameRate);
 
 // Steps of loading, which the main dialog interleaves with its own start-up work:
-// the video and then the audio compressor choice, binding the settings' compressors.
-void LoadCompressorChoices(OutputSettings& settings, const platform::SettingsStore& store);
+// the video and then the audio compressor choice, binding the settings' compressors; the
+// catalogue steps that failed, in order, for the caller to tell.
+std::vector<CatalogueResult> LoadCompressorChoices(OutputSettings& settings,
+                                                   const platform::SettingsStore& store);
 // The output name (cut to 259 characters) and the output size; a size no conversion could
 // write reads as 0 x 0, as when none is stored.
 void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsStore& store);
@@ -64,7 +68,8 @@ void LoadOutputNameAndSize(OutputSettings& settings, const platform::SettingsSto
 // what a conversion can write reads as 23.976, as when none is stored.
 void LoadFrameRateChoice(OutputSettings& settings, const platform::SettingsStore& store);
 // All of the above in their order, for callers without a start-up sequence of their own.
-void LoadOutputSettings(OutputSettings& settings, const platform::SettingsStore& store);
+std::vector<CatalogueResult> LoadOutputSettings(OutputSettings& settings,
+                                                const platform::SettingsStore& store);
 
 // What the options dialog confirmed, in the form the settings keep it.
 struct OutputSettingsChoice {

@@ -12,8 +12,13 @@
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
+#include "support/main_dialog_driver.h"
+#include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using namespace MainDialogIds;
 
@@ -25,6 +30,19 @@ class MainDialogTest : public QObject {
     static QList<int> disabledSet() {
         return {kConvert, kPositionSlider,   kPlay,          kPause, kStop, kStartTime,
                 kEndTime, kStartMarkDisplay, kEndMarkDisplay};
+    }
+
+    // Open Video on a minute of pictures and Convert, until the conversion runs.
+    void startConverting(ConverterDialog& dialog) {
+        testing_support::ClipSpec spec;
+        spec.seconds = 60.0;
+        QVERIFY(testing_support::OpenVideoAndWait(dialog, testing_support::MakeClip(spec)));
+        testing_support::ChangeOutput(dialog, [&](OutputSettings& settings) {
+            settings.outputName = environment->scratchPath(QStringLiteral("running.avi"));
+        });
+        Press(dialog, kConvert);
+        QVERIFY(QTest::qWaitFor([&] { return dialog.isConverting(); }, 30000));
+        environment->messages.clear();
     }
 
 private slots:
@@ -71,36 +89,39 @@ private slots:
                          qPrintable(QString::number(id)));
             for (int id : {kOpenVideo, kOptions, kHelp, kAbout, kHomepage, kExit})
                 QVERIFY(platform::FindControl(&dialog, id)->isEnabled());
-            QCOMPARE(dialog.statusLine->text(),
+            QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text(),
                      QStringLiteral("Output File: ") + platform::DefaultOutputName() +
                          QStringLiteral("     Resolution: Orinigal size"));
-            QCOMPARE(dialog.startMarkDisplay->text(), QStringLiteral("00:00:00"));
+            QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->text(),
+                     QStringLiteral("00:00:00"));
             QVERIFY(environment->messages.boxes.isEmpty());
         }
         platform::SettingsStore().writeString(QStringLiteral("Settings"),
                                               QStringLiteral("OutputName"),
                                               QStringLiteral("/videos/party.avi"));
         ConverterDialog dialog;
-        QCOMPARE(dialog.statusLine->text(),
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text(),
                  QStringLiteral("Output File: /videos/party.avi     Resolution: Orinigal size"));
     }
 
     void closingIsRefusedWhileConverting() {
         ConverterDialog dialog;
         dialog.show();
-        QVERIFY(dialog.outputSettings.videoCompressor.has_value());  // the DivX-compatible default
-        dialog.converting = 1;
+        QVERIFY(dialog.settings().videoCompressor.has_value());  // the DivX-compatible default
+        startConverting(dialog);
         dialog.close();
         QVERIFY(dialog.isVisible());
         QCOMPARE(environment->messages.texts(), QStringList{"Please first stop Convert"});
         QCOMPARE(environment->messages.boxes.front().caption, platform::ProgramBaseName());
-        QVERIFY(dialog.outputSettings.videoCompressor.has_value());
+        QVERIFY(dialog.settings().videoCompressor.has_value());
 
-        dialog.converting = 0;
+        Press(dialog, kConvert);  // Stop
+        QVERIFY(QTest::qWaitFor([&] { return !dialog.isConverting(); }, 30000));
+        environment->messages.clear();
         dialog.close();
         QVERIFY(!dialog.isVisible());
-        QVERIFY(!dialog.outputSettings.videoCompressor && !dialog.outputSettings.audioCompressor);
-        QCOMPARE(environment->messages.boxes.size(), 1);
+        QVERIFY(!dialog.settings().videoCompressor && !dialog.settings().audioCompressor);
+        QVERIFY(environment->messages.boxes.isEmpty());
     }
 
     // Escape ends the dialog at once, even while converting (Exit does too; the fault tests
@@ -108,7 +129,7 @@ private slots:
     void escapeEndsTheDialogAtOnce() {
         ConverterDialog dialog;
         dialog.show();
-        dialog.converting = 1;
+        startConverting(dialog);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -124,7 +145,7 @@ private slots:
         QCOMPARE(environment->messages.boxes.front().caption, QStringLiteral("Error"));
         // Nothing after the failed start ran: the controls are as the template made them.
         for (int id : disabledSet()) QVERIFY(platform::FindControl(&dialog, id)->isEnabled());
-        QCOMPARE(dialog.statusLine->text(), QString());
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text(), QString());
     }
 };
 

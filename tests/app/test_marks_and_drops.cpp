@@ -17,7 +17,11 @@
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
+#include "support/main_dialog_driver.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using namespace player_tests;
 using testing_support::TestEnvironment;
@@ -39,7 +43,9 @@ bool Drop(QWidget* target, const QList<QUrl>& urls,
 
 bool Opened(ConverterDialog& dialog, const QString& path) {
     return QTest::qWaitFor(
-        [&] { return !dialog.openingVideo && currentPlayer && currentPlayer->clipName == path; },
+        [&] {
+            return !dialog.isOpeningVideo() && currentPlayer && currentPlayer->clipName == path;
+        },
         15000);
 }
 
@@ -53,31 +59,36 @@ private slots:
         TestEnvironment environment;
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
-        QCOMPARE(dialog.endMarkDisplay->toolTip(), QStringLiteral("00:00:03.000 (frame 75)"));
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->toolTip(),
+                 QStringLiteral("00:00:03.000 (frame 75)"));
         // One tick, then none: the cached position and the display stay at 0.
         currentPlayer->m_hWnd->positionTimer.stop();
         Tick(dialog);
 
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(20'000'000)));
-        dialog.startTimeButton->click();
-        QCOMPARE(dialog.startMark, 20'000'000);
-        QCOMPARE(dialog.startMarkDisplay->toolTip(), QStringLiteral("00:00:02.000 (frame 50)"));
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
+        QCOMPARE(dialog.marks().start, 20'000'000);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->toolTip(),
+                 QStringLiteral("00:00:02.000 (frame 50)"));
         QTest::keyClick(currentPlayer->m_hWnd, Qt::Key_Right);
-        dialog.endTimeButton->click();
-        QCOMPARE(dialog.endMark, 20'400'000);
-        QCOMPARE(dialog.endMarkDisplay->text(), QStringLiteral("00:00:02"));
-        QCOMPARE(dialog.endMarkDisplay->toolTip(), QStringLiteral("00:00:02.040 (frame 51)"));
+        DialogControl<QPushButton>(dialog, MainDialogIds::kEndTime)->click();
+        QCOMPARE(dialog.marks().end, 20'400'000);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 QStringLiteral("00:00:02"));
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->toolTip(),
+                 QStringLiteral("00:00:02.040 (frame 51)"));
         QCOMPARE(currentPlayer->currentPosition, 0);
-        QCOMPARE(dialog.positionDisplay->text(), QStringLiteral("00:00:00 / 00:00:03"));
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 QStringLiteral("00:00:00 / 00:00:03"));
 
         // While playing, a mark is the start of the frame then on show.
-        dialog.playButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kPlay)->click();
         QTRY_VERIFY_WITH_TIMEOUT(currentPlayer->LivePosition() > 20'400'000, 5000);
-        dialog.startTimeButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
         const media::FrameRate rate = currentPlayer->frameRate();
-        QVERIFY(dialog.startMark > 20'400'000);
-        QCOMPARE(media::FrameStart(media::FrameIndexAt(dialog.startMark, rate), rate),
-                 dialog.startMark);
+        QVERIFY(dialog.marks().start > 20'400'000);
+        QCOMPARE(media::FrameStart(media::FrameIndexAt(dialog.marks().start, rate), rate),
+                 dialog.marks().start);
     }
 
     void inputReachesTheVideoWindowWhileTheDialogRuns() {
@@ -113,35 +124,35 @@ private slots:
         QVERIFY(Opened(dialog, first));
         QVERIFY(environment.files.requests.isEmpty());
         QVERIFY(environment.messages.boxes.isEmpty());
-        QCOMPARE(dialog.musicList[0].fileName, first);
-        QCOMPARE(dialog.endMark, 30'000'000);
+        QCOMPARE(dialog.soundClips()[0].fileName, first);
+        QCOMPARE(dialog.marks().end, 30'000'000);
         QCOMPARE(platform::SettingsStore().readString(QStringLiteral("Option"),
                                                       QStringLiteral("LastPhotoFolder"), QString()),
                  platform::FolderOf(first));
-        QVERIFY(dialog.convertButton->isEnabled());
+        QVERIFY(DialogControl<HoverButton>(dialog, MainDialogIds::kConvert)->isEnabled());
 
         // On the video window, several items: the first file opens, the rest is ignored.
         QVERIFY(
             Drop(currentPlayer->m_hWnd, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(second),
                                          QUrl::fromLocalFile(first)}));
         QVERIFY(Opened(dialog, second));
-        QCOMPARE(dialog.clipList[0].fileName, second);
-        QCOMPARE(dialog.endMark, 20'000'000);
+        QCOMPARE(dialog.videoClips()[0].fileName, second);
+        QCOMPARE(dialog.marks().end, 20'000'000);
 
         // Refused: no file among the items, a move (the source would delete its file), and
         // any drop while a file is being measured.
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(10'000'000)));
-        dialog.OnStartTime();  // until the next open
+        Press(dialog, MainDialogIds::kStartTime);  // until the next open
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder)}));
         QVERIFY(!Drop(currentPlayer->m_hWnd, {QUrl(QStringLiteral("https://example.com/a.avi"))}));
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}, Qt::MoveAction));
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(folder + QStringLiteral("/gone.avi"))}));
         dialog.OpenVideoFile(second);
-        QVERIFY(dialog.openingVideo);
+        QVERIFY(dialog.isOpeningVideo());
         QVERIFY(!Drop(&dialog, {QUrl::fromLocalFile(first)}));
         QVERIFY(!Drop(currentPlayer->m_hWnd, {QUrl::fromLocalFile(first)}));
         QVERIFY(Opened(dialog, second));
-        QCOMPARE(dialog.startMark, 0);
+        QCOMPARE(dialog.marks().start, 0);
         QTest::qWait(50);
         QCOMPARE(currentPlayer->clipName, second);
         QVERIFY(environment.messages.boxes.isEmpty());

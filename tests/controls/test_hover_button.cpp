@@ -13,10 +13,14 @@
 #include "controls/hover_button.h"
 #include "controls/hyperlink_label.h"
 #include "platform/dialog_template.h"
+#include "support/main_dialog_driver.h"
 #include "support/modal_driver.h"
 #include "support/sound_recorder.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 namespace {
 
@@ -211,9 +215,9 @@ private slots:
 
         // Convert starts disabled, greyed.
         testing_support::SaveScreenshot(&dialog, QStringLiteral("main_dialog_convert_disabled"));
-        dialog.SetTransportEnabled(true);
+        DialogControl<HoverButton>(dialog, MainDialogIds::kConvert)->setEnabled(true);
         testing_support::SaveScreenshot(&dialog, QStringLiteral("main_dialog_normal"));
-        auto* options = dialog.optionsButton;
+        auto* options = DialogControl<HoverButton>(dialog, MainDialogIds::kOptions);
         QTest::mouseMove(&dialog, options->geometry().center());
         QTRY_VERIFY(options->isHovering());
         QCOMPARE(sounds.requests.size(), 1);
@@ -231,7 +235,7 @@ private slots:
             QVERIFY(box->isVisible());
             platform::Control<QPushButton>(box, AboutDialogIds::kOk)->click();
         });
-        dialog.aboutButton->click();
+        DialogControl<HoverButton>(dialog, MainDialogIds::kAbout)->click();
         QVERIFY(about.ran());
         QCOMPARE(environment.shell.openedUrls, QList<QUrl>{QUrl(QLatin1String(kMakerSupportPage))});
     }

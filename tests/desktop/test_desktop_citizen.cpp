@@ -20,8 +20,12 @@
 #include "platform/file_chooser.h"
 #include "player/preview_window.h"
 #include "settings/output_options_dialog.h"
+#include "support/main_dialog_driver.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 namespace {
 
@@ -143,10 +147,10 @@ private slots:
                 QVERIFY2(stops.contains(button), qPrintable(button->text()));
 
         // The focus rectangle itself: the same button drawn with and without the focus.
-        HoverButton* options = dialog.optionsButton;
+        HoverButton* options = DialogControl<HoverButton>(dialog, MainDialogIds::kOptions);
         options->setFocus(Qt::TabFocusReason);
         const QImage focused = options->grab().toImage();
-        dialog.exitButton->setFocus(Qt::TabFocusReason);
+        DialogControl<HoverButton>(dialog, MainDialogIds::kExit)->setFocus(Qt::TabFocusReason);
         QVERIFY(options->grab().toImage() != focused);
     }
 
@@ -172,7 +176,7 @@ private slots:
     // in any case of letters.
     void openDialogListsEveryVideoFile() {
         ConverterDialog dialog;
-        dialog.OnOpenVideo();  // cancelled by the script
+        Press(dialog, MainDialogIds::kOpenVideo);  // cancelled by the script
         QCOMPARE(environment->files.requests.size(), 1);
         const platform::FileRequest request = environment->files.requests.front();
         QCOMPARE(request.filters.size(), 2);

@@ -18,8 +18,12 @@
 #include "platform/dialog_template.h"
 #include "platform/eliding_label.h"
 #include "settings/output_options_dialog.h"
+#include "support/main_dialog_driver.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using namespace MainDialogIds;
 
@@ -140,15 +144,18 @@ class LabelFitTest : public QObject {
             // The template's proportions: its size in the units of the font it now has.
             QCOMPARE(mainSize,
                      TemplateSize(QStringLiteral(":/dialogs/main_dialog_102.json"), &dialog));
-            dialog.positionDisplay->setText(QStringLiteral("100:00:00 / 100:00:00"));
-            dialog.startMarkDisplay->setText(QStringLiteral("100:00:00"));
-            dialog.endMarkDisplay->setText(QStringLiteral("100:00:00"));
-            dialog.ShowStatus(
-                QStringLiteral("Output File: /home/user/stop_test.avi     "
-                               "Resolution: Orinigal size"));
+            DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)
+                ->setText(QStringLiteral("100:00:00 / 100:00:00"));
+            DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)
+                ->setText(QStringLiteral("100:00:00"));
+            DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)
+                ->setText(QStringLiteral("100:00:00"));
+            DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+                ->setText(QStringLiteral("Output File: /home/user/stop_test.avi     "
+                                         "Resolution: Orinigal size"));
             check(&dialog, QStringLiteral("main/summary"), fontName);
-            dialog.ShowStatus(
-                QStringLiteral("Please wait... Used Time: 00:00:01     Left: 100:00:47"));
+            DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+                ->setText(QStringLiteral("Please wait... Used Time: 00:00:01     Left: 100:00:47"));
             check(&dialog, QStringLiteral("main/progress"), fontName);
 
             // A long path leaves out its middle; the tooltip has it whole.
@@ -156,16 +163,18 @@ class LabelFitTest : public QObject {
                 QStringLiteral("Done. Output File: ") +
                 QStringLiteral("/home/user/a folder with a long name").repeated(4) +
                 QStringLiteral("/gui.avi     Resolution: 1920*1080");
-            dialog.ShowStatus(whole);
+            DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->setText(whole);
             check(&dialog, QStringLiteral("main/long-path"), fontName);
-            const auto* status = qobject_cast<platform::ElidingLabel*>(dialog.statusLine);
+            const auto* status = qobject_cast<platform::ElidingLabel*>(
+                DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine));
             QVERIFY(status);
             const QString shown = status->shownText();
             QVERIFY2(shown.size() < whole.size() && shown.startsWith(u"Done. Output File: /home") &&
                          shown.endsWith(u"gui.avi     Resolution: 1920*1080"),
                      qPrintable(shown));
             QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), status->mapToGlobal(QPoint(5, 5)));
-            QApplication::sendEvent(dialog.statusLine, &help);
+            QApplication::sendEvent(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine),
+                                    &help);
             QCOMPARE(QToolTip::text(), whole);
             QToolTip::hideText();
         }

@@ -17,6 +17,7 @@
 #include "settings/codec_settings.h"
 #include "settings/compressor_catalogue.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
@@ -43,18 +44,22 @@ QString Clip(double seconds, bool audio = true, QStringList extra = {}) {
 // Waits until a conversion has ended one way or the other; the status line's first word.
 QString ConvertToTheEnd(ConverterDialog& dialog, TestEnvironment& environment) {
     const int boxes = environment.messages.boxes.size();
-    dialog.ShowStatus(QString());  // the last conversion's line must not count
-    dialog.convertButton->click();
+    DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+        ->setText(QString());  // the last conversion's line must not count
+    DialogControl<HoverButton>(dialog, MainDialogIds::kConvert)->click();
     const bool ended = QTest::qWaitFor(
         [&] {
-            const QString status = dialog.statusLine->text();
+            const QString status =
+                DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text();
             return status.startsWith(QStringLiteral("Done.")) ||
                    status.startsWith(QStringLiteral("Conversion failed")) ||
-                   (dialog.converting == 0 && environment.messages.boxes.size() > boxes &&
+                   (!dialog.isConverting() && environment.messages.boxes.size() > boxes &&
                     environment.messages.boxes.back().buttons == platform::BoxButtons::Ok);
         },
         60000);
-    return ended ? dialog.statusLine->text().section(QLatin1Char(' '), 0, 0)
+    return ended ? DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+                       ->text()
+                       .section(QLatin1Char(' '), 0, 0)
                  : QStringLiteral("(no end within a minute)");
 }
 
@@ -74,38 +79,42 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         QVERIFY(OpenVideo(dialog, environment, clip));
-        QCOMPARE(dialog.clipList.count, 1);
+        QCOMPARE(dialog.videoClips().count, 1);
         QVERIFY(currentPlayer != nullptr);
 
         // Watch a moment, pause, stop (back to the start), and scrub with the slider.
-        dialog.playButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kPlay)->click();
         QTest::qWait(400);
-        dialog.pauseButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kPause)->click();
         QCOMPARE(currentPlayer->playState, PlayState::Paused);
-        dialog.stopButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStop)->click();
         QCOMPARE(currentPlayer->playState, PlayState::Stopped);
         Tick(dialog);
         QCOMPARE(currentPlayer->currentPosition, ReferenceTime(0));
-        dialog.positionSlider->setValue(300);
-        QCOMPARE(dialog.SeekFromSlider(300), 1);
+        auto* slider = DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider);
+        QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(3, 3));
+        slider->setValue(300);  // where the drag leaves the thumb: releasing seeks there
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(3, 3));
         Tick(dialog);
         QVERIFY(qAbs(currentPlayer->currentPosition - 35 * kSecond / 10) < kSecond / 10);
 
         // Mark 00:00:02 and 00:00:05 where the picture stands.
         QCOMPARE(currentPlayer->SeekAbsolute(2 * kSecond), S_OK);
         Tick(dialog);
-        dialog.startTimeButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
         QCOMPARE(currentPlayer->SeekAbsolute(5 * kSecond), S_OK);
         Tick(dialog);
-        dialog.endTimeButton->click();
-        QCOMPARE(dialog.startMarkDisplay->text(), QStringLiteral("00:00:02"));
-        QCOMPARE(dialog.endMarkDisplay->text(), QStringLiteral("00:00:05"));
-        QCOMPARE(dialog.startMark, 2 * kSecond);
-        QCOMPARE(dialog.endMark, 5 * kSecond);
+        DialogControl<QPushButton>(dialog, MainDialogIds::kEndTime)->click();
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->text(),
+                 QStringLiteral("00:00:02"));
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 QStringLiteral("00:00:05"));
+        QCOMPARE(dialog.marks().start, 2 * kSecond);
+        QCOMPARE(dialog.marks().end, 5 * kSecond);
 
-        QVERIFY(dialog.outputSettings.videoCompressionOn == 1);  // the DivX-compatible default
+        QVERIFY(dialog.settings().videoCompressionOn == 1);  // the DivX-compatible default
         QCOMPARE(ConvertToTheEnd(dialog, environment), QStringLiteral("Done."));
-        QCOMPARE(dialog.statusLine->text(),
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text(),
                  QStringLiteral("Done. Output File: %1     Resolution: 320*240").arg(output));
 
         const QJsonObject probe = Probe(output);
@@ -140,8 +149,8 @@ private slots:
             const QString output = environment.scratchPath(name);
             store.writeString(QStringLiteral("Settings"), QStringLiteral("OutputName"), output);
             ConverterDialog dialog;
-            if (!OpenVideo(dialog, environment, clip) || dialog.clipList.count != 1) return -1;
-            const auto& compressor = dialog.outputSettings.videoCompressor;
+            if (!OpenVideo(dialog, environment, clip) || dialog.videoClips().count != 1) return -1;
+            const auto& compressor = dialog.settings().videoCompressor;
             if (!compressor || compressor->factoryName != "avenc_mpeg4") return -2;
             if (ConvertToTheEnd(dialog, environment) != QLatin1String("Done.")) return -3;
             return QFileInfo(output).size();
@@ -160,7 +169,7 @@ private slots:
         QVERIFY(!clip.isEmpty());
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, clip));
-        QCOMPARE(dialog.clipList.count, 1);
+        QCOMPARE(dialog.videoClips().count, 1);
 
         QStringList failures;
         for (media::EncoderKind kind : {media::EncoderKind::Video, media::EncoderKind::Audio}) {
@@ -168,22 +177,23 @@ private slots:
             const auto& encoders = media::AviEncoders(kind);
             for (int position = 0; position < int(encoders.size()); ++position) {
                 const QString factory = QString::fromStdString(encoders[position].factoryName);
-                if (video) {
-                    GetCompressor(position, &dialog.outputSettings.videoCompressor);
-                } else {
-                    GetAudioCompressor(position, &dialog.outputSettings.audioCompressor);
-                }
                 // A size that every listed encoder takes: H.263 takes only its CIF sizes and
                 // refuses any other before writing anything.
-                dialog.outputSettings.outputWidth = 352;
-                dialog.outputSettings.outputHeight = 288;
-                dialog.outputSettings.videoCompressionOn = video ? 1 : 0;
-                dialog.outputSettings.audioCompressionOn = video ? 0 : 1;
-                dialog.outputSettings.outputName = environment.scratchPath(factory + ".avi");
+                ChangeOutput(dialog, [&](OutputSettings& settings) {
+                    if (video)
+                        QVERIFY(!GetCompressor(position, &settings.videoCompressor).failed());
+                    else
+                        QVERIFY(!GetAudioCompressor(position, &settings.audioCompressor).failed());
+                    settings.outputWidth = 352;
+                    settings.outputHeight = 288;
+                    settings.videoCompressionOn = video ? 1 : 0;
+                    settings.audioCompressionOn = video ? 0 : 1;
+                    settings.outputName = environment.scratchPath(factory + ".avi");
+                });
                 environment.messages.clear();
                 const QString outcome = ConvertToTheEnd(dialog, environment);
                 const QJsonObject stream =
-                    StreamOf(Probe(dialog.outputSettings.outputName), video ? "video" : "audio");
+                    StreamOf(Probe(dialog.settings().outputName), video ? "video" : "audio");
                 const int frames = stream.value("nb_read_frames").toString().toInt();
                 if (outcome != QLatin1String("Done.") || frames <= 0)
                     failures << factory + ": " + outcome + " " +

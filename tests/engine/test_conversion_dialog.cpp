@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include "app/converter_dialog.h"
@@ -11,8 +13,11 @@
 #include "conversion_runner.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
+#include "settings/output_options_dialog.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
+#include "support/modal_driver.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
 
@@ -32,28 +37,30 @@ private:
     QString shortClip;  // 3 s
     QString longClip;   // 60 s
 
-    // What Open Video leaves behind for a file.
+    // Open Video, the marks and the output file.
     void open(const QString& path, ReferenceTime start, ReferenceTime end, const QString& output) {
-        OpenAsClip(path, dialog->clipList, dialog->musicList);
-        dialog->startMark = start;
-        dialog->endMark = end;
-        OutputSettings& settings = dialog->outputSettings;
-        settings.outputName = output;
-        settings.sourceWidth = settings.outputWidth = 160;
-        settings.sourceHeight = settings.outputHeight = 120;
-        settings.sourceFrameRate = settings.outputFrameRate = 25.0;
-        dialog->SetTransportEnabled(true);
+        QVERIFY(OpenVideoAndWait(*dialog, path));
+        QCOMPARE(dialog->videoClips().count, 1);
+        dialog->SetMarks({start, end});
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.outputName = output;
+            settings.outputFrameRate = 25.0;  // the clips' own
+        });
     }
-    QString status() const { return dialog->statusLine->text(); }
-    QString caption() const { return dialog->convertButton->text(); }
+    QString status() const {
+        return DialogControl<QLabel>(*dialog, MainDialogIds::kStatusLine)->text();
+    }
+    QString caption() const {
+        return DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->text();
+    }
     // Ready for the next Convert; released: the graph and the timeline are let go too (a set-up
     // failure keeps them until the next Convert).
     bool idle(bool released = true) const {
-        return dialog->converting == 0 && caption() == u"Convert"_s &&
-               !dialog->progressTimer.isActive() && (!released || !dialog->conversion());
+        return !dialog->isConverting() && caption() == u"Convert"_s && !dialog->isCountingTime() &&
+               (!released || !dialog->conversion());
     }
     bool waitUntilRunning() {
-        return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
+        return QTest::qWaitFor([this] { return dialog->isConverting(); }, 30000);
     }
     bool waitUntilConverted(ReferenceTime span) {
         return QTest::qWaitFor(
@@ -88,8 +95,10 @@ private slots:
     }
 
     void aRefusedConvertChangesNothing() {
-        dialog->OnConvert();
-        QCOMPARE(environment->messages.texts(), QStringList{u"Please open a video file first!"_s});
+        // Without a clip Convert cannot be pressed.
+        QVERIFY(!DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled());
+        Press(*dialog, MainDialogIds::kConvert);
+        QVERIFY(environment->messages.boxes.isEmpty());
         QVERIFY(idle());
 
         // An existing output file, and the answer No: it stays, nothing is built.
@@ -100,7 +109,7 @@ private slots:
         open(shortClip, 0, kSecond, output);
         environment->messages.clear();
         environment->messages.answers = {BoxAnswer::No};
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QCOMPARE(environment->messages.boxes.size(), 1);
         const platform::BoxRequest question = environment->messages.boxes.first();
         QCOMPARE(question.text, output + u" exists. Do you want to replace it?"_s);
@@ -111,23 +120,25 @@ private slots:
 
         // No video compressor, and the answer No to the warning.
         environment->messages.clear();
-        dialog->outputSettings.outputName = environment->scratchPath(u"new.avi"_s);
-        dialog->outputSettings.videoCompressionOn = 0;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.outputName = environment->scratchPath(u"new.avi"_s);
+            settings.videoCompressionOn = 0;
+        });
         environment->messages.answers = {BoxAnswer::No};
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QCOMPARE(environment->messages.boxes.size(), 1);
         const platform::BoxRequest warning = environment->messages.boxes.first();
         QVERIFY(warning.text.startsWith(u"You do not select a video compressor in Options"_s));
         QVERIFY(warning.text.endsWith(u"\nDo you want to continue?"_s));
         QCOMPARE(warning.buttons, BoxButtons::YesNo);
-        QVERIFY(idle() && !QFile::exists(dialog->outputSettings.outputName));
+        QVERIFY(idle() && !QFile::exists(dialog->settings().outputName));
 
         // The output is the video being converted: no question whether to replace it.
         environment->messages.clear();
         const QString copy = environment->scratchPath(u"source.avi"_s);
         QVERIFY(QFile::copy(shortClip, copy));
         open(copy, 0, kSecond, copy);
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QCOMPARE(environment->messages.boxes.size(), 1);
         QVERIFY(environment->messages.texts().first().startsWith(
             u"The output file is the video being converted."_s));
@@ -136,24 +147,24 @@ private slots:
     }
 
     void aConversionRunsAndReportsDone() {
-        const auto& compressor = dialog->outputSettings.videoCompressor;
+        const auto& compressor = dialog->settings().videoCompressor;
         QVERIFY2(compressor && compressor->factoryName == "avenc_mpeg4",
                  "the default search finds the DivX compatible encoder");
         const QString output = environment->scratchPath(u"done.avi"_s);
         open(shortClip, kSecond, 3 * kSecond, output);
-        dialog->elapsedSeconds = 41;  // from an earlier conversion's ticks
-        dialog->OnConvert();
-        dialog->OnConvert();  // pressed again while the graph is being set up: ignored
-        QVERIFY(!dialog->convertButton->isEnabled());
+        Press(*dialog, MainDialogIds::kConvert);
+        Press(*dialog,
+              MainDialogIds::kConvert);  // pressed again while the graph is being set up: ignored
+        QVERIFY(!DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled());
         QVERIFY(waitUntilRunning());
         QCOMPARE(caption(), u"Stop"_s);
-        QVERIFY(dialog->convertButton->isEnabled() && dialog->progressTimer.isActive());
+        QVERIFY(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
+                dialog->isCountingTime());
 
         QVERIFY(waitForStatus(u"Done."_s));
         QCOMPARE(status(), u"Done. Output File: %1     Resolution: 160*120"_s.arg(output));
         SaveScreenshot(dialog.get(), u"conversion_done"_s);
         QVERIFY(idle());
-        QCOMPARE(dialog->elapsedSeconds, 0);
         QVERIFY(environment->messages.boxes.isEmpty());
         QVERIFY2(StreamSummary(output).startsWith(u"mpeg4 DIVX yuv420p 160x120 25/1 50 frames"_s),
                  qPrintable(StreamSummary(output)));
@@ -162,14 +173,29 @@ private slots:
     void stopFinishesAPlayableFile() {
         const QString output = environment->scratchPath(u"stopped.avi"_s);
         open(longClip, 0, 60 * kSecond, output);
-        dialog->outputSettings.videoCompressionOn = 0;  // raw, and the warning answered Yes
-        dialog->OnConvert();
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.videoCompressionOn = 0;
+        });  // raw, and the warning answered Yes
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         QVERIFY(waitUntilConverted(3 * kSecond));
-        dialog->OnConvert();  // Stop
-        QVERIFY(!dialog->progressTimer.isActive());
+        // Options' OK while converting: the record takes the new name at once, which the
+        // "Done." line reads; the running graph keeps writing the file it was built with.
+        const QString next = environment->scratchPath(u"next.avi"_s);
+        ModalDriver options([&](QDialog* box) {
+            auto* optionsDialog = qobject_cast<OutputOptionsDialog*>(box);
+            QVERIFY(optionsDialog);
+            optionsDialog->outputFileBox->setText(next);
+            platform::Control<QPushButton>(optionsDialog, OutputOptionsIds::kOk)->click();
+        });
+        Press(*dialog, MainDialogIds::kOptions);
+        QVERIFY(options.ran() && dialog->isConverting());
+        QCOMPARE(dialog->settings().outputName, next);
+        Press(*dialog, MainDialogIds::kConvert);  // Stop
+        QVERIFY(!dialog->isCountingTime());
         QVERIFY(waitForStatus(u"Done."_s));
-        QVERIFY(idle());
+        QVERIFY2(status().startsWith(u"Done. Output File: "_s + next), qPrintable(status()));
+        QVERIFY(idle() && !QFile::exists(next));
         const int frames = CountVideoFrames(output);
         QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
         // The index was written, and the last frame decodes to the right picture.
@@ -187,8 +213,8 @@ private slots:
     void exitDuringAConversionFinishesTheFile() {
         const QString output = environment->scratchPath(u"exited.avi"_s);
         open(longClip, 0, 60 * kSecond, output);
-        dialog->outputSettings.videoCompressionOn = 0;
-        dialog->OnConvert();
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.videoCompressionOn = 0; });
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         QVERIFY(waitUntilConverted(3 * kSecond));
         dialog.reset();
@@ -199,13 +225,14 @@ private slots:
     }
 
     void anUnwritableFolderIsNoSuccess() {
-        const QString summary = status();
         open(shortClip, 0, kSecond, u"/proc/framewell-no-such-folder/out.avi"_s);
-        dialog->OnConvert();
+        const QString summary = status();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(QTest::qWaitFor([this] { return environment->messages.boxes.size() >= 2; }, 30000));
         QCOMPARE(environment->messages.texts().value(0), u"can not pControl->Run()!!!"_s);
         QVERIFY(!environment->messages.texts().value(1).isEmpty());
-        QVERIFY(idle(false) && dialog->convertButton->isEnabled());
+        QVERIFY(idle(false) &&
+                DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled());
         QCOMPARE(status(), summary);
     }
 
@@ -219,12 +246,14 @@ private slots:
         QVERIFY(!clip.isEmpty());
         const QString output = environment->scratchPath(u"copy.avi"_s);
         open(clip, 33 * kSecond / 25, 65 * kSecond / 25, output);  // pictures 33 to 64
-        dialog->outputSettings.videoCompressor = StreamCopyCompressor(media::EncoderKind::Video);
-        dialog->outputSettings.audioCompressor = StreamCopyCompressor(media::EncoderKind::Audio);
-        dialog->outputSettings.videoCompressionOn = dialog->outputSettings.audioCompressionOn = 1;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.videoCompressor = StreamCopyCompressor(media::EncoderKind::Video);
+            settings.audioCompressor = StreamCopyCompressor(media::EncoderKind::Audio);
+            settings.videoCompressionOn = settings.audioCompressionOn = 1;
+        });
 
         environment->messages.answers = {BoxAnswer::No};
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(QTest::qWaitFor([this] { return !environment->messages.boxes.isEmpty(); }, 30000));
         const platform::BoxRequest question = environment->messages.boxes.first();
         QCOMPARE(question.text,
@@ -232,10 +261,12 @@ private slots:
                  "again. The copy starts at the key frame before it, at 00:00:01.000.\nDo you "
                  "want to continue?"_s);
         QCOMPARE(question.buttons, BoxButtons::YesNo);
-        QVERIFY(idle() && dialog->convertButton->isEnabled() && !QFile::exists(output));
+        QVERIFY(idle() &&
+                DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
+                !QFile::exists(output));
 
         environment->messages.clear();
-        dialog->OnConvert();  // answered Yes
+        Press(*dialog, MainDialogIds::kConvert);  // answered Yes
         QVERIFY(waitForStatus(u"Done."_s));
         QCOMPARE(status(), u"Done. Output File: "_s + output +
                                u"     Resolution: 160*120     MPEG-4 Part 2 video and PCM sound "
@@ -249,9 +280,11 @@ private slots:
         // A size the copy cannot make: refused, the file written before stays as it was.
         environment->messages.clear();
         const QByteArray before = ReadFile(output);
-        dialog->outputSettings.outputWidth = 80;
-        dialog->outputSettings.outputHeight = 64;
-        dialog->OnConvert();
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.outputWidth = 80;
+            settings.outputHeight = 64;
+        });
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(QTest::qWaitFor([this] { return environment->messages.boxes.size() >= 2; }, 30000));
         QCOMPARE(environment->messages.texts().last(),
                  u"Direct stream copy keeps the source's picture size, 160*120, and cannot make "

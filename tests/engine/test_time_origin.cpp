@@ -15,6 +15,7 @@
 #include "player/preview_window.h"
 #include "source_cases.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
@@ -121,38 +122,54 @@ private slots:
         QVERIFY(player_tests::OpenVideo(dialog, dialogEnvironment, clip));
         QVERIFY2(dialogEnvironment.messages.boxes.isEmpty(),
                  qPrintable(dialogEnvironment.messages.texts().join('|')));
-        QCOMPARE(dialog.endMark, media::FrameStart(source.pictures, source.rate));
+        QCOMPARE(dialog.marks().end, media::FrameStart(source.pictures, source.rate));
         player_tests::Tick(dialog);
-        QVERIFY(dialog.positionDisplay->text().startsWith(u"00:00:00 / "_s));
-        QCOMPARE(dialog.positionSlider->value(), 0);
+        QVERIFY(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)
+                    ->text()
+                    .startsWith(u"00:00:00 / "_s));
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(), 0);
         QCOMPARE(currentPlayer->LivePosition(), 0);
 
         // Home, then a frame step on: the first picture is frame 0 and the next frame 1.
         QTest::keyClick(currentPlayer->m_hWnd, Qt::Key_Home);
-        dialog.startTimeButton->click();
-        QCOMPARE(dialog.startMark, 0);
-        QCOMPARE(dialog.startMarkDisplay->toolTip(), u"00:00:00.000 (frame 0)"_s);
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
+        QCOMPARE(dialog.marks().start, 0);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->toolTip(),
+                 u"00:00:00.000 (frame 0)"_s);
         QTest::keyClick(currentPlayer->m_hWnd, Qt::Key_Right);
-        dialog.startTimeButton->click();
-        QCOMPARE(dialog.startMark, media::FrameStart(1, source.rate));
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
+        QCOMPARE(dialog.marks().start, media::FrameStart(1, source.rate));
 
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(media::FrameMiddle(31, source.rate))));
-        dialog.startTimeButton->click();
+        DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->click();
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(media::FrameMiddle(73, source.rate))));
-        dialog.endTimeButton->click();
-        QVERIFY2(dialog.startMarkDisplay->toolTip().endsWith(u"(frame 31)"_s),
-                 qPrintable(dialog.startMarkDisplay->toolTip()));
-        QVERIFY2(dialog.endMarkDisplay->toolTip().endsWith(u"(frame 73)"_s),
-                 qPrintable(dialog.endMarkDisplay->toolTip()));
+        DialogControl<QPushButton>(dialog, MainDialogIds::kEndTime)->click();
+        QVERIFY2(
+            DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)
+                ->toolTip()
+                .endsWith(u"(frame 31)"_s),
+            qPrintable(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->toolTip()));
+        QVERIFY2(
+            DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)
+                ->toolTip()
+                .endsWith(u"(frame 73)"_s),
+            qPrintable(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->toolTip()));
 
         const QString output = dialogEnvironment.scratchPath(u"dialog.avi"_s);
-        dialog.outputSettings.outputName = output;
-        dialog.outputSettings.videoCompressionOn = 0;
-        dialog.outputSettings.audioCompressionOn = 0;
+        ChangeOutput(dialog, [&](OutputSettings& settings) {
+            settings.outputName = output;
+            settings.videoCompressionOn = 0;
+            settings.audioCompressionOn = 0;
+        });
         dialogEnvironment.messages.answers = {platform::BoxAnswer::Yes};  // no compressor: go on
-        dialog.OnConvert();
-        QVERIFY(QTest::qWaitFor([&] { return dialog.statusLine->text().startsWith(u"Done."_s); },
-                                60000));
+        Press(dialog, MainDialogIds::kConvert);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+                    ->text()
+                    .startsWith(u"Done."_s);
+            },
+            60000));
         QCOMPARE(PictureNumbers(output), Range(31, 73));
         QString why;
         QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));

@@ -13,10 +13,14 @@
 #include "app/source_player.h"
 #include "platform/window_messages.h"
 #include "player/preview_player.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 
 namespace player_tests {
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 class RecordingOwner : public QWidget {
 public:
@@ -75,8 +79,8 @@ inline QString CorruptFile(const testing_support::TestEnvironment& environment) 
 inline bool OpenVideo(ConverterDialog& dialog, testing_support::TestEnvironment& environment,
                       const QString& path) {
     environment.files.openAnswers.push_back(path);
-    dialog.OnOpenVideo();
-    return QTest::qWaitFor([&] { return !dialog.openingVideo; }, 15000);
+    Press(dialog, MainDialogIds::kOpenVideo);
+    return QTest::qWaitFor([&] { return !dialog.isOpeningVideo(); }, 15000);
 }
 
 // One position tick of the player, delivered to the dialog.

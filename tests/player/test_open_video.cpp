@@ -12,8 +12,13 @@
 #include "platform/settings_store.h"
 #include "player/preview_window.h"
 #include "player_test_support.h"
+#include "support/main_dialog_driver.h"
 #include "support/picture_frames.h"
 #include "support/test_main.h"
+
+using testing_support::ChangeOutput;
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using namespace player_tests;
 using namespace Qt::Literals::StringLiterals;
@@ -26,8 +31,10 @@ namespace {
 constexpr ReferenceTime kSecond = 10'000'000;
 
 bool TransportEnabled(ConverterDialog& dialog) {
-    return dialog.convertButton->isEnabled() && dialog.playButton->isEnabled() &&
-           dialog.positionSlider->isEnabled() && dialog.startTimeButton->isEnabled();
+    return DialogControl<HoverButton>(dialog, MainDialogIds::kConvert)->isEnabled() &&
+           DialogControl<QPushButton>(dialog, MainDialogIds::kPlay)->isEnabled() &&
+           DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->isEnabled() &&
+           DialogControl<QPushButton>(dialog, MainDialogIds::kStartTime)->isEnabled();
 }
 
 }  // namespace
@@ -56,25 +63,30 @@ private slots:
 
         // Whole seconds for the clip, the exact length for the music and the end mark, so that
         // converting the marks as they stand writes every picture.
-        QCOMPARE(dialog.clipList.count, 1);
-        QCOMPARE(dialog.clipList[0].fileName, clip);
-        QCOMPARE(dialog.clipList[0].duration, 3 * kSecond);
-        QCOMPARE(dialog.musicList.count, 1);
-        QCOMPARE(dialog.musicList[0].fileName, clip);
-        QVERIFY(qAbs(dialog.musicList[0].duration - 35 * kSecond / 10) < kSecond / 20);
-        QCOMPARE(dialog.startMark, 0);
-        QCOMPARE(dialog.endMark, dialog.musicList[0].duration);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:00 / 00:00:03"_s);
-        QCOMPARE(dialog.startMarkDisplay->text(), u"00:00:00"_s);
-        QCOMPARE(dialog.endMarkDisplay->text(), u"00:00:03"_s);
+        QCOMPARE(dialog.videoClips().count, 1);
+        QCOMPARE(dialog.videoClips()[0].fileName, clip);
+        QCOMPARE(dialog.videoClips()[0].duration, 3 * kSecond);
+        QCOMPARE(dialog.soundClips().count, 1);
+        QCOMPARE(dialog.soundClips()[0].fileName, clip);
+        QVERIFY(qAbs(dialog.soundClips()[0].duration - 35 * kSecond / 10) < kSecond / 20);
+        QCOMPARE(dialog.marks().start, 0);
+        QCOMPARE(dialog.marks().end, dialog.soundClips()[0].duration);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:00 / 00:00:03"_s);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->text(),
+                 u"00:00:00"_s);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 u"00:00:03"_s);
 
         // The source size becomes the output size; the chosen rate "24" stays.
-        const OutputSettings& output = dialog.outputSettings;
+        const OutputSettings& output = dialog.settings();
         QCOMPARE(QSize(output.sourceWidth, output.sourceHeight), QSize(720, 576));
         QCOMPARE(QSize(output.outputWidth, output.outputHeight), QSize(720, 576));
         QCOMPARE(output.sourceFrameRate, 25.0);
         QCOMPARE(output.outputFrameRate, 24.0);
-        QVERIFY(dialog.statusLine->text().endsWith(u"     Resolution: 720*576"_s));
+        QVERIFY(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
+                    ->text()
+                    .endsWith(u"     Resolution: 720*576"_s));
         QCOMPARE(platform::SettingsStore().readString(u"Option"_s, u"LastPhotoFolder"_s, {}),
                  folder);
         QVERIFY(TransportEnabled(dialog));
@@ -86,28 +98,29 @@ private slots:
         // A second open starts in the remembered folder, replaces the one entry of each list
         // and puts the marks over the new clip; "Original frame rate" takes its rate.
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(2 * kSecond)));
-        dialog.OnStartTime();
-        QCOMPARE(dialog.startMark, 2 * kSecond);
+        Press(dialog, MainDialogIds::kStartTime);
+        QCOMPARE(dialog.marks().start, 2 * kSecond);
         spec = ClipSpec();
         spec.seconds = 2.0;
         spec.frameRate = u"30000/1001"_s;
         const QString second = MakeClip(spec);
-        dialog.outputSettings.frameRateIndex = 0;
+        ChangeOutput(dialog, [&](OutputSettings& settings) { settings.frameRateIndex = 0; });
         QVERIFY(OpenVideo(dialog, environment, second));
         QCOMPARE(environment.files.requests.back().initialFolder, folder);
         QCOMPARE(currentPlayer->clipName, second);
-        QCOMPARE(dialog.clipList.count, 1);
-        QCOMPARE(dialog.musicList.count, 1);
-        QCOMPARE(dialog.musicList[0].fileName, second);
-        QCOMPARE(dialog.startMark, 0);
-        QCOMPARE(dialog.startMarkDisplay->text(), u"00:00:00"_s);
+        QCOMPARE(dialog.videoClips().count, 1);
+        QCOMPARE(dialog.soundClips().count, 1);
+        QCOMPARE(dialog.soundClips()[0].fileName, second);
+        QCOMPARE(dialog.marks().start, 0);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->text(),
+                 u"00:00:00"_s);
         QCOMPARE(output.outputWidth, 160);
         QVERIFY(qAbs(output.outputFrameRate - 29.97) < 0.001);
 
         // Cancelling the file dialog changes nothing.
         environment.files.openAnswers.push_back(QString());
-        dialog.OnOpenVideo();
-        QVERIFY(!dialog.openingVideo);
+        Press(dialog, MainDialogIds::kOpenVideo);
+        QVERIFY(!dialog.isOpeningVideo());
         QCOMPARE(currentPlayer->clipName, second);
     }
 
@@ -117,12 +130,14 @@ private slots:
         spec.seconds = 0.6;
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, MakeClip(spec)));
-        QCOMPARE(dialog.clipList.count, 1);
-        QCOMPARE(dialog.clipList[0].duration, 0);
-        QCOMPARE(dialog.endMark, dialog.musicList[0].duration);
-        QVERIFY(dialog.musicList[0].duration > kSecond / 2);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:00 / 00:00:00"_s);
-        QCOMPARE(dialog.endMarkDisplay->text(), u"00:00:00"_s);
+        QCOMPARE(dialog.videoClips().count, 1);
+        QCOMPARE(dialog.videoClips()[0].duration, 0);
+        QCOMPARE(dialog.marks().end, dialog.soundClips()[0].duration);
+        QVERIFY(dialog.soundClips()[0].duration > kSecond / 2);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:00 / 00:00:00"_s);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 u"00:00:00"_s);
     }
 
     void displaySliderAndMarksFollowTheTicks() {
@@ -130,52 +145,67 @@ private slots:
         ConverterDialog dialog;
         dialog.show();
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
-        dialog.OnEndTime();
-        QCOMPARE(dialog.endMark, 0);
-        QCOMPARE(dialog.endMarkDisplay->text(), u"00:00:00"_s);
+        Press(dialog, MainDialogIds::kEndTime);
+        QCOMPARE(dialog.marks().end, 0);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 u"00:00:00"_s);
 
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(2 * kSecond)));
         Tick(dialog);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:02 / 00:00:03"_s);
-        QCOMPARE(dialog.sliderPos, 400);
-        QCOMPARE(dialog.positionSlider->value(), 400);
-        dialog.OnEndTime();
-        QCOMPARE(dialog.endMark, 2 * kSecond);
-        QCOMPARE(dialog.endMarkDisplay->text(), u"00:00:02"_s);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:02 / 00:00:03"_s);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 400);
+        Press(dialog, MainDialogIds::kEndTime);
+        QCOMPARE(dialog.marks().end, 2 * kSecond);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                 u"00:00:02"_s);
 
         // A mark takes the picture on show at once, without waiting for the tick: 2.5 s shows
         // frame 62, which starts at 2.48 s. A start after the end is kept as pressed.
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(25 * kSecond / 10)));
-        dialog.OnStartTime();
-        QCOMPARE(dialog.startMark, 248 * kSecond / 100);
-        QCOMPARE(dialog.startMarkDisplay->text(), u"00:00:02"_s);
-        QCOMPARE(dialog.endMark, 2 * kSecond);
+        Press(dialog, MainDialogIds::kStartTime);
+        QCOMPARE(dialog.marks().start, 248 * kSecond / 100);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->text(),
+                 u"00:00:02"_s);
+        QCOMPARE(dialog.marks().end, 2 * kSecond);
         Tick(dialog);
-        QCOMPARE(dialog.sliderPos, 500);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 500);
 
         // Holding the thumb freezes the text and the thumb; releasing seeks.
-        QTest::mousePress(dialog.positionSlider, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::mousePress(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider),
+                          Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(theApp()->sliderDragging, 1);
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(kSecond / 2)));
-        dialog.positionSlider->setValue(300);  // where the drag left the thumb
+        DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)
+            ->setValue(300);  // where the drag left the thumb
         Tick(dialog);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:02 / 00:00:03"_s);
-        QCOMPARE(dialog.positionSlider->value(), 300);
-        QTest::mouseRelease(dialog.positionSlider, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:02 / 00:00:03"_s);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 300);
+        QTest::mouseRelease(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider),
+                            Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(theApp()->sliderDragging, 0);
         Tick(dialog);
         const ReferenceTime half = currentPlayer->stopPosition / 2;
         QVERIFY2(qAbs(currentPlayer->currentPosition - half) < kSecond / 20,
                  qPrintable(QString::number(currentPlayer->currentPosition)));
-        QCOMPARE(dialog.sliderPos, 300);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:01 / 00:00:03"_s);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 300);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:01 / 00:00:03"_s);
 
         // The keyboard moves the thumb without seeking; the next tick puts it back.
-        dialog.positionSlider->setFocus();
-        QTest::keyClick(dialog.positionSlider, Qt::Key_End);
-        QCOMPARE(dialog.positionSlider->value(), 600);
+        DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->setFocus();
+        QTest::keyClick(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider),
+                        Qt::Key_End);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 600);
         Tick(dialog);
-        QCOMPARE(dialog.positionSlider->value(), 300);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(),
+                 300);
     }
 
     void playingToTheEndRewindsAndPlaysAgain() {
@@ -183,17 +213,19 @@ private slots:
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(26 * kSecond / 10)));
-        QTest::mouseClick(dialog.playButton, Qt::LeftButton);
+        QTest::mouseClick(DialogControl<QPushButton>(dialog, MainDialogIds::kPlay), Qt::LeftButton);
         QCOMPARE(currentPlayer->playState, Running);
         QTRY_COMPARE_WITH_TIMEOUT(currentPlayer->playState, Stopped, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(
             testing_support::PictureFrameNumber(currentPlayer->m_hWnd->picture()), 0, 5000);
         Tick(dialog);
-        QCOMPARE(dialog.positionDisplay->text(), u"00:00:00 / 00:00:03"_s);
-        QCOMPARE(dialog.positionSlider->value(), 0);
-        QTest::mouseClick(dialog.playButton, Qt::LeftButton);
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(),
+                 u"00:00:00 / 00:00:03"_s);
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(), 0);
+        QTest::mouseClick(DialogControl<QPushButton>(dialog, MainDialogIds::kPlay), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT((Tick(dialog), currentPlayer->currentPosition > 0), 5000);
-        QTest::mouseClick(dialog.pauseButton, Qt::LeftButton);
+        QTest::mouseClick(DialogControl<QPushButton>(dialog, MainDialogIds::kPause),
+                          Qt::LeftButton);
         QCOMPARE(currentPlayer->playState, Paused);
     }
 
@@ -203,7 +235,7 @@ private slots:
         ClipSpec longer;  // plays on through everything below
         longer.seconds = 30.0;
         QVERIFY(OpenVideo(dialog, environment, MakeClip(longer)));
-        dialog.OnPlay();
+        Press(dialog, MainDialogIds::kPlay);
         PreviewPlayer* playing = currentPlayer;
 
         // Sound only: the dialog's message alone. A corrupt file: the decoders' first.
@@ -218,21 +250,22 @@ private slots:
             QVERIFY(OpenVideo(dialog, environment, path));
             QCOMPARE(environment.messages.texts(), texts);
             QVERIFY(environment.messages.boxes.back().owner == &dialog);
-            QCOMPARE(dialog.clipList.count, 1);
-            QCOMPARE(dialog.musicList.count, 1);
+            QCOMPARE(dialog.videoClips().count, 1);
+            QCOMPARE(dialog.soundClips().count, 1);
             QCOMPARE(currentPlayer, playing);
             QCOMPARE(currentPlayer->playState, Running);
             QVERIFY(TransportEnabled(dialog));
-            QCOMPARE(dialog.endMarkDisplay->text(), u"00:00:30"_s);
+            QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->text(),
+                     u"00:00:30"_s);
         }
 
         // While a file is measured a second Open Video does not ask for another.
         const int asked = environment.files.requests.size();
         environment.files.openAnswers = {SmallClip(), SmallClip()};
-        dialog.OnOpenVideo();
-        dialog.OnOpenVideo();
+        Press(dialog, MainDialogIds::kOpenVideo);
+        Press(dialog, MainDialogIds::kOpenVideo);
         QCOMPARE(environment.files.requests.size(), asked + 1);
-        QVERIFY(QTest::qWaitFor([&] { return !dialog.openingVideo; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return !dialog.isOpeningVideo(); }, 15000));
     }
 
     void closingTheWindowResetsEverything() {
@@ -240,33 +273,37 @@ private slots:
         ConverterDialog dialog;
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
         QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(kSecond)));
-        dialog.OnStartTime();
-        QVERIFY(!dialog.startMarkDisplay->toolTip().isEmpty());
+        Press(dialog, MainDialogIds::kStartTime);
+        QVERIFY(
+            !DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay)->toolTip().isEmpty());
 
         // The close box asks the dialog, which unloads the clip.
         QVERIFY(!currentPlayer->m_hWnd->close());
         QCoreApplication::sendPostedEvents(&dialog);
         QVERIFY(!currentPlayer);
-        QCOMPARE(dialog.clipList.count, 0);
-        QCOMPARE(dialog.startMark, 0);
-        QCOMPARE(dialog.endMark, 0);
-        for (QLabel* mark : {dialog.startMarkDisplay, dialog.endMarkDisplay}) {
+        QCOMPARE(dialog.videoClips().count, 0);
+        QCOMPARE(dialog.marks().start, 0);
+        QCOMPARE(dialog.marks().end, 0);
+        for (QLabel* mark : {DialogControl<QLabel>(dialog, MainDialogIds::kStartMarkDisplay),
+                             DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)}) {
             QCOMPARE(mark->text(), u"00:00:00"_s);
             QCOMPARE(mark->toolTip(), QString());
         }
-        QCOMPARE(dialog.positionDisplay->text(), QString());
-        QCOMPARE(dialog.positionSlider->value(), 0);
-        QVERIFY(!dialog.convertButton->isEnabled() && !dialog.playButton->isEnabled());
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(), QString());
+        QCOMPARE(DialogControl<PositionSlider>(dialog, MainDialogIds::kPositionSlider)->value(), 0);
+        QVERIFY(!DialogControl<HoverButton>(dialog, MainDialogIds::kConvert)->isEnabled() &&
+                !DialogControl<QPushButton>(dialog, MainDialogIds::kPlay)->isEnabled());
 
         // Without a player every transport command is ignored.
-        dialog.OnPlay();
-        dialog.OnPause();
-        dialog.OnStop();
-        dialog.OnStartTime();
-        dialog.OnEndTime();
-        QCOMPARE(dialog.SeekFromSlider(300), 0);
-        dialog.RefreshPosition();
-        QCOMPARE(dialog.positionDisplay->text(), QString());
+        Press(dialog, MainDialogIds::kPlay);
+        Press(dialog, MainDialogIds::kPause);
+        Press(dialog, MainDialogIds::kStop);
+        Press(dialog, MainDialogIds::kStartTime);
+        Press(dialog, MainDialogIds::kEndTime);
+        // A position message still on its way finds no player either.
+        platform::PostWindowMessage(&dialog, WM_POSITIONNOTIFY);
+        DeliverPosted();
+        QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kPositionDisplay)->text(), QString());
 
         QVERIFY(OpenVideo(dialog, environment, SmallClip()));
         QVERIFY(TransportEnabled(dialog) && currentPlayer);

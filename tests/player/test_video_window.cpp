@@ -53,6 +53,21 @@ void Click(PreviewPlayer& player) {
     QTest::mouseClick(player.m_hWnd, Qt::LeftButton, {}, QPoint(20, 20));
 }
 
+// A clip loaded into a player whose owner records what it is told.
+struct LoadedClip {
+    TestEnvironment environment;
+    RecordingOwner owner;
+    PreviewPlayer player{&owner};
+    QString name;  // the clip's file name
+
+    bool load() {
+        owner.show();
+        player.clipName = SmallClip();
+        name = QFileInfo(player.clipName).fileName();
+        return player.LoadClipFile() == 1;
+    }
+};
+
 }  // namespace
 
 class VideoWindowTest : public QObject {
@@ -128,19 +143,16 @@ private slots:
         QCOMPARE(player.windowCaption(), player.clipName + "  ");
     }
 
-    void loadingTransportAndMenu() {
-        TestEnvironment environment;
-        RecordingOwner owner;
-        owner.show();
-        PreviewPlayer player(&owner);
+    void loadingCuesTheFirstPictureBesideTheOwner() {
+        LoadedClip clip;
+        PreviewPlayer& player = clip.player;
+        RecordingOwner& owner = clip.owner;
         QCOMPARE(ReadMenu(player).greyed, QStringList());  // Closed: nothing greyed
-        player.clipName = SmallClip();
-        const QString name = QFileInfo(player.clipName).fileName();
-        QCOMPARE(player.LoadClipFile(), 1);
+        QVERIFY(clip.load());
 
         // Cued at the first picture, in a window of its size beside the owner, on the screen,
         // and resizable.
-        QVERIFY(environment.messages.boxes.isEmpty());
+        QVERIFY(clip.environment.messages.boxes.isEmpty());
         QCOMPARE(player.playState, Stopped);
         QVERIFY(player.m_hWnd->isVisible());
         QCOMPARE(player.m_hWnd->size(), QSize(320, 240));
@@ -154,7 +166,13 @@ private slots:
         QVERIFY(qAbs(player.stopPosition - 75 * kFrame) < kSecond / 20);
         DeliverPosted();
         QCOMPARE(owner.messages, QList<int>{WM_POSITIONNOTIFY});
+    }
 
+    void transportFollowsPlayPauseSeekAndStop() {
+        LoadedClip clip;
+        QVERIFY(clip.load());
+        PreviewPlayer& player = clip.player;
+        const QString& name = clip.name;
         // The state, the caption and the menu's greying follow Play and Pause.
         player.PausePlayback();  // nothing to pause
         QCOMPARE(player.playState, Stopped);
@@ -192,7 +210,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(PictureFrameNumber(player.m_hWnd->picture()), 0, 5000);
         player.OnPositionTimer();
         QCOMPARE(player.currentPosition, 0);
+    }
 
+    void menuCommandsAndCloseGoThroughTheOwner() {
+        LoadedClip clip;
+        QVERIFY(clip.load());
+        PreviewPlayer& player = clip.player;
+        RecordingOwner& owner = clip.owner;
         // A right click opens the menu at the pointer; the chosen item arrives as a command
         // after the menu has closed.
         QStringList shown;
@@ -231,23 +255,18 @@ private slots:
         QVERIFY(owner.messages.isEmpty());
     }
 
-    void fullScreenIdleCursorStackingAndEscape() {
+    void fullScreenHidesAnIdleCursor() {
         // The idle time is taken unsigned across the clock's wrap.
         QVERIFY(!CursorIdleExpired(100000, 0));
         QVERIFY(CursorIdleExpired(100001, 0));
         QVERIFY(!CursorIdleExpired(50, 0xFFFFFFF0u));
         QVERIFY(CursorIdleExpired(100000, 0xFFFFFFF0u));
 
-        TestEnvironment environment;
         std::uint32_t now = 5000;
         SetMultimediaClockForTesting([&now] { return now; });
-        RecordingOwner owner;
-        owner.show();
-        PreviewPlayer player(&owner);
-        player.clipName = SmallClip();
-        QCOMPARE(player.LoadClipFile(), 1);
-        const QRect windowed = player.m_hWnd->geometry();
-
+        LoadedClip clip;
+        QVERIFY(clip.load());
+        PreviewPlayer& player = clip.player;
         player.OnCommand(ID_FULL_SCREEN);
         QCOMPARE(player.fullScreen, 1);
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
@@ -277,6 +296,16 @@ private slots:
         now += 60000;
         player.OnCursorTimer();
         QCOMPARE(player.cursorCount, 0);
+    }
+
+    void escapeAndNormalSizeGiveTheWindowBack() {
+        LoadedClip clip;
+        QVERIFY(clip.load());
+        PreviewPlayer& player = clip.player;
+        RecordingOwner& owner = clip.owner;
+        const QRect windowed = player.m_hWnd->geometry();
+        player.OnCommand(ID_FULL_SCREEN);
+        QCOMPARE(player.fullScreen, 1);
 
         // Escape returns to the window as it was, and does nothing there; so does
         // "Normal size".
@@ -292,7 +321,13 @@ private slots:
         player.OnCommand(ID_NORMAL_SIZE);
         QCOMPARE(player.fullScreen, 0);
         QCOMPARE(player.m_hWnd->size(), QSize(320, 240));
+    }
 
+    void clicksSwapWhichWindowLiesOnTop() {
+        LoadedClip clip;
+        QVERIFY(clip.load());
+        PreviewPlayer& player = clip.player;
+        RecordingOwner& owner = clip.owner;
         // Windowed, a click toggles which of the two lies on top, process-wide.
         dialogAbove = 1;
         Click(player);

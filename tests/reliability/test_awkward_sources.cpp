@@ -144,7 +144,7 @@ private slots:
             QVERIFY2(dialogEnvironment.messages.texts().first().contains(
                          u"is a still picture, not a video."_s),
                      qPrintable(dialogEnvironment.messages.texts().first()));
-            QCOMPARE(dialog.clipList.count, 0);
+            QCOMPARE(dialog.videoClips().count, 0);
         }
     }
 
@@ -207,7 +207,7 @@ private slots:
         TestEnvironment dialogEnvironment;
         ConverterDialog dialog;
         QVERIFY(player_tests::OpenVideo(dialog, dialogEnvironment, clip));
-        QCOMPARE(QSize(dialog.outputSettings.outputWidth, dialog.outputSettings.outputHeight),
+        QCOMPARE(QSize(dialog.settings().outputWidth, dialog.settings().outputHeight),
                  QSize(120, 160));
         QCOMPARE(currentPlayer->m_hWnd->size(), QSize(120, 160));
     }

@@ -28,9 +28,13 @@
 #include "platform/settings_store.h"
 #include "player/preview_player.h"
 #include "player/preview_window.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using testing_support::ClipSpec;
 using testing_support::MakeClip;
@@ -186,16 +190,21 @@ private:
 QStringList Snapshot(const ConverterDialog& d) {
     auto n = [](qint64 value) { return QString::number(value); };
     auto r = [](double value) { return QString::number(value, 'g', 17); };
-    const OutputSettings& o = d.outputSettings;
+    const OutputSettings& o = d.settings();
     const PreviewPlayer* p = currentPlayer;
     const bool transport =
-        d.convertButton->isEnabled() && d.playButton->isEnabled() && d.positionSlider->isEnabled();
+        DialogControl<HoverButton>(d, MainDialogIds::kConvert)->isEnabled() &&
+        DialogControl<QPushButton>(d, MainDialogIds::kPlay)->isEnabled() &&
+        DialogControl<PositionSlider>(d, MainDialogIds::kPositionSlider)->isEnabled();
     const QList<QStringList> lines{
-        {"clips", n(d.clipList.count), d.clipList[0].fileName, n(d.clipList[0].duration)},
-        {"music", n(d.musicList.count), d.musicList[0].fileName, n(d.musicList[0].duration)},
-        {"marks", n(d.startMark), n(d.endMark), d.startMarkDisplay->text(),
-         d.endMarkDisplay->text()},
-        {"status", d.statusLine->text()},
+        {"clips", n(d.videoClips().count), d.videoClips()[0].fileName,
+         n(d.videoClips()[0].duration)},
+        {"music", n(d.soundClips().count), d.soundClips()[0].fileName,
+         n(d.soundClips()[0].duration)},
+        {"marks", n(d.marks().start), n(d.marks().end),
+         DialogControl<QLabel>(d, MainDialogIds::kStartMarkDisplay)->text(),
+         DialogControl<QLabel>(d, MainDialogIds::kEndMarkDisplay)->text()},
+        {"status", DialogControl<QLabel>(d, MainDialogIds::kStatusLine)->text()},
         {"sizes", n(o.sourceWidth), n(o.sourceHeight), n(o.outputWidth), n(o.outputHeight)},
         {"rates", r(o.sourceFrameRate), r(o.outputFrameRate)},
         {"player", n(qint64(quintptr(p))), n(p ? p->playState : -1), p ? p->clipName : QString()},
@@ -265,8 +274,9 @@ class BadInputTest : public QObject {
         clock.start();
         environment->messages.clear();
         environment->files.openAnswers.push_back(path);
-        target.OnOpenVideo();
-        return QTest::qWaitFor([&] { return !target.openingVideo; }, 30000) ? clock.elapsed() : -1;
+        Press(target, MainDialogIds::kOpenVideo);
+        return QTest::qWaitFor([&] { return !target.isOpeningVideo(); }, 30000) ? clock.elapsed()
+                                                                                : -1;
     }
 
 private slots:
@@ -312,22 +322,22 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, reason);
 
-        if (!dialog || dialog->clipList.count != 1) {
+        if (!dialog || dialog->videoClips().count != 1) {
             dialog.reset();
             dialog = std::make_unique<ConverterDialog>();
             dialog->show();
             QVERIFY(open(*dialog, openClip) >= 0);
             QVERIFY(currentPlayer && SUCCEEDED(currentPlayer->SeekAbsolute(kSecond)));
             Tick(*dialog);
-            dialog->OnStartTime();
+            Press(*dialog, MainDialogIds::kStartTime);
             QVERIFY(SUCCEEDED(currentPlayer->SeekAbsolute(2 * kSecond)));
             Tick(*dialog);
-            dialog->OnEndTime();
-            dialog->OnPlay();
+            Press(*dialog, MainDialogIds::kEndTime);
+            Press(*dialog, MainDialogIds::kPlay);
         }
-        QCOMPARE(dialog->clipList[0].fileName, openClip);
-        QCOMPARE(dialog->startMark, kSecond);
-        QCOMPARE(dialog->endMark, 2 * kSecond);
+        QCOMPARE(dialog->videoClips()[0].fileName, openClip);
+        QCOMPARE(dialog->marks().start, kSecond);
+        QCOMPARE(dialog->marks().end, 2 * kSecond);
         QCOMPARE(currentPlayer->playState, Running);
 
         const QString path = MakeBadInput(folder, kind);
@@ -398,10 +408,10 @@ private slots:
         for (const QString& path : {spaced, longest}) {
             QVERIFY(open(fresh, path) >= 0);
             QVERIFY2(environment->messages.boxes.isEmpty(), qPrintable(messages()));
-            QCOMPARE(fresh.clipList.count, 1);
-            QCOMPARE(fresh.clipList[0].fileName, path);
-            QCOMPARE(fresh.clipList[0].duration, 3 * kSecond);
-            QCOMPARE(fresh.outputSettings.sourceWidth, 160);
+            QCOMPARE(fresh.videoClips().count, 1);
+            QCOMPARE(fresh.videoClips()[0].fileName, path);
+            QCOMPARE(fresh.videoClips()[0].duration, 3 * kSecond);
+            QCOMPARE(fresh.settings().sourceWidth, 160);
             QVERIFY(currentPlayer && currentPlayer->clipName == path);
             QVERIFY(currentPlayer->windowCaption().startsWith(platform::FileNameOf(path)));
             QVERIFY(Snapshot(fresh).contains("lastFolder=" + QFileInfo(path).absolutePath() + '/'));
@@ -463,12 +473,12 @@ private slots:
             const qint64 took = open(fresh, path);
             QVERIFY(took >= 0 && took < kOpenBoundMs);
             QVERIFY2(environment->messages.boxes.isEmpty(), qPrintable(messages()));
-            QCOMPARE(fresh.clipList[0].fileName, path);
+            QCOMPARE(fresh.videoClips()[0].fileName, path);
             // 40% of 4 s: one whole second at least, never more than the uncut file.
-            const ReferenceTime duration = fresh.clipList[0].duration;
+            const ReferenceTime duration = fresh.videoClips()[0].duration;
             QVERIFY2(duration >= kSecond && duration <= 4 * kSecond,
                      qPrintable(QString::number(duration)));
-            QVERIFY(fresh.endMark >= duration && fresh.endMark < duration + kSecond);
+            QVERIFY(fresh.marks().end >= duration && fresh.marks().end < duration + kSecond);
             QVERIFY(currentPlayer && currentPlayer->playState == Stopped);
         }
     }

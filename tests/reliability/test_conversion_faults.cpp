@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QLabel>
+#include <QProgressBar>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -25,10 +26,15 @@
 #include "media/render_session.h"
 #include "player/preview_player.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/scratch_mount.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::ChangeOutput;
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using testing_support::ClipSpec;
 using testing_support::FinishedFrames;
@@ -51,22 +57,24 @@ class ConversionFaultTest : public QObject {
     QString longClip;   // 60 s
 
     QString scratch(const QString& name) const { return environment->scratchPath(name); }
-    QString status() const { return dialog->statusLine->text(); }
+    QString status() const {
+        return DialogControl<QLabel>(*dialog, MainDialogIds::kStatusLine)->text();
+    }
     bool done() const { return status().startsWith(QStringLiteral("Done.")); }
     QString messages() const { return environment->messages.texts().join('|'); }
 
     // Open Video on path, as the user does it; the output goes to output.
     void open(const QString& path, const QString& output) {
         environment->files.openAnswers.push_back(path);
-        dialog->OnOpenVideo();
-        QVERIFY(QTest::qWaitFor([this] { return !dialog->openingVideo; }, 30000));
-        QCOMPARE(dialog->clipList.count, 1);
-        dialog->outputSettings.outputName = output;
+        Press(*dialog, MainDialogIds::kOpenVideo);
+        QVERIFY(QTest::qWaitFor([this] { return !dialog->isOpeningVideo(); }, 30000));
+        QCOMPARE(dialog->videoClips().count, 1);
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.outputName = output; });
         environment->messages.clear();
     }
 
     bool waitUntilRunning() {
-        return QTest::qWaitFor([this] { return dialog->converting == 1; }, 30000);
+        return QTest::qWaitFor([this] { return dialog->isConverting(); }, 30000);
     }
     bool waitUntilPast(ReferenceTime position) {
         return QTest::qWaitFor(
@@ -81,7 +89,8 @@ class ConversionFaultTest : public QObject {
     bool waitUntilIdle(int timeoutMs = 60000) {
         return QTest::qWaitFor(
             [this] {
-                return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
+                return !dialog->isConverting() &&
+                       DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
                        !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             timeoutMs);
@@ -90,10 +99,11 @@ class ConversionFaultTest : public QObject {
     // Ready for the next conversion: idle, the caption back, no timer, and the pipeline of the
     // conversion that ended gone with every element and buffer it held.
     void verifyUsable() {
-        QCOMPARE(dialog->converting, 0);
-        QCOMPARE(dialog->convertButton->text(), QStringLiteral("Convert"));
-        QVERIFY(dialog->convertButton->isEnabled());
-        QVERIFY(!dialog->progressTimer.isActive());
+        QVERIFY(!dialog->isConverting());
+        QCOMPARE(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->text(),
+                 QStringLiteral("Convert"));
+        QVERIFY(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled());
+        QVERIFY(!dialog->isCountingTime());
         QVERIFY2(QTest::qWaitFor([] { return media::LiveRenderPipelines() == 0; }, 10000),
                  qPrintable(QString::number(media::LiveRenderPipelines())));
     }
@@ -110,17 +120,16 @@ class ConversionFaultTest : public QObject {
     void verifyNextConversionWorks() {
         const QString output = scratch(QStringLiteral("afterwards.avi"));
         QFile::remove(output);
-        dialog->outputSettings.outputName = output;
-        dialog->startMark = 0;
-        dialog->endMark = kSecond;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.outputName = output; });
+        dialog->SetMarks({0, kSecond});
         environment->messages.clear();
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilIdle());
         QVERIFY2(done(), qPrintable(status()));
         QVERIFY2(environment->messages.boxes.isEmpty(), qPrintable(messages()));
         verifyUsable();
         QCOMPARE(FinishedFrames(output),
-                 static_cast<int>(std::ceil(dialog->outputSettings.outputFrameRate)));
+                 static_cast<int>(std::ceil(dialog->settings().outputFrameRate)));
     }
 
 private slots:
@@ -137,7 +146,7 @@ private slots:
         environment = std::make_unique<TestEnvironment>();
         dialog = std::make_unique<ConverterDialog>();
         dialog->show();
-        QVERIFY2(dialog->outputSettings.videoCompressionOn, "a video compressor is chosen");
+        QVERIFY2(dialog->settings().videoCompressionOn, "a video compressor is chosen");
     }
 
     void cleanup() {
@@ -155,12 +164,11 @@ private slots:
             file.write("an earlier conversion");
         }
         open(shortClip, existing);
-        dialog->startMark = 2 * kSecond;
         for (ReferenceTime end : {1 * kSecond, 2 * kSecond}) {
-            dialog->endMark = end;
+            dialog->SetMarks({2 * kSecond, end});
             environment->messages.clear();
             const QString summary = status();
-            dialog->OnConvert();
+            Press(*dialog, MainDialogIds::kConvert);
             QCOMPARE(environment->messages.boxes.size(), 1);
             const platform::BoxRequest& box = environment->messages.boxes.first();
             QVERIFY2(box.text.contains(QStringLiteral("End Time")) &&
@@ -176,7 +184,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("an earlier conversion"));
         // The marks themselves are the user's and stay as set.
-        QCOMPARE(dialog->startMark, 2 * kSecond);
+        QCOMPARE(dialog->marks().start, 2 * kSecond);
     }
 
     // Outputs that cannot be written: a missing folder, a read-only folder, a folder in place
@@ -184,8 +192,7 @@ private slots:
     // works.
     void unwritableOutputsFailClearly() {
         open(shortClip, QString());
-        dialog->startMark = 0;
-        dialog->endMark = kSecond;
+        dialog->SetMarks({0, kSecond});
 
         const QString readOnlyFolder = scratch(QStringLiteral("read-only"));
         std::unique_ptr<ScratchMount> readOnlyMount;
@@ -205,9 +212,9 @@ private slots:
         QStringList outputs{scratch(QStringLiteral("no such folder/out.avi")), folderAsOutput};
         if (readOnlyFailure.isEmpty()) outputs << readOnlyFolder + QStringLiteral("/out.avi");
         for (const QString& output : outputs) {
-            dialog->outputSettings.outputName = output;
+            ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.outputName = output; });
             environment->messages.clear();
-            dialog->OnConvert();
+            Press(*dialog, MainDialogIds::kConvert);
             QVERIFY2(waitUntilIdle(), qPrintable(output));
             verifyFailureReported(0);
             verifyUsable();
@@ -227,13 +234,16 @@ private slots:
         if (!disk.failure.isEmpty()) QSKIP(qPrintable(disk.failure));
         open(shortClip, disk.folder + QStringLiteral("/full.avi"));
         // Raw video: a few frames fill half a megabyte.
-        dialog->outputSettings.videoCompressionOn = 0;
-        dialog->OnConvert();  // the no-compressor warning is answered Yes
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.videoCompressionOn = 0; });
+        Press(*dialog, MainDialogIds::kConvert);  // the no-compressor warning is answered Yes
         QVERIFY(waitUntilIdle());
         verifyFailureReported(1);
         QVERIFY2(status().startsWith(QStringLiteral("Conversion failed.")), qPrintable(status()));
+        // The progress goes with the failure.
+        QVERIFY(!DialogControl<QProgressBar>(*dialog, MainDialogIds::kProgressBar)->isVisible());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Framewell"));
         verifyUsable();
-        dialog->outputSettings.videoCompressionOn = 1;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.videoCompressionOn = 1; });
         verifyNextConversionWorks();
     }
 
@@ -247,8 +257,10 @@ private slots:
             const QString output = scratch(QStringLiteral("from a changing source.avi"));
             QFile::remove(output);
             open(source, output);
-            dialog->outputSettings.videoCompressionOn = 0;  // slower, so it is caught running
-            dialog->OnConvert();
+            ChangeOutput(*dialog, [&](OutputSettings& settings) {
+                settings.videoCompressionOn = 0;
+            });  // slower, so it is caught running
+            Press(*dialog, MainDialogIds::kConvert);
             QVERIFY(waitUntilRunning());
             const int boxes = environment->messages.boxes.size();
             QVERIFY(waitUntilPast(0));
@@ -276,9 +288,9 @@ private slots:
     void stopAtOnceAndAtTheVeryEnd() {
         const QString atOnce = scratch(QStringLiteral("stopped at once.avi"));
         open(longClip, atOnce);
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
-        dialog->OnConvert();  // Stop
+        Press(*dialog, MainDialogIds::kConvert);  // Stop
         QVERIFY(waitUntilIdle());
         QVERIFY2(done(), qPrintable(status()));
         verifyUsable();
@@ -286,10 +298,9 @@ private slots:
         QVERIFY2(first >= 0 && first < 1500, qPrintable(QString::number(first)));
 
         const QString atTheEnd = scratch(QStringLiteral("stopped at the end.avi"));
-        dialog->outputSettings.outputName = atTheEnd;
-        dialog->startMark = 0;
-        dialog->endMark = 2 * kSecond;
-        dialog->OnConvert();
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.outputName = atTheEnd; });
+        dialog->SetMarks({0, 2 * kSecond});
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         // Without delivering events, so that the completion waits in the queue when Stop comes.
         QElapsedTimer clock;
@@ -298,7 +309,7 @@ private slots:
                clock.elapsed() < 30000)
             QThread::msleep(2);
         QThread::msleep(50);
-        dialog->OnConvert();  // Stop
+        Press(*dialog, MainDialogIds::kConvert);  // Stop
         QVERIFY(waitUntilIdle());
         QVERIFY2(done(), qPrintable(status()));
         verifyUsable();
@@ -312,13 +323,18 @@ private slots:
     void convertPressedTwiceQuickly() {
         const QString output = scratch(QStringLiteral("pressed twice.avi"));
         open(longClip, output);
-        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
-        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QTest::mouseClick(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert),
+                          Qt::LeftButton);
+        QTest::mouseClick(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert),
+                          Qt::LeftButton);
         QVERIFY(waitUntilRunning());
-        QCOMPARE(dialog->convertButton->text(), QStringLiteral("Stop"));
+        QCOMPARE(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->text(),
+                 QStringLiteral("Stop"));
         QVERIFY(waitUntilPast(kSecond));
-        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
-        QTest::mouseClick(dialog->convertButton, Qt::LeftButton);
+        QTest::mouseClick(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert),
+                          Qt::LeftButton);
+        QTest::mouseClick(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert),
+                          Qt::LeftButton);
         QVERIFY(waitUntilIdle());
         QVERIFY2(done(), qPrintable(status()));
         verifyUsable();
@@ -332,7 +348,7 @@ private slots:
     void closingTheWindowDuringAConversion() {
         const QString output = scratch(QStringLiteral("closed during.avi"));
         open(shortClip, output);
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         QVERIFY(!dialog->close());
         QCOMPARE(environment->messages.texts(),
@@ -341,14 +357,15 @@ private slots:
         QVERIFY(waitUntilIdle());
         QVERIFY2(done(), qPrintable(status()));
         QCOMPARE(FinishedFrames(output),
-                 static_cast<int>(std::ceil(3 * dialog->outputSettings.outputFrameRate)));
+                 static_cast<int>(std::ceil(3 * dialog->settings().outputFrameRate)));
 
         const QString exited = scratch(QStringLiteral("exit during.avi"));
         open(longClip, exited);
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         QVERIFY(waitUntilPast(kSecond));
-        dialog->exitButton->click();  // Exit: the dialog ends at once
+        DialogControl<HoverButton>(*dialog, MainDialogIds::kExit)
+            ->click();  // Exit: the dialog ends at once
         QVERIFY(!dialog->isVisible());
         dialog.reset();
         const int frames = FinishedFrames(exited);

@@ -22,6 +22,7 @@
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/scratch_mount.h"
 #include "support/test_environment.h"
@@ -64,25 +65,28 @@ class OutputSafetyTest : public QObject {
     QString clip;  // 3 s, 160x120, 25 fps, with sound
 
     QString messages() const { return environment->messages.texts().join('|'); }
-    QString status() const { return dialog->statusLine->text(); }
+    QString status() const {
+        return DialogControl<QLabel>(*dialog, MainDialogIds::kStatusLine)->text();
+    }
 
     void openDialog(const QString& output) {
         dialog = std::make_unique<ConverterDialog>();
         dialog->show();
         environment->files.openAnswers.push_back(clip);
-        dialog->OnOpenVideo();
-        QVERIFY(QTest::qWaitFor([this] { return !dialog->openingVideo; }, 30000));
-        QCOMPARE(dialog->clipList.count, 1);
-        dialog->outputSettings.outputName = output;
+        Press(*dialog, MainDialogIds::kOpenVideo);
+        QVERIFY(QTest::qWaitFor([this] { return !dialog->isOpeningVideo(); }, 30000));
+        QCOMPARE(dialog->videoClips().count, 1);
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.outputName = output; });
         environment->messages.clear();
     }
 
     // Convert in the dialog, every question answered Yes, until it is idle again.
     void convertInDialog() {
-        dialog->OnConvert();
+        Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(QTest::qWaitFor(
             [this] {
-                return dialog->converting == 0 && dialog->convertButton->isEnabled() &&
+                return !dialog->isConverting() &&
+                       DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
                        !(dialog->conversion() && dialog->conversion()->SettingUp());
             },
             60000));
@@ -124,7 +128,7 @@ private slots:
         QCOMPARE(Entries(disk.folder), QStringList{u"kept.avi"_s});
 
         openDialog(earlier);
-        dialog->outputSettings.videoCompressionOn = 0;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) { settings.videoCompressionOn = 0; });
         convertInDialog();
         QVERIFY2(environment->messages.texts().value(0).endsWith(u"Do you want to replace it?"_s),
                  qPrintable(messages()));
@@ -157,7 +161,7 @@ private slots:
             QCOMPARE(KindOf(node), kind);
 
             openDialog(node);
-            dialog->OnConvert();
+            Press(*dialog, MainDialogIds::kConvert);
             QCOMPARE(environment->messages.boxes.size(), 1);  // no question comes first
             const QString text = environment->messages.boxes[0].text;
             QVERIFY2(text.contains(QDir::toNativeSeparators(node)) && text.contains(word),
@@ -205,9 +209,11 @@ private slots:
         // The dialog names the step as it always did, then the limit.
         QVERIFY(QFile::remove(output));
         openDialog(output);
-        dialog->outputSettings.videoCompressor =
-            CompressorHandle{"avenc_h263", u"H.263"_s, media::EncoderKind::Video};
-        dialog->outputSettings.videoCompressionOn = 1;
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.videoCompressor =
+                CompressorHandle{"avenc_h263", u"H.263"_s, media::EncoderKind::Video};
+            settings.videoCompressionOn = 1;
+        });
         convertInDialog();
         QCOMPARE(environment->messages.texts().value(0),
                  u"failed pBuilder->RenderStream( NULL, NULL, pPin, NULL, pMux )"_s);
@@ -226,7 +232,7 @@ private slots:
         store.writeString(u"Settings"_s, u"OutputFrameRate"_s, u"1e308"_s);
         const QString output = environment->scratchPath(u"stored rate.avi"_s);
         openDialog(output);
-        QCOMPARE(dialog->outputSettings.outputFrameRate, 23.976);
+        QCOMPARE(dialog->settings().outputFrameRate, 23.976);
         convertInDialog();
         QVERIFY2(status().startsWith(u"Done."_s), qPrintable(status()));
         QCOMPARE(FinishedFrames(output), static_cast<int>(std::ceil(3 * 23.976)));

@@ -21,6 +21,7 @@
 #include "media/output_file.h"
 #include "platform/termination_signals.h"
 #include "support/avi_checks.h"
+#include "support/main_dialog_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
@@ -136,14 +137,16 @@ private slots:
         auto dialog = std::make_unique<ConverterDialog>();
         dialog->show();
         environment->files.openAnswers.push_back(clip);
-        dialog->OnOpenVideo();
-        QVERIFY(QTest::qWaitFor([&] { return !dialog->openingVideo; }, 30000));
-        dialog->outputSettings.outputName = output;
-        dialog->outputSettings.outputWidth = 1280;
-        dialog->outputSettings.outputHeight = 720;
-        dialog->outputSettings.frameRateIndex = 3;
-        dialog->outputSettings.outputFrameRate = 25.0;
-        dialog->OnConvert();  // the replace question is answered Yes
+        Press(*dialog, MainDialogIds::kOpenVideo);
+        QVERIFY(QTest::qWaitFor([&] { return !dialog->isOpeningVideo(); }, 30000));
+        ChangeOutput(*dialog, [&](OutputSettings& settings) {
+            settings.outputName = output;
+            settings.outputWidth = 1280;
+            settings.outputHeight = 720;
+            settings.frameRateIndex = 3;
+            settings.outputFrameRate = 25.0;
+        });
+        Press(*dialog, MainDialogIds::kConvert);  // the replace question is answered Yes
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return dialog->conversion() && dialog->conversion()->Position().value_or(0) > 0;

@@ -13,6 +13,7 @@
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
 #include "settings/compressor_lists.h"
+#include "settings/output_options_dialog.h"
 #include "settings/output_settings.h"
 #include "support/scripted_compressors.h"
 #include "support/test_environment.h"
@@ -66,22 +67,22 @@ private slots:
         int position = -7;
         compressors->video = {ScriptedCompressors::named("Div X Codec"),
                               ScriptedCompressors::named("DivX 5.1.1 Codec")};
-        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(FindDefaultVideoCompressor(&position, nullptr), 1);
         QCOMPARE(position, 1);
         compressors->video = {ScriptedCompressors::named("Cinepak"),
                               ScriptedCompressors::named("x"),
                               ScriptedCompressors::named("DIVX Pro")};
-        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(FindDefaultVideoCompressor(&position, nullptr), 1);
         QCOMPARE(position, 2);
         compressors->video = {ScriptedCompressors::named("Div X")};
-        QCOMPARE(FindDefaultVideoCompressor(&position), 0);
+        QCOMPARE(FindDefaultVideoCompressor(&position, nullptr), 0);
 
         compressors->audio = {ScriptedCompressors::named("Microsoft IMA ADPCM"),
                               ScriptedCompressors::named("Microsoft ADPCM")};
-        QCOMPARE(FindDefaultAudioCompressor(&position), 1);
+        QCOMPARE(FindDefaultAudioCompressor(&position, nullptr), 1);
         QCOMPARE(position, 1);
         compressors->audio.pop_back();
-        QCOMPARE(FindDefaultAudioCompressor(&position), 0);
+        QCOMPARE(FindDefaultAudioCompressor(&position, nullptr), 0);
         QVERIFY(environment->messages.boxes.isEmpty());
     }
 
@@ -96,14 +97,14 @@ private slots:
                               ScriptedCompressors::named("DivX Beta")};
 
         QComboBox list;
-        QCOMPARE(FillVideoCompressorList(list), S_OK);
+        QVERIFY(!FillVideoCompressorList(list).failed());
         QCOMPARE(entriesOf(list), (QStringList{"Full frames (uncompressed)", "Alpha", "DivX Beta",
                                                "Direct stream copy"}));
         int position = -1;
-        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(FindDefaultVideoCompressor(&position, nullptr), 1);
         QCOMPARE(position, 2);
         std::optional<CompressorHandle> bound;
-        GetCompressor(position, &bound);
+        QVERIFY(!GetCompressor(position, &bound).failed());
         QVERIFY(bound.has_value());
         QCOMPARE(bound->factoryName, std::string("nameless"));
     }
@@ -113,10 +114,56 @@ private slots:
         compressors->video = {ScriptedCompressors::named("A"), ScriptedCompressors::named("B")};
         for (int position : {2, -5}) {
             std::optional<CompressorHandle> bound = CompressorHandle{"old", QStringLiteral("old")};
-            GetCompressor(position, &bound);
+            QVERIFY(!GetCompressor(position, &bound).failed());
             QVERIFY(!bound);
         }
         QVERIFY(environment->messages.boxes.isEmpty());
+    }
+
+    // A failing step comes back as a result with its words; the catalogue shows nothing. The
+    // options dialog shows the words in a box.
+    void failedStepsAreResultsTheDialogShows() {
+        using Step = CatalogueStep;
+        std::vector<QString> entries;
+        compressors->systemEnumeratorResult = E_FAIL;
+        const CatalogueResult listed = CompressorListEntries(media::EncoderKind::Video, entries);
+        QCOMPARE(listed.failedStep, Step::SystemEnumerator);
+        QCOMPARE(CatalogueFailureText(listed),
+                 QStringLiteral("Failed to create system enumerator"));
+        QCOMPARE(entries, std::vector<QString>{QStringLiteral("Full frames (uncompressed)")});
+
+        compressors->systemEnumeratorResult = S_OK;
+        compressors->classEnumeratorResult = E_FAIL;
+        int position = -1;
+        CatalogueResult search;
+        QCOMPARE(FindDefaultAudioCompressor(&position, &search), 0);
+        QCOMPARE(search.failedStep, Step::ClassEnumerator);
+        QCOMPARE(CatalogueFailureText(search), QStringLiteral("Failed to create class enumerator"));
+
+        compressors->classEnumeratorResult = S_OK;
+        compressors->video[1].bindable = false;
+        std::optional<CompressorHandle> bound = CompressorHandle{"old", QStringLiteral("old")};
+        const CatalogueResult refused = GetCompressor(1, &bound);
+        QVERIFY(!bound);
+        QCOMPARE(CatalogueFailureText(refused), QStringLiteral("Failed to bind to object"));
+        QCOMPARE(CatalogueFailureText(GetAudioCompressor(0, nullptr)),
+                 QStringLiteral("GetAudioCompressor received invalid pointer"));
+        QVERIFY(CatalogueFailureText(GetCompressor(0, &bound)).isEmpty() && bound);
+        QVERIFY(environment->messages.boxes.isEmpty());
+
+        // Start-up's loading hands its failures back in order; the options dialog shows its own.
+        compressors->classEnumeratorResult = E_FAIL;
+        OutputSettings settings;
+        const std::vector<CatalogueResult> failures =
+            LoadOutputSettings(settings, platform::SettingsStore());
+        QCOMPARE(failures.size(), std::size_t(2));
+        QVERIFY(failures[0].kind == media::EncoderKind::Video &&
+                failures[1].kind == media::EncoderKind::Audio);
+        QVERIFY(environment->messages.boxes.isEmpty());
+        OutputOptionsDialog dialog(settings, 1);
+        QVERIFY(!environment->messages.texts().isEmpty());
+        for (const QString& text : environment->messages.texts())
+            QCOMPARE(text, QStringLiteral("Failed to create class enumerator"));
     }
 
     // The real listing: the uncompressed entry first, then every encoder the AVI writer takes
@@ -124,7 +171,7 @@ private slots:
     void installedEncodersAreListedInStableOrder() {
         compressors.reset();
         QComboBox video;
-        QCOMPARE(FillVideoCompressorList(video), S_OK);
+        QVERIFY(!FillVideoCompressorList(video).failed());
         const auto& encoders = media::AviEncoders(media::EncoderKind::Video);
         QVERIFY2(!encoders.empty(), "no video encoder that the AVI writer accepts is installed");
         QCOMPARE(video.count(), int(encoders.size()) + 2);
@@ -135,15 +182,15 @@ private slots:
             if (i > 0) QVERIFY(encoders[i - 1].factoryName < encoders[i].factoryName);
         }
         int position = -1;
-        QCOMPARE(FindDefaultVideoCompressor(&position), 1);
+        QCOMPARE(FindDefaultVideoCompressor(&position, nullptr), 1);
         QVERIFY(video.itemText(position + 1).contains(QStringLiteral("DivX compatible")));
         std::optional<CompressorHandle> bound;
-        GetCompressor(position, &bound);
+        QVERIFY(!GetCompressor(position, &bound).failed());
         QVERIFY(bound.has_value());
         QCOMPARE(bound->factoryName, std::string("avenc_mpeg4"));
 
         QComboBox audio;
-        QCOMPARE(FillAudioCompressorList(audio), S_OK);
+        QVERIFY(!FillAudioCompressorList(audio).failed());
         QCOMPARE(audio.itemText(0), QStringLiteral("Uncompressed Audio"));
         QVERIFY(audio.count() > 1);
         QVERIFY(environment->messages.boxes.isEmpty());

@@ -16,10 +16,15 @@
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
 #include "settings/output_options_dialog.h"
+#include "support/main_dialog_driver.h"
+#include "support/media_fixtures.h"
 #include "support/modal_driver.h"
 #include "support/scripted_compressors.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
+
+using testing_support::DialogControl;
+using testing_support::Press;
 
 using namespace OutputOptionsIds;
 using testing_support::ScriptedCompressors;
@@ -297,9 +302,15 @@ private slots:
         OutputOptionsDialog seed(sourceOpened(), 1);
         choose(seed.videoCompressorList, 1);
         seed.OnOK();
-        main.outputSettings = seed.settings();
+        // The source facts are the opened clip's; the seed's choices come in as OK hands them.
+        testing_support::ClipSpec spec;
+        spec.seconds = 1.0;
+        spec.width = 720;
+        spec.height = 576;
+        QVERIFY(testing_support::OpenVideoAndWait(main, testing_support::MakeClip(spec)));
+        main.UseOutputChoices(seed.settings());
         auto recordOf = [&main] {
-            const OutputSettings& s = main.outputSettings;
+            const OutputSettings& s = main.settings();
             return std::tuple(s.outputName, s.outputWidth, s.outputHeight, s.frameRateIndex,
                               s.outputFrameRate, s.resizeMode, s.videoCompressionOn,
                               s.audioCompressionOn);
@@ -311,7 +322,7 @@ private slots:
         };
         const auto recordBefore = recordOf();
         const QByteArray storedBefore = settingsFile();
-        const std::string videoBefore = main.outputSettings.videoCompressor->factoryName;
+        const std::string videoBefore = main.settings().videoCompressor->factoryName;
 
         // Cancel after changing every field changes nothing.
         environment.files.saveAnswers = {environment.scratchPath(QStringLiteral("other.mpg"))};
@@ -329,15 +340,14 @@ private slots:
             options->OnDefault();
             platform::Control<QPushButton>(options, kCancel)->click();
         });
-        main.ShowOutputOptions();
+        Press(main, MainDialogIds::kOptions);
         QVERIFY(cancel.ran());
         QVERIFY(recordOf() == recordBefore);
         QCOMPARE(settingsFile(), storedBefore);
-        QVERIFY(main.outputSettings.videoCompressor);
-        QCOMPARE(main.outputSettings.videoCompressor->factoryName, videoBefore);
+        QVERIFY(main.settings().videoCompressor);
+        QCOMPARE(main.settings().videoCompressor->factoryName, videoBefore);
 
-        // OK also works while converting; the source facts are inputs only.
-        main.converting = 1;
+        // The source facts are inputs only.
         const QString newName = environment.scratchPath(QStringLiteral("next.avi"));
         testing_support::ModalDriver confirm([&](QDialog* dialog) {
             auto* options = qobject_cast<OutputOptionsDialog*>(dialog);
@@ -347,13 +357,12 @@ private slots:
             choose(options->frameRateList, 5);
             platform::Control<QPushButton>(options, kOk)->click();
         });
-        main.ShowOutputOptions();
+        Press(main, MainDialogIds::kOptions);
         QVERIFY(confirm.ran());
-        QCOMPARE(main.converting, 1);
-        QCOMPARE(main.outputSettings.outputName, newName);
-        QCOMPARE(outputSizeOf(main.outputSettings), QSize(352, 288));
-        QCOMPARE(main.outputSettings.outputFrameRate, 30.0);
-        QCOMPARE(main.outputSettings.sourceWidth, 720);
+        QCOMPARE(main.settings().outputName, newName);
+        QCOMPARE(outputSizeOf(main.settings()), QSize(352, 288));
+        QCOMPARE(main.settings().outputFrameRate, 30.0);
+        QCOMPARE(main.settings().sourceWidth, 720);
         auto* status = platform::Control<QLabel>(&main, MainDialogIds::kStatusLine);
         QCOMPARE(status->text(),
                  QStringLiteral("Output File: %1     Resolution: 352*288").arg(newName));
