@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/gst_handles.h"
+
 namespace media {
 namespace {
 
@@ -70,11 +72,11 @@ std::string FailureInWords(const GError* error, const gchar* debug, GstObject* s
 
 std::string FailureInWords(GstMessage* errorMessage) {
     GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(errorMessage, &error, &debug);
-    std::string words = FailureInWords(error, debug, GST_MESSAGE_SRC(errorMessage));
+    gchar* details = nullptr;
+    gst_message_parse_error(errorMessage, &error, &details);
+    const GCharPtr debug(details);
+    std::string words = FailureInWords(error, debug.get(), GST_MESSAGE_SRC(errorMessage));
     g_clear_error(&error);
-    g_free(debug);
     return words;
 }
 

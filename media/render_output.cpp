@@ -21,14 +21,15 @@ void beginFinishing(RenderSessionState& state);
 
 std::string errorTextOf(GstMessage* message) {
     GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text =
-        error ? FailureInWords(error, debug, GST_MESSAGE_SRC(message)) : "The conversion failed.";
+    gchar* details = nullptr;
+    gst_message_parse_error(message, &error, &details);
+    const GCharPtr debug(details);
+    std::string text = error ? FailureInWords(error, debug.get(), GST_MESSAGE_SRC(message))
+                             : "The conversion failed.";
     // For files the system's own reason ("No space left on device", "File too large") says more
     // than the element's words; it ends the last line of the details.
     if (error && error->domain == GST_RESOURCE_ERROR && debug) {
-        std::string last = debug;
+        std::string last = debug.get();
         while (!last.empty() && last.back() == '\n') last.pop_back();
         if (const auto line = last.rfind('\n'); line != std::string::npos) last.erase(0, line + 1);
         if (const auto colon = last.rfind(": "); colon != std::string::npos) {
@@ -45,14 +46,13 @@ std::string errorTextOf(GstMessage* message) {
         source ? g_object_class_find_property(G_OBJECT_GET_CLASS(source), "location") : nullptr;
     if (error && error->domain == GST_RESOURCE_ERROR && locationSpec &&
         locationSpec->value_type == G_TYPE_STRING) {
-        gchar* location = nullptr;
-        g_object_get(source, "location", &location, nullptr);
-        if (location && text.find(location) == std::string::npos)
-            text = std::string(location) + ": " + text;
-        g_free(location);
+        gchar* named = nullptr;
+        g_object_get(source, "location", &named, nullptr);
+        const GCharPtr location(named);
+        if (location && text.find(location.get()) == std::string::npos)
+            text = std::string(location.get()) + ": " + text;
     }
     g_clear_error(&error);
-    g_free(debug);
     return text;
 }
 

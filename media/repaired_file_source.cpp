@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "media/gst_handles.h"
+
 namespace media {
 namespace {
 
@@ -118,23 +120,21 @@ gchar* uriGet(GstURIHandler* handler) {
     GST_OBJECT_LOCK(source);
     gchar* uri = nullptr;
     if (source->location) {
-        gchar* fileUri = gst_filename_to_uri(source->location, nullptr);
-        if (fileUri && g_str_has_prefix(fileUri, "file:"))
-            uri = g_strconcat(media::kRepairedScheme, fileUri + 4, nullptr);
-        g_free(fileUri);
+        const media::GCharPtr fileUri(gst_filename_to_uri(source->location, nullptr));
+        if (fileUri && g_str_has_prefix(fileUri.get(), "file:"))
+            uri = g_strconcat(media::kRepairedScheme, fileUri.get() + 4, nullptr);
     }
     GST_OBJECT_UNLOCK(source);
     return uri;
 }
 
 gboolean uriSet(GstURIHandler* handler, const gchar* uri, GError** error) {
-    gchar* location = gst_uri_get_location(uri);
+    const media::GCharPtr location(gst_uri_get_location(uri));
     if (!location) {
         g_set_error(error, GST_URI_ERROR, GST_URI_ERROR_BAD_URI, "No file name in %s", uri);
         return FALSE;
     }
-    setLocation(self(handler), location);
-    g_free(location);
+    setLocation(self(handler), location.get());
     return TRUE;
 }
 
@@ -282,10 +282,9 @@ void RegisterRepairedFileSource() {
 }
 
 std::string MediaUriOf(const std::string& path) {
-    gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
+    const GCharPtr uri(gst_filename_to_uri(path.c_str(), nullptr));
     if (!uri) return {};
-    std::string result = uri;
-    g_free(uri);
+    std::string result = uri.get();
     GMappedFile* file = g_mapped_file_new(path.c_str(), FALSE, nullptr);
     if (!file) return result;
     const Repairs repairs =

@@ -76,10 +76,8 @@ std::optional<CopyFormat> copyableAudio(const GstCaps* caps) {
     if (name == "audio/x-ac3") return CopyFormat{"AC-3", "audio/x-ac3"};
     if (name == "audio/x-raw") {
         // PCM goes in with every field it has: the multiplexer takes it only as it is.
-        gchar* text = gst_caps_to_string(caps);
-        CopyFormat format{"PCM", text ? text : "audio/x-raw"};
-        g_free(text);
-        return format;
+        const GCharPtr text(gst_caps_to_string(caps));
+        return CopyFormat{"PCM", text ? text.get() : "audio/x-raw"};
     }
     return std::nullopt;
 }
@@ -106,11 +104,9 @@ CapsPtr withSourceFields(const std::string& muxCaps, const GstCaps* source) {
 }
 
 std::string codecDescription(const GstCaps* caps) {
-    gchar* description = gst_pb_utils_get_codec_description(caps);
-    std::string text =
-        description ? description : gst_structure_get_name(gst_caps_get_structure(caps, 0));
-    g_free(description);
-    return text;
+    const GCharPtr description(gst_pb_utils_get_codec_description(caps));
+    return description ? description.get()
+                       : gst_structure_get_name(gst_caps_get_structure(caps, 0));
 }
 
 std::string clockText(ReferenceTime t) {
@@ -153,17 +149,16 @@ GstClockTime bufferStreamTime(GstPad* pad, GstBuffer* buffer) {
     GstClockTime time = GST_BUFFER_PTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(time)) time = GST_BUFFER_DTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(time)) return GST_CLOCK_TIME_NONE;
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    const EventPtr event(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
     if (!event) return time;
     const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
+    gst_event_parse_segment(event.get(), &segment);
     GstClockTime streamTime = time;
     if (segment->format == GST_FORMAT_TIME) {
         guint64 converted = 0;
         if (gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, time, &converted) > 0)
             streamTime = converted;
     }
-    gst_event_unref(event);
     return streamTime;
 }
 
@@ -215,13 +210,11 @@ void probePadAdded(GstElement*, GstPad* pad, gpointer data) {
             link->probe->audio.present = watch = true;
         }
     }
-    GstElement* queue = gst_element_factory_make("queue", nullptr);
-    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    if (!queue || !sink) {
-        if (queue) gst_object_unref(queue);
-        if (sink) gst_object_unref(sink);
-        return;
-    }
+    const GstPtr<GstElement> queueOwner = MakeElement("queue");
+    const GstPtr<GstElement> sinkOwner = MakeElement("fakesink");
+    GstElement* queue = queueOwner.get();
+    GstElement* sink = sinkOwner.get();
+    if (!queue || !sink) return;
     gst_bin_add_many(GST_BIN(link->pipeline), queue, sink, nullptr);
     gst_element_link(queue, sink);
     gst_element_sync_state_with_parent(sink);
@@ -239,13 +232,12 @@ void probePadAdded(GstElement*, GstPad* pad, gpointer data) {
 
 std::string busErrorText(GstElement* pipeline) {
     GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
-    GstMessage* message = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR);
+    const MessagePtr message(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
     if (!message) return {};
     GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
+    gst_message_parse_error(message.get(), &error, nullptr);
     std::string text = error && error->message ? error->message : "";
     g_clear_error(&error);
-    gst_message_unref(message);
     return text;
 }
 
@@ -265,11 +257,11 @@ struct SourceFacts {
 SourceFacts probeSource(const std::string& path, std::optional<ReferenceTime> keyFrameBefore) {
     SourceFacts facts;
     GstPtr<GstElement> pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* parser = gst_element_factory_make("parsebin", nullptr);
+    const GstPtr<GstElement> sourceOwner = MakeElement("filesrc");
+    const GstPtr<GstElement> parserOwner = MakeElement("parsebin");
+    GstElement* source = sourceOwner.get();
+    GstElement* parser = parserOwner.get();
     if (!source || !parser) {
-        if (source) gst_object_unref(source);
-        if (parser) gst_object_unref(parser);
         facts.problem = "The media framework has no parsing elements (filesrc, parsebin).";
         return facts;
     }
@@ -444,9 +436,8 @@ bool copyVideo(StreamCopyInspection& inspection, const SourceFacts& facts,
                           " frames a second and cannot make " + rateText(asked_rate) +
                           ". Choose \"Original frame rate\" or a video compressor.");
     inspection.videoFormat = format->name;
-    gchar* text = gst_caps_to_string(caps.get());
-    inspection.videoCaps = text ? text : format->muxCaps;
-    g_free(text);
+    const GCharPtr text(gst_caps_to_string(caps.get()));
+    inspection.videoCaps = text ? text.get() : format->muxCaps;
     return true;
 }
 
@@ -461,9 +452,8 @@ bool copyAudio(StreamCopyInspection& inspection, const SourceFacts& facts) {
                           " sound of the source into an AVI file. Choose an audio "
                           "compressor instead.");
     inspection.audioFormat = format->name;
-    gchar* text = gst_caps_to_string(caps.get());
-    inspection.audioCaps = text ? text : format->muxCaps;
-    g_free(text);
+    const GCharPtr text(gst_caps_to_string(caps.get()));
+    inspection.audioCaps = text ? text.get() : format->muxCaps;
     return true;
 }
 

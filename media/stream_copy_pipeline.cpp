@@ -55,7 +55,7 @@ struct CopyPipelineState {
     bool cued = false;    // a stream holds its first buffer at the block
     bool seeked = false;  // the span is sought: the blocks go
     struct Hold {
-        GstPad* pad;  // a parsing-bin pad, with a reference
+        GstPtr<GstPad> pad;  // a source's pad
         gulong block;
         gulong flushDrop;
     };
@@ -70,9 +70,9 @@ CopyPipelineState* stateOf(GstElement* pipeline) {
 
 GstPad* encodingBinPad(GstElement* encodebin, bool video) {
     GstPad* found = nullptr;
-    GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+    const IteratorPtr pads(gst_element_iterate_sink_pads(encodebin));
     GValue item = G_VALUE_INIT;
-    while (!found && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+    while (!found && gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
         auto* pad = GST_PAD(g_value_get_object(&item));
         if (g_str_has_prefix(GST_PAD_NAME(pad), video ? "video" : "audio") &&
             !gst_pad_is_linked(pad))
@@ -80,8 +80,15 @@ GstPad* encodingBinPad(GstElement* encodebin, bool video) {
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(pads);
     return found;
+}
+
+// The segment a pad's data lies in, valid as long as the returned event is held; null without
+// one.
+EventPtr stickySegment(GstPad* pad, const GstSegment** segment) {
+    EventPtr event(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
+    if (event) gst_event_parse_segment(event.get(), segment);
+    return event;
 }
 
 // Runs on a streaming thread: how far the output has come, for progress.
@@ -92,12 +99,10 @@ GstPadProbeReturn noteWritten(GstPad* pad, GstPadProbeInfo* info, gpointer data)
     if (!GST_CLOCK_TIME_IS_VALID(time)) time = GST_BUFFER_DTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(time)) return GST_PAD_PROBE_OK;
     if (GST_BUFFER_DURATION_IS_VALID(buffer)) time += GST_BUFFER_DURATION(buffer);
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
+    const EventPtr event = stickySegment(pad, &segment);
+    if (!event) return GST_PAD_PROBE_OK;
     const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, time);
-    gst_event_unref(event);
     if (GST_CLOCK_TIME_IS_VALID(running)) {
         std::lock_guard lock(state->mutex);
         state->written = std::max(state->written, running);
@@ -134,14 +139,12 @@ GstPadProbeReturn clipSamples(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     CapsPtr caps(gst_pad_get_current_caps(pad));
     GstAudioInfo audio;
     if (!caps || !gst_audio_info_from_caps(&audio, caps.get())) return GST_PAD_PROBE_OK;
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event) return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
+    const EventPtr event = stickySegment(pad, &segment);
+    if (!event) return GST_PAD_PROBE_OK;
     GstBuffer* clipped =
         gst_audio_buffer_clip(GST_PAD_PROBE_INFO_BUFFER(info), segment, GST_AUDIO_INFO_RATE(&audio),
                               GST_AUDIO_INFO_BPF(&audio));
-    gst_event_unref(event);
     GST_PAD_PROBE_INFO_DATA(info) = clipped;
     // Without a sample inside the span the buffer is gone already.
     return clipped ? GST_PAD_PROBE_OK : GST_PAD_PROBE_HANDLED;
@@ -154,16 +157,11 @@ GstPadProbeReturn endAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     GstClockTime time = GST_BUFFER_DTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(time)) time = GST_BUFFER_PTS(buffer);
-    GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    if (!event || !GST_CLOCK_TIME_IS_VALID(time)) {
-        if (event) gst_event_unref(event);
-        return GST_PAD_PROBE_OK;
-    }
     const GstSegment* segment = nullptr;
-    gst_event_parse_segment(event, &segment);
+    const EventPtr event = stickySegment(pad, &segment);
+    if (!event || !GST_CLOCK_TIME_IS_VALID(time)) return GST_PAD_PROBE_OK;
     const bool past = segment->format == GST_FORMAT_TIME &&
                       GST_CLOCK_TIME_IS_VALID(segment->stop) && time >= segment->stop;
-    gst_event_unref(event);
     if (!past) return GST_PAD_PROBE_OK;
     // Once ended, the pad answers every later buffer with end-of-stream itself.
     gst_pad_push_event(pad, gst_event_new_eos());
@@ -190,7 +188,7 @@ GstPadProbeReturn delayPictureSpan(GstPad*, GstPadProbeInfo* info, gpointer data
         later.stop = later.start + state->pictureLength;
     GstEvent* replacement = gst_event_new_segment(&later);
     gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-    gst_event_unref(event);
+    const EventPtr replaced(event);
     GST_PAD_PROBE_INFO_DATA(info) = replacement;
     return GST_PAD_PROBE_OK;
 }
@@ -222,7 +220,7 @@ GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer
     open.stop = GST_CLOCK_TIME_NONE;
     GstEvent* replacement = gst_event_new_segment(&open);
     gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-    gst_event_unref(event);
+    const EventPtr replaced(event);
     GST_PAD_PROBE_INFO_DATA(info) = replacement;
     return GST_PAD_PROBE_OK;
 }
@@ -248,14 +246,14 @@ GstCaps* fittedCaps(const CopyPipelineState* state, GstCaps* decoded) {
 }
 
 // Pictures whose source says they are turned are turned upright first; nullptr when they stand.
-GstElement* makeTurn(int rotation) {
+GstPtr<GstElement> makeTurn(int rotation) {
     const char* direction = rotation == 90    ? "90r"
                             : rotation == 180 ? "180"
                             : rotation == 270 ? "90l"
                                               : nullptr;
     if (!direction) return nullptr;
-    GstElement* flip = gst_element_factory_make("videoflip", nullptr);
-    if (flip) gst_util_set_object_arg(G_OBJECT(flip), "video-direction", direction);
+    GstPtr<GstElement> flip = MakeElement("videoflip");
+    if (flip) gst_util_set_object_arg(G_OBJECT(flip.get()), "video-direction", direction);
     return flip;
 }
 
@@ -268,11 +266,11 @@ void linkSound(CopyPipelineState* state, GstPad* pad) {
         caps && gst_audio_info_from_caps(&info, caps.get()) ? GST_AUDIO_INFO_CHANNELS(&info) : 0;
     const int wanted =
         state->audioRoute ? OutputChannelsFor(*state->audioRoute, channels) : channels;
-    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
-    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    const GstPtr<GstElement> convertOwner = MakeElement("audioconvert");
+    const GstPtr<GstElement> filterOwner = MakeElement("capsfilter");
+    GstElement* convert = convertOwner.get();
+    GstElement* filter = filterOwner.get();
     if (!convert || !filter) {
-        for (GstElement* e : {convert, filter})
-            if (e) gst_object_unref(e);
         linkIntoEncodingBin(state, pad, false);
         return;
     }
@@ -303,16 +301,15 @@ void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
             linkIntoEncodingBin(state, pad, false);
         return;
     }
-    GstElement* turn = state->encodesAll ? makeTurn(state->rotation) : nullptr;
-    GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-    GstElement* scale = gst_element_factory_make("videoscale", nullptr);
-    GstElement* rate = gst_element_factory_make("videorate", nullptr);
-    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
-    if (!convert || !scale || !rate || !filter) {
-        for (GstElement* e : {turn, convert, scale, rate, filter})
-            if (e) gst_object_unref(e);
-        return;
-    }
+    const GstPtr<GstElement> turnOwner = state->encodesAll ? makeTurn(state->rotation) : nullptr;
+    const GstPtr<GstElement> owners[] = {MakeElement("videoconvert"), MakeElement("videoscale"),
+                                         MakeElement("videorate"), MakeElement("capsfilter")};
+    GstElement* turn = turnOwner.get();
+    GstElement* convert = owners[0].get();
+    GstElement* scale = owners[1].get();
+    GstElement* rate = owners[2].get();
+    GstElement* filter = owners[3].get();
+    if (!convert || !scale || !rate || !filter) return;
     // Bars keep the aspect of the picture unless it is to fill the frame, as in a render.
     g_object_set(scale, "add-borders", state->stretch ? FALSE : TRUE, "method", 1, nullptr);
     CapsPtr decoded(gst_pad_get_current_caps(pad));
@@ -382,7 +379,7 @@ bool takeStream(CopyPipelineState* state, GstPad* pad, GstCaps* caps, bool* vide
         if (take && !state->seeked) {
             const auto held =
                 static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER);
-            state->blocks.push_back({GST_PAD(gst_object_ref(pad)),
+            state->blocks.push_back({GstPtr<GstPad>(GST_PAD(gst_object_ref(pad))),
                                      gst_pad_add_probe(pad, held, holdUntilSought, state, nullptr),
                                      gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_FLUSH,
                                                        dropFlush, nullptr, nullptr)});
@@ -428,9 +425,7 @@ void tuneHeadEncoder(GstBin*, GstBin*, GstElement* element, gpointer) {
 }
 
 void freeState(gpointer data) {
-    auto* state = static_cast<CopyPipelineState*>(data);
-    for (const CopyPipelineState::Hold& hold : state->blocks) gst_object_unref(hold.pad);
-    delete state;
+    delete static_cast<CopyPipelineState*>(data);
 }
 
 }  // namespace
@@ -450,20 +445,23 @@ void sourceDecodedPadAdded(GstElement* source, GstPad* pad, gpointer data) {
 
 GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error) {
     const StreamCopyInspection& inspection = *request.inspection;
-    GstElement* pipeline = gst_pipeline_new(nullptr);
     const bool decodes = !request.sourceUri.empty();
-    GstElement* source = gst_element_factory_make(decodes ? "uridecodebin" : "filesrc", nullptr);
-    GstElement* parser = decodes ? nullptr : gst_element_factory_make("parsebin", nullptr);
-    GstElement* encodebin = gst_element_factory_make("encodebin", nullptr);
-    GstElement* sink = gst_element_factory_make("filesink", nullptr);
-    if (!pipeline || !source || (!decodes && !parser) || !encodebin || !sink) {
-        for (GstElement* e : {pipeline, source, parser, encodebin, sink})
-            if (e) gst_object_unref(e);
+    GstPtr<GstElement> pipelineOwner = Sunk(gst_pipeline_new(nullptr));
+    const GstPtr<GstElement> sourceOwner = MakeElement(decodes ? "uridecodebin" : "filesrc");
+    const GstPtr<GstElement> parserOwner = decodes ? nullptr : MakeElement("parsebin");
+    const GstPtr<GstElement> encodebinOwner = MakeElement("encodebin");
+    const GstPtr<GstElement> sinkOwner = MakeElement("filesink");
+    if (!pipelineOwner || !sourceOwner || (!decodes && !parserOwner) || !encodebinOwner ||
+        !sinkOwner) {
         if (error)
             *error = "The media framework lacks an element of the copy (parsebin, encodebin).";
         return nullptr;
     }
-    gst_object_ref_sink(pipeline);
+    GstElement* pipeline = pipelineOwner.get();
+    GstElement* source = sourceOwner.get();
+    GstElement* parser = parserOwner.get();
+    GstElement* encodebin = encodebinOwner.get();
+    GstElement* sink = sinkOwner.get();
     auto* state = new CopyPipelineState;
     state->pipeline = pipeline;
     state->encodebin = encodebin;
@@ -504,7 +502,6 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     g_object_set(encodebin, "avoid-reencoding", inspection.reencodeHead ? TRUE : FALSE, "profile",
                  request.container, nullptr);
     if ((!decodes && !gst_element_link(source, parser)) || !gst_element_link(encodebin, sink)) {
-        gst_object_unref(pipeline);
         if (error) *error = "The copy's elements could not be connected.";
         return nullptr;
     }
@@ -515,7 +512,7 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
         g_signal_connect(source, "pad-added", G_CALLBACK(sourceDecodedPadAdded), state);
     else
         g_signal_connect(parser, "pad-added", G_CALLBACK(parsedPadAdded), state);
-    return pipeline;
+    return pipelineOwner.release();
 }
 
 bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
@@ -549,7 +546,7 @@ bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
         if (error) *error = "The source holds nothing to copy.";
         return false;
     }
-    GstPtr<GstPad> seekPad(GST_PAD(gst_object_ref(state->blocks.front().pad)));
+    GstPtr<GstPad> seekPad(GST_PAD(gst_object_ref(state->blocks.front().pad.get())));
     const auto flags = static_cast<GstSeekFlags>(
         GST_SEEK_FLAG_FLUSH |
         (state->seekToKeyFrame ? GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE
@@ -569,9 +566,8 @@ bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
     state->blocks.clear();
     lock.unlock();
     for (const CopyPipelineState::Hold& hold : blocks) {
-        gst_pad_remove_probe(hold.pad, hold.flushDrop);
-        gst_pad_remove_probe(hold.pad, hold.block);
-        gst_object_unref(hold.pad);
+        gst_pad_remove_probe(hold.pad.get(), hold.flushDrop);
+        gst_pad_remove_probe(hold.pad.get(), hold.block);
     }
     if (!sought) {
         if (error) *error = "The span could not be found in the source.";
