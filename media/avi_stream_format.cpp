@@ -30,9 +30,9 @@ bool FactoryKlassHas(GstElementFactory* factory, const char* word) {
 
 GstPtr<GstElement> MultiplexerIn(GstElement* encodebin) {
     GstPtr<GstElement> found;
-    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(encodebin));
+    const IteratorPtr elements(gst_bin_iterate_recurse(GST_BIN(encodebin)));
     GValue item = G_VALUE_INIT;
-    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+    while (!found && gst_iterator_next(elements.get(), &item) == GST_ITERATOR_OK) {
         auto* element = GST_ELEMENT(g_value_get_object(&item));
         GstElementFactory* factory = gst_element_get_factory(element);
         if (factory && FactoryKlassHas(factory, "Muxer"))
@@ -40,7 +40,6 @@ GstPtr<GstElement> MultiplexerIn(GstElement* encodebin) {
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(elements);
     return found;
 }
 

@@ -112,15 +112,14 @@ bool trialPasses(const Candidate& candidate) {
     }
     if (!pipeline) return false;
     if (const GstPtr<GstElement> muxer{gst_bin_get_by_name(GST_BIN(pipeline.get()), "muxer")}) {
-        GstIterator* pads = gst_element_iterate_sink_pads(muxer.get());
+        const IteratorPtr pads(gst_element_iterate_sink_pads(muxer.get()));
         GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        while (gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
             gst_pad_add_probe(GST_PAD(g_value_get_object(&item)), GST_PAD_PROBE_TYPE_BUFFER,
                               tookEncodedBuffer, nullptr, nullptr);
             g_value_reset(&item);
         }
         g_value_unset(&item);
-        gst_iterator_free(pads);
     }
     bool passed = false;
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {

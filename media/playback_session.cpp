@@ -21,11 +21,6 @@ constexpr GstClockTime kSeekSettleTimeout = 2 * GST_SECOND;
 // sooner than a decode started anew from the key frame.
 constexpr std::chrono::milliseconds kCacheWait{5000};
 
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-
 // A decoded buffer mapped for reading; unmapped and released with the last copy of its frame.
 struct MappedSample {
     SamplePtr sample;
@@ -106,6 +101,8 @@ struct PlaybackSession::Callbacks {
     // Runs on whichever thread posted the message. Every message is dropped here: nothing
     // reads this bus otherwise, and there is no main loop to dispatch a watch.
     static GstBusSyncReply busMessage(GstBus*, GstMessage* message, gpointer data) {
+        // Dropping the message is the handler's unref.
+        const MessagePtr dropped(message);
         auto* session = static_cast<PlaybackSession*>(data);
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_EOS:
@@ -135,8 +132,6 @@ struct PlaybackSession::Callbacks {
             default:
                 break;
         }
-        // Dropping the message is the handler's unref.
-        gst_message_unref(message);
         return GST_BUS_DROP;
     }
 };

@@ -59,6 +59,9 @@ std::string errorTextOf(GstMessage* message) {
 // Runs on a streaming thread (or on the worker while it sets up): copies what the session
 // needs and lets the message go, since nobody else reads this bus.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+    // Dropping a message is the handler's unref: a message kept alive keeps its source
+    // element, and with it the whole pipeline, alive after every conversion.
+    const MessagePtr dropped(message);
     auto* state = static_cast<RenderSessionState*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
@@ -70,9 +73,6 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data) {
         default:
             break;
     }
-    // Dropping a message is the handler's unref: a message kept alive keeps its source
-    // element, and with it the whole pipeline, alive after every conversion.
-    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 
@@ -105,9 +105,9 @@ std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
     GstPtr<GstElement> muxer = MultiplexerIn(encodebin);
     if (!muxer) return std::nullopt;
     std::optional<WrittenVideo> written;
-    GstIterator* pads = gst_element_iterate_sink_pads(muxer.get());
+    const IteratorPtr pads(gst_element_iterate_sink_pads(muxer.get()));
     GValue item = G_VALUE_INIT;
-    while (!written && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+    while (!written && gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
         CapsPtr caps(gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item))));
         const GstStructure* structure = caps ? gst_caps_get_structure(caps.get(), 0) : nullptr;
         WrittenVideo video;
@@ -120,7 +120,6 @@ std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(pads);
     return written;
 }
 

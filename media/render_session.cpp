@@ -349,14 +349,13 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
         if (guard) {
             guard->EndPicturesNow();
         } else {
-            GstIterator* pads = gst_element_iterate_sink_pads(encodebin);
+            const IteratorPtr pads(gst_element_iterate_sink_pads(encodebin));
             GValue item = G_VALUE_INIT;
-            while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+            while (gst_iterator_next(pads.get(), &item) == GST_ITERATOR_OK) {
                 gst_pad_send_event(GST_PAD(g_value_get_object(&item)), gst_event_new_eos());
                 g_value_reset(&item);
             }
             g_value_unset(&item);
-            gst_iterator_free(pads);
         }
     });
     QTimer::singleShot(bound, this, [state = state_] {

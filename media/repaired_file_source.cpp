@@ -172,19 +172,18 @@ void finalize(GObject* object) {
 
 gboolean start(GstBaseSrc* base) {
     FramewellRepairedSrc* source = self(base);
-    gchar* location = nullptr;
-    g_object_get(base, "location", &location, nullptr);
+    gchar* named = nullptr;
+    g_object_get(base, "location", &named, nullptr);
+    const media::GCharPtr location(named);
     GError* error = nullptr;
-    source->file = location ? g_mapped_file_new(location, FALSE, &error) : nullptr;
+    source->file = location ? g_mapped_file_new(location.get(), FALSE, &error) : nullptr;
     if (!source->file) {
         GST_ELEMENT_ERROR(base, RESOURCE, OPEN_READ,
-                          ("Could not open file \"%s\" for reading.", location ? location : ""),
+                          ("Could not open file \"%s\" for reading.", location ? location.get() : ""),
                           ("%s", error ? error->message : "no file name"));
         g_clear_error(&error);
-        g_free(location);
         return FALSE;
     }
-    g_free(location);
     delete source->repairs;
     source->repairs = new media::Repairs(media::RepairsFor(
         reinterpret_cast<const unsigned char*>(g_mapped_file_get_contents(source->file)),

@@ -188,14 +188,13 @@ bool carriesPictures(GstPad* pad) {
 
 std::vector<GstPtr<GstPad>> sinkPadsOf(GstElement* element) {
     std::vector<GstPtr<GstPad>> pads;
-    GstIterator* iterator = gst_element_iterate_sink_pads(element);
+    const IteratorPtr iterator(gst_element_iterate_sink_pads(element));
     GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(iterator, &item) == GST_ITERATOR_OK) {
+    while (gst_iterator_next(iterator.get(), &item) == GST_ITERATOR_OK) {
         pads.emplace_back(GST_PAD(g_value_dup_object(&item)));
         g_value_reset(&item);
     }
     g_value_unset(&item);
-    gst_iterator_free(iterator);
     return pads;
 }
 
