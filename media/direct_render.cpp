@@ -151,10 +151,10 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
         return SetupFailure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER,
                             problem.empty() ? source.mediaName + " cannot be opened." : problem);
     }
-    AdoptPipeline(state, pipeline);
+    AdoptPipeline(state, GstPtr<GstElement>(pipeline));
     {
         std::lock_guard lock(state.mutex);
-        if (state.encodebin) state.spanGuard = SpanGuard::Attach(state.encodebin, length);
+        if (state.encodebin) state.spanGuard = SpanGuard::Attach(state.encodebin.get(), length);
         state.settingUp = false;
     }
     if (!RunStreamCopyPipeline(pipeline, &problem)) return NotStarted(state, problem.c_str());

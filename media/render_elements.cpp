@@ -47,7 +47,7 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     const std::string name = GST_OBJECT_NAME(factory);
     if (name == "encodebin") {
         std::lock_guard lock(state->mutex);
-        if (!state->encodebin) state->encodebin = GST_ELEMENT(gst_object_ref(element));
+        if (!state->encodebin) state->encodebin.reset(GST_ELEMENT(gst_object_ref(element)));
         return;
     }
     RepairDecodingElement(element);

@@ -130,11 +130,11 @@ void ReleasePipeline(RenderSessionState& state) {
     GstPtr<GstElement> encodebin;
     {
         std::lock_guard lock(state.pipelineMutex);
-        pipeline.reset(std::exchange(state.pipeline, nullptr));
+        pipeline = std::move(state.pipeline);
     }
     {
         std::lock_guard lock(state.mutex);
-        encodebin.reset(std::exchange(state.encodebin, nullptr));
+        encodebin = std::move(state.encodebin);
         state.spanGuard.reset();
     }
     destroyPipeline(std::move(pipeline));
@@ -152,13 +152,13 @@ void finishOutput(RenderSessionState& state) {
     GstPtr<GstElement> pipeline;
     {
         std::lock_guard lock(state.pipelineMutex);
-        if (state.pipeline) pipeline.reset(GST_ELEMENT(gst_object_ref(state.pipeline)));
+        if (state.pipeline) pipeline.reset(GST_ELEMENT(gst_object_ref(state.pipeline.get())));
     }
     if (!pipeline) return;  // released already, and the file abandoned with it
     GstPtr<GstElement> encodebin;
     {
         std::lock_guard lock(state.mutex);
-        if (state.encodebin) encodebin.reset(GST_ELEMENT(gst_object_ref(state.encodebin)));
+        if (state.encodebin) encodebin.reset(GST_ELEMENT(gst_object_ref(state.encodebin.get())));
     }
     const std::optional<WrittenVideo> written =
         encodebin ? multiplexedVideo(encodebin.get()) : std::nullopt;
@@ -230,14 +230,14 @@ RenderSetupResult ReserveOutput(RenderSessionState& state, const std::string& pa
     return {};
 }
 
-void AdoptPipeline(RenderSessionState& state, GstElement* pipeline) {
+void AdoptPipeline(RenderSessionState& state, GstPtr<GstElement> pipeline) {
     ++livePipelines;
-    g_object_weak_ref(G_OBJECT(pipeline), pipelineFinalised, nullptr);
+    g_object_weak_ref(G_OBJECT(pipeline.get()), pipelineFinalised, nullptr);
+    GstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
     {
         std::lock_guard lock(state.pipelineMutex);
-        state.pipeline = pipeline;
+        state.pipeline = std::move(pipeline);
     }
-    GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
     gst_bus_set_sync_handler(bus.get(), onBusMessage, &state, nullptr);
 }
 

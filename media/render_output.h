@@ -20,7 +20,7 @@ RenderSetupResult CheckOutputName(const std::string& path);
 RenderSetupResult ReserveOutput(RenderSessionState& state, const std::string& path);
 // The session's pipeline from now on: its messages come to the session, and it is counted
 // until it is finalised. Takes over the caller's reference.
-void AdoptPipeline(RenderSessionState& state, GstElement* pipeline);
+void AdoptPipeline(RenderSessionState& state, GstPtr<GstElement> pipeline);
 // A pipeline that would not run. The failure is reported as the step's; its events are not
 // the running graph's.
 RenderSetupResult NotStarted(RenderSessionState& state, const char* fallback);

@@ -196,7 +196,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     }
 
     GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
-    AdoptPipeline(state, GST_ELEMENT(pipeline));
+    AdoptPipeline(state, GstPtr<GstElement>(GST_ELEMENT(pipeline)));
     g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(OnDeepElementAdded), &state);
 
     if (const RenderSetupResult rendering = renderInto(
@@ -208,7 +208,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
         std::lock_guard lock(state.mutex);
         if (state.encodebin)
             state.spanGuard = SpanGuard::Attach(
-                state.encodebin,
+                state.encodebin.get(),
                 static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
         state.settingUp = false;
     }
@@ -323,7 +323,7 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
         {
             std::lock_guard lock(state->mutex);
             if (state->encodebin)
-                encodebinOwner.reset(GST_ELEMENT(gst_object_ref(state->encodebin)));
+                encodebinOwner.reset(GST_ELEMENT(gst_object_ref(state->encodebin.get())));
         }
         GstElement* encodebin = encodebinOwner.get();
         if (!encodebin) return;
@@ -391,7 +391,8 @@ std::optional<ReferenceTime> RenderSession::Position() const {
     std::lock_guard lock(state_->pipelineMutex);
     gint64 position = 0;
     if (!state_->pipeline ||
-        !gst_element_query_position(state_->pipeline, GST_FORMAT_TIME, &position) || position < 0)
+        !gst_element_query_position(state_->pipeline.get(), GST_FORMAT_TIME, &position) ||
+        position < 0)
         return std::nullopt;
     return NanosecondsToReferenceTime(position);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "media/encoder_properties.h"
+#include "media/gst_handles.h"
 #include "media/output_file.h"
 #include "media/render_session.h"
 #include "media/source_ends.h"
@@ -31,7 +32,7 @@ struct RenderSessionState {
     bool settingUp = true;
     std::string firstSetupError;
     std::vector<std::string> encoderFactories;
-    GstElement* encodebin = nullptr;       // a reference of our own, for the stop
+    GstPtr<GstElement> encodebin;          // for the stop
     std::shared_ptr<SpanGuard> spanGuard;  // keeps the sound within the pictures
     // Where the sources' streams ended; filled before the pipeline exists, then only read.
     std::shared_ptr<SourceEnds> sourceEnds = std::make_shared<SourceEnds>();
@@ -55,7 +56,7 @@ struct RenderSessionState {
     // The pipeline is the worker's. Queries from other threads hold this second lock, which
     // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
     std::mutex pipelineMutex;
-    GstElement* pipeline = nullptr;
+    GstPtr<GstElement> pipeline;
 
     // The worker's alone: reserved in set-up, committed when the file is finished, abandoned
     // when the pipeline is released without that.

@@ -72,7 +72,7 @@ RenderSetupResult SetUpStreamCopy(RenderSessionState& state, const RenderPlan& p
         state.output.Abandon();
         return SetupFailure(RenderStep::SetOutputFileName, E_FAIL, problem);
     }
-    AdoptPipeline(state, pipeline);
+    AdoptPipeline(state, GstPtr<GstElement>(pipeline));
     {
         std::lock_guard lock(state.mutex);
         state.settingUp = false;
