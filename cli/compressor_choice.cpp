@@ -2,19 +2,15 @@
 
 #include <cstdio>
 
+#include "cli/console_message.h"
 #include "media/render_session.h"
 
 namespace {
 
-void print(const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
-
 // A failed step of the compressor catalogue, in one line.
 void tellCatalogueFailure(const CatalogueResult& result) {
     if (result.failed())
-        print(QStringLiteral("framewell-convert: %1\n").arg(CatalogueFailureText(result)));
+        PrintMessage(QStringLiteral("framewell-convert: %1\n").arg(CatalogueFailureText(result)));
 }
 
 // Every compressor of a kind, in catalogue order: the position is the index. A failure ends

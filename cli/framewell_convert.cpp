@@ -21,6 +21,7 @@
 #endif
 
 #include "cli/compressor_choice.h"
+#include "cli/console_message.h"
 #include "cli/convert_options.h"
 #include "clips/clip_list.h"
 #include "engine/conversion_engine.h"
@@ -54,10 +55,6 @@ int ExitStopped(int signalNumber) {
 // ones the user chose there.
 const char* const kDialogProgram = "framewell";
 
-void print(const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
 
 // A terminal gets one progress line rewritten in place; a pipe or a log gets a line a second.
 bool stderrIsTerminal() {
@@ -151,7 +148,7 @@ private:
         running_ = true;
         // The rate is named once the conversion really runs; a refusal stays one line.
         if (!quiet_)
-            print(QStringLiteral("Frame rate: %1, %2\n")
+            PrintMessage(QStringLiteral("Frame rate: %1, %2\n")
                       .arg(FrameRateText(asked_.frameRate), asked_.frameRateOrigin));
         const ReferenceTime placed = conversionEngine ? conversionEngine->Duration() : 0;
         progress_ = ConversionProgress(placed > 0 ? placed : length_);
@@ -170,7 +167,7 @@ private:
                 // A source that fell short of its span is converted as far as it goes, and
                 // said so even when quiet.
                 for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                    print(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
+                    PrintMessage(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
                 completed();
             } else if (code == media::EC_ERRORABORT) {
                 finish(kExitFailed, QStringLiteral("the conversion failed: ") + text);
@@ -189,8 +186,8 @@ private:
         if (stopping_ || !conversionEngine) return;
         stopping_ = true;
         progress_.Interrupt();
-        if (shown_ && inPlace_) print(QStringLiteral("\n"));
-        print(QStringLiteral("Stopping...\n"));
+        if (shown_ && inPlace_) PrintMessage(QStringLiteral("\n"));
+        PrintMessage(QStringLiteral("Stopping...\n"));
         conversionEngine->Stop();
     }
 
@@ -205,7 +202,7 @@ private:
 
     void show(const QString& before, const QString& after) {
         const auto elapsedSeconds = static_cast<std::int32_t>(progress_.Elapsed().count() / 1000);
-        print(before +
+        PrintMessage(before +
               ProgressConsoleLine(progress_.Percent(), progress_.FramesPerSecond(asked_.frameRate),
                                   elapsedSeconds, progress_.RemainingSeconds()) +
               after);
@@ -269,15 +266,15 @@ private:
         } else {
             progress_.Interrupt();
             // The line being rewritten in place gets its end, so that what follows starts clean.
-            if (!quiet_ && inPlace_ && shown_ && !stopping_) print(QStringLiteral("\n"));
+            if (!quiet_ && inPlace_ && shown_ && !stopping_) PrintMessage(QStringLiteral("\n"));
         }
         if (conversionEngine) {
             conversionEngine->SetNotifyWindow(nullptr, 0);
             conversionEngine->Stop();
         }
         conversionEngine.reset();
-        if (!failure.isEmpty()) print(QStringLiteral("framewell-convert: %1\n").arg(failure));
-        print(report);
+        if (!failure.isEmpty()) PrintMessage(QStringLiteral("framewell-convert: %1\n").arg(failure));
+        PrintMessage(report);
         QCoreApplication::exit(stopSignal_ != 0 ? ExitStopped(stopSignal_) : exitCode);
     }
 
@@ -297,8 +294,8 @@ private:
 };
 
 int usageError(const QString& error) {
-    print(QStringLiteral("framewell-convert: %1\n").arg(error));
-    print(QStringLiteral("Try framewell-convert --help.\n"));
+    PrintMessage(QStringLiteral("framewell-convert: %1\n").arg(error));
+    PrintMessage(QStringLiteral("Try framewell-convert --help.\n"));
     return kExitUsage;
 }
 
@@ -307,7 +304,7 @@ int usageError(const QString& error) {
 int stoppedBeforeConverting(const ConvertOptions& options) {
     const int signalNumber = platform::FirstTerminationSignal();
     if (signalNumber == 0) return -1;
-    print(QStringLiteral("framewell-convert: stopped by %1 before the conversion began; %2\n")
+    PrintMessage(QStringLiteral("framewell-convert: stopped by %1 before the conversion began; %2\n")
               .arg(platform::SignalName(signalNumber),
                    QFileInfo::exists(options.output)
                        ? options.output + QStringLiteral(" is as it was")
@@ -320,22 +317,22 @@ int stoppedBeforeConverting(const ConvertOptions& options) {
 int probeInput(const ConvertOptions& options, media::ProbeResult& probe) {
     // A file that cannot even be read is named before the decoders are asked.
     if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
-        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
+        PrintMessage(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
         return kExitFailed;
     }
     probe = media::ProbeMediaFile(options.input.toStdString());
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
     if (probe.status != S_OK) {
-        print(QStringLiteral("framewell-convert: %1: %2\n")
+        PrintMessage(QStringLiteral("framewell-convert: %1: %2\n")
                   .arg(options.input, QString::fromStdString(probe.errorText)));
         return kExitFailed;
     }
     if (!probe.hasVideo) {
-        print(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
+        PrintMessage(QStringLiteral("framewell-convert: %1 holds no video\n").arg(options.input));
         return kExitFailed;
     }
     if (probe.stillImage) {
-        print(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
+        PrintMessage(QStringLiteral("framewell-convert: %1 is a still picture, not a video\n")
                   .arg(options.input));
         return kExitFailed;
     }
@@ -346,11 +343,11 @@ int probeInput(const ConvertOptions& options, media::ProbeResult& probe) {
 // here. False after the line that says why OUTPUT may not be written.
 bool outputMayBeWritten(const ConvertOptions& options) {
     if (const QString problem = platform::OutputFileProblem(options.output); !problem.isEmpty()) {
-        print(QStringLiteral("framewell-convert: %1: %2\n").arg(options.output, problem));
+        PrintMessage(QStringLiteral("framewell-convert: %1: %2\n").arg(options.output, problem));
         return false;
     }
     if (QFileInfo::exists(options.output) && !options.overwrite) {
-        print(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
+        PrintMessage(QStringLiteral("framewell-convert: %1 exists; add --overwrite to replace it\n")
                   .arg(options.output));
         return false;
     }
@@ -383,12 +380,12 @@ OutputSettings outputSettingsFor(const ConvertOptions& options, const media::Pro
 int inspectCopy(const media::RenderPlan& plan, AskedOutput& asked, ReferenceTime& length) {
     const media::StreamCopyInspection inspection = media::InspectStreamCopy(plan);
     if (!inspection.ok()) {
-        print(QStringLiteral("framewell-convert: %1\n")
+        PrintMessage(QStringLiteral("framewell-convert: %1\n")
                   .arg(QString::fromStdString(inspection.refusal)));
         return kExitFailed;
     }
     if (inspection.startKind == media::CopyStart::AtKeyFrameBefore)
-        print(QStringLiteral("framewell-convert: the %1 video has no key frame at %2; the "
+        PrintMessage(QStringLiteral("framewell-convert: the %1 video has no key frame at %2; the "
                              "copy starts at the key frame at %3\n")
                   .arg(QString::fromStdString(inspection.videoFormat),
                        clockOf(inspection.markedStart), clockOf(inspection.start)));
@@ -421,7 +418,7 @@ bool buildTimeline(const QString& input, const media::ProbeResult& probe, Refere
         reason = failure.reason;
         break;
     }
-    print(QStringLiteral("framewell-convert: %1\n").arg(reason));
+    PrintMessage(QStringLiteral("framewell-convert: %1\n").arg(reason));
     return false;
 }
 
@@ -433,7 +430,7 @@ int run(const ConvertOptions& options) {
     // The editing services (and the Python interpreter they start) are started only for a plan
     // that needs them, below.
     if (FAILED(media::StartMediaFramework(false))) {
-        print(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
+        PrintMessage(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
                   .arg(QString::fromStdString(media::LastErrorText())));
         return kExitFailed;
     }
@@ -494,7 +491,7 @@ int run(const ConvertOptions& options) {
         if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
     }
     if (media::NeedsEditingServices(plan) && FAILED(media::StartEditingServices())) {
-        print(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
+        PrintMessage(QStringLiteral("framewell-convert: the media framework did not start: %1\n")
                   .arg(QString::fromStdString(media::LastErrorText())));
         return kExitFailed;
     }

@@ -168,6 +168,14 @@ GstPadProbeReturn endAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_DROP;
 }
 
+// The segment event a probe holds becomes one of this segment, keeping its sequence number.
+void replaceSegment(GstPadProbeInfo* info, const GstSegment& segment) {
+    const EventPtr replaced(GST_PAD_PROBE_INFO_EVENT(info));
+    GstEvent* replacement = gst_event_new_segment(&segment);
+    gst_event_set_seqnum(replacement, gst_event_get_seqnum(replaced.get()));
+    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+}
+
 // Runs on a streaming thread. The pictures' span starts videoLead later than the sound's: each
 // output frame then takes the picture whose time is nearest to its own plus the lead, so that
 // pictures whose times the container rounded or jittered never lose to a neighbour. It lasts
@@ -186,10 +194,7 @@ GstPadProbeReturn delayPictureSpan(GstPad*, GstPadProbeInfo* info, gpointer data
     later.position = std::max(later.position, later.start);
     if (GST_CLOCK_TIME_IS_VALID(state->pictureLength))
         later.stop = later.start + state->pictureLength;
-    GstEvent* replacement = gst_event_new_segment(&later);
-    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-    const EventPtr replaced(event);
-    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+    replaceSegment(info, later);
     return GST_PAD_PROBE_OK;
 }
 
@@ -218,10 +223,7 @@ GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer
     GstSegment open;
     gst_segment_copy_into(segment, &open);
     open.stop = GST_CLOCK_TIME_NONE;
-    GstEvent* replacement = gst_event_new_segment(&open);
-    gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
-    const EventPtr replaced(event);
-    GST_PAD_PROBE_INFO_DATA(info) = replacement;
+    replaceSegment(info, open);
     return GST_PAD_PROBE_OK;
 }
 
@@ -454,7 +456,7 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     if (!pipelineOwner || !sourceOwner || (!decodes && !parserOwner) || !encodebinOwner ||
         !sinkOwner) {
         if (error)
-            *error = "The media framework lacks an element of the copy (parsebin, encodebin).";
+            *error = "The media framework lacks an element of the conversion (parsebin, encodebin).";
         return nullptr;
     }
     GstElement* pipeline = pipelineOwner.get();
@@ -502,7 +504,7 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     g_object_set(encodebin, "avoid-reencoding", inspection.reencodeHead ? TRUE : FALSE, "profile",
                  request.container, nullptr);
     if ((!decodes && !gst_element_link(source, parser)) || !gst_element_link(encodebin, sink)) {
-        if (error) *error = "The copy's elements could not be connected.";
+        if (error) *error = "The conversion's elements could not be connected.";
         return nullptr;
     }
     GstPtr<GstPad> sinkPad(gst_element_get_static_pad(sink, "sink"));
@@ -543,7 +545,7 @@ bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
         }
     }
     if (state->blocks.empty()) {
-        if (error) *error = "The source holds nothing to copy.";
+        if (error) *error = "The source holds no stream to write.";
         return false;
     }
     GstPtr<GstPad> seekPad(GST_PAD(gst_object_ref(state->blocks.front().pad.get())));
@@ -574,7 +576,7 @@ bool RunStreamCopyPipeline(GstElement* pipeline, std::string* error) {
         return false;
     }
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        if (error) *error = "The copy could not be started.";
+        if (error) *error = "The conversion could not be started.";
         return false;
     }
     return true;
