@@ -9,9 +9,10 @@
 #
 # Runs the two commands in alternating pairs (after one warm-up pair) under /usr/bin/time and
 # prints the medians of wall time, CPU time (user + system) and peak resident memory, with the
-# ratios framewell / ffmpeg. "load" keeps one core busy with a second ffmpeg encode for the
-# whole run, as on a machine that is doing something else. "1080p" switches to the memory
-# job: 20 s of 1080p H.264 to MPEG-4 Part 2 with PCM sound, at the source's size.
+# ratios framewell / ffmpeg, and the medians of the ratios within each pair. "load" keeps one
+# core busy with a second ffmpeg encode for the whole run, as on a machine that is doing
+# something else. "1080p" switches to the memory job: 20 s of 1080p H.264 to MPEG-4 Part 2 with
+# PCM sound, at the source's size.
 set -euo pipefail
 
 build=${1:-build}
@@ -82,15 +83,22 @@ done
 
 python3 - "$work/framewell.times" "$work/ffmpeg.times" "$job" "${load:-idle}" <<'PY'
 import statistics, sys
-def read(path):
-    rows = [list(map(float, line.split())) for line in open(path)]
-    return [statistics.median(column) for column in zip(*rows)], len(rows)
-(fw, n), (ff, _) = read(sys.argv[1]), read(sys.argv[2])
-print(f"{sys.argv[3]} job, {sys.argv[4]}, medians of {n} alternating pairs")
+def rows(path):
+    return [list(map(float, line.split())) for line in open(path)]
+def medians(table):
+    return [statistics.median(column) for column in zip(*table)]
+framewell, ffmpeg = rows(sys.argv[1]), rows(sys.argv[2])
+fw, ff = medians(framewell), medians(ffmpeg)
+print(f"{sys.argv[3]} job, {sys.argv[4]}, medians of {len(framewell)} alternating pairs")
 print(f"wall:   framewell {fw[0]:.2f} s, ffmpeg {ff[0]:.2f} s, ratio {fw[0] / ff[0]:.2f}")
 print(f"cpu:    framewell {fw[1]:.2f} s, ffmpeg {ff[1]:.2f} s, ratio {fw[1] / ff[1]:.2f}")
 print(f"memory: framewell {fw[2] / 1024:.0f} MiB, ffmpeg {ff[2] / 1024:.0f} MiB, "
       f"ratio {fw[2] / ff[2]:.2f}")
+# The two runs of a pair follow each other, so the ratio within each pair holds steadier than
+# the ratio of the medians while the machine's speed drifts.
+within = medians([[a / b for a, b in zip(x, y)] for x, y in zip(framewell, ffmpeg)])
+print(f"ratios within pairs (medians): wall {within[0]:.2f}, cpu {within[1]:.2f}, "
+      f"memory {within[2]:.2f}")
 PY
 
 for file in framewell ffmpeg; do
