@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -49,6 +50,7 @@ struct CopyPipelineState {
     int rotation = 0;
     std::optional<StreamRoute> audioRoute;
     GstClockTime pictureStop = GST_CLOCK_TIME_NONE;  // the fitted pictures' end (their thread's)
+    std::atomic<bool> picturesEnded{false};
 
     bool videoTaken = false;
     bool audioTaken = false;
@@ -210,6 +212,7 @@ GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer
             time < state->pictureStop)
             return GST_PAD_PROBE_OK;
         // Once ended, the pad answers every later buffer with end-of-stream itself.
+        state->picturesEnded = true;
         gst_pad_push_event(pad, gst_event_new_eos());
         return GST_PAD_PROBE_DROP;
     }
@@ -225,6 +228,18 @@ GstPadProbeReturn endPicturesAtStop(GstPad* pad, GstPadProbeInfo* info, gpointer
     open.stop = GST_CLOCK_TIME_NONE;
     replaceSegment(info, open);
     return GST_PAD_PROBE_OK;
+}
+
+// Runs on the decoded pictures' streaming thread: once the fitted pictures have ended, the
+// decoder goes on with the pictures up to the span's sought stop, and the fitting chain answers
+// them, past its end, with an error now and then (seen with a single-threaded decoder), which
+// would fail a finished conversion. They end at the decoder instead.
+GstPadProbeReturn refuseAfterEnd(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    if (!static_cast<CopyPipelineState*>(data)->picturesEnded) return GST_PAD_PROBE_OK;
+    gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
+    return GST_PAD_PROBE_HANDLED;
 }
 
 // The frame the pictures are fitted to. A conversion keeps the source's description of its
@@ -327,9 +342,11 @@ void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
     }
     for (GstElement* e : {filter, rate, scale, convert}) gst_element_sync_state_with_parent(e);
     if (turn) gst_element_sync_state_with_parent(turn);
-    if (state->encodesAll)
+    if (state->encodesAll) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, delayPictureSpan, state,
                           nullptr);
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, refuseAfterEnd, state, nullptr);
+    }
     GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
     if (state->encodesAll)
         gst_pad_add_probe(out.get(),
