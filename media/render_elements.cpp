@@ -42,7 +42,7 @@ void useLinearScaling(GstElement*, GstPad* pad, gpointer) {
 // A conversion already decodes, fits and encodes each stream on threads of its own, which keep
 // the processors busy. Frame threads of a libav video decoder beyond half of them only add their
 // hand-offs: on two processors one decoding thread spends a tenth less time than two, for the
-// same pictures in the same wall time.
+// same pictures in the same wall time. libav's sound decoders have no such threads.
 void leaveProcessorsToEncoders(GstElement* element) {
     GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads");
     if (!spec || G_PARAM_SPEC_VALUE_TYPE(spec) != G_TYPE_INT) return;
@@ -68,9 +68,7 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
         g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
         return;
     }
-    if (FactoryKlassHas(factory, "Decoder") && FactoryKlassHas(factory, "Video") &&
-        name.rfind("avdec_", 0) == 0)
-        leaveProcessorsToEncoders(element);
+    if (name.rfind("avdec_", 0) == 0) leaveProcessorsToEncoders(element);
     if (!FactoryKlassHas(factory, "Encoder")) return;
     EncoderProperties properties;
     {

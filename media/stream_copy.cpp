@@ -64,6 +64,11 @@ std::optional<CopyFormat> copyableVideo(const GstStructure* s) {
     return std::nullopt;
 }
 
+std::string capsText(const GstCaps* caps, const std::string& otherwise) {
+    const GCharPtr text(gst_caps_to_string(caps));
+    return text ? text.get() : otherwise;
+}
+
 std::optional<CopyFormat> copyableAudio(const GstCaps* caps) {
     const GstStructure* s = gst_caps_get_structure(caps, 0);
     const std::string name = gst_structure_get_name(s);
@@ -76,8 +81,7 @@ std::optional<CopyFormat> copyableAudio(const GstCaps* caps) {
     if (name == "audio/x-ac3") return CopyFormat{"AC-3", "audio/x-ac3"};
     if (name == "audio/x-raw") {
         // PCM goes in with every field it has: the multiplexer takes it only as it is.
-        const GCharPtr text(gst_caps_to_string(caps));
-        return CopyFormat{"PCM", text ? text.get() : "audio/x-raw"};
+        return CopyFormat{"PCM", capsText(caps, "audio/x-raw")};
     }
     return std::nullopt;
 }
@@ -100,6 +104,15 @@ CapsPtr withSourceFields(const std::string& muxCaps, const GstCaps* source) {
         if (value && !gst_structure_has_field(target, field))
             gst_structure_set_value(target, field, value);
     }
+    return caps;
+}
+
+// The copied stream's caps when the AVI multiplexer takes the format as the source has it; null
+// otherwise.
+CapsPtr copiedCaps(const std::optional<CopyFormat>& format, const GstCaps* source, bool video) {
+    if (!format) return nullptr;
+    CapsPtr caps = withSourceFields(format->muxCaps, source);
+    if (!caps || !multiplexerTakes(caps.get(), video)) return nullptr;
     return caps;
 }
 
@@ -405,8 +418,8 @@ bool copyVideo(StreamCopyInspection& inspection, const SourceFacts& facts,
                const TimelineGroup& videoGroup, Fraction sourceRate) {
     const GstStructure* picture = gst_caps_get_structure(facts.videoCaps.get(), 0);
     const std::optional<CopyFormat> format = copyableVideo(picture);
-    CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.videoCaps.get()) : nullptr;
-    if (!format || !caps || !multiplexerTakes(caps.get(), true))
+    const CapsPtr caps = copiedCaps(format, facts.videoCaps.get(), true);
+    if (!caps)
         return refuse(inspection, RenderStep::RenderVideoStream,
                       "Direct stream copy cannot write the " +
                           codecDescription(facts.videoCaps.get()) +
@@ -436,24 +449,22 @@ bool copyVideo(StreamCopyInspection& inspection, const SourceFacts& facts,
                           " frames a second and cannot make " + rateText(asked_rate) +
                           ". Choose \"Original frame rate\" or a video compressor.");
     inspection.videoFormat = format->name;
-    const GCharPtr text(gst_caps_to_string(caps.get()));
-    inspection.videoCaps = text ? text.get() : format->muxCaps;
+    inspection.videoCaps = capsText(caps.get(), format->muxCaps);
     return true;
 }
 
 // Whether the source's sound goes into the AVI file as it is.
 bool copyAudio(StreamCopyInspection& inspection, const SourceFacts& facts) {
     const std::optional<CopyFormat> format = copyableAudio(facts.audioCaps.get());
-    CapsPtr caps = format ? withSourceFields(format->muxCaps, facts.audioCaps.get()) : nullptr;
-    if (!format || !caps || !multiplexerTakes(caps.get(), false))
+    const CapsPtr caps = copiedCaps(format, facts.audioCaps.get(), false);
+    if (!caps)
         return refuse(inspection, RenderStep::RenderAudioStream,
                       "Direct stream copy cannot write the " +
                           codecDescription(facts.audioCaps.get()) +
                           " sound of the source into an AVI file. Choose an audio "
                           "compressor instead.");
     inspection.audioFormat = format->name;
-    const GCharPtr text(gst_caps_to_string(caps.get()));
-    inspection.audioCaps = text ? text.get() : format->muxCaps;
+    inspection.audioCaps = capsText(caps.get(), format->muxCaps);
     return true;
 }
 

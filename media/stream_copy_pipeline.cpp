@@ -6,8 +6,8 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -306,7 +306,8 @@ void linkSound(CopyPipelineState* state, GstPad* pad) {
 }
 
 // Runs on a streaming thread: a decoded picture of a stream that is encoded goes through the
-// fitting chain; decoded sound goes straight in (the encoding bin converts it).
+// fitting chain. A conversion's decoded sound goes in as linkSound says; sound that a copy
+// encodes goes straight in (the encoding bin converts it).
 void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* state = static_cast<CopyPipelineState*>(data);
     CapsPtr caps(gst_pad_query_caps(pad, nullptr));
@@ -443,6 +444,15 @@ void tuneHeadEncoder(GstBin*, GstBin*, GstElement* element, gpointer) {
     gst_util_set_object_arg(G_OBJECT(element), "speed-preset", "faster");
 }
 
+// Runs on a streaming thread: a conversion's source is decoded as a player decodes it, seeking
+// included; a taken stream goes through its fitting chain.
+void sourceDecodedPadAdded(GstElement* source, GstPad* pad, gpointer data) {
+    auto* state = static_cast<CopyPipelineState*>(data);
+    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    bool video = false;
+    if (takeStream(state, pad, caps.get(), &video)) decodedPadAdded(source, pad, state);
+}
+
 void freeState(gpointer data) {
     delete static_cast<CopyPipelineState*>(data);
 }
@@ -451,15 +461,6 @@ void freeState(gpointer data) {
 
 GstCaps* CopiedStreamCaps(const std::string& description) {
     return gst_caps_from_string(description.c_str());
-}
-
-// Runs on a streaming thread: a conversion's source is decoded as a player decodes it, seeking
-// included; a taken stream goes through its fitting chain.
-void sourceDecodedPadAdded(GstElement* source, GstPad* pad, gpointer data) {
-    auto* state = static_cast<CopyPipelineState*>(data);
-    CapsPtr caps(gst_pad_query_caps(pad, nullptr));
-    bool video = false;
-    if (takeStream(state, pad, caps.get(), &video)) decodedPadAdded(source, pad, state);
 }
 
 GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error) {
