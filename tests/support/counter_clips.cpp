@@ -22,10 +22,14 @@ QString MakeCounterClip(const CounterClip& clip) {
                      .arg(clip.frameRate)
                      .arg(clip.seconds);
     if (!clip.audio.isEmpty()) {
+        // A beep is 40 ms of 1 kHz from each whole second: short against the gap, so that a
+        // sound cut or shifted by a sound frame still shows every onset.
+        const QString source =
+            clip.beeps ? QStringLiteral("aevalsrc='if(lt(mod(t,1),0.04),0.6*sin(2*PI*1000*t),0)'"
+                                        ":s=%1:d=%2")
+                       : QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2");
         arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                  << QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
-                         .arg(clip.audioRate)
-                         .arg(clip.seconds);
+                  << source.arg(clip.audioRate).arg(clip.seconds);
     }
     arguments << clip.video;
     if (!clip.audio.isEmpty())
@@ -100,6 +104,55 @@ QList<int> PictureNumbers(const QString& path, bool turned) {
                            : digit(c, b, d, c) * 16 + digit(a, b, b, c));
     }
     return numbers;
+}
+
+QList<double> BeepTimes(const QString& path) {
+    constexpr int kRate = 16000;
+    constexpr int kWindow = kRate / 1000;       // 1 ms
+    constexpr int kQuietBefore = kRate * 3 / 10;  // a beep starts after 300 ms of quiet
+    constexpr int kLoud = 3000;                   // of 32767; the beeps are at about 20000
+    const ProcessResult decoded = RunProcess(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+         QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
+         QStringLiteral("1"), QStringLiteral("-ar"), QString::number(kRate),
+         QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    QList<double> times;
+    if (decoded.exitCode != 0) return times;
+    const auto* samples = reinterpret_cast<const qint16*>(decoded.standardOutput.constData());
+    const qsizetype count = decoded.standardOutput.size() / 2;
+    qsizetype lastLoud = -kQuietBefore;
+    for (qsizetype start = 0; start + kWindow <= count; start += kWindow) {
+        int peak = 0;
+        for (int i = 0; i < kWindow; ++i) peak = qMax(peak, qAbs(int(samples[start + i])));
+        if (peak < kLoud) continue;
+        if (start - lastLoud >= kQuietBefore) {
+            // The first loud sample of the window, for a time finer than the window.
+            qsizetype first = start;
+            while (qAbs(int(samples[first])) < kLoud / 4) ++first;
+            times << static_cast<double>(first) / kRate;
+        }
+        lastLoud = start;
+    }
+    return times;
+}
+
+QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate) {
+    const QList<int> numbers = PictureNumbers(path);
+    QList<double> offsets;
+    for (double beep : BeepTimes(path)) {
+        // The beep nearest in time tells which source second it is: the picture shown then.
+        const int index = qBound(0, static_cast<int>(beep * frameRate + 0.5),
+                                 static_cast<int>(numbers.size()) - 1);
+        if (numbers.isEmpty()) break;
+        const double shownSecond = numbers[index] / sourceFrameRate;
+        const int second = static_cast<int>(shownSecond + 0.5);
+        const int wanted = static_cast<int>(second * sourceFrameRate + 0.5) % 256;
+        const int at = numbers.indexOf(wanted);
+        if (at < 0) continue;
+        offsets << beep - at / frameRate;
+    }
+    return offsets;
 }
 
 }  // namespace testing_support

@@ -22,6 +22,10 @@ struct CounterClip {
     QStringList inputOptions;  // before the picture's input, e.g. {"-itsoffset", "0.3"}
     QStringList video;         // ffmpeg's output options for the picture
     QStringList audio;         // ... for the sound; empty for a clip without sound
+    // The sound is silent but for a short 1 kHz beep at each whole second of the source, so
+    // that an output's sound can be set against its pictures (BeepTimes); otherwise a steady
+    // tone.
+    bool beeps = false;
     int audioChannels = 1;
     int audioRate = 48000;
     QStringList output;  // further output options, e.g. {"-output_ts_offset", "1.4"}
@@ -37,5 +41,14 @@ QString MakeCounterClip(const CounterClip& clip);
 // The frame number each decoded picture of the file's first video stream shows, in order.
 // turned: the pictures were turned a quarter clockwise, the left half now on top.
 QList<int> PictureNumbers(const QString& path, bool turned = false);
+
+// Where the beeps of a beeping clip's sound start in the file's first sound stream, in seconds
+// from its first sample, in order; empty when the sound cannot be read.
+QList<double> BeepTimes(const QString& path);
+
+// How far each beep lies from the picture that shows its whole second, in seconds (positive:
+// the sound is late). The pictures are taken to follow each other at frameRate from the
+// output's start, as in an AVI file; beeps whose picture is not in the file are skipped.
+QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate);
 
 }  // namespace testing_support
