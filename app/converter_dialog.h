@@ -242,15 +242,10 @@ private:
     void connectCommands();
     void dispatchWindowMessage(int message, int command);
 
-    // What start-up leaves until the dialog has been painted: the editing services and the
-    // compressors' list. Whatever uses the media framework before then starts them first.
-    void StartLaterParts();
-
     QPixmap backgroundBitmap;
     bool mediaStarted_ = false;
     std::unique_ptr<ConversionEngine> conversionEngine;
-    bool laterPartsStarted_ = false;
-    bool laterPartsDone_ = false;
+    bool compressorsPrepared_ = false;
 
     // The conversion's timer; started when the graph runs, killed when it ends.
     QBasicTimer progressTimer;

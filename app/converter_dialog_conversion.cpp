@@ -202,8 +202,6 @@ void ConverterDialog::OnConvert() {
         if (answer == platform::BoxAnswer::No) return;
     }
     DisableDivxFeedback();
-    // Left until after start-up's paint; at the latest they start now, on this thread.
-    StartLaterParts();
     if (FAILED(media::StartEditingServices())) {
         platform::ShowFrameworkMessage(QString::fromStdString(media::LastErrorText()));
         return;
