@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "media/media_framework.h"
+#include "media/sound_device.h"
 #include "media/wave_player.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
@@ -86,6 +87,15 @@ private slots:
             // A burst of sounds ends with the last one played.
             for (int i = 0; i < 5; ++i) QCOMPARE(player.Play(click), S_OK);
             QCOMPARE(player.Wait(std::chrono::seconds(10)), media::SoundOutcome::Finished);
+        }
+        {
+            // The desktop's device where there is one; without, no output is opened (the
+            // audio libraries would say on the terminal that none opens) and nothing plays.
+            media::WavePlayer desktop;
+            QCOMPARE(desktop.Play(click), S_OK);
+            QCOMPARE(desktop.Wait(std::chrono::seconds(10)),
+                     media::DesktopHasSoundDevice() ? media::SoundOutcome::Finished
+                                                    : media::SoundOutcome::Silent);
         }
         // The desktop's player takes the resource (its output falls back to silence without
         // a device) and refuses a sound that does not exist rather than playing a default.
