@@ -179,6 +179,9 @@ private:
     void FailConversion(const QString& text);
     // Starts the render of the built timeline; OnConversionSetUp follows.
     void StartRender(media::RenderPlan plan);
+    // Convert waits (disabled) while a conversion is looked at and set up; released, it is
+    // enabled when a clip is open or a conversion runs, with the focus it had.
+    void HoldConvert(bool hold);
 
     // --- Direct stream copy (converter_dialog_copy.cpp) ---
     // A copy's source is looked at off this thread first: what cannot be copied is refused
@@ -246,6 +249,7 @@ private:
     bool mediaStarted_ = false;
     std::unique_ptr<ConversionEngine> conversionEngine;
     bool compressorsPrepared_ = false;
+    bool convertHadFocus_ = false;
 
     // The conversion's timer; started when the graph runs, killed when it ends.
     QBasicTimer progressTimer;
