@@ -154,6 +154,27 @@ private slots:
         QVERIFY(options->grab().toImage() != focused);
     }
 
+    // Tab walks the Options dialog as it reads: row by row from the top, each row from the
+    // left (hidden fields, such as a custom size's, are passed over).
+    void optionsTabFollowsTheLayout() {
+        using namespace OutputOptionsIds;
+        OutputOptionsDialog options(OutputSettings{}, 1);
+        options.show();
+        Activate(&options);
+        const QList<int> rows{kOutputFile,          kBrowse,    kResolutionList, kFrameRateList,
+                              kResizeModeList,      kVideoCompressorList,
+                              kCompressorSettings,  kAudioCompressorList,
+                              kOk,                  kDefault,   kCancel};
+        platform::FindControl(&options, rows.first())->setFocus(Qt::TabFocusReason);
+        QList<int> walked;
+        for (int step = 0; step < rows.size(); ++step) {
+            const QString name = QApplication::focusWidget()->objectName();
+            walked << name.section(u'_', 1).toInt();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, rows);
+    }
+
     void everyControlHasANameAndADescription() {
         ConverterDialog main;
         main.show();
