@@ -128,33 +128,37 @@ std::string FormatMegabytes(std::int64_t bytes) {
     return shown + " MB";
 }
 
+std::string SizeTargetRefusal(const StreamRoute& video) {
+    if (video.streamCopy)
+        return "A target size cannot be combined with Direct stream copy, whose pictures keep "
+               "the size they have.";
+    if (!video.compressionOn || !video.encoder)
+        return "A target size needs a video compressor with a bit rate to set; uncompressed "
+               "video has none.";
+    const std::string& factory = video.encoder->factoryName;
+    if (ignoresBitRate(factory))
+        return "A target size needs a video compressor that keeps to a bit rate, which " +
+               longNameOf(factory) + " does not do here; choose x264, VP8, OpenH264 or mpeg2enc.";
+    if (!rateControlOf(factory))
+        return "A target size needs a video compressor with a bit rate to set; " +
+               longNameOf(factory) + " has none.";
+    return {};
+}
+
+bool SizeTargetTwoPasses(const StreamRoute& video) {
+    const RateControl* control =
+        video.encoder ? rateControlOf(video.encoder->factoryName) : nullptr;
+    return control && control->passes != Passes::One;
+}
+
 SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, ReferenceTime length,
                           SoundFormat sound) {
     SizeTarget target;
     target.bytes = targetBytes;
-    if (plan.video.streamCopy) {
-        target.refusal = "A target size cannot be combined with Direct stream copy, whose "
-                         "pictures keep the size they have.";
-        return target;
-    }
-    if (!plan.video.compressionOn || !plan.video.encoder) {
-        target.refusal = "A target size needs a video compressor with a bit rate to set; "
-                         "uncompressed video has none.";
-        return target;
-    }
+    target.refusal = SizeTargetRefusal(plan.video);
+    if (!target.ok()) return target;
     target.encoderFactory = plan.video.encoder->factoryName;
     const RateControl* control = rateControlOf(target.encoderFactory);
-    if (ignoresBitRate(target.encoderFactory)) {
-        target.refusal = "A target size needs a video compressor that keeps to a bit rate, which " +
-                         longNameOf(target.encoderFactory) +
-                         " does not do here; choose x264, VP8, OpenH264 or mpeg2enc.";
-        return target;
-    }
-    if (!control) {
-        target.refusal = "A target size needs a video compressor with a bit rate to set; " +
-                         longNameOf(target.encoderFactory) + " has none.";
-        return target;
-    }
     target.twoPasses = control->passes != Passes::One;
     const double span = std::max(seconds(length), 0.001);
     const double framesPerSecond = [&] {

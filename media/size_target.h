@@ -39,6 +39,12 @@ struct SizeTarget {
     bool ok() const { return refusal.empty(); }
 };
 
+// Why a size cannot be aimed at through this video route (raw, Direct stream copy, a
+// compressor without a bit rate to set), in one sentence; empty when it can.
+std::string SizeTargetRefusal(const StreamRoute& video);
+// Whether the route's compressor aims at a size in two passes.
+bool SizeTargetTwoPasses(const StreamRoute& video);
+
 // Plans a conversion of length into targetBytes through the plan's compressors.
 SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, ReferenceTime length,
                           SoundFormat sound);
