@@ -2,40 +2,25 @@
 # Launches Framewell again and again on a real X server (Xvfb with openbox) with the pointer
 # already resting where the Open Video button appears, stirred by a pixel as a resting hand
 # does, so that its hover sound starts while the program is still starting; then clicks About
-# and waits for the About box. A launch whose
-# About box does not show within 10 s counts as frozen (and is killed).
+# and waits for the About box. A launch whose About box does not show within 10 s counts as
+# frozen (and is killed).
 #
 #   bench/startup_hover_freeze.sh [BUILD_DIR] [LAUNCHES]
 #
-# Needs Xvfb, openbox and xdotool. Prints one line per launch and the count of frozen ones.
+# Needs Xvfb, openbox and xdotool. Prints one line per launch and the count of frozen ones;
+# with KEEP_LOGS set, each launch's output is kept in /tmp/freeze-logs (GST_DEBUG=
+# GST_PLUGIN_LOADING:4 then shows which thread loads which plugin when).
 set -euo pipefail
 
 build=${1:-build}
 launches=${2:-10}
 program="$build/bin/framewell"
 [ -x "$program" ] || { echo "build framewell first: $program" >&2; exit 2; }
-for tool in Xvfb openbox xdotool; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+. "$(dirname "$0")/desktop_session.sh"
 pid=
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
-    [ -n "${KEEP_LOGS:-}" ] && cp -r "$work" /tmp/freeze-logs; rm -rf "$work"
-}
-trap cleanup EXIT
-export DISPLAY=":$display"
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 1
+# A launch left frozen is killed; with KEEP_LOGS set, the launches' output is kept.
+extra_cleanup='[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; [ -n "${KEEP_LOGS:-}" ] && cp -r "$work" /tmp/freeze-logs'
+desktop_session 1366x768
 
 # Waits up to $2 ms for a visible window of the program named $1; prints its id.
 wait_for_window() {

@@ -17,6 +17,7 @@
 #include "platform/event_loop.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
+#include "platform/program_version.h"
 #include "platform/termination_signals.h"
 
 namespace {
@@ -55,6 +56,10 @@ int convertOne(const ConvertOptions& options, const CompressorChoice& video,
 int run(const ConvertOptions& options) {
     if (options.help) {
         std::fputs(ConvertUsage().toLocal8Bit().constData(), stdout);
+        return kExitConverted;
+    }
+    if (options.version) {
+        std::printf("framewell-convert %s\n", platform::ProgramVersion());
         return kExitConverted;
     }
     // The editing services (and the Python interpreter they start) are started only for a plan

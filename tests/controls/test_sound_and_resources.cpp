@@ -190,7 +190,8 @@ private slots:
                 QStringLiteral("\n%1=([^\n]*)\n").arg(QLatin1String(key)));
             return line.match(entry).captured(1);
         };
-        QCOMPARE(valueOf("Exec"), QFileInfo(program).fileName());
+        // The file that "Open With" hands over follows the program's name.
+        QCOMPARE(valueOf("Exec"), QFileInfo(program).fileName() + QStringLiteral(" %f"));
         const QString icon = valueOf("Icon");
         QVERIFY(QFileInfo::exists(
             prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));
