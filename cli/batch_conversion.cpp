@@ -96,11 +96,15 @@ int BatchConversion::Run() {
 
     int converted = 0;
     QStringList failed;
+    QStringList stopped;
     for (const Entry& entry : entries_) {
+        const QString name = QFileInfo(entry.input).fileName();
         if (entry.started && entry.exitCode == kExitConverted)
             ++converted;
+        else if (entry.done && entry.exitCode > kExitUsage)
+            stopped << name;
         else if (entry.done)
-            failed << QFileInfo(entry.input).fileName();
+            failed << name;
     }
     const int total = static_cast<int>(entries_.size());
     QString summary = QStringLiteral("framewell-convert: %1 of %2 converted into %3")
@@ -109,7 +113,10 @@ int BatchConversion::Run() {
                           .arg(options_.output);
     if (!failed.isEmpty())
         summary += QStringLiteral("; failed: %1").arg(failed.join(QStringLiteral(", ")));
-    const int notStarted = total - converted - static_cast<int>(failed.size());
+    if (!stopped.isEmpty())
+        summary += QStringLiteral("; stopped: %1").arg(stopped.join(QStringLiteral(", ")));
+    const int notStarted =
+        total - converted - static_cast<int>(failed.size() + stopped.size());
     if (notStarted > 0) summary += QStringLiteral("; %1 not started").arg(notStarted);
     PrintMessage(summary + QStringLiteral(" (%1)\n").arg(clockText(clock_.elapsed())));
     if (stopSignal_ != 0) return ExitStopped(stopSignal_);

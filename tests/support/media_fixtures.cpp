@@ -53,18 +53,26 @@ QString MakeClip(const ClipSpec& spec) {
                   << QString::number(spec.audioChannels);
     }
     arguments << spec.extraArguments;
+    return MakeFile(arguments, spec.extension);
+}
 
-    const QByteArray key = arguments.join(QLatin1Char('|')).toUtf8() + spec.extension.toUtf8();
+QString MakeFile(const QStringList& ffmpegArguments, const QString& extension) {
+    QStringList arguments = ffmpegArguments;
+    if (!arguments.contains(QStringLiteral("-hide_banner")))
+        arguments = QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                                QStringLiteral("error"), QStringLiteral("-y")} +
+                    arguments;
+    const QByteArray key = arguments.join(QLatin1Char('|')).toUtf8() + extension.toUtf8();
     const QString name = QString::fromLatin1(
                              QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16)) +
-                         QLatin1Char('.') + spec.extension;
+                         QLatin1Char('.') + extension;
     QDir().mkpath(QStringLiteral(FRAMEWELL_FIXTURE_DIR));
     const QString path = QDir(QStringLiteral(FRAMEWELL_FIXTURE_DIR)).filePath(name);
     if (QFileInfo(path).size() > 0) return path;
 
     // Written under a temporary name first, so that parallel tests never read half a file.
     const QString partial = path + QStringLiteral(".part.") + QString::number(QCoreApplication::applicationPid()) +
-                            QLatin1Char('.') + spec.extension;
+                            QLatin1Char('.') + extension;
     arguments << partial;
     const ProcessResult made = RunProcess(QStringLiteral("ffmpeg"), arguments);
     if (made.exitCode != 0) {
@@ -75,6 +83,29 @@ QString MakeClip(const ClipSpec& spec) {
     QFile::remove(path);
     if (!QFile::rename(partial, path)) return QFileInfo(path).size() > 0 ? path : QString();
     return path;
+}
+
+QString MakeTwoToneFilm(const QString& cues, double seconds) {
+    const QString length = QString::number(seconds);
+    auto lavfi = [](const QString& input) {
+        return QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           input};
+    };
+    QStringList arguments =
+        lavfi(QStringLiteral("color=c=0x305070:s=320x240:r=25:d=") + length) +
+        lavfi(QStringLiteral("sine=frequency=440:sample_rate=48000:d=") + length) +
+        lavfi(QStringLiteral("sine=frequency=1000:sample_rate=48000:d=") + length);
+    arguments << QStringLiteral("-i") << cues;
+    for (const char* stream : {"0", "1", "2", "3"})
+        arguments << QStringLiteral("-map") << QString::fromLatin1(stream);
+    arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-q:v")
+              << QStringLiteral("2") << QStringLiteral("-c:a") << QStringLiteral("mp3")
+              << QStringLiteral("-c:s") << QStringLiteral("srt")
+              << QStringLiteral("-metadata:s:a:0") << QStringLiteral("language=eng")
+              << QStringLiteral("-metadata:s:a:1") << QStringLiteral("language=fre")
+              << QStringLiteral("-metadata:s:a:1") << QStringLiteral("title=Commentary")
+              << QStringLiteral("-metadata:s:s:0") << QStringLiteral("language=eng");
+    return MakeFile(arguments, QStringLiteral("mkv"));
 }
 
 QJsonObject Probe(const QString& path) {

@@ -29,6 +29,13 @@ struct ClipSpec {
 
 // The path of a clip made as described (made now if it does not exist yet). Empty on failure.
 QString MakeClip(const ClipSpec& spec);
+// The path of a file that ffmpeg makes from these arguments (inputs, maps, codecs; the output
+// name follows them), made once per build folder like MakeClip's. Empty on failure.
+QString MakeFile(const QStringList& arguments, const QString& extension);
+// A Matroska film of a plain 320x240 picture with two sound tracks, 440 Hz (English) and
+// 1000 Hz (French, titled "Commentary"), and an English subtitle track made of the SRT file
+// cues.
+QString MakeTwoToneFilm(const QString& cues, double seconds = 3.0);
 
 struct ProcessResult {
     int exitCode = -1;
