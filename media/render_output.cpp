@@ -170,7 +170,12 @@ void finishOutput(RenderSessionState& state) {
         std::lock_guard lock(state.mutex);
         stopped = state.draining;
     }
-    const std::string shortfall = stopped ? std::string() : state.sourceEnds->ShortfallNote();
+    std::string shortfall;
+    if (!stopped) {
+        shortfall = state.streamHoles->Note();
+        const std::string ends = state.sourceEnds->ShortfallNote();
+        if (!ends.empty()) shortfall += (shortfall.empty() ? "" : "\n") + ends;
+    }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     {
         std::lock_guard lock(state.mutex);
