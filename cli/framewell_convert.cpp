@@ -104,10 +104,17 @@ struct AskedOutput {
     double frameRate = 0.0;
     QString frameRateOrigin;  // where that rate came from, for the line that names it
     QString copied;           // what a direct stream copy writes as it is; empty otherwise
+    // Said with the warnings of the end: the source ends before the span asked of it.
+    QString shortSource;
 };
 
 QString clockOf(ReferenceTime t) {
     return QString::fromStdString(media::FormatClockMilliseconds(t));
+}
+
+// One picture of the source: how far an end may lie past its last picture and still be it.
+ReferenceTime ProbeFramePeriod(const media::ProbeResult& probe) {
+    return media::FrameStart(1, {probe.frameRateNumerator, probe.frameRateDenominator});
 }
 
 // Follows one conversion: its set-up, the graph's events, the progress line and the
@@ -166,7 +173,10 @@ private:
             if (code == media::EC_COMPLETE) {
                 // A source that fell short of its span is converted as far as it goes, and
                 // said so even when quiet.
-                for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                const QString said = asked_.shortSource.isEmpty()
+                                         ? text
+                                         : asked_.shortSource + QLatin1Char('\n') + text;
+                for (const QString& line : said.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                     PrintMessage(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
                 completed();
             } else if (code == media::EC_ERRORABORT) {
@@ -482,7 +492,14 @@ int run(const ConvertOptions& options) {
 
     AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
                       settings.outputFrameRate,
-                      FrameRateOrigin(probe, options.frameRate.has_value()), {}};
+                      FrameRateOrigin(probe, options.frameRate.has_value()), {}, {}};
+    // What the file holds ends the span; an end asked beyond it (a cut or damaged file whose
+    // header still claims the whole) is said, not quietly moved.
+    if (options.endMark && *options.endMark - probe.duration >= ProbeFramePeriod(probe))
+        asked.shortSource = QStringLiteral("The source ends at %1, before the end of the span at "
+                                           "%2 (the file is cut short or damaged there); the "
+                                           "output ends there too.")
+                                .arg(clockOf(probe.duration), clockOf(*options.endMark));
     media::RenderPlan plan =
         ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
     ReferenceTime length = endMark - startMark;
