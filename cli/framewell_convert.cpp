@@ -384,6 +384,27 @@ OutputSettings outputSettingsFor(const ConvertOptions& options, const media::Pro
     return settings;
 }
 
+// The output size the chosen video encoder can take (even sides for 4:2:0), said when it is
+// not the size asked for.
+void fitSizeToEncoder(OutputSettings& settings, bool quiet) {
+    if (settings.videoCompressionOn != 1 || !settings.videoCompressor ||
+        settings.videoCompressor->streamCopy)
+        return;
+    const media::FrameSize fitted = media::FrameSizeForEncoder(
+        settings.videoCompressor->factoryName, settings.outputWidth, settings.outputHeight);
+    if (fitted == media::FrameSize{settings.outputWidth, settings.outputHeight}) return;
+    if (!quiet)
+        PrintMessage(QStringLiteral("framewell-convert: %1 takes only frames of even sides; "
+                                    "writing %2x%3 for %4x%5\n")
+                         .arg(QString::fromStdString(settings.videoCompressor->factoryName))
+                         .arg(fitted.width)
+                         .arg(fitted.height)
+                         .arg(settings.outputWidth)
+                         .arg(settings.outputHeight));
+    settings.outputWidth = fitted.width;
+    settings.outputHeight = fitted.height;
+}
+
 // A copy is refused before anything is written, and a start it cannot keep is named before it
 // begins. -1 when it may go on, with what it copies and how long it is; otherwise the exit
 // status after the line that says why.
@@ -483,7 +504,8 @@ int run(const ConvertOptions& options) {
 
     const platform::SettingsStore dialogSettings(QString::fromLatin1(platform::kOrganisation),
                                                  QString::fromLatin1(kDialogProgram));
-    const OutputSettings settings = outputSettingsFor(options, probe, video, audio);
+    OutputSettings settings = outputSettingsFor(options, probe, video, audio);
+    fitSizeToEncoder(settings, options.quiet);
     media::TimelineModel timeline;
     if (!buildTimeline(options.input, probe, startMark, endMark, settings, dialogSettings,
                        timeline))
