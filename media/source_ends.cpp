@@ -90,8 +90,30 @@ void SourceEnds::Watch(GstElement* element) {
                       [](gpointer data) { delete static_cast<std::shared_ptr<Stream>*>(data); });
 }
 
+// A span to the end of a file whose header claims much more than the file holds: a download
+// that stopped half-way converts what there is, and says so. Streams may end apart by a few
+// seconds in an intact file, and some containers' lengths are estimates.
+std::string cutFileNote(const SourceEnds::Stream& pictures) {
+    const SourceTiming& timing = pictures.timing;
+    if (timing.videoEnd < 0 || timing.declaredDuration <= 0) return {};
+    const ReferenceTime held = timing.ToUser(std::max(timing.videoEnd, timing.audioEnd));
+    const ReferenceTime stated = timing.declaredDuration > timing.origin
+                                     ? timing.declaredDuration - timing.origin
+                                     : timing.declaredDuration;
+    const ReferenceTime margin = std::max<ReferenceTime>(2 * kReferenceTimePerSecond, stated / 10);
+    if (pictures.stop + pictures.tolerance < timing.ToUser(timing.videoEnd) ||
+        stated - held <= margin)
+        return {};
+    return "The source's header says it lasts " + clock(stated) + ", but the file holds only " +
+           clock(held) + " (it is cut short or damaged); the output ends there.";
+}
+
 std::string SourceEnds::ShortfallNote() const {
     std::string note;
+    if (const std::shared_ptr<Stream>& pictures = streams_[0]) {
+        std::lock_guard lock(pictures->mutex);
+        if (pictures->expected) note = cutFileNote(*pictures);
+    }
     for (int kind = 0; kind < 2; ++kind) {
         const std::shared_ptr<Stream>& stream = streams_[kind];
         if (!stream) continue;
