@@ -462,6 +462,8 @@ void measureStartSpacing(GstElement* pipeline, Scan& scan, Clock::time_point dea
         video->starts.clear();
         video->unstamped = 0;
     }
+    lock.unlock();
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
 }
 
 // Where the watched pictures and sound end so far: -1 for what was not seen.
@@ -503,6 +505,13 @@ bool findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool 
                                                       GST_SEEK_FLAG_SNAP_BEFORE),
                             GST_SEEK_TYPE_SET, static_cast<gint64>(from), GST_SEEK_TYPE_NONE, -1);
         if (!moved && attempt > 0) break;
+        // The packets read before (the start's spacing, an earlier attempt) may have reached
+        // the end already: that end-of-stream is no answer to this search.
+        if (moved) {
+            GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+            gst_bus_set_flushing(bus.get(), TRUE);
+            gst_bus_set_flushing(bus.get(), FALSE);
+        }
         {
             std::lock_guard lock(scan.mutex);
             if (StreamRecord* video = scan.pictureTimes()) {
