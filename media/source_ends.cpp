@@ -67,14 +67,20 @@ void SourceEnds::Expect(bool pictures, ReferenceTime stop, const SourceTiming& t
     gst_segment_init(&stream->segment, GST_FORMAT_TIME);
 }
 
-void SourceEnds::Watch(GstElement* element) {
+std::optional<bool> DecodesPictures(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
     const char* klass =
         factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-    if (!klass || !std::strstr(klass, "Decoder")) return;
-    const bool pictures = std::strstr(klass, "Video") || std::strstr(klass, "Image");
-    if (!pictures && !std::strstr(klass, "Audio")) return;
-    const std::shared_ptr<Stream>& stream = streams_[pictures ? 0 : 1];
+    if (!klass || !std::strstr(klass, "Decoder")) return std::nullopt;
+    if (std::strstr(klass, "Video") || std::strstr(klass, "Image")) return true;
+    if (std::strstr(klass, "Audio")) return false;
+    return std::nullopt;
+}
+
+void SourceEnds::Watch(GstElement* element) {
+    const std::optional<bool> pictures = DecodesPictures(element);
+    if (!pictures) return;
+    const std::shared_ptr<Stream>& stream = streams_[*pictures ? 0 : 1];
     if (!stream) return;
     const GstPtr<GstPad> src(gst_element_get_static_pad(element, "src"));
     if (!src) return;

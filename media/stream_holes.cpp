@@ -3,12 +3,12 @@
 #include <gst/audio/audio.h>
 #include <gst/video/video.h>
 
-#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "media/frame_time.h"
 #include "media/gst_handles.h"
+#include "media/source_ends.h"
 
 namespace media {
 
@@ -194,17 +194,13 @@ void StreamHoles::Expect(const SourceTiming& timing, ReferenceTime stop) {
 }
 
 void StreamHoles::Watch(GstElement* element) {
-    GstElementFactory* factory = gst_element_get_factory(element);
-    const char* klass =
-        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-    if (!klass || !std::strstr(klass, "Decoder")) return;
-    const bool pictures = std::strstr(klass, "Video") || std::strstr(klass, "Image");
-    if (!pictures && !std::strstr(klass, "Audio")) return;
+    const std::optional<bool> pictures = DecodesPictures(element);
+    if (!pictures) return;
     const GstPtr<GstPad> src(gst_element_get_static_pad(element, "src"));
     if (!src) return;
     auto* follower = new Follower;
     follower->shared = shared_;
-    follower->pictures = pictures;
+    follower->pictures = *pictures;
     gst_segment_init(&follower->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(src.get(),
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |

@@ -247,21 +247,8 @@ private slots:
         TestEnvironment dialogEnvironment;
         ConverterDialog dialog;
         QVERIFY(player_tests::OpenVideo(dialog, dialogEnvironment, source));
-        const QString written = dialogEnvironment.scratchPath(u"dialog.avi"_s);
-        ChangeOutput(dialog, [&](OutputSettings& settings) {
-            settings.outputName = written;
-            settings.videoCompressionOn = 0;
-            settings.audioCompressionOn = 0;
-        });
-        dialogEnvironment.messages.answers = {platform::BoxAnswer::Yes};  // no compressor: go on
-        Press(dialog, MainDialogIds::kConvert);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
-                    ->text()
-                    .startsWith(u"Done."_s);
-            },
-            kBoundMs));
+        QVERIFY(ConvertUncompressedAndWait(dialog, dialogEnvironment.scratchPath(u"dialog.avi"_s)));
+        // The question about the missing compressor, then the warning.
         QVERIFY(QTest::qWaitFor([&] { return dialogEnvironment.messages.boxes.size() >= 2; }));
         const platform::BoxRequest& box = dialogEnvironment.messages.boxes.last();
         QCOMPARE(box.caption, u"Warning"_s);
