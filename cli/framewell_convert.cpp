@@ -90,6 +90,11 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
         case media::FrameRateOrigin::Declared:
             return QStringLiteral("the source's own");
         case media::FrameRateOrigin::Measured:
+            if (probe.statedFrameRateNumerator > 0)
+                return QStringLiteral("the source's own, measured from its pictures (the file "
+                                      "states %1)")
+                    .arg(FrameRateText(static_cast<double>(probe.statedFrameRateNumerator) /
+                                       probe.statedFrameRateDenominator));
             return QStringLiteral("the source's own, measured from its pictures");
         case media::FrameRateOrigin::Assumed:
             break;

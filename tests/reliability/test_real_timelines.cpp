@@ -147,7 +147,7 @@ private slots:
                               {"-c:a", "aac"}),
                       "no DefaultDuration", DropDefaultDuration)
             << QStringList() << Range(0, 120) << u"30000/1001"_s
-            << u"measured from its pictures"_s;
+            << u"measured from its pictures (the file states 25 fps)"_s;
         QTest::newRow("Windows Media stating 1.5 s less than it holds")
             << Mended(Beeping("wmv", "30", 4, {"-c:v", "wmv2", "-q:v", "3"}, {"-c:a", "wmav2"}),
                       "short play duration", ShortenAsfLength(1.5))
