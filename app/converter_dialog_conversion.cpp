@@ -218,8 +218,9 @@ void ConverterDialog::OnConvert() {
         const media::FrameSize fitted = media::FrameSizeForEncoder(
             converted.videoCompressor->factoryName, converted.outputWidth, converted.outputHeight);
         if (!(fitted == media::FrameSize{converted.outputWidth, converted.outputHeight}))
-            sizeNote = QStringLiteral("%1 takes only frames of even sides: the output is %2*%3, "
-                                      "not %4*%5.")
+            sizeNote = QStringLiteral(
+                           "%1 takes only frames of even sides: the output is %2*%3, "
+                           "not %4*%5.")
                            .arg(converted.videoCompressor->friendlyName)
                            .arg(fitted.width)
                            .arg(fitted.height)

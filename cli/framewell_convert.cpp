@@ -91,8 +91,9 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
             return QStringLiteral("the source's own");
         case media::FrameRateOrigin::Measured:
             if (probe.statedFrameRateNumerator > 0)
-                return QStringLiteral("the source's own, measured from its pictures (the file "
-                                      "states %1)")
+                return QStringLiteral(
+                           "the source's own, measured from its pictures (the file "
+                           "states %1)")
                     .arg(FrameRateText(static_cast<double>(probe.statedFrameRateNumerator) /
                                        probe.statedFrameRateDenominator));
             return QStringLiteral("the source's own, measured from its pictures");
@@ -517,15 +518,20 @@ int run(const ConvertOptions& options) {
         return kExitFailed;
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
-    AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
+    AskedOutput asked{options.output,
+                      settings.outputWidth,
+                      settings.outputHeight,
                       settings.outputFrameRate,
-                      FrameRateOrigin(probe, options.frameRate.has_value()), {}, {}};
+                      FrameRateOrigin(probe, options.frameRate.has_value()),
+                      {},
+                      {}};
     // What the file holds ends the span; an end asked beyond it (a cut or damaged file whose
     // header still claims the whole) is said, not quietly moved.
     if (options.endMark && *options.endMark - probe.duration >= ProbeFramePeriod(probe))
-        asked.shortSource = QStringLiteral("The source ends at %1, before the end of the span at "
-                                           "%2 (the file is cut short or damaged there); the "
-                                           "output ends there too.")
+        asked.shortSource = QStringLiteral(
+                                "The source ends at %1, before the end of the span at "
+                                "%2 (the file is cut short or damaged there); the "
+                                "output ends there too.")
                                 .arg(clockOf(probe.duration), clockOf(*options.endMark));
     media::RenderPlan plan =
         ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));

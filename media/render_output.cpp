@@ -176,8 +176,8 @@ void finishOutput(RenderSessionState& state) {
     // asked, as a reader sees it) is no conversion, however cleanly the graph ended.
     if (!stopped && written && guard && guard->PicturesWritten() == 0) {
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        state.queueEvent({EC_ERRORABORT,
-                          "The source gave no picture for the span: nothing was converted."});
+        state.queueEvent(
+            {EC_ERRORABORT, "The source gave no picture for the span: nothing was converted."});
         return;
     }
     std::string shortfall;

@@ -15,6 +15,7 @@
 
 #include "media/decoding_repairs.h"
 #include "media/gst_handles.h"
+#include "media/picture_spacing.h"
 #include "media/repaired_file_source.h"
 
 namespace media {
@@ -27,9 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr GstClockTime kEndSearchLead = 1500 * GST_MSECOND;
 // Pictures at the start whose spacing gives the rate; the last ones of the file add theirs.
 constexpr std::size_t kPicturesToAverage = 60;
-// A stated rate stands unless the pictures' own spacing differs from it by more than this.
-constexpr double kStatedRateTolerance = 0.01;
-constexpr FrameRate kAssumedRate{25, 1};
 
 // What one decoded stream has shown since the last flush.
 struct StreamRecord {
@@ -268,65 +266,6 @@ FrameRate containerRate(GstElement* demuxer) {
     return rate;
 }
 
-// The spacing of the pictures in the windows of the file that were read. Within a window the
-// average over its run of pictures is what counts, which rounding of each time to the
-// millisecond barely moves; a hole (a step of more than one and a half the usual) and the
-// pictures a window missed of a reordered stream are left out.
-class Spacing {
-public:
-    void Add(std::vector<ReferenceTime> starts) {
-        std::sort(starts.begin(), starts.end());
-        starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        if (starts.size() < 3) return;
-        std::vector<ReferenceTime> steps;
-        for (std::size_t i = 1; i < starts.size(); ++i) steps.push_back(starts[i] - starts[i - 1]);
-        std::vector<ReferenceTime> sorted = steps;
-        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        const ReferenceTime usual = sorted[sorted.size() / 2];
-        for (ReferenceTime step : steps) {
-            if (step * 2 < usual || step * 2 > usual * 3) continue;
-            total_ += step;
-            ++count_;
-        }
-    }
-    FrameRate Rate() const {
-        if (count_ < 2 || total_ <= 0) return {};
-        const double perSecond = static_cast<double>(kReferenceTimePerSecond) *
-                                 static_cast<double>(count_) / static_cast<double>(total_);
-        gint numerator = 0;
-        gint denominator = 1;
-        gst_util_double_to_fraction(perSecond, &numerator, &denominator);
-        return SnapToStandardRate({numerator, denominator});
-    }
-
-private:
-    ReferenceTime total_ = 0;
-    long count_ = 0;
-};
-
-double valueOf(FrameRate rate) {
-    return static_cast<double>(rate.numerator) / rate.denominator;
-}
-
-// The stated rate stands while the pictures keep to it; where their spacing says otherwise (a
-// tag of 25 on pictures 33.4 ms apart), the spacing is the rate.
-void decideRate(const Spacing& spacing, SourceTiming& timing) {
-    const FrameRate measured = spacing.Rate();
-    const FrameRate stated = timing.statedFrameRate;
-    if (stated.known() &&
-        (!measured.known() ||
-         std::fabs(valueOf(measured) - valueOf(stated)) <= valueOf(stated) * kStatedRateTolerance)) {
-        timing.frameRate = SnapToStandardRate(stated);
-        timing.frameRateOrigin = FrameRateOrigin::Declared;
-    } else if (measured.known()) {
-        timing.frameRate = measured;
-        timing.frameRateOrigin = FrameRateOrigin::Measured;
-    } else {
-        timing.frameRate = kAssumedRate;
-        timing.frameRateOrigin = FrameRateOrigin::Assumed;
-    }
-}
-
 GstClockTime remaining(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<GstClockTime>(left.count()) : 0;
@@ -444,7 +383,7 @@ bool seekToOrigin(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
 
 // The times of the first pictures from the origin on, their packets read but not decoded.
 void measureStartSpacing(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
-                         Spacing& spacing) {
+                         PictureSpacing& spacing) {
     {
         std::lock_guard lock(scan.mutex);
         scan.collecting = true;
@@ -490,7 +429,7 @@ std::pair<ReferenceTime, ReferenceTime> streamEnds(Scan& scan, const SourceTimin
 // there join the spacing. Whether the end was found; the ends themselves are read from the
 // streams once the rate is known.
 bool findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool seekable,
-             SourceTiming& timing, Spacing& spacing) {
+             SourceTiming& timing, PictureSpacing& spacing) {
     const GstClockTime origin = ReferenceTimeToNanoseconds(timing.origin);
     GstClockTime from = origin;
     if (timing.declaredDuration > 0) {
@@ -556,12 +495,12 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     const ReferenceTime firstSeen = firstPicture(pipeline, scan, deadline, timing);
     if (firstSeen < 0) return timing;
     const bool seekable = seekToOrigin(pipeline, scan, deadline, firstSeen, timing);
-    Spacing spacing;
+    PictureSpacing spacing;
     measureStartSpacing(pipeline, scan, deadline, spacing);
-    decideRate(spacing, timing);
+    DecideFrameRate(spacing, timing);
     timing.measured = true;
     if (findEnd(pipeline, scan, deadline, seekable, timing, spacing)) {
-        decideRate(spacing, timing);
+        DecideFrameRate(spacing, timing);
         const auto [videoEnd, audioEnd] = streamEnds(scan, timing);
         timing.videoEnd = std::max(videoEnd, timing.origin);
         timing.audioEnd = audioEnd;
@@ -609,6 +548,7 @@ FrameRate SnapToStandardRate(FrameRate rate) {
     static constexpr FrameRate standard[] = {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
                                              {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
     // The nearest one: 30 and 29.97 lie only 0.1% apart.
+    auto valueOf = [](FrameRate r) { return static_cast<double>(r.numerator) / r.denominator; };
     const double value = valueOf(rate);
     FrameRate nearest = rate;
     double nearestGap = 0.001;

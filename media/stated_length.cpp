@@ -36,8 +36,8 @@ std::optional<std::uint64_t> find(const unsigned char* data, std::uint64_t size,
 
 constexpr std::array<unsigned char, 16> kAsfFileProperties = {
     0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11, 0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr std::array<unsigned char, 16> kAsfData = {
-    0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr std::array<unsigned char, 16> kAsfData = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr std::uint64_t kAsfScanLimit = 1 << 20;  // the header lies before the data
 
 // The send time plus duration of the packet, in milliseconds; nullopt for one that is not a
@@ -59,8 +59,7 @@ std::vector<BytePatch> asfPatches(const unsigned char* data, std::uint64_t size)
     static constexpr unsigned char kAsfHeader[] = {0x30, 0x26, 0xB2, 0x75};
     if (std::memcmp(data, kAsfHeader, 4) != 0) return {};
     const std::uint64_t head = std::min(size, kAsfScanLimit);
-    const auto properties =
-        find(data, head, kAsfFileProperties.data(), kAsfFileProperties.size());
+    const auto properties = find(data, head, kAsfFileProperties.data(), kAsfFileProperties.size());
     const auto dataObject = find(data, head, kAsfData.data(), kAsfData.size());
     if (!properties || !dataObject || *properties + 104 > size || *dataObject + 50 > size)
         return {};
@@ -140,19 +139,20 @@ std::optional<std::uint64_t> lastBlockTime(const unsigned char* data, std::uint6
         const auto element = readElement(data, size, child);
         if (!element) break;
         std::uint64_t block = 0;
-        if (element->id == 0xE7) timecode = bigEndian(data + element->dataStart,
-                                                      static_cast<int>(std::min<std::uint64_t>(
-                                                          8, element->dataEnd - element->dataStart)));
+        if (element->id == 0xE7)
+            timecode = bigEndian(data + element->dataStart,
+                                 static_cast<int>(std::min<std::uint64_t>(
+                                     8, element->dataEnd - element->dataStart)));
         if (element->id == 0xA3) block = element->dataStart;  // SimpleBlock
-        if (element->id == 0xA0) {                             // BlockGroup: its Block
+        if (element->id == 0xA0) {                            // BlockGroup: its Block
             const auto inner = readElement(data, size, element->dataStart);
             if (inner && inner->id == 0xA1) block = inner->dataStart;
         }
         if (block) {
             const auto track = readNumber(data, size, block, false);
             if (track && block + track->second + 2 <= size) {
-                const auto relative = static_cast<std::int16_t>(
-                    bigEndian(data + block + track->second, 2));
+                const auto relative =
+                    static_cast<std::int16_t>(bigEndian(data + block + track->second, 2));
                 latest = std::max<std::int64_t>(latest, relative);
             }
         }
@@ -214,12 +214,14 @@ std::vector<BytePatch> matroskaPatches(const unsigned char* data, std::uint64_t 
         const double covering = static_cast<double>(*last) + margin;
         std::uint64_t bits = 0;
         std::memcpy(&bits, &covering, 8);
-        for (int b = 0; b < 8; ++b) patch.bytes[b] = static_cast<unsigned char>(bits >> (56 - 8 * b));
+        for (int b = 0; b < 8; ++b)
+            patch.bytes[b] = static_cast<unsigned char>(bits >> (56 - 8 * b));
     } else {
         const auto covering = static_cast<float>(static_cast<double>(*last) + margin);
         std::uint32_t bits = 0;
         std::memcpy(&bits, &covering, 4);
-        for (int b = 0; b < 4; ++b) patch.bytes[b] = static_cast<unsigned char>(bits >> (24 - 8 * b));
+        for (int b = 0; b < 4; ++b)
+            patch.bytes[b] = static_cast<unsigned char>(bits >> (24 - 8 * b));
     }
     return {patch};
 }

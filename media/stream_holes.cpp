@@ -45,7 +45,7 @@ struct Follower {
     GstSegment segment{};
     GstAudioInfo audio{};
     bool audioKnown = false;
-    GstClockTime period = GST_CLOCK_TIME_NONE;  // the pictures' rate, as their caps say
+    GstClockTime period = GST_CLOCK_TIME_NONE;    // the pictures' rate, as their caps say
     GstClockTime expected = GST_CLOCK_TIME_NONE;  // where the last buffer ended (or started)
     GstBuffer* last = nullptr;                    // the last picture, to hold over a hole
     bool filling = false;
@@ -89,8 +89,8 @@ void takeEvent(Follower& follower, GstEvent* event) {
             }
             gint numerator = 0;
             gint denominator = 1;
-            if (gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate",
-                                           &numerator, &denominator) &&
+            if (gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
+                                           &denominator) &&
                 numerator > 0 && denominator > 0)
                 follower.period = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
             break;
@@ -110,8 +110,8 @@ void fillSound(Follower& follower, GstPad* pad, GstBuffer* buffer) {
     if (frameBytes == 0 || rate <= 0) return;
     GstClockTime duration = GST_BUFFER_DURATION(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(duration))
-        duration = gst_util_uint64_scale_int(gst_buffer_get_size(buffer) / frameBytes, GST_SECOND,
-                                             rate);
+        duration =
+            gst_util_uint64_scale_int(gst_buffer_get_size(buffer) / frameBytes, GST_SECOND, rate);
     const GstClockTime expected = follower.expected;
     follower.expected = pts + duration;
     if (!GST_CLOCK_TIME_IS_VALID(expected) || pts <= expected + kSoundTolerance) return;
@@ -206,7 +206,8 @@ void StreamHoles::Watch(GstElement* element) {
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                    GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                      fillHoles, follower, [](gpointer data) { delete static_cast<Follower*>(data); });
+                      fillHoles, follower,
+                      [](gpointer data) { delete static_cast<Follower*>(data); });
 }
 
 std::string StreamHoles::Note() const {
@@ -218,8 +219,8 @@ std::string StreamHoles::Note() const {
         const ReferenceTime to = shared_->timing.ToUser(hole.to);
         if (from >= shared_->stop) continue;
         if (!note.empty()) note += "\n";
-        note += std::string("The source's ") +
-                (hole.pictures ? "pictures have" : "sound has") + " a hole from " + FormatClockMilliseconds(from) + " to " +
+        note += std::string("The source's ") + (hole.pictures ? "pictures have" : "sound has") +
+                " a hole from " + FormatClockMilliseconds(from) + " to " +
                 FormatClockMilliseconds(to) +
                 (hole.pictures ? "; the last picture before it is held there."
                                : "; the output is silent there.");

@@ -126,7 +126,8 @@ namespace {
 // How many times smaller than the picture the most reduced colour plane of a raw format is,
 // across (log2) and down; nothing for a format that is not raw video.
 void widenSubsampling(const gchar* format, int* across, int* down) {
-    const GstVideoFormatInfo* info = gst_video_format_get_info(gst_video_format_from_string(format));
+    const GstVideoFormatInfo* info =
+        gst_video_format_get_info(gst_video_format_from_string(format));
     if (!info || GST_VIDEO_FORMAT_INFO_FORMAT(info) == GST_VIDEO_FORMAT_UNKNOWN) return;
     for (guint plane = 0; plane < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(info); ++plane) {
         *across = std::max<int>(*across, GST_VIDEO_FORMAT_INFO_W_SUB(info, plane));

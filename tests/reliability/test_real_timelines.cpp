@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "app/converter_dialog.h"
+#include "engine/source_cases.h"
 #include "player/player_test_support.h"
 #include "support/avi_checks.h"
 #include "support/counter_clips.h"
@@ -16,7 +17,6 @@
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
-#include "engine/source_cases.h"
 
 using namespace testing_support;
 using namespace Qt::StringLiterals;
@@ -117,7 +117,8 @@ void VerifyBeepsInStep(const QString& path, double sourceRate, double rate) {
     const QList<double> offsets = BeepOffsets(path, sourceRate, rate);
     QVERIFY2(!offsets.isEmpty(), qPrintable(path));
     for (double offset : offsets)
-        QVERIFY2(std::fabs(offset) <= 0.03, qPrintable(u"a beep %1 s off its picture"_s.arg(offset)));
+        QVERIFY2(std::fabs(offset) <= 0.03,
+                 qPrintable(u"a beep %1 s off its picture"_s.arg(offset)));
 }
 
 }  // namespace
@@ -172,14 +173,13 @@ private slots:
             << QStringList() << Range(0, 100) << u"25/1"_s << QString();
         CounterClip surround = Beeping("mkv", "25", 3, kH264, {"-c:a", "aac"});
         surround.audioChannels = 6;
-        QTest::newRow("5.1 AAC in a span")
-            << surround << QStringList{"--start", "0", "--end", "1"} << Range(0, 25) << u"25/1"_s
-            << QString();
+        QTest::newRow("5.1 AAC in a span") << surround << QStringList{"--start", "0", "--end", "1"}
+                                           << Range(0, 25) << u"25/1"_s << QString();
         // A second of each stream missing at 2.5 s: the last picture is held and the sound is
         // silent, and what follows keeps its place.
         QTest::newRow("a one-second hole in both streams")
-            << HoledClip() << QStringList() << Range(0, 63) + Held(62, 25) + Range(63, 125) << u"25/1"_s
-            << u"have a hole from 00:00:02.520 to 00:00:03.520"_s;
+            << HoledClip() << QStringList() << Range(0, 63) + Held(62, 25) + Range(63, 125)
+            << u"25/1"_s << u"have a hole from 00:00:02.520 to 00:00:03.520"_s;
     }
     void conversionsFollowWhatThePlayerShows() {
         QFETCH(CounterClip, clip);
@@ -230,8 +230,8 @@ private slots:
         QTest::newRow("intact MP4 to its last picture")
             << Beeping("mp4", "25", 4, kH264, {"-c:a", "aac"}) << end << QString();
         QTest::newRow("intact program stream to its last picture")
-            << Beeping("mpg", "25", 4, {"-c:v", "mpeg2video", "-q:v", "3"}, {"-c:a", "mp2"})
-            << end << QString();
+            << Beeping("mpg", "25", 4, {"-c:v", "mpeg2video", "-q:v", "3"}, {"-c:a", "mp2"}) << end
+            << QString();
     }
     void onlyShortSourcesAreReported() {
         QFETCH(CounterClip, clip);
@@ -261,7 +261,8 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return dialogEnvironment.messages.boxes.size() >= 2; }));
         const platform::BoxRequest& box = dialogEnvironment.messages.boxes.last();
         QCOMPARE(box.caption, u"Warning"_s);
-        QVERIFY2(box.text.contains(u"pictures have a hole from 00:00:02.520"_s), qPrintable(box.text));
+        QVERIFY2(box.text.contains(u"pictures have a hole from 00:00:02.520"_s),
+                 qPrintable(box.text));
     }
 
     // A picture of odd height goes to 4:2:0 compressors at the even size below, said so; the
@@ -276,17 +277,15 @@ private slots:
         // 4:2:0 of an odd height, as a decoder hands it on (ffmpeg's own sources round it).
         const QString source = environment.scratchPath(u"odd.mkv"_s);
         if (!QFileInfo::exists(source))
-            QCOMPARE(RunProcess(u"ffmpeg"_s,
-                                {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                                 u"color=s=720x405:d=0.4,format=yuv444p"_s, u"-vf"_s,
-                                 u"format=yuv420p"_s, u"-c:v"_s, u"ffv1"_s, source})
+            QCOMPARE(RunProcess(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                              u"color=s=720x405:d=0.4,format=yuv444p"_s, u"-vf"_s,
+                                              u"format=yuv420p"_s, u"-c:v"_s, u"ffv1"_s, source})
                          .exitCode,
                      0);
-        const ProcessResult run = RunProcess(
-            QStringLiteral(FRAMEWELL_CONVERT_PATH),
-            {u"--overwrite"_s, u"--video-compressor"_s, compressor, u"--audio-compressor"_s,
-             u"none"_s, source, output},
-            kBoundMs);
+        const ProcessResult run = RunProcess(QStringLiteral(FRAMEWELL_CONVERT_PATH),
+                                             {u"--overwrite"_s, u"--video-compressor"_s, compressor,
+                                              u"--audio-compressor"_s, u"none"_s, source, output},
+                                             kBoundMs);
         if (run.standardError.contains("no video compressor"))
             QSKIP(qPrintable(compressor + u" is not installed"_s));
         QVERIFY2(run.exitCode == 0, run.standardError.constData());

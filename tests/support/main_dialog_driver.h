@@ -53,8 +53,8 @@ inline bool ConvertUncompressedAndWait(ConverterDialog& dialog, const QString& o
         settings.audioCompressionOn = 0;
     });
     Press(dialog, MainDialogIds::kConvert);
-    return QTest::qWaitFor(
-        [&] { return StatusText(dialog).startsWith(QStringLiteral("Done.")); }, boundMs);
+    return QTest::qWaitFor([&] { return StatusText(dialog).startsWith(QStringLiteral("Done.")); },
+                           boundMs);
 }
 
 }  // namespace testing_support
