@@ -310,8 +310,7 @@ void ConverterDialog::FinishConversion() {
     // A graph still rendering first finishes its file; its completion event comes back here.
     if (conversionEngine && !conversionEngine->Stop()) return;
     // The file really written and its picture size: Options may have named another file since
-    // the conversion started, and a compressor that cannot take the asked size is refused
-    // before anything is written, so the sizes differ only if something adapted it unasked.
+    // the conversion started, and the size asked may have been fitted to the compressor.
     QString written = outputSettings.outputName;
     std::int32_t width = outputSettings.outputWidth;
     std::int32_t height = outputSettings.outputHeight;
