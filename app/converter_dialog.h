@@ -199,6 +199,7 @@ private:
     void InspectCopy(media::RenderPlan plan);
     void OnCopyInspected(const media::StreamCopyInspection& inspection, media::RenderPlan plan);
     QString copiedStreams;  // what the copy running writes as it is, for the "Done." line
+    QString sizeNote;  // the size the compressor takes instead of the one asked, said after "Done."
 
     // --- Progress of a conversion (converter_dialog_progress.cpp) ---
     // The thin bar under the buttons, the percentage in the window title and the time left in

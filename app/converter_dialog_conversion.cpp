@@ -210,8 +210,28 @@ void ConverterDialog::OnConvert() {
         return;
     }
 
+    // The compressor's own limits on the frame (even sides for 4:2:0) decide the size written;
+    // the options keep the size asked for.
+    OutputSettings converted = outputSettings;
+    sizeNote.clear();
+    if (converted.videoCompressionOn == 1 && converted.videoCompressor &&
+        !converted.videoCompressor->streamCopy) {
+        const media::FrameSize fitted = media::FrameSizeForEncoder(
+            converted.videoCompressor->factoryName, converted.outputWidth, converted.outputHeight);
+        if (!(fitted == media::FrameSize{converted.outputWidth, converted.outputHeight}))
+            sizeNote = QStringLiteral(
+                           "%1 takes only frames of even sides: the output is %2*%3, "
+                           "not %4*%5.")
+                           .arg(converted.videoCompressor->friendlyName)
+                           .arg(fitted.width)
+                           .arg(fitted.height)
+                           .arg(converted.outputWidth)
+                           .arg(converted.outputHeight);
+        converted.outputWidth = fitted.width;
+        converted.outputHeight = fitted.height;
+    }
     media::TimelineModel timeline;
-    TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
+    TimelineBuilder builder(clipList, musicList, startMark, endMark, converted, totalDuration);
     const HRESULT built = builder.BuildTimeline(&timeline);
     for (const TimelineFailure& failure : builder.Failures()) ShowTimelineFailure(this, failure);
     // A timeline that lost its picture or its sound would be converted without it and reported
@@ -268,6 +288,7 @@ void ConverterDialog::OnGraphEvent() {
             FinishConversion();
             if (whole) CheckTargetSize(written);
             // A source that fell short of its span is not a silent success.
+            if (!sizeNote.isEmpty()) text = sizeNote + (text.isEmpty() ? QString() : "\n" + text);
             if (!text.isEmpty())
                 platform::ShowMessage(this, text, QStringLiteral("Warning"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
@@ -297,8 +318,7 @@ void ConverterDialog::FinishConversion() {
     // A graph still rendering first finishes its file; its completion event comes back here.
     if (conversionEngine && !conversionEngine->Stop()) return;
     // The file really written and its picture size: Options may have named another file since
-    // the conversion started, and a compressor that cannot take the asked size is refused
-    // before anything is written, so the sizes differ only if something adapted it unasked.
+    // the conversion started, and the size asked may have been fitted to the compressor.
     QString written = outputSettings.outputName;
     std::int32_t width = outputSettings.outputWidth;
     std::int32_t height = outputSettings.outputHeight;

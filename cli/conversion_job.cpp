@@ -22,6 +22,7 @@
 #include "media/deinterlacing.h"
 #include "media/frame_time.h"
 #include "media/media_framework.h"
+#include "media/encoder_registry.h"
 #include "media/stream_copy.h"
 #include "platform/file_checks.h"
 #include "platform/settings_store.h"
@@ -70,6 +71,12 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
         case media::FrameRateOrigin::Declared:
             return QStringLiteral("the source's own");
         case media::FrameRateOrigin::Measured:
+            if (probe.statedFrameRateNumerator > 0)
+                return QStringLiteral(
+                           "the source's own, measured from its pictures (the file "
+                           "states %1)")
+                    .arg(FrameRateText(static_cast<double>(probe.statedFrameRateNumerator) /
+                                       probe.statedFrameRateDenominator));
             return QStringLiteral("the source's own, measured from its pictures");
         case media::FrameRateOrigin::Assumed:
             break;
@@ -79,6 +86,32 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
 
 QString clockOf(ReferenceTime t) {
     return QString::fromStdString(media::FormatClockMilliseconds(t));
+}
+
+// One picture of the source: how far an end may lie past its last picture and still be it.
+ReferenceTime ProbeFramePeriod(const media::ProbeResult& probe) {
+    return media::FrameStart(1, {probe.frameRateNumerator, probe.frameRateDenominator});
+}
+
+// The output size the chosen video encoder can take (even sides for 4:2:0), said when it is
+// not the size asked for.
+void fitSizeToEncoder(OutputSettings& settings, bool quiet) {
+    if (settings.videoCompressionOn != 1 || !settings.videoCompressor ||
+        settings.videoCompressor->streamCopy)
+        return;
+    const media::FrameSize fitted = media::FrameSizeForEncoder(
+        settings.videoCompressor->factoryName, settings.outputWidth, settings.outputHeight);
+    if (fitted == media::FrameSize{settings.outputWidth, settings.outputHeight}) return;
+    if (!quiet)
+        PrintMessage(QStringLiteral("framewell-convert: %1 takes only frames of even sides; "
+                                    "writing %2x%3 for %4x%5\n")
+                         .arg(QString::fromStdString(settings.videoCompressor->factoryName))
+                         .arg(fitted.width)
+                         .arg(fitted.height)
+                         .arg(settings.outputWidth)
+                         .arg(settings.outputHeight));
+    settings.outputWidth = fitted.width;
+    settings.outputHeight = fitted.height;
 }
 
 QString megabytes(std::int64_t bytes) {
@@ -286,7 +319,8 @@ int ConversionJob::Prepare() {
 
     const platform::SettingsStore dialogSettings(QString::fromLatin1(platform::kOrganisation),
                                                  QString::fromLatin1(kDialogProgram));
-    const OutputSettings settings = outputSettingsFor(options_, output_, probe_, video_, audio_);
+    OutputSettings settings = outputSettingsFor(options_, output_, probe_, video_, audio_);
+    fitSizeToEncoder(settings, options_.quiet);
     media::TimelineModel timeline;
     if (const QString lost = buildTimeline(input_, probe_, startMark, endMark, settings,
                                            dialogSettings, timeline);
@@ -301,6 +335,13 @@ int ConversionJob::Prepare() {
     media::RenderPlan plan =
         ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
     length_ = endMark - startMark;
+    // What the file holds ends the span; an end asked beyond it (a cut or damaged file whose
+    // header still claims the whole) is said, not quietly moved.
+    if (options_.endMark && *options_.endMark - probe_.duration >= ProbeFramePeriod(probe_))
+        shortSource_ = QStringLiteral(
+                           "The source ends at %1, before the end of the span at %2 (the file "
+                           "is cut short or damaged there); the output ends there too.")
+                           .arg(clockOf(probe_.duration), clockOf(*options_.endMark));
     if (const int refused = checkSourceChoices(plan); refused >= 0) return refused;
     if (const int refused = planSize(plan); refused >= 0) return refused;
     if (media::UsesStreamCopy(plan)) {
@@ -413,7 +454,8 @@ void ConversionJob::show(const QString& before, const QString& after) {
 void ConversionJob::completed(const QString& note) {
     // A source that fell short of its span is converted as far as it goes, and said so even
     // when quiet.
-    for (const QString& line : note.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    const QString said = shortSource_.isEmpty() ? note : shortSource_ + QLatin1Char('\n') + note;
+    for (const QString& line : said.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         PrintMessage(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
     const std::optional<media::WrittenVideo> written = conversionEngine->WrittenVideo();
     const ReferenceTime end = conversionEngine->Position().value_or(0);

@@ -105,6 +105,8 @@ private:
     double frameRate_ = 0.0;
     QString frameRateOrigin_;
     QString copied_;  // what a direct stream copy writes as it is; empty otherwise
+    // Said with the warnings of the end: the source ends before the span asked of it.
+    QString shortSource_;
 
     ConversionProgress progress_;
     int stopSignal_ = 0;

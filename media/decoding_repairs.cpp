@@ -352,7 +352,8 @@ std::string fileDecodedBy(GstElement* element) {
 
 // Runs on the streaming thread that brings the decoder its format. A decoder told no rate
 // gives its pictures no duration, and an accurate seek then keeps the picture before the place
-// asked for, as if it lasted to there.
+// asked for, as if it lasted to there; one told a rate its pictures do not keep gives them
+// durations that overlap the next picture.
 GstPadProbeReturn giveMeasuredRate(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
@@ -361,11 +362,11 @@ GstPadProbeReturn giveMeasuredRate(GstPad*, GstPadProbeInfo* info, gpointer data
     if (!caps || gst_caps_is_empty(caps)) return GST_PAD_PROBE_OK;
     gint numerator = 0;
     gint denominator = 1;
+    const auto* rate = static_cast<const FrameRate*>(data);
     if (gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator,
                                    &denominator) &&
-        numerator > 0)
+        numerator == rate->numerator && denominator == rate->denominator)
         return GST_PAD_PROBE_OK;
-    const auto* rate = static_cast<const FrameRate*>(data);
     const CapsPtr rated(gst_caps_copy(caps));
     gst_caps_set_simple(rated.get(), "framerate", GST_TYPE_FRACTION, rate->numerator,
                         rate->denominator, nullptr);
@@ -380,9 +381,7 @@ void giveMeasuredRateTo(GstElement* decoder) {
     const std::string path = fileDecodedBy(decoder);
     if (path.empty()) return;
     const std::optional<SourceTiming> timing = KnownSourceTiming(path);
-    if (!timing || !timing->frameRate.known() ||
-        timing->frameRateOrigin == FrameRateOrigin::Assumed)
-        return;
+    if (!timing || timing->frameRateOrigin != FrameRateOrigin::Measured) return;
     const GstPtr<GstPad> sink(gst_element_get_static_pad(decoder, "sink"));
     if (!sink) return;
     gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, giveMeasuredRate,

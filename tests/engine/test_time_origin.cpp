@@ -160,20 +160,7 @@ private slots:
             qPrintable(DialogControl<QLabel>(dialog, MainDialogIds::kEndMarkDisplay)->toolTip()));
 
         const QString output = dialogEnvironment.scratchPath(u"dialog.avi"_s);
-        ChangeOutput(dialog, [&](OutputSettings& settings) {
-            settings.outputName = output;
-            settings.videoCompressionOn = 0;
-            settings.audioCompressionOn = 0;
-        });
-        dialogEnvironment.messages.answers = {platform::BoxAnswer::Yes};  // no compressor: go on
-        Press(dialog, MainDialogIds::kConvert);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)
-                    ->text()
-                    .startsWith(u"Done."_s);
-            },
-            60000));
+        QVERIFY(ConvertUncompressedAndWait(dialog, output));
         QCOMPARE(PictureNumbers(output), Range(31, 73));
         QString why;
         QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
