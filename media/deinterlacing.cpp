@@ -40,8 +40,18 @@ struct CheckPipeline {
     GstElement* pipeline = nullptr;  // not a reference: the pipeline owns this
     GstElement* convert = nullptr;
     std::atomic<bool> declared{false};
+    // Pictures of a palette (an animated GIF's) are dithered, in patterns that comb like
+    // fields, and never interlaced.
+    std::atomic<bool> palette{false};
     bool linked = false;
 };
+
+// Runs on the thread that adds the element (a streaming thread).
+void noteDecoder(GstBin*, GstBin*, GstElement* element, gpointer data) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && g_strrstr(GST_OBJECT_NAME(factory), "gif"))
+        static_cast<CheckPipeline*>(data)->palette = true;
+}
 
 // Runs on a streaming thread: the first picture stream goes to the sink as grey pictures.
 void checkPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -63,27 +73,34 @@ void checkPadAdded(GstElement*, GstPad* pad, gpointer data) {
 
 // Each line of a progressive picture is nearer the average of its neighbours than of the lines
 // two away; in a moving interlaced picture the neighbours belong to the other field, taken a
-// field's time apart, and the lines two away (its own field) match it better. A block where
-// the neighbours fit clearly worse is combed. Counts the blocks with detail and the combed
-// ones.
+// field's time apart, and the lines two away (its own field) match it better. A block where the
+// neighbours fit clearly worse is combed, when the differences also run the same way along the
+// line, as the teeth of a comb do: the patterns of ordered dithering (an animated GIF's) and of
+// fine texture alternate along it as well. Counts the blocks with detail and the combed ones.
 void countCombedBlocks(const guint8* pixels, int width, int height, int stride, int* detailed,
                        int* combed) {
     for (int top = 2; top + kBlockSide + 2 <= height; top += kBlockSide) {
         for (int left = 0; left + kBlockSide <= width; left += kBlockSide) {
             long neighbours = 0;
             long ownField = 0;
+            long alongLines = 0;
             for (int y = top; y < top + kBlockSide; ++y) {
                 const guint8* line = pixels + y * stride;
+                long along = 0;
                 for (int x = left; x < left + kBlockSide; ++x) {
                     const int twice = 2 * line[x];
-                    neighbours += std::abs(twice - line[x - stride] - line[x + stride]);
+                    const int step = twice - line[x - stride] - line[x + stride];
+                    neighbours += std::abs(step);
                     ownField += std::abs(twice - line[x - 2 * stride] - line[x + 2 * stride]);
+                    along += step;
                 }
+                alongLines += std::labs(along);
             }
             const long floor = static_cast<long>(kDetailStep) * kBlockSide * kBlockSide;
             if (neighbours + ownField < floor) continue;
             ++*detailed;
-            if (neighbours > floor && neighbours * 2 > ownField * 3) ++*combed;
+            if (neighbours > floor && neighbours * 2 > ownField * 3 && alongLines * 2 > neighbours)
+                ++*combed;
         }
     }
 }
@@ -112,6 +129,7 @@ FieldCheck runCheck(const std::string& path) {
     gst_element_link_many(convert, filter, sink, nullptr);
     CheckPipeline check{pipeline.get(), convert};
     g_signal_connect(source, "pad-added", G_CALLBACK(checkPadAdded), &check);
+    g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(noteDecoder), &check);
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return result;
 
@@ -123,7 +141,7 @@ FieldCheck runCheck(const std::string& path) {
             continue;
         }
         // A source that says what it is needs no picture looked at.
-        if (check.declared) {
+        if (check.declared || check.palette) {
             result.measured = true;
             break;
         }
@@ -146,6 +164,7 @@ FieldCheck runCheck(const std::string& path) {
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     result.declared = check.declared;
+    result.palette = check.palette;
     return result;
 }
 
@@ -193,6 +212,7 @@ DeinterlaceDecision DecideDeinterlacing(DeinterlaceMode mode, const std::string&
     }
     const FieldCheck check = CheckFields(path);
     if (check.declared) return {true, "the source says its pictures are interlaced"};
+    if (check.palette) return {false, "its pictures are a palette's (GIF), never interlaced"};
     const std::string counted = std::to_string(check.picturesCombed) + " of " +
                                 std::to_string(check.picturesChecked) + " pictures checked are combed";
     if (LooksInterlaced(check)) return {true, counted};

@@ -15,6 +15,7 @@ namespace media {
 struct FieldCheck {
     bool measured = false;    // pictures could be decoded
     bool declared = false;    // the stream says its pictures are interlaced
+    bool palette = false;     // pictures of a palette (GIF): dithered, never interlaced
     int picturesChecked = 0;  // pictures that had enough detail to tell
     int picturesCombed = 0;
 };
