@@ -78,6 +78,9 @@ void ConversionEngine::Start(media::RenderPlan plan,
         } else {
             encoder.properties = media::PassProperties(*sizeTarget_, chosen, 0,
                                                        sizeTarget_->videoBitsPerSecond, {});
+            if (plan.audio.encoder)
+                plan.audio.encoder->properties =
+                    media::SoundPropertiesForSize(*sizeTarget_, plan.audio);
         }
     }
     if (interceptingFirstPass_) firstPassFile_ = plan.outputPath;

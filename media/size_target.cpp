@@ -76,7 +76,10 @@ std::string valueOf(const EncoderProperties& chosen, const std::string& factory,
     return {};
 }
 
-std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound) {
+// LAME's bit rate when it is told to keep to one, and how.
+constexpr const char* kLameBitRateMode[][2] = {{"target", "bitrate"}, {"cbr", "true"}};
+
+std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound, bool onePass) {
     // A source without sound gets silence in the CD format.
     if (sound.rate <= 0 || sound.channels <= 0) sound = {44100, 2};
     const int channels = OutputChannelsFor(route, sound.channels);
@@ -87,7 +90,9 @@ std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound) {
     if (factory == "alawenc" || factory == "mulawenc")
         return static_cast<std::int64_t>(sound.rate) * channels * 8;
     if (factory == "lamemp3enc") {
-        if (valueOf(chosen, factory, "target") != "bitrate") return kLameQualityBitsPerSecond;
+        // A quality's rate cannot be known in advance: one pass sets the bit rate instead.
+        if (!onePass && valueOf(chosen, factory, "target") != "bitrate")
+            return kLameQualityBitsPerSecond;
         return std::atoll(valueOf(chosen, factory, "bitrate").c_str()) * 1000;
     }
     for (const SoundRate& rate : kSoundRates) {
@@ -98,11 +103,11 @@ std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound) {
     return kUnknownSoundBitsPerSecond;
 }
 
-// A chunk header and an entry in each of the file's two indexes for every chunk, and the
-// headers, whose reserve for the big-file index is the most of it.
-constexpr std::int64_t kBytesPerChunk = 8 + 16 + 8;
-constexpr std::int64_t kHeaderBytes = 64 * 1024;
-constexpr double kSoundChunksPerSecond = 50;
+// A chunk header and an index entry for every chunk, and the headers: what avimux writes
+// besides the streams, as measured on its files.
+constexpr std::int64_t kBytesPerChunk = 8 + 16;
+constexpr std::int64_t kHeaderBytes = 8 * 1024;
+constexpr double kSoundChunksPerSecond = 40;
 
 std::string longNameOf(const std::string& factory) {
     GstElementFactory* found = gst_element_factory_find(factory.c_str());
@@ -171,8 +176,8 @@ SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, Refe
         // largest that AVI players take is assumed.
         target.soundBytes = static_cast<std::int64_t>(kUnknownSoundBitsPerSecond * span / 8);
     } else {
-        target.soundBytes =
-            static_cast<std::int64_t>(soundBitsPerSecond(plan.audio, sound) * span / 8);
+        target.soundBytes = static_cast<std::int64_t>(
+            soundBitsPerSecond(plan.audio, sound, !target.twoPasses) * span / 8);
     }
     target.structureBytes =
         kHeaderBytes +
@@ -222,6 +227,17 @@ EncoderProperties PassProperties(const SizeTarget& target, const EncoderProperti
     }
     merged.insert(merged.end(), properties.begin(), properties.end());
     return merged;
+}
+
+EncoderProperties SoundPropertiesForSize(const SizeTarget& target, const StreamRoute& audio) {
+    if (!audio.encoder) return {};
+    EncoderProperties properties = audio.encoder->properties;
+    if (target.twoPasses || audio.encoder->factoryName != "lamemp3enc") return properties;
+    std::erase_if(properties, [](const EncoderProperty& property) {
+        return property.name == "target" || property.name == "cbr";
+    });
+    for (const auto& [name, value] : kLameBitRateMode) properties.push_back({name, value});
+    return properties;
 }
 
 AviPayload ReadAviPayload(const std::string& path) {

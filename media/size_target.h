@@ -56,6 +56,11 @@ EncoderProperties PassProperties(const SizeTarget& target, const EncoderProperti
                                  int pass, std::int64_t videoBitsPerSecond,
                                  const std::string& statsPath);
 
+// The sound encoder's settings for a size aimed at in one pass: its own, with an encoder that
+// aims at a quality (LAME's default) set to its bit rate instead, so that the sound takes what
+// the plan counted on.
+EncoderProperties SoundPropertiesForSize(const SizeTarget& target, const StreamRoute& audio);
+
 // What an AVI file holds: its size, and the bytes of its pictures' chunks alone.
 struct AviPayload {
     bool read = false;
