@@ -90,15 +90,14 @@ void ConversionEngine::Start(media::RenderPlan plan,
                         running_ = SUCCEEDED(result.status);
                         duration_ = result.duration;
                         if (!running_) firstPassFile_.clear();
-                        // The first pass's events are the engine's, whoever listens.
-                        if (running_ && interceptingFirstPass_) {
-                            QPointer<ConversionEngine> self(this);
-                            session_->SetNotifier([self] {
+                        // The first pass's events are the engine's, whoever listens. Runs on
+                        // a streaming thread: it only posts, and the session clears it before
+                        // the engine goes; a call still queued then goes with the engine.
+                        if (running_ && interceptingFirstPass_)
+                            session_->SetNotifier([this] {
                                 QMetaObject::invokeMethod(
-                                    self, [self] { if (self) self->onFirstPassEvents(); },
-                                    Qt::QueuedConnection);
+                                    this, [this] { onFirstPassEvents(); }, Qt::QueuedConnection);
                             });
-                        }
                         if (done) done(result);
                     });
 }
