@@ -1,6 +1,6 @@
 // What framewell-convert takes from its source besides the span: the sound track it is told
 // (two tones of different pitch tell them apart), subtitles drawn where their cue is and
-// nowhere else (an output held against the same conversion without them), pictures
+// nowhere else, from text or from bitmaps (an output held against the same conversion without them), pictures
 // deinterlaced (ffmpeg's idet counts the combed ones), in a whole conversion, in a span (which
 // goes through the editing services) and with a stop.
 
@@ -57,6 +57,7 @@ private:
     QString srt;     // one cue, 1 s to 2 s
     QString ass;     // the same cue in an ASS script, styled
     QString source;  // MakeTwoToneFilm(srt)
+    QString bitmapSource;  // the same film with the cue as a PGS picture
 
     QString out(const QString& name) { return environment->scratchPath(name); }
 
@@ -80,6 +81,10 @@ private slots:
         script.close();
         source = MakeTwoToneFilm(srt);
         QVERIFY(!source.isEmpty());
+        const QString sup = out(u"cue.sup"_s);
+        QVERIFY(WriteBitmapCue(sup));
+        bitmapSource = MakeTwoToneFilm(sup);
+        QVERIFY(!bitmapSource.isEmpty());
     }
 
     void tracksAreListedAndTheChosenSoundIsWritten() {
@@ -133,13 +138,21 @@ private slots:
         const QString fromFile = out(u"from file.avi"_s);
         const QString fromScript = out(u"from script.avi"_s);
         const QString fromTrack = out(u"from track.avi"_s);
+        const QString fromBitmaps = out(u"from bitmaps.avi"_s);
         const QStringList span = words("--start 0.53 --end 2.5");
-        for (const auto& [options, written] :
-             {std::pair{QStringList(), plain}, std::pair{span, spanPlain},
-              std::pair{QStringList{u"--subtitles"_s, srt}, fromFile},
-              std::pair{QStringList{u"--subtitles"_s, ass}, fromScript},
-              std::pair{span + QStringList{u"--subtitles"_s, u"1"_s}, fromTrack}}) {
-            const ProcessResult result = convert(raw + options + QStringList{source, written});
+        const QStringList track = {u"--subtitles"_s, u"1"_s};
+        const struct {
+            QStringList options;
+            QString input;
+            QString written;
+        } conversions[] = {{{}, source, plain},
+                           {span, source, spanPlain},
+                           {{u"--subtitles"_s, srt}, source, fromFile},
+                           {{u"--subtitles"_s, ass}, source, fromScript},
+                           {span + track, source, fromTrack},
+                           {track, bitmapSource, fromBitmaps}};
+        for (const auto& c : conversions) {
+            const ProcessResult result = convert(raw + c.options + QStringList{c.input, c.written});
             QVERIFY2(result.exitCode == 0, result.standardError.constData());
         }
         // Output times: the cue shows from 1 s to 2 s of the source, in the span from 0.47 s.
@@ -151,7 +164,9 @@ private slots:
         } checks[] = {{fromFile, plain, 0.5, false},     {fromFile, plain, 1.5, true},
                       {fromFile, plain, 2.5, false},     {fromScript, plain, 0.5, false},
                       {fromScript, plain, 1.5, true},    {fromTrack, spanPlain, 0.2, false},
-                      {fromTrack, spanPlain, 1.0, true}, {fromTrack, spanPlain, 1.8, false}};
+                      {fromTrack, spanPlain, 1.0, true}, {fromTrack, spanPlain, 1.8, false},
+                      {fromBitmaps, plain, 0.5, false},  {fromBitmaps, plain, 1.5, true},
+                      {fromBitmaps, plain, 2.5, false}};
         for (const auto& c : checks) {
             const double psnr = BottomPsnr(c.with, c.without, c.seconds, 0.3);
             QVERIFY2(psnr > 0 && (c.shown ? psnr < 25.0 : std::isinf(psnr)),

@@ -34,8 +34,11 @@ QString MakeClip(const ClipSpec& spec);
 QString MakeFile(const QStringList& arguments, const QString& extension);
 // A Matroska film of a plain 320x240 picture with two sound tracks, 440 Hz (English) and
 // 1000 Hz (French, titled "Commentary"), and an English subtitle track made of the SRT file
-// cues.
+// cues, or of the bitmap cues of a PGS file (.sup) as they are.
 QString MakeTwoToneFilm(const QString& cues, double seconds = 3.0);
+// Writes a PGS (Blu-ray) subtitle file with one cue for a 320x240 picture, from 1 s to 2 s: a
+// white bar across the bottom fifth. False when it cannot be written.
+bool WriteBitmapCue(const QString& path);
 
 struct ProcessResult {
     int exitCode = -1;
