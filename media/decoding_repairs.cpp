@@ -3,9 +3,11 @@
 #include "media/gst_handles.h"
 #include "media/source_timing.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace media {
 namespace {
@@ -35,14 +37,26 @@ struct EarlierSeeks {
     GstClockTime askedStop = GST_CLOCK_TIME_NONE;
     guint32 seqnum = GST_SEQNUM_INVALID;  // the latest seek's
 
-    bool matches(const GstSegment& segment, GstClockTime* where, GstClockTime* stop) {
+    // The demuxer's segment that answers the latest seek, as that seek asked for it: from the
+    // place asked, not the earlier one sent, to the stop asked. Seeks count in stream time, and
+    // mpegpsdemux stamps its packets with their own clock, which runs ahead of the stream time
+    // by the clock of the file's first pack (a file cut from a longer recording, or one whose
+    // first packs are damaged): the segment's start lies that much after its time, and the
+    // restored one's must too.
+    std::optional<GstSegment> restored(const GstSegment& segment) {
         std::lock_guard lock(mutex);
         if (segment.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(sent) ||
-            segment.start != sent)
-            return false;
-        *where = asked;
-        *stop = askedStop;
-        return true;
+            segment.time != sent)
+            return std::nullopt;
+        const GstClockTime ahead = segment.start > segment.time ? segment.start - segment.time : 0;
+        GstSegment wanted;
+        gst_segment_copy_into(&segment, &wanted);
+        wanted.time = asked;
+        wanted.start = asked + ahead;
+        wanted.position = wanted.start;
+        wanted.stop = GST_CLOCK_TIME_IS_VALID(askedStop) ? std::max(askedStop + ahead, wanted.start)
+                                                         : GST_CLOCK_TIME_NONE;
+        return wanted;
     }
     GstClockTime stop() {
         std::lock_guard lock(mutex);
@@ -57,16 +71,8 @@ void releaseBox(gpointer data) {
     delete static_cast<EarlierSeeksBox*>(data);
 }
 
-// The segment of a moved seek as the seek asked for it.
-GstEvent* restoredSegment(GstEvent* event, const GstSegment& segment, GstClockTime asked,
-                          GstClockTime stop) {
-    GstSegment restored;
-    gst_segment_copy_into(&segment, &restored);
-    restored.time += asked - restored.start;
-    restored.start = asked;
-    restored.position = asked;
-    restored.stop = stop;
-    if (GST_CLOCK_TIME_IS_VALID(restored.stop) && restored.stop < asked) restored.stop = asked;
+// The segment event of a moved seek replaced by the one the seek asked for.
+GstEvent* restoredSegment(GstEvent* event, const GstSegment& restored) {
     GstEvent* replacement = gst_event_new_segment(&restored);
     gst_event_set_seqnum(replacement, gst_event_get_seqnum(event));
     return replacement;
@@ -136,22 +142,28 @@ GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpoin
     if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad)) return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event, &segment);
-    GstClockTime asked = 0;
-    GstClockTime stop = GST_CLOCK_TIME_NONE;
-    if (!seeks.matches(*segment, &asked, &stop)) return GST_PAD_PROBE_OK;
+    const std::optional<GstSegment> restored = seeks.restored(*segment);
+    if (!restored) return GST_PAD_PROBE_OK;
     const EventPtr replaced(event);
-    GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
+    GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *restored);
     return GST_PAD_PROBE_OK;
 }
 
 // Runs on the demuxer's streaming thread: packets well past the stop asked for end the stream.
-GstPadProbeReturn endPastStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
+// The stop is in stream time, the packets in their own clock's (see restored).
+GstPadProbeReturn endPastStop(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     const GstClockTime stop = (*static_cast<EarlierSeeksBox*>(data))->stop();
     const GstClockTime time =
         GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : GST_BUFFER_DTS(buffer);
-    if (!GST_CLOCK_TIME_IS_VALID(stop) || !GST_CLOCK_TIME_IS_VALID(time) ||
-        time <= stop + kStopMargin)
+    if (!GST_CLOCK_TIME_IS_VALID(stop) || !GST_CLOCK_TIME_IS_VALID(time)) return GST_PAD_PROBE_OK;
+    GstClockTime ahead = 0;
+    if (const EventPtr event{gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)}) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event.get(), &segment);
+        if (segment->start > segment->time) ahead = segment->start - segment->time;
+    }
+    if (time <= stop + ahead + kStopMargin)
         return GST_PAD_PROBE_OK;
     const BufferPtr dropped(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = nullptr;
@@ -275,12 +287,10 @@ GstPadProbeReturn mendPictureTimes(GstPad*, GstPadProbeInfo* info, gpointer data
             gst_event_parse_segment(event, &segment);
             times.restart();
             times.segmentStart = segment->format == GST_FORMAT_TIME ? segment->start : 0;
-            GstClockTime asked = 0;
-            GstClockTime stop = GST_CLOCK_TIME_NONE;
-            if (times.seeks->matches(*segment, &asked, &stop)) {
-                times.cutFrom = asked;
+            if (const std::optional<GstSegment> restored = times.seeks->restored(*segment)) {
+                times.cutFrom = restored->start;
                 const EventPtr replaced(event);
-                GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *segment, asked, stop);
+                GST_PAD_PROBE_INFO_DATA(info) = restoredSegment(event, *restored);
             }
         }
         return GST_PAD_PROBE_OK;

@@ -97,6 +97,15 @@ bool TagTwentyFive(QByteArray& bytes) {
     return true;
 }
 
+// A program stream whose first pack is lost (zeroed, as a damaged recording leaves it): its
+// clock, and its first pictures, start later than the header's would have.
+bool ZeroFirstPack(QByteArray& bytes) {
+    constexpr qsizetype kPack = 2048;
+    if (bytes.size() <= kPack) return false;
+    std::fill(bytes.begin(), bytes.begin() + kPack, '\0');
+    return true;
+}
+
 // The AVI's sound stream header claims half as much again as its data.
 bool LengthenAviSound(QByteArray& bytes) {
     const qsizetype header = bytes.indexOf("auds") - 8;
@@ -166,6 +175,18 @@ private slots:
             << Mended(Beeping("mkv", "25", 4, kH264, {"-c:a", "aac"}), "stated 2 s",
                       StateMatroskaLength(2000))
             << QStringList() << Range(0, 100) << u"25/1"_s << QString();
+        CounterClip programStream =
+            Beeping("mpg", "25", 4, {"-c:v", "mpeg2video", "-q:v", "3"}, {"-c:a", "mp2"});
+        programStream.output = {"-f", "vob"};
+        QTest::newRow("program stream whose first pack is zeroed")
+            << Mended(programStream, "zeroed first pack", ZeroFirstPack) << QStringList()
+            << Range(5, 100) << u"25/1"_s << QString();
+        // As a recording cut out of a longer one: the packs' clock does not start near 0.
+        CounterClip lateClock = programStream;
+        lateClock.output << "-output_ts_offset" << "100";
+        QTest::newRow("program stream whose clock starts at 100 s, a span")
+            << lateClock << QStringList{"--start", "1", "--end", "3"} << Range(25, 75) << u"25/1"_s
+            << QString();
         QTest::newRow("AVI whose sound header claims more than its data")
             << Mended(Beeping("avi", "25", 4, {"-c:v", "mpeg4", "-vtag", "XVID", "-q:v", "3"},
                               {"-c:a", "pcm_s16le"}),
