@@ -12,7 +12,7 @@
 namespace media {
 namespace {
 
-// --- Program streams: seeks made earlier, segments put back, picture times mended ---
+// --- Program streams and ASF: seeks made earlier, segments put back, picture times mended ---
 
 // The pictures of a program stream may lie up to about a second after the pack clock that
 // mpegpsdemux seeks by, and a key picture may be another half second away.
@@ -22,6 +22,11 @@ constexpr GstClockTime kProgramStreamSeekMargin = 2 * GST_SECOND;
 constexpr int kLateRunLimit = 50;
 // Packets carry their times ahead of the pictures' order by up to this much.
 constexpr GstClockTime kStopMargin = GST_SECOND;
+// asfdemux holds back what it reads after an accurate seek until a packet of the stream lies at
+// or after the place asked: a place inside the last picture (or the last sound packet) gets
+// nothing of that stream, and the editing services then wait for it for ever. A second covers
+// a picture of 1 fps, and every sound packet.
+constexpr GstClockTime kAsfSeekMargin = GST_SECOND;
 
 // The demuxer's duration comes from its pack clock too, and it cuts a seek's stop to that
 // duration: the last pictures would be lost. The seeks it is sent have no stop; the data past
@@ -31,6 +36,11 @@ struct EarlierSeeks {
     GstClockTime margin = kProgramStreamSeekMargin;
     // The pictures' times are made from their durations, not mended from their stamps.
     bool timesFromDurations = false;
+    // Only accurate seeks are moved: the demuxer starts the others' segments at a key picture.
+    bool accurateOnly = false;
+    // The pictures' segment is put back after their decoder, which mends their stamps first;
+    // otherwise at the demuxer, as the sound's is.
+    bool picturesAfterDecoder = true;
     std::mutex mutex;
     GstClockTime sent = GST_CLOCK_TIME_NONE;   // where the latest seek was sent
     GstClockTime asked = GST_CLOCK_TIME_NONE;  // where it was asked to go
@@ -93,6 +103,12 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
     if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0.0 || start < 0)
         return GST_PAD_PROBE_OK;
     auto& seeks = **static_cast<EarlierSeeksBox*>(data);
+    if (seeks.accurateOnly && !(flags & GST_SEEK_FLAG_ACCURATE)) {
+        std::lock_guard lock(seeks.mutex);
+        seeks.sent = seeks.asked = seeks.askedStop = GST_CLOCK_TIME_NONE;
+        seeks.seqnum = gst_event_get_seqnum(event);
+        return GST_PAD_PROBE_OK;
+    }
     const auto asked = static_cast<GstClockTime>(start);
     const GstClockTime sent = asked > seeks.margin ? asked - seeks.margin : 0;
     {
@@ -139,7 +155,9 @@ GstPadProbeReturn restoreSegmentAndEnd(GstPad* pad, GstPadProbeInfo* info, gpoin
         }
         return GST_PAD_PROBE_OK;
     }
-    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT || carriesVideo(pad)) return GST_PAD_PROBE_OK;
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT ||
+        (seeks.picturesAfterDecoder && carriesVideo(pad)))
+        return GST_PAD_PROBE_OK;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(event, &segment);
     const std::optional<GstSegment> restored = seeks.restored(*segment);
@@ -163,17 +181,17 @@ GstPadProbeReturn endPastStop(GstPad* pad, GstPadProbeInfo* info, gpointer data)
         gst_event_parse_segment(event.get(), &segment);
         if (segment->start > segment->time) ahead = segment->start - segment->time;
     }
-    if (time <= stop + ahead + kStopMargin)
-        return GST_PAD_PROBE_OK;
+    if (time <= stop + ahead + kStopMargin) return GST_PAD_PROBE_OK;
     const BufferPtr dropped(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = nullptr;
     GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
     return GST_PAD_PROBE_HANDLED;
 }
 
-// Runs on the thread that adds the pad. The pictures' segment is put back after their decoder
-// (below), which first mends the parser's stamps on the pictures before the place asked for.
-void watchProgramStreamPad(GstElement*, GstPad* pad, gpointer data) {
+// Runs on the thread that adds the pad. A program stream's pictures have their segment put back
+// after their decoder (below), which first mends the parser's stamps on the pictures before the
+// place asked for.
+void watchDemuxerPad(GstElement*, GstPad* pad, gpointer data) {
     if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
     const EarlierSeeksBox& seeks = *static_cast<EarlierSeeksBox*>(data);
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, moveSeekEarlier,
@@ -184,13 +202,11 @@ void watchProgramStreamPad(GstElement*, GstPad* pad, gpointer data) {
                       new EarlierSeeksBox(seeks), releaseBox);
 }
 
-void moveSeeksEarlier(GstElement* demuxer, GstClockTime margin, bool timesFromDurations) {
-    auto seeks = std::make_shared<EarlierSeeks>();
-    seeks->margin = margin;
-    seeks->timesFromDurations = timesFromDurations;
+void moveSeeksEarlier(GstElement* demuxer, const EarlierSeeksBox& seeks) {
     g_signal_connect_data(
-        demuxer, "pad-added", G_CALLBACK(watchProgramStreamPad), new EarlierSeeksBox(seeks),
+        demuxer, "pad-added", G_CALLBACK(watchDemuxerPad), new EarlierSeeksBox(seeks),
         [](gpointer data, GClosure*) { releaseBox(data); }, static_cast<GConnectFlags>(0));
+    if (!seeks->picturesAfterDecoder) return;
     // The decoder of its pictures joins the same bin later and finds the seeks there.
     if (const GstPtr<GstObject> parent{gst_object_get_parent(GST_OBJECT(demuxer))})
         g_object_set_data_full(G_OBJECT(parent.get()), kEarlierSeeksKey, new EarlierSeeksBox(seeks),
@@ -411,10 +427,19 @@ void RepairDecodingElement(GstElement* element) {
     if (!factory) return;
     const gchar* name = GST_OBJECT_NAME(factory);
     if (g_str_equal(name, "mpegpsdemux")) {
-        moveSeeksEarlier(element, kProgramStreamSeekMargin, false);
+        moveSeeksEarlier(element, std::make_shared<EarlierSeeks>());
     } else if (g_str_equal(name, "avdemux_gif")) {  // MendsSeeksOf names both
         // The GIF reader cannot seek but to its start.
-        moveSeeksEarlier(element, GST_CLOCK_TIME_NONE, true);
+        auto seeks = std::make_shared<EarlierSeeks>();
+        seeks->margin = GST_CLOCK_TIME_NONE;
+        seeks->timesFromDurations = true;
+        moveSeeksEarlier(element, seeks);
+    } else if (g_str_equal(name, "asfdemux")) {
+        auto seeks = std::make_shared<EarlierSeeks>();
+        seeks->margin = kAsfSeekMargin;
+        seeks->accurateOnly = true;
+        seeks->picturesAfterDecoder = false;
+        moveSeeksEarlier(element, seeks);
     } else if (decodesPictures(factory)) {
         giveMeasuredRateTo(element);
         const GstPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(element)));
