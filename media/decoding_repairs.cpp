@@ -12,6 +12,26 @@
 namespace media {
 namespace {
 
+// The file a decoder's pictures come from: the one its enclosing uridecodebin reads.
+std::string fileDecodedBy(GstElement* element) {
+    std::string path;
+    GstPtr<GstObject> ancestor(gst_object_get_parent(GST_OBJECT(element)));
+    while (ancestor && path.empty()) {
+        GstElementFactory* factory = GST_IS_ELEMENT(ancestor.get())
+                                         ? gst_element_get_factory(GST_ELEMENT(ancestor.get()))
+                                         : nullptr;
+        if (factory && g_str_equal(GST_OBJECT_NAME(factory), "uridecodebin")) {
+            gchar* uri = nullptr;
+            g_object_get(ancestor.get(), "uri", &uri, nullptr);
+            const GCharPtr ownedUri(uri);
+            const GCharPtr location(uri ? gst_uri_get_location(uri) : nullptr);
+            if (location) path = location.get();
+        }
+        ancestor.reset(gst_object_get_parent(ancestor.get()));
+    }
+    return path;
+}
+
 // --- Program streams and ASF: seeks made earlier, segments put back, picture times mended ---
 
 // The pictures of a program stream may lie up to about a second after the pack clock that
@@ -23,9 +43,8 @@ constexpr int kLateRunLimit = 50;
 // Packets carry their times ahead of the pictures' order by up to this much.
 constexpr GstClockTime kStopMargin = GST_SECOND;
 // asfdemux holds back what it reads after an accurate seek until a packet of the stream lies at
-// or after the place asked: a place inside the last picture (or the last sound packet) gets
-// nothing of that stream, and the editing services then wait for it for ever. A second covers
-// a picture of 1 fps, and every sound packet.
+// or after the place asked: a place inside the last picture gets no picture, and the editing
+// services then wait for it for ever. A second covers a picture of 1 fps.
 constexpr GstClockTime kAsfSeekMargin = GST_SECOND;
 
 // The demuxer's duration comes from its pack clock too, and it cuts a seek's stop to that
@@ -36,8 +55,10 @@ struct EarlierSeeks {
     GstClockTime margin = kProgramStreamSeekMargin;
     // The pictures' times are made from their durations, not mended from their stamps.
     bool timesFromDurations = false;
-    // Only accurate seeks are moved: the demuxer starts the others' segments at a key picture.
-    bool accurateOnly = false;
+    // Only accurate seeks within the margin of the pictures' end are moved: the demuxer starts
+    // the others' segments at a key picture, and elsewhere a later packet of each stream comes
+    // and releases what it held back.
+    bool nearEndOnly = false;
     // The pictures' segment is put back after their decoder, which mends their stamps first;
     // otherwise at the demuxer, as the sound's is.
     bool picturesAfterDecoder = true;
@@ -88,8 +109,34 @@ GstEvent* restoredSegment(GstEvent* event, const GstSegment& restored) {
     return replacement;
 }
 
+// Where the demuxer's pictures end: what it says of its length, or the end measured, whichever
+// comes first; GST_CLOCK_TIME_NONE when neither is known.
+GstClockTime picturesEnd(GstPad* pad) {
+    GstClockTime end = GST_CLOCK_TIME_NONE;
+    gint64 duration = -1;
+    if (gst_pad_query_duration(pad, GST_FORMAT_TIME, &duration) && duration > 0)
+        end = static_cast<GstClockTime>(duration);
+    const GstPtr<GstObject> demuxer(gst_pad_get_parent(pad));
+    if (!demuxer || !GST_IS_ELEMENT(demuxer.get())) return end;
+    const std::optional<SourceTiming> timing =
+        KnownSourceTiming(fileDecodedBy(GST_ELEMENT(demuxer.get())));
+    if (timing && timing->videoEnd >= 0) {
+        const auto measured =
+            static_cast<GstClockTime>(ReferenceTimeToNanoseconds(timing->videoEnd));
+        end = GST_CLOCK_TIME_IS_VALID(end) ? std::min(end, measured) : measured;
+    }
+    return end;
+}
+
+// Whether an accurate seek lands within the margin of the pictures' end.
+bool landsNearTheEnd(GstPad* pad, GstSeekFlags flags, GstClockTime asked, GstClockTime margin) {
+    if (!(flags & GST_SEEK_FLAG_ACCURATE)) return false;
+    const GstClockTime end = picturesEnd(pad);
+    return !GST_CLOCK_TIME_IS_VALID(end) || asked + margin > end;
+}
+
 // Runs on the thread that sends the seek.
-GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn moveSeekEarlier(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return GST_PAD_PROBE_OK;
     gdouble rate = 1.0;
@@ -103,7 +150,8 @@ GstPadProbeReturn moveSeekEarlier(GstPad*, GstPadProbeInfo* info, gpointer data)
     if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0.0 || start < 0)
         return GST_PAD_PROBE_OK;
     auto& seeks = **static_cast<EarlierSeeksBox*>(data);
-    if (seeks.accurateOnly && !(flags & GST_SEEK_FLAG_ACCURATE)) {
+    if (seeks.nearEndOnly &&
+        !landsNearTheEnd(pad, flags, static_cast<GstClockTime>(start), seeks.margin)) {
         std::lock_guard lock(seeks.mutex);
         seeks.sent = seeks.asked = seeks.askedStop = GST_CLOCK_TIME_NONE;
         seeks.seqnum = gst_event_get_seqnum(event);
@@ -356,26 +404,6 @@ void mendPictures(GstElement* decoder, const EarlierSeeksBox& seeks) {
 
 // --- Pictures without a rate: the measured one ---
 
-// The file a decoder's pictures come from: the one its enclosing uridecodebin reads.
-std::string fileDecodedBy(GstElement* element) {
-    std::string path;
-    GstPtr<GstObject> ancestor(gst_object_get_parent(GST_OBJECT(element)));
-    while (ancestor && path.empty()) {
-        GstElementFactory* factory = GST_IS_ELEMENT(ancestor.get())
-                                         ? gst_element_get_factory(GST_ELEMENT(ancestor.get()))
-                                         : nullptr;
-        if (factory && g_str_equal(GST_OBJECT_NAME(factory), "uridecodebin")) {
-            gchar* uri = nullptr;
-            g_object_get(ancestor.get(), "uri", &uri, nullptr);
-            const GCharPtr ownedUri(uri);
-            const GCharPtr location(uri ? gst_uri_get_location(uri) : nullptr);
-            if (location) path = location.get();
-        }
-        ancestor.reset(gst_object_get_parent(ancestor.get()));
-    }
-    return path;
-}
-
 // Runs on the streaming thread that brings the decoder its format. A decoder told no rate
 // gives its pictures no duration, and an accurate seek then keeps the picture before the place
 // asked for, as if it lasted to there; one told a rate its pictures do not keep gives them
@@ -437,7 +465,7 @@ void RepairDecodingElement(GstElement* element) {
     } else if (g_str_equal(name, "asfdemux")) {
         auto seeks = std::make_shared<EarlierSeeks>();
         seeks->margin = kAsfSeekMargin;
-        seeks->accurateOnly = true;
+        seeks->nearEndOnly = true;
         seeks->picturesAfterDecoder = false;
         moveSeeksEarlier(element, seeks);
     } else if (decodesPictures(factory)) {
