@@ -138,7 +138,11 @@ std::string SourceEnds::ShortfallNote() const {
         const std::string what = kind == 0 ? "pictures end" : "sound ends";
         const std::string rest = kind == 0 ? "the last picture fills the rest of the output."
                                            : "the output's sound stops there.";
-        note += "The source's " + what + " at " + clock(std::max<ReferenceTime>(reached, 0)) +
+        // Nothing decoded in the span: the stream ends before it, where the file's end says.
+        const ReferenceTime ended = reached >= 0   ? reached
+                                    : fileEnd >= 0 ? stream->timing.ToUser(fileEnd)
+                                                   : 0;
+        note += "The source's " + what + " at " + clock(ended) +
                 ", before the end of the span at " + clock(stream->stop) +
                 " (the file is cut short or damaged there); " + rest;
     }

@@ -124,6 +124,10 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             end = streamTimeOf(stream.segment, pts + GST_BUFFER_DURATION(buffer));
         else if (stream.video)
             end = start + period;
+        else if (stream.lastStart >= 0 && start > stream.lastStart)
+            // Sound packets without a duration (WMA in ASF) last about as long as the one
+            // before: the sound's end is that much after the last one's start.
+            end = start + (start - stream.lastStart);
         stream.lastEnd = std::max(stream.lastEnd, end);
         stream.lastStart = std::max(stream.lastStart, start);
         scan.changed.notify_all();

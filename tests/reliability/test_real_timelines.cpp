@@ -9,7 +9,11 @@
 #include <cmath>
 
 #include "app/converter_dialog.h"
+#include "engine/conversion_runner.h"
 #include "engine/source_cases.h"
+#include "media/media_framework.h"
+#include "media/media_probe.h"
+#include "media/render_session.h"
 #include "player/player_test_support.h"
 #include "support/avi_checks.h"
 #include "support/counter_clips.h"
@@ -58,6 +62,17 @@ CounterClip HoledClip() {
                    WithHole("-af", "asetpts", {"-c:a", "aac"}));
 }
 
+// A download that stopped half-way: its header still states all 8 s.
+CounterClip CutClip() {
+    CounterClip cut = Beeping("mkv", "25", 8, kH264, {"-c:a", "aac"});
+    cut.mendName = u"cut at half"_s;
+    cut.mend = [](QByteArray& bytes) {
+        bytes.truncate(bytes.size() / 2);
+        return true;
+    };
+    return cut;
+}
+
 // ASF's file properties: the play and send durations, in 100 ns, claim `seconds` less.
 std::function<bool(QByteArray&)> ShortenAsfLength(double seconds) {
     return [seconds](QByteArray& bytes) {
@@ -94,6 +109,15 @@ bool TagTwentyFive(QByteArray& bytes) {
     quint64 nanoseconds = 40'000'000;
     for (int i = length - 1; i >= 0; --i, nanoseconds >>= 8)
         bytes[at + 4 + i] = static_cast<char>(nanoseconds & 0xFF);
+    return true;
+}
+
+// A program stream whose first pack is lost (zeroed, as a damaged recording leaves it): its
+// clock, and its first pictures, start later than the header's would have.
+bool ZeroFirstPack(QByteArray& bytes) {
+    constexpr qsizetype kPack = 2048;
+    if (bytes.size() <= kPack) return false;
+    std::fill(bytes.begin(), bytes.begin() + kPack, '\0');
     return true;
 }
 
@@ -134,6 +158,8 @@ private slots:
     void initTestCase() {
         qputenv("XDG_CONFIG_HOME", environment.settingsFolder().toLocal8Bit());
         output = environment.scratchPath(u"out.avi"_s);
+        // For the conversions run here rather than by the command line.
+        QCOMPARE(media::StartMediaFramework(), S_OK);
     }
 
     // What a player shows is what is converted: the pictures, their rate and their sound in
@@ -166,6 +192,18 @@ private slots:
             << Mended(Beeping("mkv", "25", 4, kH264, {"-c:a", "aac"}), "stated 2 s",
                       StateMatroskaLength(2000))
             << QStringList() << Range(0, 100) << u"25/1"_s << QString();
+        CounterClip programStream =
+            Beeping("mpg", "25", 4, {"-c:v", "mpeg2video", "-q:v", "3"}, {"-c:a", "mp2"});
+        programStream.output = {"-f", "vob"};
+        QTest::newRow("program stream whose first pack is zeroed")
+            << Mended(programStream, "zeroed first pack", ZeroFirstPack) << QStringList()
+            << Range(5, 100) << u"25/1"_s << QString();
+        // As a recording cut out of a longer one: the packs' clock does not start near 0.
+        CounterClip lateClock = programStream;
+        lateClock.output += QStringList{"-output_ts_offset", "100"};
+        QTest::newRow("program stream whose clock starts at 100 s, a span")
+            << lateClock << QStringList{"--start", "1", "--end", "3"} << Range(25, 75) << u"25/1"_s
+            << QString();
         QTest::newRow("AVI whose sound header claims more than its data")
             << Mended(Beeping("avi", "25", 4, {"-c:v", "mpeg4", "-vtag", "XVID", "-q:v", "3"},
                               {"-c:a", "pcm_s16le"}),
@@ -210,20 +248,20 @@ private slots:
     }
 
     // A span that runs past what a cut file holds is said, even when quiet; an intact file
-    // says nothing, to its last picture.
+    // says nothing, and a span that starts inside its last picture converts that picture (ASF
+    // once gave nothing, and then stalled, from there).
     void onlyShortSourcesAreReported_data() {
         QTest::addColumn<CounterClip>("clip");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("said");
-        CounterClip cut = Beeping("mkv", "25", 8, kH264, {"-c:a", "aac"});
-        cut.mendName = u"cut at half"_s;
-        cut.mend = [](QByteArray& bytes) {
-            bytes.truncate(bytes.size() / 2);
-            return true;
-        };
         QTest::newRow("Matroska cut at half")
-            << cut << QStringList{"--quiet", "--start", "0.2", "--end", "7.8"}
-            << u"before the end of the span at 00:00:07.800"_s;
+            << CutClip() << QStringList{"--quiet", "--start", "0.2", "--end", "7.8"}
+            << u"before the end of the span at 00:00:07.800 (the file is cut short or damaged "
+               "there); the output ends there too."_s;
+        // Nothing of the sound lies in the span: the file's own end of it is named.
+        QTest::newRow("sound ending 2 s before the pictures, a span after it")
+            << Beeping("mkv", "25", 4, kH264, {"-c:a", "aac", "-af", "atrim=end=2"})
+            << QStringList{"--quiet", "--start", "3"} << u"The source's sound ends at 00:00:02.0"_s;
         const QStringList end = {"--quiet", "--start", "3.99"};
         QTest::newRow("intact Matroska to its last picture")
             << Beeping("mkv", "25", 4, kH264, {"-c:a", "aac"}) << end << QString();
@@ -232,6 +270,15 @@ private slots:
         QTest::newRow("intact program stream to its last picture")
             << Beeping("mpg", "25", 4, {"-c:v", "mpeg2video", "-q:v", "3"}, {"-c:a", "mp2"}) << end
             << QString();
+        // Its sound packets end a picture before the pictures do, and carry no duration. A
+        // quarter frame into the last picture goes through the plain graph, later through the
+        // editing services.
+        const CounterClip asf =
+            Beeping("wmv", "25", 4, {"-c:v", "wmv2", "-q:v", "3"}, {"-c:a", "wmav2"});
+        QTest::newRow("intact Windows Media from a quarter into its last picture")
+            << asf << QStringList{"--quiet", "--start", "3.97"} << QString();
+        QTest::newRow("intact Windows Media from late in its last picture")
+            << asf << end << QString();
     }
     void onlyShortSourcesAreReported() {
         QFETCH(CounterClip, clip);
@@ -241,12 +288,14 @@ private slots:
         QVERIFY(!source.isEmpty());
         const ProcessResult run = Convert(source, output, options);
         QVERIFY2(run.exitCode == 0, run.standardError.constData());
-        if (said.isEmpty())
+        if (said.isEmpty()) {
             QVERIFY2(run.standardError.isEmpty(), run.standardError.constData());
-        else
-            QVERIFY2(run.standardError.contains(("warning: The source ends at"_ba)) &&
+            QCOMPARE(PictureNumbers(output), QList<int>{99});
+        } else {
+            QVERIFY2(run.standardError.contains("warning: ") &&
                          run.standardError.contains(said.toLatin1()),
                      run.standardError.constData());
+        }
     }
 
     // The dialog says the same after "Done.", in a box of its own.
@@ -265,6 +314,44 @@ private slots:
                  qPrintable(box.text));
     }
 
+    // The editing services' render (taken by a span that starts late in a picture) fills holes
+    // and says where a source falls short as the plain graph does: the same pictures from the
+    // same span, the same words.
+    void theEditingServicesFillAndSayAlike_data() {
+        QTest::addColumn<CounterClip>("clip");
+        QTest::newRow("a one-second hole in both streams") << HoledClip();
+        QTest::newRow("Matroska cut at half") << CutClip();
+    }
+    void theEditingServicesFillAndSayAlike() {
+        QFETCH(CounterClip, clip);
+        const QString source = MakeCounterClip(clip);
+        QVERIFY(!source.isEmpty());
+        auto convert = [&](ReferenceTime start, const QString& name) {
+            ConversionJob job;
+            job.source = source;
+            job.startMark = start;
+            job.endMark = media::ProbeMediaFile(source.toStdString()).duration;
+            job.output = environment.scratchPath(name);
+            job.settings.outputWidth = 160;
+            job.settings.outputHeight = 120;
+            job.settings.outputFrameRate = 25.0;
+            return std::pair{job.output, RunConversion(job)};
+        };
+        const auto [plainFile, plain] = convert(0, u"plain.avi"_s);
+        // Half a frame in: later than the quarter frame in that the plain graph takes.
+        const auto [editedFile, edited] = convert(kReferenceTimePerSecond / 50, u"edited.avi"_s);
+        QVERIFY2(plain.completed() && edited.completed(),
+                 qPrintable((plain.eventTexts + edited.eventTexts).join(u'\n')));
+        QVERIFY(!plain.editingServices && edited.editingServices);
+        QVERIFY(!plain.eventTexts.join(QString()).isEmpty());
+        QCOMPARE(edited.eventTexts, plain.eventTexts);
+        QCOMPARE(PictureNumbers(editedFile), PictureNumbers(plainFile));
+        // The sound starts half a frame later in the span, and goes as far.
+        QVERIFY(std::fabs(DecodedAudioSeconds(editedFile) - DecodedAudioSeconds(plainFile)) <=
+                0.04);
+        VerifyBeepsInStep(editedFile, 25, 25);
+    }
+
     // A picture of odd height goes to 4:2:0 compressors at the even size below, said so; the
     // file holds that size, and it is what is reported.
     void oddSizesAreFittedToTheCompressor_data() {
@@ -274,14 +361,8 @@ private slots:
     }
     void oddSizesAreFittedToTheCompressor() {
         QFETCH(QString, compressor);
-        // 4:2:0 of an odd height, as a decoder hands it on (ffmpeg's own sources round it).
-        const QString source = environment.scratchPath(u"odd.mkv"_s);
-        if (!QFileInfo::exists(source))
-            QCOMPARE(RunProcess(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                                              u"color=s=720x405:d=0.4,format=yuv444p"_s, u"-vf"_s,
-                                              u"format=yuv420p"_s, u"-c:v"_s, u"ffv1"_s, source})
-                         .exitCode,
-                     0);
+        const QString source = oddSizedSource();
+        QVERIFY(!source.isEmpty());
         const ProcessResult run = RunProcess(QStringLiteral(FRAMEWELL_CONVERT_PATH),
                                              {u"--overwrite"_s, u"--video-compressor"_s, compressor,
                                               u"--audio-compressor"_s, u"none"_s, source, output},
@@ -296,6 +377,50 @@ private slots:
         const QJsonObject video = StreamOf(Probe(output), u"video"_s);
         QCOMPARE(QSize(video.value("width").toInt(), video.value("height").toInt()),
                  QSize(720, 404));
+    }
+
+    // The dialog says so in a box after "Done.", by the compressor's name, and its "Done." line
+    // gives the size written.
+    void theDialogSaysTheSizeItFitted() {
+        if (!media::EncoderFeedsAvi("x264enc", true)) QSKIP("x264enc is not installed");
+        const QString source = oddSizedSource();
+        QVERIFY(!source.isEmpty());
+        TestEnvironment dialogEnvironment;
+        ConverterDialog dialog;
+        QVERIFY(player_tests::OpenVideo(dialog, dialogEnvironment, source));
+        ChangeOutput(dialog, [&](OutputSettings& settings) {
+            settings.outputName = dialogEnvironment.scratchPath(u"fitted.avi"_s);
+            settings.outputWidth = 720;
+            settings.outputHeight = 405;
+            settings.videoCompressor =
+                CompressorHandle{"x264enc", u"H.264 (x264)"_s, media::EncoderKind::Video};
+            settings.videoCompressionOn = 1;
+            settings.audioCompressionOn = 0;
+        });
+        Press(dialog, MainDialogIds::kConvert);
+        QVERIFY(
+            QTest::qWaitFor([&] { return StatusText(dialog).startsWith(u"Done."_s); }, kBoundMs));
+        QVERIFY2(StatusText(dialog).endsWith(u"Resolution: 720*404"_s),
+                 qPrintable(StatusText(dialog)));
+        QCOMPARE(dialogEnvironment.messages.boxes.size(), 1);
+        const platform::BoxRequest& box = dialogEnvironment.messages.boxes.first();
+        QCOMPARE(box.caption, u"Warning"_s);
+        QCOMPARE(box.text,
+                 u"H.264 (x264) takes only frames of even sides: the output is 720*404, "
+                 "not 720*405."_s);
+    }
+
+private:
+    // 4:2:0 of an odd height, as a decoder hands it on (ffmpeg's own sources round it).
+    QString oddSizedSource() const {
+        const QString source = environment.scratchPath(u"odd.mkv"_s);
+        if (!QFileInfo::exists(source) &&
+            RunProcess(u"ffmpeg"_s, {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                     u"color=s=720x405:d=0.4,format=yuv444p"_s, u"-vf"_s,
+                                     u"format=yuv420p"_s, u"-c:v"_s, u"ffv1"_s, source})
+                    .exitCode != 0)
+            return {};
+        return source;
     }
 };
 
