@@ -66,6 +66,8 @@ void ConversionEngine::Start(media::RenderPlan plan,
         chosenVideoProperties_ = encoder.properties;
         const media::EncoderProperties& chosen = chosenVideoProperties_;
         twoPasses_ = sizeTarget_->twoPasses;
+        if (plan.audio.encoder)
+            plan.audio.encoder->properties = media::SoundPropertiesForSize(plan.audio);
         if (twoPasses_) {
             statistics_ = std::make_unique<QTemporaryDir>();
             statisticsFile_ =
@@ -78,9 +80,6 @@ void ConversionEngine::Start(media::RenderPlan plan,
         } else {
             encoder.properties = media::PassProperties(*sizeTarget_, chosen, 0,
                                                        sizeTarget_->videoBitsPerSecond, {});
-            if (plan.audio.encoder)
-                plan.audio.encoder->properties =
-                    media::SoundPropertiesForSize(*sizeTarget_, plan.audio);
         }
     }
     if (interceptingFirstPass_) firstPassFile_ = plan.outputPath;

@@ -62,8 +62,6 @@ constexpr SoundRate kSoundRates[] = {
     {"avenc_ac3_fixed", "bitrate", 1, 96000},    {"voaacenc", "bitrate", 1, 64000},
     {"avenc_wmav1", "bitrate", 1, 64000},        {"avenc_wmav2", "bitrate", 1, 64000},
 };
-// LAME aims at a quality unless told to aim at a rate; its quality 4 rarely needs more.
-constexpr std::int64_t kLameQualityBitsPerSecond = 192000;
 // What an encoder nobody measured here may make: the most MP3 or AC-3 stereo take.
 constexpr std::int64_t kUnknownSoundBitsPerSecond = 448000;
 
@@ -79,7 +77,7 @@ std::string valueOf(const EncoderProperties& chosen, const std::string& factory,
 // LAME's bit rate when it is told to keep to one, and how.
 constexpr const char* kLameBitRateMode[][2] = {{"target", "bitrate"}, {"cbr", "true"}};
 
-std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound, bool onePass) {
+std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound) {
     // A source without sound gets silence in the CD format.
     if (sound.rate <= 0 || sound.channels <= 0) sound = {44100, 2};
     const int channels = OutputChannelsFor(route, sound.channels);
@@ -89,12 +87,9 @@ std::int64_t soundBitsPerSecond(const StreamRoute& route, SoundFormat sound, boo
     const EncoderProperties& chosen = route.encoder->properties;
     if (factory == "alawenc" || factory == "mulawenc")
         return static_cast<std::int64_t>(sound.rate) * channels * 8;
-    if (factory == "lamemp3enc") {
-        // A quality's rate cannot be known in advance: one pass sets the bit rate instead.
-        if (!onePass && valueOf(chosen, factory, "target") != "bitrate")
-            return kLameQualityBitsPerSecond;
+    // A quality's rate cannot be known in advance: LAME is set to its bit rate instead.
+    if (factory == "lamemp3enc")
         return std::atoll(valueOf(chosen, factory, "bitrate").c_str()) * 1000;
-    }
     for (const SoundRate& rate : kSoundRates) {
         if (factory != rate.factory) continue;
         const std::int64_t set = std::atoll(valueOf(chosen, factory, rate.property).c_str());
@@ -177,7 +172,7 @@ SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, Refe
         target.soundBytes = static_cast<std::int64_t>(kUnknownSoundBitsPerSecond * span / 8);
     } else {
         target.soundBytes = static_cast<std::int64_t>(
-            soundBitsPerSecond(plan.audio, sound, !target.twoPasses) * span / 8);
+            soundBitsPerSecond(plan.audio, sound) * span / 8);
     }
     target.structureBytes =
         kHeaderBytes +
@@ -229,10 +224,10 @@ EncoderProperties PassProperties(const SizeTarget& target, const EncoderProperti
     return merged;
 }
 
-EncoderProperties SoundPropertiesForSize(const SizeTarget& target, const StreamRoute& audio) {
+EncoderProperties SoundPropertiesForSize(const StreamRoute& audio) {
     if (!audio.encoder) return {};
     EncoderProperties properties = audio.encoder->properties;
-    if (target.twoPasses || audio.encoder->factoryName != "lamemp3enc") return properties;
+    if (audio.encoder->factoryName != "lamemp3enc") return properties;
     std::erase_if(properties, [](const EncoderProperty& property) {
         return property.name == "target" || property.name == "cbr";
     });

@@ -56,10 +56,12 @@ EncoderProperties PassProperties(const SizeTarget& target, const EncoderProperti
                                  int pass, std::int64_t videoBitsPerSecond,
                                  const std::string& statsPath);
 
-// The sound encoder's settings for a size aimed at in one pass: its own, with an encoder that
-// aims at a quality (LAME's default) set to its bit rate instead, so that the sound takes what
-// the plan counted on.
-EncoderProperties SoundPropertiesForSize(const SizeTarget& target, const StreamRoute& audio);
+// The sound encoder's settings for a size aimed at: its own, with an encoder that aims at a
+// quality (LAME's default) set to its bit rate instead, so that the sound takes what the plan
+// counted on. A first pass planned on a guess for the sound would leave x264's second pass to
+// stretch its statistics to a rate far from theirs, and it falls short then (a fifth, on
+// 10 s of 320x240 whose sound came out at a sixth of the guess).
+EncoderProperties SoundPropertiesForSize(const StreamRoute& audio);
 
 // What an AVI file holds: its size, and the bytes of its pictures' chunks alone.
 struct AviPayload {
