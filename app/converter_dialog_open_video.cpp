@@ -174,7 +174,7 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
 
     clipDefaults.clipDuration = static_cast<std::int32_t>(length / kReferenceTimePerSecond);
     sourceTracks = probe.tracks;
-    sourceSound = {probe.audioRate, probe.audioChannels};
+    sourceSound = {probe.audioRate, probe.audioChannels, probe.audioBitsPerSecond};
     sourceOptions = SourceOptionsForOpenedVideo(sourceOptions, path);
     clipList.count = 0;
     musicList.count = 0;

@@ -281,7 +281,8 @@ int ConversionJob::planSize(const media::RenderPlan& plan) {
     const auto bytes =
         static_cast<std::int64_t>(std::llround(*options_.targetSizeMegabytes * media::kBytesPerMegabyte));
     media::SizeTarget target =
-        media::PlanSizeTarget(plan, bytes, length_, {probe_.audioRate, probe_.audioChannels});
+        media::PlanSizeTarget(plan, bytes, length_,
+                              {probe_.audioRate, probe_.audioChannels, probe_.audioBitsPerSecond});
     if (!target.ok()) return usage(QString::fromStdString(target.refusal));
     sizeTarget_ = std::move(target);
     return -1;

@@ -100,6 +100,8 @@ void readStreams(GstDiscovererInfo* info, ProbeResult& result) {
         result.hasAudio = true;
         result.audioRate = static_cast<int>(gst_discoverer_audio_info_get_sample_rate(audio));
         result.audioChannels = static_cast<int>(gst_discoverer_audio_info_get_channels(audio));
+        result.audioBitsPerSecond = static_cast<int>(
+            std::min<guint>(gst_discoverer_audio_info_get_bitrate(audio), G_MAXINT));
     }
 }
 

@@ -41,6 +41,7 @@ struct ProbeResult {
     bool hasAudio = false;
     int audioRate = 0;
     int audioChannels = 0;
+    int audioBitsPerSecond = 0;  // as the stream states it; 0 when it does not
 
     bool seekable = false;
 

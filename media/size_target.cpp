@@ -167,9 +167,11 @@ SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, Refe
         return 25.0;
     }();
     if (plan.audio.streamCopy) {
-        // Copied sound keeps its own rate, which the first pass measures; until then the
-        // largest that AVI players take is assumed.
-        target.soundBytes = static_cast<std::int64_t>(kUnknownSoundBitsPerSecond * span / 8);
+        // Copied sound keeps its own rate, which the first pass measures; where the stream
+        // does not state it, the largest that AVI players take is assumed until then.
+        const std::int64_t bits =
+            sound.bitsPerSecond > 0 ? sound.bitsPerSecond : kUnknownSoundBitsPerSecond;
+        target.soundBytes = static_cast<std::int64_t>(static_cast<double>(bits) * span / 8);
     } else {
         target.soundBytes = static_cast<std::int64_t>(
             soundBitsPerSecond(plan.audio, sound) * span / 8);

@@ -22,6 +22,8 @@ inline constexpr std::int64_t kBytesPerMegabyte = 1'000'000;
 struct SoundFormat {
     int rate = 0;
     int channels = 0;
+    // As the stream states it (what a copy of it takes); 0 when it does not say.
+    int bitsPerSecond = 0;
 };
 
 struct SizeTarget {
