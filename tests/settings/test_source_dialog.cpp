@@ -1,6 +1,6 @@
 // The Source dialog reached from Options: its lists filled from the open video's tracks, what
 // its OK takes, what Options' OK stores and refuses with Direct stream copy, and a conversion
-// of the main dialog that honours the choices.
+// of the main dialog that honours the choices, and one aimed at a size.
 
 #include <QComboBox>
 #include <QFile>
@@ -193,6 +193,35 @@ private slots:
         Press(dialog, MainDialogIds::kConvert);
         QVERIFY(QTest::qWaitFor([&] { return StatusText(dialog).startsWith(u"Done."_s); }, 60000));
         QVERIFY(std::fabs(TonePitch(output) - 1000.0) < 20.0);
+    }
+
+    void theMainDialogAimsAtASize() {
+        TestEnvironment environment;
+        const QString busy = MakeFile({u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc2=s=320x240:r=25:d=10"_s,
+                                       u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:d=10"_s,
+                                       u"-c:v"_s, u"libx264"_s, u"-preset"_s, u"ultrafast"_s,
+                                       u"-c:a"_s, u"mp3"_s},
+                                      u"mkv"_s);
+        ConverterDialog dialog;
+        dialog.show();
+        QVERIFY(OpenVideoAndWait(dialog, busy));
+        const QString output = environment.scratchPath(u"sized.avi"_s);
+        ChangeOutput(dialog, [&](OutputSettings& settings) {
+            settings.outputName = output;
+            settings.videoCompressor = CompressorHandle{"x264enc", u"x264"_s, media::EncoderKind::Video};
+            settings.audioCompressor = CompressorHandle{"lamemp3enc", u"LAME"_s, media::EncoderKind::Audio};
+            settings.videoCompressionOn = 1;
+            settings.audioCompressionOn = 1;
+        });
+        SourceOptions choices = dialog.sourceChoices();
+        choices.targetSizeMegabytes = 0.4;
+        dialog.UseSourceChoices(choices);
+        Press(dialog, MainDialogIds::kConvert);
+        QVERIFY2(QTest::qWaitFor([&] { return StatusText(dialog).startsWith(u"Done."_s); }, 60000),
+                 qPrintable(StatusText(dialog) + environment.messages.texts().join(u'|')));
+        const double off = QFileInfo(output).size() / 400'000.0 - 1;
+        QVERIFY2(std::fabs(off) <= 0.03, qPrintable(QString::number(off)));
+        QCOMPARE(environment.messages.boxes.size(), 0);
     }
 };
 
