@@ -280,9 +280,8 @@ int ConversionJob::planSize(const media::RenderPlan& plan) {
     if (!options_.targetSizeMegabytes) return -1;
     const auto bytes =
         static_cast<std::int64_t>(std::llround(*options_.targetSizeMegabytes * media::kBytesPerMegabyte));
-    media::SizeTarget target =
-        media::PlanSizeTarget(plan, bytes, length_,
-                              {probe_.audioRate, probe_.audioChannels, probe_.audioBitsPerSecond});
+    media::SizeTarget target = media::PlanSizeTarget(
+        plan, bytes, length_, {probe_.audioRate, probe_.audioChannels, probe_.audioBitsPerSecond});
     if (!target.ok()) return usage(QString::fromStdString(target.refusal));
     sizeTarget_ = std::move(target);
     return -1;

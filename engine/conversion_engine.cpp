@@ -78,8 +78,8 @@ void ConversionEngine::Start(media::RenderPlan plan,
             plan.outputPath = firstPassPath(plan.outputPath);
             interceptingFirstPass_ = true;
         } else {
-            encoder.properties = media::PassProperties(*sizeTarget_, chosen, 0,
-                                                       sizeTarget_->videoBitsPerSecond, {});
+            encoder.properties =
+                media::PassProperties(*sizeTarget_, chosen, 0, sizeTarget_->videoBitsPerSecond, {});
         }
     }
     if (interceptingFirstPass_) firstPassFile_ = plan.outputPath;

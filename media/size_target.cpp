@@ -57,10 +57,10 @@ struct SoundRate {
 };
 
 constexpr SoundRate kSoundRates[] = {
-    {"twolamemp2enc", "bitrate", 1000, 96000},   {"avenc_mp2", "bitrate", 1, 96000},
-    {"avenc_mp2fixed", "bitrate", 1, 96000},     {"avenc_ac3", "bitrate", 1, 96000},
-    {"avenc_ac3_fixed", "bitrate", 1, 96000},    {"voaacenc", "bitrate", 1, 64000},
-    {"avenc_wmav1", "bitrate", 1, 64000},        {"avenc_wmav2", "bitrate", 1, 64000},
+    {"twolamemp2enc", "bitrate", 1000, 96000}, {"avenc_mp2", "bitrate", 1, 96000},
+    {"avenc_mp2fixed", "bitrate", 1, 96000},   {"avenc_ac3", "bitrate", 1, 96000},
+    {"avenc_ac3_fixed", "bitrate", 1, 96000},  {"voaacenc", "bitrate", 1, 64000},
+    {"avenc_wmav1", "bitrate", 1, 64000},      {"avenc_wmav2", "bitrate", 1, 64000},
 };
 // What an encoder nobody measured here may make: the most MP3 or AC-3 stereo take.
 constexpr std::int64_t kUnknownSoundBitsPerSecond = 448000;
@@ -173,8 +173,8 @@ SizeTarget PlanSizeTarget(const RenderPlan& plan, std::int64_t targetBytes, Refe
             sound.bitsPerSecond > 0 ? sound.bitsPerSecond : kUnknownSoundBitsPerSecond;
         target.soundBytes = static_cast<std::int64_t>(static_cast<double>(bits) * span / 8);
     } else {
-        target.soundBytes = static_cast<std::int64_t>(
-            soundBitsPerSecond(plan.audio, sound) * span / 8);
+        target.soundBytes =
+            static_cast<std::int64_t>(soundBitsPerSecond(plan.audio, sound) * span / 8);
     }
     target.structureBytes =
         kHeaderBytes +

@@ -95,13 +95,15 @@ private slots:
                      {shortClip, "0.4", "--audio-compressor copy", 250}};
         for (const auto& c : cases) {
             const QString written = out(QString::fromLatin1(c.options) + u".avi"_s);
-            const ProcessResult result = convert(
-                QStringList{u"--target-size"_s, QLatin1String(c.size)} + words(c.options) +
-                words("--video-compressor x264enc") << c.input << written);
+            const ProcessResult result =
+                convert(QStringList{u"--target-size"_s, QLatin1String(c.size)} + words(c.options) +
+                            words("--video-compressor x264enc")
+                        << c.input << written);
             QVERIFY2(result.exitCode == 0, result.standardError.constData());
-            QVERIFY(result.standardError.contains(
-                "Target size: " + QByteArray(c.size) + " MB, two passes with x264enc"));
-            const double off = QFileInfo(written).size() / (QString::fromLatin1(c.size).toDouble() * 1e6) - 1;
+            QVERIFY(result.standardError.contains("Target size: " + QByteArray(c.size) +
+                                                  " MB, two passes with x264enc"));
+            const double off =
+                QFileInfo(written).size() / (QString::fromLatin1(c.size).toDouble() * 1e6) - 1;
             QVERIFY2(std::abs(off) <= 0.03, qPrintable(u"%1: %2"_s.arg(written).arg(off)));
             QCOMPARE(CountVideoFrames(written), c.frames);
             QVERIFY(!result.standardError.contains("warning"));

@@ -1,8 +1,8 @@
 // What framewell-convert takes from its source besides the span: the sound track it is told
 // (two tones of different pitch tell them apart), subtitles drawn where their cue is and
-// nowhere else, from text or from bitmaps (an output held against the same conversion without them), pictures
-// deinterlaced (ffmpeg's idet counts the combed ones), in a whole conversion, in a span (which
-// goes through the editing services) and with a stop.
+// nowhere else, from text or from bitmaps (an output held against the same conversion without
+// them), pictures deinterlaced (ffmpeg's idet counts the combed ones), in a whole conversion, in a
+// span (which goes through the editing services) and with a stop.
 
 #include <QFile>
 #include <QtTest>

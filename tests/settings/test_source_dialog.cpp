@@ -197,19 +197,21 @@ private slots:
 
     void theMainDialogAimsAtASize() {
         TestEnvironment environment;
-        const QString busy = MakeFile({u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc2=s=320x240:r=25:d=10"_s,
-                                       u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:d=10"_s,
-                                       u"-c:v"_s, u"libx264"_s, u"-preset"_s, u"ultrafast"_s,
-                                       u"-c:a"_s, u"mp3"_s},
-                                      u"mkv"_s);
+        const QString busy =
+            MakeFile({u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc2=s=320x240:r=25:d=10"_s, u"-f"_s,
+                      u"lavfi"_s, u"-i"_s, u"sine=frequency=440:d=10"_s, u"-c:v"_s, u"libx264"_s,
+                      u"-preset"_s, u"ultrafast"_s, u"-c:a"_s, u"mp3"_s},
+                     u"mkv"_s);
         ConverterDialog dialog;
         dialog.show();
         QVERIFY(OpenVideoAndWait(dialog, busy));
         const QString output = environment.scratchPath(u"sized.avi"_s);
         ChangeOutput(dialog, [&](OutputSettings& settings) {
             settings.outputName = output;
-            settings.videoCompressor = CompressorHandle{"x264enc", u"x264"_s, media::EncoderKind::Video};
-            settings.audioCompressor = CompressorHandle{"lamemp3enc", u"LAME"_s, media::EncoderKind::Audio};
+            settings.videoCompressor =
+                CompressorHandle{"x264enc", u"x264"_s, media::EncoderKind::Video};
+            settings.audioCompressor =
+                CompressorHandle{"lamemp3enc", u"LAME"_s, media::EncoderKind::Audio};
             settings.videoCompressionOn = 1;
             settings.audioCompressionOn = 1;
         });

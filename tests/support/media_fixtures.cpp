@@ -129,21 +129,26 @@ QByteArray fields(std::initializer_list<std::pair<int, int>> values) {
 
 // One segment: "PG", its time (90 kHz, no decoding time), its type and its body.
 QByteArray pgsSegment(int time, int type, const QByteArray& body) {
-    return "PG" + fields({{time, 4}, {0, 4}, {type, 1}, {static_cast<int>(body.size()), 2}}) +
-           body;
+    return "PG" + fields({{time, 4}, {0, 4}, {type, 1}, {static_cast<int>(body.size()), 2}}) + body;
 }
 
 }  // namespace
 
 bool WriteBitmapCue(const QString& path) {
     enum { kPalette = 0x14, kObject = 0x15, kComposition = 0x16, kWindow = 0x17, kEnd = 0x80 };
-    constexpr int kWidth = 320, kHeight = 240, kBarWidth = 280, kBarHeight = 30, kX = 20,
-                  kY = 195, kOn = 90000, kOff = 180000;
+    constexpr int kWidth = 320, kHeight = 240, kBarWidth = 280, kBarHeight = 30, kX = 20, kY = 195,
+                  kOn = 90000, kOff = 180000;
     // The picture's size, 25 pictures a second, the composition's number and whether it starts
     // showing object 0 in window 0 at its place, or shows nothing.
     const auto composition = [&](int number, bool shown) {
-        const QByteArray head = fields({{kWidth, 2}, {kHeight, 2}, {0x10, 1}, {number, 2},
-                                        {shown ? 0x80 : 0, 1}, {0, 1}, {0, 1}, {shown, 1}});
+        const QByteArray head = fields({{kWidth, 2},
+                                        {kHeight, 2},
+                                        {0x10, 1},
+                                        {number, 2},
+                                        {shown ? 0x80 : 0, 1},
+                                        {0, 1},
+                                        {0, 1},
+                                        {shown, 1}});
         return shown ? head + fields({{0, 2}, {0, 1}, {0, 1}, {kX, 2}, {kY, 2}}) : head;
     };
     const QByteArray window =
@@ -152,16 +157,17 @@ bool WriteBitmapCue(const QString& path) {
     const QByteArray palette = fields({{0, 2}, {1, 1}, {235, 1}, {128, 1}, {128, 1}, {255, 1}});
     // Each line one run of colour 1 across the width, then the line's end.
     const QByteArray line = fields({{0, 1}, {0xc000 | kBarWidth, 2}, {1, 1}, {0, 2}});
-    const QByteArray picture = fields({{kBarWidth, 2}, {kBarHeight, 2}}) + line.repeated(kBarHeight);
+    const QByteArray picture =
+        fields({{kBarWidth, 2}, {kBarHeight, 2}}) + line.repeated(kBarHeight);
     // Object 0, version 0, in one fragment.
     const QByteArray object =
         fields({{0, 2}, {0, 1}, {0xc0, 1}, {static_cast<int>(picture.size()), 3}}) + picture;
 
-    const QByteArray file =
-        pgsSegment(kOn, kComposition, composition(0, true)) + pgsSegment(kOn, kWindow, window) +
-        pgsSegment(kOn, kPalette, palette) + pgsSegment(kOn, kObject, object) +
-        pgsSegment(kOn, kEnd, {}) + pgsSegment(kOff, kComposition, composition(1, false)) +
-        pgsSegment(kOff, kWindow, window) + pgsSegment(kOff, kEnd, {});
+    const QByteArray file = pgsSegment(kOn, kComposition, composition(0, true)) +
+                            pgsSegment(kOn, kWindow, window) + pgsSegment(kOn, kPalette, palette) +
+                            pgsSegment(kOn, kObject, object) + pgsSegment(kOn, kEnd, {}) +
+                            pgsSegment(kOff, kComposition, composition(1, false)) +
+                            pgsSegment(kOff, kWindow, window) + pgsSegment(kOff, kEnd, {});
     QFile written(path);
     return written.open(QIODevice::WriteOnly) && written.write(file) == file.size();
 }
