@@ -8,7 +8,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
@@ -74,12 +73,10 @@ bool sameFile(const QString& a, const QString& b) {
 
 // What the conversion was asked to write, to hold against what the file got.
 // "25 fps", or "29.97 fps (30000/1001)" for a rate that is not a whole number.
-QString FrameRateText(double framesPerSecond) {
-    const media::Fraction rate = media::FrameRateFraction(framesPerSecond);
+QString FrameRateText(media::Fraction rate) {
     if (rate.denominator <= 1) return QStringLiteral("%1 fps").arg(rate.numerator);
     return QStringLiteral("%1 fps (%2/%3)")
-        .arg(QString::number(framesPerSecond, 'f', 3)
-                 .remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
+        .arg(QString::fromStdString(media::FormatFrameRate(rate)),
              QString::number(rate.numerator), QString::number(rate.denominator));
 }
 
@@ -104,6 +101,8 @@ struct AskedOutput {
     double frameRate = 0.0;
     QString frameRateOrigin;  // where that rate came from, for the line that names it
     QString copied;           // what a direct stream copy writes as it is; empty otherwise
+    // A copy of the pictures keeps their own rate, an exact fraction (2997/125 stays so).
+    std::optional<media::Fraction> copiedRate;
 };
 
 QString clockOf(ReferenceTime t) {
@@ -149,7 +148,9 @@ private:
         // The rate is named once the conversion really runs; a refusal stays one line.
         if (!quiet_)
             PrintMessage(QStringLiteral("Frame rate: %1, %2\n")
-                      .arg(FrameRateText(asked_.frameRate), asked_.frameRateOrigin));
+                      .arg(FrameRateText(asked_.copiedRate.value_or(
+                                    media::FrameRateFraction(asked_.frameRate))),
+                                asked_.frameRateOrigin));
         const ReferenceTime placed = conversionEngine ? conversionEngine->Duration() : 0;
         progress_ = ConversionProgress(placed > 0 ? placed : length_);
         clock_.start();
@@ -229,7 +230,8 @@ private:
         }
         // Compressors that cannot take the asked size or rate are refused before anything is
         // written; should one still adapt it unasked, that is a failure, not "Done.".
-        const media::Fraction askedRate = media::FrameRateFraction(asked_.frameRate);
+        const media::Fraction askedRate =
+            asked_.copiedRate.value_or(media::FrameRateFraction(asked_.frameRate));
         if (written->width != asked_.width || written->height != asked_.height ||
             !(written->frameRate == askedRate)) {
             finish(kExitFailed,
@@ -249,7 +251,10 @@ private:
                                QString::number(written->height),
                                asked_.copied.isEmpty()
                                    ? QString()
-                                   : QStringLiteral("     ") + asked_.copied);
+                                   : QStringLiteral("     ") +
+                                         (written->copied.empty()
+                                              ? asked_.copied
+                                              : QString::fromStdString(written->copied)));
         finish(kExitConverted, QString(), summary);
     }
 
@@ -390,6 +395,11 @@ int inspectCopy(const media::RenderPlan& plan, AskedOutput& asked, ReferenceTime
                   .arg(QString::fromStdString(inspection.videoFormat),
                        clockOf(inspection.markedStart), clockOf(inspection.start)));
     asked.copied = QString::fromStdString(media::CopiedStreamsText(inspection));
+    if (!inspection.videoFormat.empty() && inspection.frameRate.numerator > 0) {
+        asked.copiedRate = inspection.frameRate;
+        asked.frameRate = static_cast<double>(inspection.frameRate.numerator) /
+                          inspection.frameRate.denominator;
+    }
     length = inspection.stop - inspection.start;
     return -1;
 }
@@ -482,7 +492,7 @@ int run(const ConvertOptions& options) {
 
     AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
                       settings.outputFrameRate,
-                      FrameRateOrigin(probe, options.frameRate.has_value()), {}};
+                      FrameRateOrigin(probe, options.frameRate.has_value()), {}, {}};
     media::RenderPlan plan =
         ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
     ReferenceTime length = endMark - startMark;

@@ -104,6 +104,8 @@ struct WrittenVideo {
     int width = 0;
     int height = 0;
     Fraction frameRate;
+    // A direct stream copy: what it wrote as it is and what it encoded again, in words.
+    std::string copied;
 };
 
 // Whether an installed element factory is an encoder of that kind whose output the AVI

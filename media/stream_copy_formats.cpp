@@ -1,0 +1,150 @@
+#include "media/stream_copy_formats.h"
+
+#include <vector>
+
+#include "media/picture_timeline.h"
+#include "media/smart_cut.h"
+
+namespace media {
+namespace {
+
+// Pictures read from the start for the rate and the first picture.
+constexpr int kOpeningPictures = 48;
+
+Bytes bytesOf(GstBuffer* buffer) {
+    Bytes bytes;
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        bytes.assign(map.data, map.data + map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::optional<CopiedFormat> CopiedFormatOf(const CopySource& source, std::string* refusal) {
+    const CopySourceStream& video = source.video();
+    const GstCaps* caps = video.foundCaps.get();
+    if (!video.present || !caps) {
+        *refusal = "The source holds no picture to copy.";
+        return std::nullopt;
+    }
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    const std::string name = gst_structure_get_name(s);
+    gboolean systemStream = FALSE;
+    gst_structure_get_boolean(s, "systemstream", &systemStream);
+    int version = 0;
+    CopiedFormat format;
+    auto pick = [&format](PictureCodec codec, const char* words, std::uint32_t fourcc) {
+        format.codec = codec;
+        format.name = words;
+        format.fourcc = fourcc;
+    };
+    if (name == "video/x-h264") {
+        pick(PictureCodec::H264, "H.264", FourCc('H', '2', '6', '4'));
+    } else if ((name == "video/mpeg" && !systemStream &&
+                gst_structure_get_int(s, "mpegversion", &version) && version == 4) ||
+               (name == "video/x-divx" && gst_structure_get_int(s, "divxversion", &version) &&
+                version >= 4)) {
+        pick(PictureCodec::Mpeg4Part2, "MPEG-4 Part 2", FourCc('D', 'I', 'V', 'X'));
+    } else if (name == "video/mpeg" && !systemStream &&
+               gst_structure_get_int(s, "mpegversion", &version) && (version == 1 || version == 2)) {
+        pick(PictureCodec::Mpeg12, version == 1 ? "MPEG-1" : "MPEG-2",
+             version == 1 ? FourCc('m', 'p', 'g', '1') : FourCc('m', 'p', 'g', '2'));
+    } else if (name == "image/jpeg") {
+        pick(PictureCodec::IntraOnly, "Motion JPEG", FourCc('M', 'J', 'P', 'G'));
+    } else if (name == "video/x-dv" && !systemStream) {
+        pick(PictureCodec::IntraOnly, "DV", FourCc('d', 'v', 's', 'd'));
+    } else {
+        *refusal = "Direct stream copy cannot write the " + video.codec +
+                   " pictures of the source into an AVI file. Choose a video compressor instead.";
+        return std::nullopt;
+    }
+    format.width = video.width;
+    format.height = video.height;
+    if (format.codec != PictureCodec::IntraOnly)
+        format.encoder = SmartCutEncoderFor(video.caps ? video.caps.get() : caps);
+    return format;
+}
+
+std::string SoundRefusal(const CopySourceStream& audio, const std::optional<CopiedSound>& sound) {
+    if (!audio.present || sound) return {};
+    return "Direct stream copy cannot write the " + audio.codec +
+           " sound of the source into an AVI file. Choose an audio compressor instead.";
+}
+
+AviVideoStream AviVideoStreamOf(const CopiedFormat& format, FrameRate rate, const Bytes& setUp) {
+    AviVideoStream video;
+    video.fourcc = format.fourcc;
+    video.width = format.width;
+    video.height = format.height;
+    video.rate = static_cast<std::uint32_t>(rate.numerator);
+    video.scale = static_cast<std::uint32_t>(rate.denominator);
+    // Readers of MPEG-4 Part 2 in AVI look for the volume header after the bitmap header.
+    if (format.codec == PictureCodec::Mpeg4Part2) video.extradata = setUp;
+    return video;
+}
+
+}  // namespace media
+
+namespace media {
+
+CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, PictureSyntax& syntax,
+                            bool wantsSound) {
+    CopyOpening opening;
+    // From a seek, as every later reading starts: some demultiplexers (Matroska's) place the
+    // first packets of a file that was never sought by a segment of their own.
+    if (!source.Seek(0)) {
+        opening.problem = source.problem();
+        return opening;
+    }
+    std::vector<SourcePacket> pictures;
+    std::vector<ReferenceTime> times;
+    SourcePacket packet;
+    wantsSound = wantsSound && source.audio().present;
+    const auto enough = [&] {
+        return pictures.size() >= kOpeningPictures && (!wantsSound || !opening.firstSound.empty());
+    };
+    for (int read = 0; !enough() && read < 16 * kOpeningPictures && source.Next(&packet); ++read) {
+        if (!packet.video) {
+            if (opening.firstSound.empty()) opening.firstSound = bytesOf(packet.buffer.get());
+        } else if (pictures.size() < kOpeningPictures) {
+            times.push_back(source.avi() ? packet.dts : packet.pts);
+            pictures.push_back(std::move(packet));
+        }
+    }
+    if (!source.problem().empty()) {
+        opening.problem = source.problem();
+        return opening;
+    }
+    const Fraction tag = source.video().rateTag;
+    // An AVI file's rate is exact in its header; elsewhere the times say what it is.
+    opening.rate = source.avi() && tag.numerator > 0
+                       ? FrameRate{tag.numerator, tag.denominator}
+                       : RateFromTimes(times, {tag.numerator, tag.denominator});
+    PictureTimeline timeline(format.codec, opening.rate, source.avi());
+    std::optional<std::size_t> key;
+    for (const SourcePacket& each : pictures) {
+        const Bytes data = bytesOf(each.buffer.get());
+        for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
+            if (!facts.coded && syntax.Packed()) continue;
+            if (!key && !(facts.key || (each.containerKey && facts.type == 'I'))) continue;
+            TimelinePicture picture;
+            picture.facts = facts;
+            picture.containerPts = each.pts;
+            picture.containerDts = each.dts;
+            timeline.Add(picture);
+            if (!key) key = timeline.next() - 1;
+        }
+    }
+    timeline.Finish();
+    if (!key) {
+        opening.problem = "The pictures of the source cannot be read from a key frame on.";
+        return opening;
+    }
+    opening.origin = timeline.at(*key).pts;
+    return opening;
+}
+
+}  // namespace media

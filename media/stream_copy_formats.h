@@ -1,0 +1,54 @@
+#pragma once
+
+// Which picture formats a direct stream copy writes into an AVI file as they are, their names
+// for the user, how the file's stream header describes them, and the one sentence that refuses
+// a stream an AVI file cannot carry well. Not for use outside media/.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "media/avi_writer.h"
+#include "media/copied_sound.h"
+#include "media/copy_source.h"
+#include "media/frame_time.h"
+#include "media/picture_syntax.h"
+#include "media/reference_time.h"
+
+namespace media {
+
+struct CopiedFormat {
+    PictureCodec codec = PictureCodec::IntraOnly;
+    std::string name;  // "H.264", "MPEG-4 Part 2", "MPEG-2", "Motion JPEG", "DV"
+    std::uint32_t fourcc = 0;
+    int width = 0;
+    int height = 0;
+    // The encoder that makes pictures of this format again, for a cut between key frames;
+    // empty when none is installed (or none is needed: every picture a key frame).
+    std::string encoder;
+};
+
+// The source's pictures as a copy writes them; nullopt with *refusal set when an AVI file
+// cannot carry them well.
+std::optional<CopiedFormat> CopiedFormatOf(const CopySource& source, std::string* refusal);
+
+// The refusal of the source's sound, naming it; empty when it can be copied.
+std::string SoundRefusal(const CopySourceStream& audio, const std::optional<CopiedSound>& sound);
+
+struct CopyOpening {
+    std::string problem;  // why the start of the file cannot be read
+    FrameRate rate;       // the pictures' real rate
+    ReferenceTime origin = 0;  // the first picture's time, in stream time
+    Bytes firstSound;     // the first sound frame, whose header tells the sound's format
+};
+
+// Reads the start of a source just opened: the first pictures, for their rate and where the
+// first of them shows, and the first sound frame when wantsSound. The syntax keeps the
+// stream's set-up it met.
+CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, PictureSyntax& syntax,
+                            bool wantsSound);
+
+// The file's picture stream header.
+AviVideoStream AviVideoStreamOf(const CopiedFormat& format, FrameRate rate, const Bytes& setUp);
+
+}  // namespace media

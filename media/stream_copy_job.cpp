@@ -1,0 +1,572 @@
+#include "media/stream_copy_job.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "media/avi_index.h"
+#include "media/avi_writer.h"
+#include "media/copied_sound_track.h"
+#include "media/copy_source.h"
+#include "media/frame_time.h"
+#include "media/picture_timeline.h"
+#include "media/smart_cut.h"
+#include "media/stream_copy_formats.h"
+
+namespace media {
+namespace {
+
+// How often a seek that lands after the mark is tried again from earlier on.
+constexpr int kSeekTries = 6;
+
+Bytes bytesOf(GstBuffer* buffer) {
+    Bytes bytes;
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        bytes.assign(map.data, map.data + map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+    return bytes;
+}
+
+std::string countText(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+// One copy, run on the job's thread.
+class CopyRun {
+public:
+    explicit CopyRun(StreamCopyJob& job) : job_(job), request_(job.request_) {}
+    StreamCopyOutcome run();
+
+private:
+    enum class Phase { Locating, Copying, Ended };
+
+    bool fail(std::string problem) {
+        if (outcome_.problem.empty()) outcome_.problem = std::move(problem);
+        return false;
+    }
+    bool stopping() const { return job_.stopRequested_ || job_.cancelled_; }
+    bool readOpening();
+    bool readSpan();
+    bool startReading(ReferenceTime target);
+    bool takePacket(SourcePacket& packet);
+    bool takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet);
+    bool settled(std::size_t id);
+    bool locate(std::size_t id);
+    bool startCopying(bool ended);
+    bool encodeHead(ReferenceTime until);
+    bool copyReady(bool ended);
+    bool encodeTail();
+    std::size_t keyFrameFor(std::size_t id) const;
+    bool encodeAgain(std::size_t key, std::size_t last, ReferenceTime from, ReferenceTime until,
+                     std::size_t* count);
+    bool writePicture(const Bytes& data, bool key, ReferenceTime pts);
+    bool finishFile();
+    bool checkFile();
+    std::string summary() const;
+    ReferenceTime outputTime(std::int64_t pictures) const { return FrameStart(pictures, rate_); }
+
+    StreamCopyJob& job_;
+    const StreamCopyRequest& request_;
+    StreamCopyOutcome outcome_;
+    CopySource source_;
+    std::optional<CopiedFormat> format_;
+    std::unique_ptr<PictureSyntax> syntax_;
+    std::unique_ptr<PictureTimeline> timeline_;
+    FrameRate rate_;
+    ReferenceTime origin_ = 0;
+    ReferenceTime markTime_ = 0;
+    ReferenceTime endTime_ = 0;
+    ReferenceTime tolerance_ = kTimestampRounding;
+    AviWriter writer_;
+    std::unique_ptr<CopiedSoundTrack> sound_;
+    Bytes firstSound_;  // the first sound frame, whose header tells the sound's format
+
+    // The reading from a seek on.
+    bool sawKey_ = false;
+    bool startsAtFileStart_ = false;
+    bool soughtTooLate_ = false;
+    Phase phase_ = Phase::Locating;
+    std::optional<std::size_t> mark_;  // the picture on show at the mark
+    bool markFinal_ = false;
+    ReferenceTime markPts_ = -1;        // the output's first picture
+    std::vector<std::size_t> fromMark_;  // settled pictures from the mark on, display order
+    std::optional<std::size_t> copyKey_;  // the first key frame at or after the mark
+    ReferenceTime copyKeyPts_ = -1;
+    std::int64_t copyKeyIndex_ = -1;
+    std::size_t nextCopy_ = 0;
+    std::vector<std::size_t> pending_;  // copied pictures waiting for a clean cut
+    std::int64_t pendingTopRank_ = -1;
+    std::int64_t copied_ = 0;
+    bool endReached_ = false;
+
+    // What was written and what was due.
+    std::int64_t written_ = 0;
+    std::int64_t repeats_ = 0;  // empty chunks where the source has no picture
+    std::int64_t due_ = 0;
+    ReferenceTime lastDue_ = -1;
+    std::size_t headPictures_ = 0;
+    std::size_t tailPictures_ = 0;
+    bool wholeSpanEncoded_ = false;
+};
+
+bool CopyRun::readOpening() {
+    CopyOpening opening = ReadCopyOpening(source_, *format_, *syntax_, request_.withSound);
+    if (!opening.problem.empty()) return fail(opening.problem);
+    rate_ = opening.rate;
+    origin_ = opening.origin;
+    firstSound_ = std::move(opening.firstSound);
+    return true;
+}
+
+// Reads from the key frame at or before the target on, with a new timeline.
+bool CopyRun::startReading(ReferenceTime target) {
+    startsAtFileStart_ = target <= origin_;
+    if (!source_.Seek(startsAtFileStart_ ? 0 : target)) return fail(source_.problem());
+    timeline_ = std::make_unique<PictureTimeline>(format_->codec, rate_, source_.avi());
+    if (sound_) sound_->Reset();
+    sawKey_ = soughtTooLate_ = endReached_ = markFinal_ = false;
+    phase_ = Phase::Locating;
+    mark_.reset();
+    copyKey_.reset();
+    fromMark_.clear();
+    due_ = 0;
+    lastDue_ = -1;
+    return true;
+}
+
+bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet) {
+    if (!facts.coded && syntax_->Packed()) return true;  // a packed stream's placeholder
+    const bool key = facts.key || (packet.containerKey && facts.type == 'I');
+    if (!sawKey_ && !key) return true;  // cannot be decoded from here
+    if (facts.field == 2 && timeline_->next() > timeline_->firstKept()) {
+        // The second field of a frame joins its first in one chunk.
+        TimelinePicture& first = timeline_->at(timeline_->next() - 1);
+        if (!first.settled) {
+            first.data.insert(first.data.end(), data.begin(), data.end());
+            return true;
+        }
+    }
+    sawKey_ = true;
+    TimelinePicture picture;
+    picture.facts = facts;
+    picture.key = key;
+    picture.containerPts = packet.pts;
+    picture.containerDts = packet.dts;
+    picture.data = std::move(data);
+    for (std::size_t id : timeline_->Add(std::move(picture)))
+        if (!settled(id)) return false;
+    return phase_ != Phase::Copying || copyReady(false);
+}
+
+bool CopyRun::takePacket(SourcePacket& packet) {
+    if (!packet.video) {
+        if (sound_ && packet.pts >= 0) sound_->Add(packet.pts, bytesOf(packet.buffer.get()));
+        return true;
+    }
+    const Bytes unit = bytesOf(packet.buffer.get());
+    // Both pictures of a packed unit come at the unit's time; display order sorts them out.
+    for (const PictureFacts& facts : syntax_->Read(unit.data(), unit.size())) {
+        Bytes data(unit.begin() + static_cast<std::ptrdiff_t>(facts.offset),
+                   unit.begin() + static_cast<std::ptrdiff_t>(facts.offset + facts.size));
+        if (syntax_->Packed()) data = UnpackedDivxMark(data.data(), data.size());
+        if (!takePicture(facts, std::move(data), packet)) return false;
+    }
+    return true;
+}
+
+bool CopyRun::settled(std::size_t id) {
+    const TimelinePicture& picture = timeline_->at(id);
+    if (markFinal_ && picture.pts >= markPts_ && picture.pts < endTime_) {
+        ++due_;
+        lastDue_ = std::max(lastDue_, picture.pts);
+    }
+    return phase_ == Phase::Locating ? locate(id) : true;
+}
+
+// Finds the marked picture (the one on show at the mark) and the first key frame at or after
+// it, as the pictures settle in display order.
+bool CopyRun::locate(std::size_t id) {
+    const TimelinePicture& picture = timeline_->at(id);
+    // Pictures shown before the reading's first key frame refer to pictures before it: they
+    // cannot be decoded from here.
+    if (!timeline_->at(timeline_->firstKept()).settled) return true;
+    if (!markFinal_) {
+        if (picture.pts <= markTime_ + tolerance_) {
+            mark_ = id;  // a later one may still be on show at the mark
+            return true;
+        }
+        if (!mark_ && !startsAtFileStart_) {
+            soughtTooLate_ = true;  // the container's index put the seek after the mark
+            return true;
+        }
+        if (!mark_) mark_ = id;  // the mark lies before the first picture
+        markFinal_ = true;
+        markPts_ = timeline_->at(*mark_).pts;
+        fromMark_.assign(1, *mark_);
+        if (*mark_ != id) fromMark_.push_back(id);
+        for (std::size_t each : fromMark_) {
+            if (timeline_->at(each).pts >= endTime_) continue;
+            ++due_;
+            lastDue_ = std::max(lastDue_, timeline_->at(each).pts);
+        }
+        if (sound_) sound_->Begin(markPts_);
+    } else {
+        fromMark_.push_back(id);
+    }
+    for (std::size_t candidate : fromMark_) {
+        if (timeline_->at(candidate).key) {
+            copyKey_ = candidate;
+            break;
+        }
+    }
+    if (!copyKey_ && picture.pts < endTime_) return true;  // neither the key frame nor the end yet
+    return startCopying(false);
+}
+
+// The pictures from the mark to the first key frame are encoded again; copying goes on from
+// the key frame. Without a key frame before the end, the whole span is encoded again.
+bool CopyRun::startCopying(bool ended) {
+    if (copyKey_ && timeline_->at(*copyKey_).pts >= endTime_) copyKey_.reset();
+    if (ended && !copyKey_) endTime_ = std::min(endTime_, lastDue_ + outputTime(1));
+    const ReferenceTime headEnd = copyKey_ ? timeline_->at(*copyKey_).pts : endTime_;
+    if (!encodeHead(headEnd)) return false;
+    if (!copyKey_) {
+        phase_ = Phase::Ended;
+        wholeSpanEncoded_ = headPictures_ > 0;
+        return true;
+    }
+    phase_ = Phase::Copying;
+    copyKeyPts_ = timeline_->at(*copyKey_).pts;
+    copyKeyIndex_ = timeline_->at(*copyKey_).displayIndex;
+    nextCopy_ = *copyKey_;
+    return copyReady(ended);
+}
+
+bool CopyRun::encodeHead(ReferenceTime until) {
+    if (markPts_ >= until) return true;
+    // The key frame the head decodes from, and the last picture it needs.
+    const std::size_t key = keyFrameFor(*mark_);
+    std::size_t last = *mark_;
+    for (std::size_t id = timeline_->firstKept(); id < timeline_->next(); ++id) {
+        const TimelinePicture& each = timeline_->at(id);
+        if (each.settled && each.pts >= markPts_ && each.pts < until) last = std::max(last, id);
+    }
+    return encodeAgain(key, last, markPts_, until, &headPictures_);
+}
+
+// The key frame that a picture decodes from: the last one before it in decoding order that is
+// not shown after it (a picture shown before a key frame is decoded from the one before).
+std::size_t CopyRun::keyFrameFor(std::size_t id) const {
+    const ReferenceTime shown = timeline_->at(id).pts;
+    std::size_t key = id;
+    while (key > timeline_->firstKept() &&
+           !(timeline_->at(key).key && timeline_->at(key).pts <= shown))
+        --key;
+    return key;
+}
+
+bool CopyRun::encodeAgain(std::size_t key, std::size_t last, ReferenceTime from,
+                          ReferenceTime until, std::size_t* count) {
+    if (format_->encoder.empty())
+        return fail("The " + format_->name + " pictures between key frames cannot be encoded "
+                    "again: no " + format_->name + " encoder is installed.");
+    SmartCutRequest cut;
+    cut.caps.reset(gst_caps_ref(source_.video().caps.get()));
+    cut.encoder = format_->encoder;
+    cut.h264Profile = syntax_->H264Profile();
+    cut.withBPictures = timeline_->reordered();
+    cut.rate = {rate_.numerator, rate_.denominator};
+    cut.from = from;
+    cut.until = until;
+    std::vector<BufferPtr> buffers;
+    const ReferenceTime keyTime = timeline_->at(key).pts;
+    std::int64_t wanted = 0;
+    for (std::size_t id = key; id <= last; ++id) {
+        const TimelinePicture& each = timeline_->at(id);
+        if (!each.settled || each.pts < keyTime) continue;  // leading pictures of the key frame
+        if (each.pts >= from && each.pts < until) ++wanted;
+        Bytes data = each.data;
+        if (id == key && !each.facts.carriesSetUp)
+            data.insert(data.begin(), syntax_->SetUp().begin(), syntax_->SetUp().end());
+        buffers.emplace_back(gst_buffer_new_memdup(data.data(), data.size()));
+        cut.packets.push_back({buffers.back().get(), each.pts, each.key});
+    }
+    std::atomic<std::int64_t> encoded{0};
+    const std::int64_t base = written_;
+    cut.pictureEncoded = [this, &encoded, base] { job_.position_ = outputTime(base + ++encoded); };
+    cut.cancelled = [this] { return job_.cancelled_.load(); };
+    std::vector<EncodedPicture> pictures;
+    std::string problem;
+    if (!EncodeAgain(cut, &pictures, &problem)) return fail(problem);
+    if (static_cast<std::int64_t>(pictures.size()) != wanted)
+        return fail("Encoding again gave " + std::to_string(pictures.size()) + " pictures where " +
+                    std::to_string(wanted) + " were due.");
+    for (const EncodedPicture& picture : pictures)
+        if (!writePicture(picture.data, picture.key, -1)) return false;
+    *count += pictures.size();
+    return true;
+}
+
+// Copies the pictures from the key frame on in decoding order, each run of them once it is a
+// clean cut: exactly the next pictures in display order, so that nothing written waits for a
+// picture that is not.
+bool CopyRun::copyReady(bool ended) {
+    while (!endReached_ && nextCopy_ < timeline_->next() && timeline_->at(nextCopy_).settled) {
+        const TimelinePicture& picture = timeline_->at(nextCopy_);
+        if (picture.pts < copyKeyPts_) {  // shown before the key frame: in the head
+            ++nextCopy_;
+            continue;
+        }
+        if (picture.pts >= endTime_) {
+            endReached_ = true;
+            break;
+        }
+        pending_.push_back(nextCopy_++);
+        pendingTopRank_ = std::max(pendingTopRank_, picture.displayIndex - copyKeyIndex_);
+        if (pendingTopRank_ != copied_ + static_cast<std::int64_t>(pending_.size()) - 1) continue;
+        for (std::size_t id : pending_) {
+            TimelinePicture& each = timeline_->at(id);
+            if (id == *copyKey_ && !each.facts.carriesSetUp)
+                each.data.insert(each.data.begin(), syntax_->SetUp().begin(), syntax_->SetUp().end());
+            if (!writePicture(each.data, each.key, each.pts)) return false;
+        }
+        copied_ += static_cast<std::int64_t>(pending_.size());
+        pending_.clear();
+        // Only the group of pictures being copied is kept, for a tail that may need it.
+        std::size_t groupKey = nextCopy_ - 1;
+        while (groupKey > timeline_->firstKept() && !timeline_->at(groupKey).key) --groupKey;
+        timeline_->DropBefore(groupKey);
+    }
+    if (!endReached_ && !ended) return true;
+    phase_ = Phase::Ended;
+    return encodeTail();
+}
+
+// The pictures before the end that could not be copied: their references lie past the end.
+bool CopyRun::encodeTail() {
+    std::optional<std::size_t> first;
+    std::size_t last = 0;
+    ReferenceTime from = endTime_;
+    for (std::size_t id = timeline_->firstKept(); id < timeline_->next(); ++id) {
+        const TimelinePicture& each = timeline_->at(id);
+        const bool written = id < nextCopy_ &&
+                             std::find(pending_.begin(), pending_.end(), id) == pending_.end();
+        if (!each.settled || written || each.pts < copyKeyPts_ || each.pts >= endTime_) continue;
+        if (!first) first = id;
+        last = id;
+        from = std::min(from, each.pts);
+    }
+    if (!first) return true;
+    return encodeAgain(keyFrameFor(*first), last, from, std::min(endTime_, lastDue_ + outputTime(1)),
+                       &tailPictures_);
+}
+
+bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
+    // A picture the container places later than the next slot: the slots between repeat the
+    // picture before, as the source shows it (only where decoding order is display order).
+    if (pts >= 0 && !timeline_->reordered()) {
+        const std::int64_t slot = FrameStartingAt(pts - markPts_, rate_);
+        while (written_ < slot) {
+            if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
+            if (!writer_.WriteVideo(nullptr, 0, false)) return fail(writer_.problem());
+            ++written_;
+            ++repeats_;
+        }
+    }
+    if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
+    if (!writer_.WriteVideo(data.data(), data.size(), key)) return fail(writer_.problem());
+    ++written_;
+    job_.position_ = outputTime(written_);
+    return true;
+}
+
+bool CopyRun::readSpan() {
+    ReferenceTime target = markTime_;
+    for (int attempt = 0; attempt < kSeekTries; ++attempt) {
+        if (!startReading(target)) return false;
+        SourcePacket packet;
+        bool more = true;
+        while (!stopping() && phase_ != Phase::Ended && !soughtTooLate_ &&
+               (more = source_.Next(&packet)))
+            if (!takePacket(packet)) return false;
+        if (!source_.problem().empty()) return fail(source_.problem());
+        if (soughtTooLate_) {
+            // The container's index is coarse: start earlier, further each time.
+            const ReferenceTime back = std::max<ReferenceTime>(
+                2 * kReferenceTimePerSecond, 2 * (markTime_ - target) + kReferenceTimePerSecond);
+            target = std::max(origin_, target - back);
+            continue;
+        }
+        if (!more && !stopping()) {
+            // The file ended: every picture held shows now.
+            for (std::size_t id : timeline_->Finish())
+                if (!settled(id)) return false;
+            if (phase_ == Phase::Locating && mark_) {
+                if (!markFinal_) {
+                    markFinal_ = true;
+                    markPts_ = timeline_->at(*mark_).pts;
+                    due_ = 1;
+                    lastDue_ = markPts_;
+                    if (sound_) sound_->Begin(markPts_);
+                }
+                if (!startCopying(true)) return false;
+            } else if (phase_ == Phase::Copying && !copyReady(true)) {
+                return false;
+            }
+        }
+        if (!mark_ && !stopping())
+            return fail("The span from " + FormatClockMilliseconds(request_.start) +
+                        " lies past the end of " + request_.sourcePath + ".");
+        // The sound that belongs to the pictures written may still come.
+        const ReferenceTime picturesEnd = outputTime(written_);
+        while (sound_ && !job_.cancelled_ && !sound_->Covers(picturesEnd) && source_.Next(&packet))
+            if (!packet.video && !takePacket(packet)) return false;
+        return true;
+    }
+    return fail(request_.sourcePath + ": the key frame before " +
+                FormatClockMilliseconds(request_.start) + " could not be found.");
+}
+
+bool CopyRun::finishFile() {
+    if (sound_ && !sound_->Finish(outputTime(written_))) return fail(writer_.problem());
+    std::string problem;
+    if (!writer_.Finish(&problem)) return fail(problem);
+    return true;
+}
+
+// The file's own index against what was due: every picture, the first a key frame, at the
+// source's rate, and the sound as long as the pictures.
+bool CopyRun::checkFile() {
+    const AviIndexFacts facts = ReadAviIndex(request_.outputPath);
+    if (!facts.problem.empty())
+        return fail(request_.outputPath + " cannot be read back: " + facts.problem + ".");
+    const bool stopped = job_.stopRequested_;
+    const std::int64_t expected = stopped ? written_ : due_ + repeats_;
+    const ReferenceTime frame = outputTime(1);
+    std::string wrong;
+    if (facts.videoChunks != expected || facts.videoHeaderLength != facts.videoChunks ||
+        written_ != facts.videoChunks)
+        wrong = "its index holds " + std::to_string(facts.videoChunks) + " pictures where " +
+                std::to_string(expected) + " were due";
+    else if (!facts.firstPictureIsKey && facts.videoChunks > 0)
+        wrong = "its first picture is not a key frame";
+    else if (facts.videoRate != static_cast<std::uint32_t>(rate_.numerator) ||
+             facts.videoScale != static_cast<std::uint32_t>(rate_.denominator))
+        wrong = "its picture rate is not the source's";
+    else if (!stopped && facts.videoChunks > 0 &&
+             std::llabs(outputTime(facts.videoChunks - 1) - (lastDue_ - markPts_)) >
+                 frame / 2 + tolerance_)
+        wrong = "its last picture is not at the time of the source's last one";
+    else if (sound_ && facts.hasAudio && !sound_->sound().silence.empty()) {
+        const CopiedSound& sound = sound_->sound();
+        const double soundFrame =
+            sound.samplesPerFrame ? static_cast<double>(sound.samplesPerFrame) / sound.sampleRate
+                                  : 0.001;
+        if (std::abs(facts.audioSeconds() - facts.videoSeconds()) > soundFrame + 0.001)
+            wrong = "its sound does not last as long as its pictures";
+    }
+    if (!wrong.empty()) return fail("The copy came out wrong: " + wrong + ".");
+    return true;
+}
+
+std::string CopyRun::summary() const {
+    const std::string sound = sound_ ? sound_->sound().name + " sound" : std::string();
+    std::string text;
+    if (wholeSpanEncoded_) {
+        text = format_->name + " video encoded again (the span holds no key frame)" +
+               (sound_ ? ", " + sound + " copied" : std::string());
+    } else {
+        text = format_->name + " video" + (sound_ ? " and " + sound : std::string()) + " copied";
+        if (headPictures_ && tailPictures_)
+            text += ", the " + countText(headPictures_, "picture", "pictures") +
+                    " before the first key frame and the last " +
+                    countText(tailPictures_, "picture", "pictures") + " encoded again";
+        else if (headPictures_)
+            text += ", the " + countText(headPictures_, "picture", "pictures") +
+                    " before the first key frame encoded again";
+        else if (tailPictures_)
+            text += ", the last " + countText(tailPictures_, "picture", "pictures") +
+                    " encoded again";
+    }
+    if (request_.withSound && source_.audio().present && !sound_) text += "; the source's sound left out";
+    return text;
+}
+
+StreamCopyOutcome CopyRun::run() {
+    if (!source_.Open(request_.sourcePath)) {
+        fail(source_.problem());
+        return outcome_;
+    }
+    std::string refusal;
+    format_ = CopiedFormatOf(source_, &refusal);
+    if (!format_) {
+        fail(refusal);
+        return outcome_;
+    }
+    syntax_ = std::make_unique<PictureSyntax>(format_->codec);
+    syntax_->TakeCodecData(source_.video().codecData.data(), source_.video().codecData.size());
+    if (!readOpening()) return outcome_;
+    markTime_ = origin_ + request_.start;
+    endTime_ = origin_ + request_.stop;
+    // Containers that keep milliseconds place a picture up to half of one off its time.
+    tolerance_ = 2 * kTimestampRounding;
+    std::optional<AviAudioStream> audio;
+    if (request_.withSound && source_.audio().present && !firstSound_.empty()) {
+        std::optional<CopiedSound> sound =
+            CopiedSoundOf(source_.audio().caps.get(), firstSound_.data(), firstSound_.size());
+        if (!sound) return fail(SoundRefusal(source_.audio(), sound)), outcome_;
+        audio = sound->avi;
+        sound_ = std::make_unique<CopiedSoundTrack>(std::move(*sound), writer_);
+    }
+    std::string problem;
+    if (!writer_.Open(request_.outputPath, AviVideoStreamOf(*format_, rate_, syntax_->SetUp()),
+                      audio, &problem))
+        return fail(problem), outcome_;
+    if (!readSpan() || job_.cancelled_) return outcome_;
+    if (!finishFile() || !checkFile()) return outcome_;
+    outcome_.written = true;
+    outcome_.stopped = job_.stopRequested_;
+    outcome_.video.width = format_->width;
+    outcome_.video.height = format_->height;
+    outcome_.video.frameRate = {rate_.numerator, rate_.denominator};
+    outcome_.length = outputTime(written_);
+    outcome_.summary = summary();
+    return outcome_;
+}
+
+StreamCopyJob::StreamCopyJob(StreamCopyRequest request,
+                             std::function<void(const StreamCopyOutcome&)> finished)
+    : request_(std::move(request)), finished_(std::move(finished)) {}
+
+StreamCopyJob::~StreamCopyJob() {
+    cancelled_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void StreamCopyJob::Start() {
+    thread_ = std::thread([this] {
+        StreamCopyOutcome outcome;
+        {
+            CopyRun run(*this);
+            outcome = run.run();
+        }
+        if (finished_) finished_(outcome);
+    });
+}
+
+std::optional<ReferenceTime> StreamCopyJob::Position() const {
+    const ReferenceTime position = position_;
+    if (position < 0) return std::nullopt;
+    return position;
+}
+
+}  // namespace media
