@@ -282,6 +282,8 @@ void ConverterDialog::FinishConversion() {
     if (const auto written = conversionEngine ? conversionEngine->WrittenVideo() : std::nullopt) {
         width = written->width;
         height = written->height;
+        // A copy says what it really did: what it encoded again to cut exactly.
+        if (!written->copied.empty()) copiedStreams = QString::fromStdString(written->copied);
     }
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
     conversionEngine.reset();

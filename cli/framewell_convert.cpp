@@ -319,13 +319,16 @@ int stoppedBeforeConverting(const ConvertOptions& options) {
 
 // What Open Video says of INPUT: -1 with the probe when it is a video, otherwise the exit
 // status after the line that says why.
-int probeInput(const ConvertOptions& options, media::ProbeResult& probe) {
+int probeInput(const ConvertOptions& options, bool copiesPictures, media::ProbeResult& probe) {
     // A file that cannot even be read is named before the decoders are asked.
     if (const QString problem = platform::InputFileProblem(options.input); !problem.isEmpty()) {
         PrintMessage(QStringLiteral("framewell-convert: %1: %2\n").arg(options.input, problem));
         return kExitFailed;
     }
-    probe = media::ProbeMediaFile(options.input.toStdString());
+    // A copy of the pictures reads them without decoding; where that fails the full probe
+    // finds what to say.
+    if (copiesPictures) probe = media::ProbeForStreamCopy(options.input.toStdString());
+    if (probe.status != S_OK) probe = media::ProbeMediaFile(options.input.toStdString());
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
     if (probe.status != S_OK) {
         PrintMessage(QStringLiteral("framewell-convert: %1: %2\n")
@@ -470,7 +473,9 @@ int run(const ConvertOptions& options) {
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
     media::ProbeResult probe;
-    if (const int refused = probeInput(options, probe); refused >= 0) return refused;
+    const bool copiesPictures = video.compressor && video.compressor->streamCopy;
+    if (const int refused = probeInput(options, copiesPictures, probe); refused >= 0)
+        return refused;
     const ReferenceTime startMark = options.startMark.value_or(0);
     const ReferenceTime endMark =
         std::min(options.endMark.value_or(probe.duration), probe.duration);

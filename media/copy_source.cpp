@@ -15,6 +15,7 @@ namespace media {
 namespace {
 
 constexpr auto kOpenTimeout = std::chrono::seconds(5);
+constexpr auto kStallTimeout = std::chrono::seconds(10);
 // How long a packet may take to come before the bus is asked whether reading failed.
 constexpr auto kPacketSlice = std::chrono::milliseconds(50);
 // Packets each sink holds before the reader waits: enough for a file that interleaves its
@@ -250,16 +251,21 @@ bool CopySource::Open(const std::string& path) {
     // once a sink holds its first packet every stream is known. Each sink's first packet gives
     // its stream's format; a stream that never brings one leaves what is known by then.
     const auto until = std::chrono::steady_clock::now() + kOpenTimeout;
+    CapsPtr firstCaps[2];  // a preroll sample is handed out once
     for (;;) {
         int sinks = 0;
         int prerolled = 0;
         {
             std::lock_guard lock(shared_->mutex);
-            for (GstElement* sink : shared_->sinks) {
+            for (int kind = 0; kind < 2; ++kind) {
+                GstElement* sink = shared_->sinks[kind];
                 if (!sink) continue;
                 ++sinks;
-                SamplePtr first(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
-                if (first || gst_app_sink_is_eos(GST_APP_SINK(sink))) ++prerolled;
+                if (!firstCaps[kind])
+                    if (SamplePtr first(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
+                        first && gst_sample_get_caps(first.get()))
+                        firstCaps[kind].reset(gst_caps_ref(gst_sample_get_caps(first.get())));
+                if (firstCaps[kind] || gst_app_sink_is_eos(GST_APP_SINK(sink))) ++prerolled;
             }
         }
         if (sinks > 0 && prerolled == sinks) break;
@@ -280,8 +286,7 @@ bool CopySource::Open(const std::string& path) {
     for (int kind = 0; kind < 2; ++kind) {
         sinks_[kind] = shared_->sinks[kind];
         if (!sinks_[kind]) continue;
-        SamplePtr first(gst_app_sink_try_pull_preroll(GST_APP_SINK(sinks_[kind]), 0));
-        GstCaps* parsed = first ? gst_sample_get_caps(first.get()) : nullptr;
+        GstCaps* parsed = firstCaps[kind].get();
         const GstCaps* found = shared_->foundCaps[kind].get();
         if (!found || (!gst_caps_is_fixed(found) && parsed)) found = parsed;
         if (found) fillStream(streams_[kind], found);
@@ -360,7 +365,22 @@ bool CopySource::start() {
 bool CopySource::Next(SourcePacket* packet) {
     if (!pipeline_ || (!sinks_[0] && !sinks_[1])) return false;
     if (!start()) return false;
+    // A reader that stops delivering (a damaged file, a demultiplexer that waits for ever)
+    // ends the reading with a failure, never a wait without end.
+    auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
+        if (interrupt_ && interrupt_->load()) return false;
+        {
+            // A stream the parsing bin showed after the others (late in the file).
+            std::lock_guard lock(shared_->mutex);
+            for (int kind = 0; kind < 2; ++kind)
+                if (!sinks_[kind] && shared_->sinks[kind]) {
+                    sinks_[kind] = shared_->sinks[kind];
+                    if (shared_->foundCaps[kind])
+                        fillStream(streams_[kind], shared_->foundCaps[kind].get());
+                    streams_[kind].present = true;
+                }
+        }
         // The stream that lags behind goes first, so that both come in the file's order.
         int order[2] = {0, 1};
         if (lastTime_[1] < lastTime_[0]) std::swap(order[0], order[1]);
@@ -399,6 +419,10 @@ bool CopySource::Next(SourcePacket* packet) {
         if (allEnded) return false;
         if (std::string failure = readFailure(); !failure.empty()) {
             problem_ = std::move(failure);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() - lastProgress > kStallTimeout) {
+            problem_ = path_ + " could not be read on: its reader stopped delivering.";
             return false;
         }
         std::unique_lock lock(shared_->mutex);

@@ -8,6 +8,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,9 @@ public:
     // failure with problem() set.
     bool Next(SourcePacket* packet);
     const std::string& problem() const { return problem_; }
+    const std::string& path() const { return path_; }
+    // While *flag is set, Next returns false at once: a copy being stopped or given up.
+    void SetInterrupt(const std::atomic<bool>* flag) { interrupt_ = flag; }
 
     struct Shared;
 
@@ -86,6 +90,7 @@ private:
     CopySourceStream streams_[2];
     GstElement* sinks_[2] = {nullptr, nullptr};  // held by the pipeline
     ReferenceTime lastTime_[2] = {-1, -1};
+    const std::atomic<bool>* interrupt_ = nullptr;
     CapsPtr sampleCaps_[2];       // as the last packet came
     int lengthSize_[2] = {0, 0};  // H.264 in MP4 form: the unit length's size
 };

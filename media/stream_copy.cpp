@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <mutex>
 #include <optional>
 
 #include "media/avi_stream_format.h"
@@ -135,7 +137,45 @@ bool UsesStreamCopy(const RenderPlan& plan) {
     return plan.video.streamCopy || plan.audio.streamCopy;
 }
 
-StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
+ProbeResult ProbeForStreamCopy(const std::string& path) {
+    ProbeResult probe;
+    CopySource source;
+    std::string refusal;
+    std::optional<CopiedFormat> format;
+    if (!source.Open(path) || !(format = CopiedFormatOf(source, &refusal))) {
+        probe.errorText = source.problem().empty() ? refusal : source.problem();
+        return probe;
+    }
+    const CopyOpening opening = ReadCopyOpening(source, *format);
+    const ReferenceTime said = source.Duration() - opening.origin;
+    if (!opening.problem.empty() || said <= 0) {
+        probe.errorText = opening.problem;
+        return probe;
+    }
+    const CopySourceStream& video = source.video();
+    probe.status = S_OK;
+    probe.duration = said;
+    probe.hasVideo = true;
+    probe.width = format->width;
+    probe.height = format->height;
+    probe.frameRateNumerator = opening.rate.numerator;
+    probe.frameRateDenominator = opening.rate.denominator;
+    probe.frameRateOrigin = sameRate({opening.rate.numerator, opening.rate.denominator},
+                                     video.rateTag)
+                                ? FrameRateOrigin::Declared
+                                : FrameRateOrigin::Measured;
+    probe.pixelAspectNumerator = video.pixelAspect.numerator;
+    probe.pixelAspectDenominator = video.pixelAspect.denominator;
+    probe.hasAudio = source.audio().present;
+    probe.audioRate = source.audio().sampleRate;
+    probe.audioChannels = source.audio().channels;
+    probe.seekable = true;
+    return probe;
+}
+
+namespace {
+
+StreamCopyInspection inspect(const RenderPlan& plan) {
     StreamCopyInspection inspection;
     inspection.copiesVideo = plan.video.streamCopy;
     inspection.copiesAudio = plan.audio.streamCopy;
@@ -154,7 +194,6 @@ StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
         refuse(inspection, RenderStep::ConnectFrontEnd, path + " holds no picture.");
         return inspection;
     }
-    inspection.sourceHasAudio = source.audio().present;
     std::string refusal;
     std::optional<CopiedFormat> format = CopiedFormatOf(source, &refusal);
     if (!format) {
@@ -164,14 +203,13 @@ StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
         }
         format = CopiedFormat{};  // the pictures are encoded: any picture starts
     }
-    PictureSyntax syntax(format->codec);
-    syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
-    const bool copiesSound = inspection.copiesAudio && inspection.sourceHasAudio;
-    const CopyOpening opening = ReadCopyOpening(source, *format, syntax, copiesSound);
+    const CopyOpening opening = ReadCopyOpening(source, *format);
     if (!opening.problem.empty()) {
         refuse(inspection, RenderStep::ConnectFrontEnd, path + ": " + opening.problem);
         return inspection;
     }
+    inspection.sourceHasAudio = source.audio().present;
+    const bool copiesSound = inspection.copiesAudio && inspection.sourceHasAudio;
     inspection.frameRate = {opening.rate.numerator, opening.rate.denominator};
     if (inspection.copiesVideo && !copyVideo(inspection, source, *format, *span.videoGroup))
         return inspection;
@@ -215,6 +253,47 @@ StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
         inspection.startKind = CopyStart::AtKeyFrameBefore;
         inspection.start = keyFrameBefore(source, inspection.seekStart) - opening.origin;
     }
+    return inspection;
+}
+
+// What decides an inspection: the file as it is, the span, the routes and what was asked of
+// the pictures.
+std::string inspectionKey(const RenderPlan& plan) {
+    std::string key = std::to_string(plan.video.streamCopy) + std::to_string(plan.audio.streamCopy);
+    for (const TimelineGroup& group : plan.timeline.groups) {
+        key += "|" + std::to_string(group.outputFrameRate);
+        if (group.mediaType.format)
+            key += "|" + std::to_string(group.mediaType.format->bmiHeader.biWidth) + "x" +
+                   std::to_string(group.mediaType.format->bmiHeader.biHeight);
+        for (const TimelineTrack& track : group.tracks)
+            for (const TimelineSource& source : track.sources) {
+                std::error_code failed;
+                const auto changed = std::filesystem::last_write_time(source.mediaName, failed);
+                key += "|" + source.mediaName + "|" + std::to_string(source.mediaStart) + "-" +
+                       std::to_string(source.mediaStop) + "|" +
+                       std::to_string(failed ? 0 : changed.time_since_epoch().count());
+            }
+    }
+    return key;
+}
+
+}  // namespace
+
+StreamCopyInspection InspectStreamCopy(const RenderPlan& plan) {
+    // The command line inspects a copy before it starts it, and the render inspects it again:
+    // the second is the first's answer.
+    static std::mutex mutex;
+    static std::string lastKey;
+    static StreamCopyInspection last;
+    const std::string key = inspectionKey(plan);
+    {
+        std::lock_guard lock(mutex);
+        if (key == lastKey) return last;
+    }
+    StreamCopyInspection inspection = inspect(plan);
+    std::lock_guard lock(mutex);
+    lastKey = key;
+    last = inspection;
     return inspection;
 }
 

@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "media/media_probe.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
 
@@ -64,6 +65,12 @@ bool UsesStreamCopy(const RenderPlan& plan);
 // moment (a fraction of a second on a local file): call it off the UI thread. Needs a started
 // media framework.
 StreamCopyInspection InspectStreamCopy(const RenderPlan& plan);
+
+// What a copy needs to know of its source, read from its packets without decoding them (much
+// quicker than ProbeMediaFile, which decodes): picture size, the pictures' real rate, the
+// length the container states, the sound's format. A failure (a file whose streams cannot be
+// read as they are) leaves the full probe to find out more.
+ProbeResult ProbeForStreamCopy(const std::string& path);
 
 // What was copied, for the "Done." line: "H.264 video and MP3 sound copied".
 std::string CopiedStreamsText(const StreamCopyInspection& inspection);

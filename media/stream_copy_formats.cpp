@@ -1,5 +1,8 @@
 #include "media/stream_copy_formats.h"
 
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "media/picture_timeline.h"
@@ -90,8 +93,11 @@ AviVideoStream AviVideoStreamOf(const CopiedFormat& format, FrameRate rate, cons
 
 namespace media {
 
-CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, PictureSyntax& syntax,
-                            bool wantsSound) {
+namespace {
+
+CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
+    PictureSyntax syntax(format.codec);
+    syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
     CopyOpening opening;
     // From a seek, as every later reading starts: some demultiplexers (Matroska's) place the
     // first packets of a file that was never sought by a segment of their own.
@@ -102,9 +108,11 @@ CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, Pict
     std::vector<SourcePacket> pictures;
     std::vector<ReferenceTime> times;
     SourcePacket packet;
-    wantsSound = wantsSound && source.audio().present;
+    // A demultiplexer may show a stream only when its first packet comes (FLV's, the
+    // program stream's): the sound is looked for as long as the pictures are read.
     const auto enough = [&] {
-        return pictures.size() >= kOpeningPictures && (!wantsSound || !opening.firstSound.empty());
+        return pictures.size() >= kOpeningPictures &&
+               (!source.audio().present || !opening.firstSound.empty());
     };
     for (int read = 0; !enough() && read < 16 * kOpeningPictures && source.Next(&packet); ++read) {
         if (!packet.video) {
@@ -144,6 +152,37 @@ CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, Pict
         return opening;
     }
     opening.origin = timeline.at(*key).pts;
+    opening.setUp = syntax.SetUp();
+    return opening;
+}
+
+// A file as it was when it was read: its name, size and last change.
+std::string fileStamp(const std::string& path) {
+    std::error_code failed;
+    const auto size = std::filesystem::file_size(path, failed);
+    if (failed) return {};
+    const auto changed = std::filesystem::last_write_time(path, failed);
+    if (failed) return {};
+    return path + "|" + std::to_string(size) + "|" +
+           std::to_string(changed.time_since_epoch().count());
+}
+
+}  // namespace
+
+CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format) {
+    static std::mutex mutex;
+    static std::map<std::string, CopyOpening> known;
+    const std::string stamp = fileStamp(source.path());
+    {
+        std::lock_guard lock(mutex);
+        if (const auto found = known.find(stamp); !stamp.empty() && found != known.end())
+            return found->second;
+    }
+    CopyOpening opening = readOpening(source, format);
+    if (opening.problem.empty() && !stamp.empty()) {
+        std::lock_guard lock(mutex);
+        known[stamp] = opening;
+    }
     return opening;
 }
 

@@ -40,13 +40,16 @@ struct CopyOpening {
     FrameRate rate;       // the pictures' real rate
     ReferenceTime origin = 0;  // the first picture's time, in stream time
     Bytes firstSound;     // the first sound frame, whose header tells the sound's format
+    // The pictures' set-up where they begin: an AVI file's MPEG-4 stream may have its volume
+    // header there and nowhere else.
+    Bytes setUp;
 };
 
 // Reads the start of a source just opened: the first pictures, for their rate and where the
-// first of them shows, and the first sound frame when wantsSound. The syntax keeps the
-// stream's set-up it met.
-CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format, PictureSyntax& syntax,
-                            bool wantsSound);
+// first of them shows, and the first sound frame. What was read of an unchanged file is kept
+// for the process: a copy looks at its source up to three times (the probe, the inspection,
+// the copy itself) and reads its start once.
+CopyOpening ReadCopyOpening(CopySource& source, const CopiedFormat& format);
 
 // The file's picture stream header.
 AviVideoStream AviVideoStreamOf(const CopiedFormat& format, FrameRate rate, const Bytes& setUp);

@@ -13,6 +13,7 @@
 #include "media/avi_writer.h"
 #include "media/copied_sound_track.h"
 #include "media/copy_source.h"
+#include "media/encoded_sound.h"
 #include "media/frame_time.h"
 #include "media/picture_timeline.h"
 #include "media/smart_cut.h"
@@ -69,6 +70,8 @@ private:
     bool encodeAgain(std::size_t key, std::size_t last, ReferenceTime from, ReferenceTime until,
                      std::size_t* count);
     bool writePicture(const Bytes& data, bool key, ReferenceTime pts);
+    bool startEncodedSound(std::optional<AviAudioStream>* audio);
+    bool takeEncodedSound(bool untilCovered);
     bool finishFile();
     bool checkFile();
     std::string summary() const;
@@ -88,6 +91,7 @@ private:
     ReferenceTime tolerance_ = kTimestampRounding;
     AviWriter writer_;
     std::unique_ptr<CopiedSoundTrack> sound_;
+    std::unique_ptr<EncodedSound> encodedSound_;
     Bytes firstSound_;  // the first sound frame, whose header tells the sound's format
 
     // The reading from a seek on.
@@ -116,13 +120,16 @@ private:
     std::size_t headPictures_ = 0;
     std::size_t tailPictures_ = 0;
     bool wholeSpanEncoded_ = false;
+    bool startsEarly_ = false;  // no encoder: from the key frame before the mark
+    bool droppedTail_ = false;  // no encoder: the pictures after the last clean cut left out
 };
 
 bool CopyRun::readOpening() {
-    CopyOpening opening = ReadCopyOpening(source_, *format_, *syntax_, request_.withSound);
+    CopyOpening opening = ReadCopyOpening(source_, *format_);
     if (!opening.problem.empty()) return fail(opening.problem);
     rate_ = opening.rate;
     origin_ = opening.origin;
+    syntax_->TakeCodecData(opening.setUp.data(), opening.setUp.size());
     firstSound_ = std::move(opening.firstSound);
     return true;
 }
@@ -169,7 +176,8 @@ bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePac
 
 bool CopyRun::takePacket(SourcePacket& packet) {
     if (!packet.video) {
-        if (sound_ && packet.pts >= 0) sound_->Add(packet.pts, bytesOf(packet.buffer.get()));
+        if (sound_ && !encodedSound_ && packet.pts >= 0)
+            sound_->Add(packet.pts, bytesOf(packet.buffer.get()));
         return true;
     }
     const Bytes unit = bytesOf(packet.buffer.get());
@@ -236,6 +244,15 @@ bool CopyRun::locate(std::size_t id) {
 // the key frame. Without a key frame before the end, the whole span is encoded again.
 bool CopyRun::startCopying(bool ended) {
     if (copyKey_ && timeline_->at(*copyKey_).pts >= endTime_) copyKey_.reset();
+    if (format_->encoder.empty() && (!copyKey_ || *copyKey_ != *mark_)) {
+        // Nothing can encode these pictures: the copy starts at the key frame before the mark,
+        // as the inspection told the user.
+        copyKey_ = keyFrameFor(*mark_);
+        mark_ = copyKey_;
+        markPts_ = timeline_->at(*mark_).pts;
+        startsEarly_ = true;
+        if (sound_) sound_->Begin(markPts_);
+    }
     if (ended && !copyKey_) endTime_ = std::min(endTime_, lastDue_ + outputTime(1));
     const ReferenceTime headEnd = copyKey_ ? timeline_->at(*copyKey_).pts : endTime_;
     if (!encodeHead(headEnd)) return false;
@@ -366,6 +383,10 @@ bool CopyRun::encodeTail() {
         from = std::min(from, each.pts);
     }
     if (!first) return true;
+    if (format_->encoder.empty()) {
+        droppedTail_ = true;  // the copy ends at the last picture it can end on
+        return true;
+    }
     return encodeAgain(keyFrameFor(*first), last, from, std::min(endTime_, lastDue_ + outputTime(1)),
                        &tailPictures_);
 }
@@ -382,6 +403,7 @@ bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
             ++repeats_;
         }
     }
+    if (!takeEncodedSound(false)) return false;
     if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
     if (!writer_.WriteVideo(data.data(), data.size(), key)) return fail(writer_.problem());
     ++written_;
@@ -428,12 +450,52 @@ bool CopyRun::readSpan() {
                         " lies past the end of " + request_.sourcePath + ".");
         // The sound that belongs to the pictures written may still come.
         const ReferenceTime picturesEnd = outputTime(written_);
+        if (encodedSound_) return takeEncodedSound(true);
         while (sound_ && !job_.cancelled_ && !sound_->Covers(picturesEnd) && source_.Next(&packet))
             if (!packet.video && !takePacket(packet)) return false;
         return true;
     }
     return fail(request_.sourcePath + ": the key frame before " +
                 FormatClockMilliseconds(request_.start) + " could not be found.");
+}
+
+// Encoded sound starts a second before the mark (the frame nearest to the first picture is
+// taken from it): its first frame gives the file's sound header.
+bool CopyRun::startEncodedSound(std::optional<AviAudioStream>* audio) {
+    encodedSound_ = std::make_unique<EncodedSound>();
+    std::string problem;
+    if (!encodedSound_->Start(request_.sourcePath, *request_.encodedSound,
+                              markTime_ - kReferenceTimePerSecond, request_.elementAdded,
+                              request_.elementAddedData, &problem))
+        return fail(problem);
+    ReferenceTime start = -1;
+    Bytes first;
+    if (!encodedSound_->Next(true, &start, &first)) {
+        if (!encodedSound_->problem().empty()) return fail(encodedSound_->problem());
+        encodedSound_.reset();  // no sound from the mark on
+        return true;
+    }
+    std::optional<CopiedSound> sound =
+        CopiedSoundOf(encodedSound_->caps(), first.data(), first.size());
+    if (!sound) return fail("The encoded sound cannot be written into an AVI file.");
+    *audio = sound->avi;
+    sound_ = std::make_unique<CopiedSoundTrack>(std::move(*sound), writer_);
+    sound_->Add(start, std::move(first));
+    return true;
+}
+
+// Hands the encoded sound that is ready to the sound track; at the end, all of it up to the
+// pictures' end.
+bool CopyRun::takeEncodedSound(bool untilCovered) {
+    if (!encodedSound_) return true;
+    ReferenceTime start = -1;
+    Bytes frame;
+    const ReferenceTime picturesEnd = outputTime(written_);
+    while (!job_.cancelled_ && !(untilCovered && sound_->Covers(picturesEnd)) &&
+           encodedSound_->Next(untilCovered, &start, &frame))
+        sound_->Add(start, std::move(frame));
+    if (!encodedSound_->problem().empty()) return fail(encodedSound_->problem());
+    return true;
 }
 
 bool CopyRun::finishFile() {
@@ -449,8 +511,9 @@ bool CopyRun::checkFile() {
     const AviIndexFacts facts = ReadAviIndex(request_.outputPath);
     if (!facts.problem.empty())
         return fail(request_.outputPath + " cannot be read back: " + facts.problem + ".");
-    const bool stopped = job_.stopRequested_;
-    const std::int64_t expected = stopped ? written_ : due_ + repeats_;
+    // A copy that stopped early or could not cut where asked is held to what it wrote.
+    const bool asWritten = job_.stopRequested_ || startsEarly_ || droppedTail_;
+    const std::int64_t expected = asWritten ? written_ : due_ + repeats_;
     const ReferenceTime frame = outputTime(1);
     std::string wrong;
     if (facts.videoChunks != expected || facts.videoHeaderLength != facts.videoChunks ||
@@ -462,7 +525,7 @@ bool CopyRun::checkFile() {
     else if (facts.videoRate != static_cast<std::uint32_t>(rate_.numerator) ||
              facts.videoScale != static_cast<std::uint32_t>(rate_.denominator))
         wrong = "its picture rate is not the source's";
-    else if (!stopped && facts.videoChunks > 0 &&
+    else if (!asWritten && facts.videoChunks > 0 &&
              std::llabs(outputTime(facts.videoChunks - 1) - (lastDue_ - markPts_)) >
                  frame / 2 + tolerance_)
         wrong = "its last picture is not at the time of the source's last one";
@@ -497,11 +560,13 @@ std::string CopyRun::summary() const {
             text += ", the last " + countText(tailPictures_, "picture", "pictures") +
                     " encoded again";
     }
-    if (request_.withSound && source_.audio().present && !sound_) text += "; the source's sound left out";
+    if (startsEarly_) text += ", from the key frame before the start";
+    if (droppedTail_) text += ", up to the last picture that could be cut before the end";
     return text;
 }
 
 StreamCopyOutcome CopyRun::run() {
+    source_.SetInterrupt(&job_.cancelled_);
     if (!source_.Open(request_.sourcePath)) {
         fail(source_.problem());
         return outcome_;
@@ -520,7 +585,13 @@ StreamCopyOutcome CopyRun::run() {
     // Containers that keep milliseconds place a picture up to half of one off its time.
     tolerance_ = 2 * kTimestampRounding;
     std::optional<AviAudioStream> audio;
-    if (request_.withSound && source_.audio().present && !firstSound_.empty()) {
+    if (request_.encodedSound && source_.audio().present) {
+        if (!startEncodedSound(&audio)) return outcome_;
+    } else if (request_.withSound) {
+        // The sound is never left out unsaid.
+        if (firstSound_.empty())
+            return fail("The sound of " + request_.sourcePath + " cannot be found where its "
+                        "pictures begin."), outcome_;
         std::optional<CopiedSound> sound =
             CopiedSoundOf(source_.audio().caps.get(), firstSound_.data(), firstSound_.size());
         if (!sound) return fail(SoundRefusal(source_.audio(), sound)), outcome_;

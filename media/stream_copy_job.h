@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include <gst/gst.h>
+
 #include "media/reference_time.h"
 #include "media/render_session.h"
 
@@ -28,6 +30,11 @@ struct StreamCopyRequest {
     ReferenceTime start = 0;
     ReferenceTime stop = 0;
     bool withSound = true;  // the source's first sound stream is copied too
+    // Or it is encoded as this route says (its encoder, or PCM); elementAdded is connected to
+    // that pipeline's "deep-element-added".
+    std::optional<StreamRoute> encodedSound;
+    GCallback elementAdded = nullptr;
+    gpointer elementAddedData = nullptr;
 };
 
 struct StreamCopyOutcome {

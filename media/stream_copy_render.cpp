@@ -56,7 +56,11 @@ RenderSetupResult startCopyJob(RenderSessionState& state, const RenderPlan& plan
                                        : inspection.stop;
     bool soundWanted = false;
     for (const TimelineGroup& group : plan.timeline.groups) soundWanted |= !group.isVideo();
-    request.withSound = soundWanted && inspection.sourceHasAudio;
+    request.withSound = soundWanted && inspection.sourceHasAudio && inspection.copiesAudio;
+    if (soundWanted && inspection.sourceHasAudio && !inspection.copiesAudio)
+        request.encodedSound = plan.audio;
+    request.elementAdded = G_CALLBACK(OnDeepElementAdded);
+    request.elementAddedData = &state;
     // Runs on the job's thread; posted under the lock, which the session takes to clear it.
     auto finished = [&state](const StreamCopyOutcome& outcome) {
         std::lock_guard lock(state.mutex);
@@ -96,7 +100,7 @@ RenderSetupResult SetUpStreamCopy(RenderSessionState& state, const RenderPlan& p
         return SetupFailure(inspection.refusedStep, VFW_E_CANNOT_RENDER, inspection.refusal);
     if (const RenderSetupResult usable = CheckOutputName(plan.outputPath); FAILED(usable.status))
         return usable;
-    if (inspection.copiesVideo && !plan.audio.encoder) return startCopyJob(state, plan, inspection);
+    if (inspection.copiesVideo) return startCopyJob(state, plan, inspection);
 
     const TimelineGroup* videoGroup = nullptr;
     const TimelineGroup* audioGroup = nullptr;
