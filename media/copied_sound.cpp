@@ -1,8 +1,12 @@
 #include "media/copied_sound.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
 
 #include <algorithm>
+#include <cstdio>
+
+#include "media/gst_handles.h"
 
 namespace media {
 namespace {
@@ -194,6 +198,38 @@ std::optional<CopiedSound> CopiedSoundOf(const GstCaps* caps, const std::uint8_t
     if (name == "audio/x-ac3") return ac3Audio(s, firstFrame, size);
     if (name == "audio/x-raw") return pcmAudio(caps);
     return std::nullopt;
+}
+
+std::vector<std::uint8_t> EncodedSilence(const CopiedSound& sound) {
+    if (sound.name != "AC-3") return {};
+    // The channels in the encoder's usual order.
+    char description[512];
+    std::snprintf(description, sizeof description,
+                  "audiotestsrc wave=silence samplesperbuffer=1536 num-buffers=6 ! "
+                  "audio/x-raw,rate=%d,channels=%d,channel-mask=(bitmask)0x%llx ! audioconvert ! "
+                  "avenc_ac3 bitrate=%u ! ac3parse ! appsink name=out sync=false",
+                  sound.sampleRate, sound.channels,
+                  static_cast<unsigned long long>(gst_audio_channel_get_fallback_mask(sound.channels)),
+                  sound.avi.averageBytesPerSecond * 8);
+    GError* error = nullptr;
+    PipelinePtr pipeline(gst_parse_launch(description, &error));
+    g_clear_error(&error);
+    if (!pipeline) return {};
+    GstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    std::vector<std::uint8_t> frame;
+    // The encoder's first frames hold its start-up; a later one is plain silence.
+    for (int i = 0; i < 6; ++i) {
+        SamplePtr sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 2 * GST_SECOND));
+        if (!sample) break;
+        GstMapInfo map;
+        GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+        if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            frame.assign(map.data, map.data + map.size);
+            gst_buffer_unmap(buffer, &map);
+        }
+    }
+    return frame;
 }
 
 void SwapSampleBytes(std::vector<std::uint8_t>& samples, int bytesPerChannelSample) {

@@ -24,13 +24,18 @@ struct CopiedSound {
     int samplesPerFrame = 0;  // 0 for PCM, whose chunks hold any number of samples
     int bytesPerSample = 0;   // PCM: of all channels together
     bool swapBytes = false;   // PCM stored big-endian, which an AVI file stores little-endian
-    std::vector<std::uint8_t> silence;  // one frame of silence; empty when none can be made
+    // One frame of silence; empty where it must be encoded (EncodedSilence).
+    std::vector<std::uint8_t> silence;
 };
 
 // How the sound goes into the file as it is, from its format and first frame; nullopt when an
 // AVI file cannot carry it well.
 std::optional<CopiedSound> CopiedSoundOf(const GstCaps* caps, const std::uint8_t* firstFrame,
                                          std::size_t size);
+
+// A frame of silence made by the format's encoder where one cannot be written by hand (AC-3:
+// each frame carries its own exponents and checksums); empty when no encoder is installed.
+std::vector<std::uint8_t> EncodedSilence(const CopiedSound& sound);
 
 // PCM samples in the byte order of the file.
 void SwapSampleBytes(std::vector<std::uint8_t>& samples, int bytesPerChannelSample);

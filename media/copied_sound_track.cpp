@@ -26,7 +26,7 @@ ReferenceTime CopiedSoundTrack::written() const {
 }
 
 void CopiedSoundTrack::Add(ReferenceTime start, std::vector<std::uint8_t> data) {
-    if (start < 0 || data.empty()) return;
+    if (start == kNoTime || data.empty()) return;
     if (sound_.swapBytes) SwapSampleBytes(data, sound_.bytesPerSample / std::max(1, sound_.channels));
     // Frames long before the first picture are of no use once it is known.
     if (begun() && !started_) {
@@ -37,7 +37,7 @@ void CopiedSoundTrack::Add(ReferenceTime start, std::vector<std::uint8_t> data) 
 }
 
 bool CopiedSoundTrack::Covers(ReferenceTime outputTime) const {
-    return begun() && lastAdded_ >= 0 && lastAdded_ - origin_ >= outputTime;
+    return begun() && lastAdded_ != kNoTime && lastAdded_ - origin_ >= outputTime;
 }
 
 bool CopiedSoundTrack::writeFrame(const std::uint8_t* data, std::size_t size,
@@ -47,7 +47,12 @@ bool CopiedSoundTrack::writeFrame(const std::uint8_t* data, std::size_t size,
 }
 
 bool CopiedSoundTrack::writeSilence(std::int64_t units) {
-    if (units <= 0 || sound_.silence.empty()) return true;
+    if (units <= 0) return true;
+    if (sound_.silence.empty()) sound_.silence = EncodedSilence(sound_);
+    if (sound_.silence.empty()) {
+        lackedSilence_ = true;
+        return true;
+    }
     if (!sound_.samplesPerFrame) {
         std::vector<std::uint8_t> zeros;
         for (std::int64_t i = 0; i < units; ++i)
@@ -156,8 +161,10 @@ bool CopiedSoundTrack::Finish(ReferenceTime picturesEnd) {
         const ReferenceTime half = frameLength() / 2;
         while (!frames_.empty() && written() + half < picturesEnd)
             if (!WriteUntil(written() + 1)) return false;
-        while (written() + half < picturesEnd && !sound_.silence.empty())
+        while (written() + half < picturesEnd) {
             if (!writeSilence(1)) return false;
+            if (sound_.silence.empty()) break;  // none can be made: the sound ends short
+        }
         return true;
     }
     // PCM to the sample.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "media/failure_words.h"
@@ -34,12 +35,12 @@ bool isAudioCaps(const GstCaps* caps) {
 }
 
 ReferenceTime toStreamTime(const GstSegment* segment, GstClockTime time) {
-    if (!GST_CLOCK_TIME_IS_VALID(time)) return -1;
+    if (!GST_CLOCK_TIME_IS_VALID(time)) return kNoTime;
     if (!segment || segment->format != GST_FORMAT_TIME)
         return NanosecondsToReferenceTime(static_cast<std::int64_t>(time));
     guint64 converted = 0;
     const int sign = gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, time, &converted);
-    if (sign == 0) return -1;
+    if (sign == 0) return kNoTime;
     const auto ns = static_cast<std::int64_t>(converted);
     return NanosecondsToReferenceTime(sign > 0 ? ns : -ns);
 }
@@ -342,12 +343,18 @@ bool CopySource::Seek(ReferenceTime streamTime) {
     const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
                                                  GST_SEEK_FLAG_SNAP_BEFORE);
     const gint64 at = ReferenceTimeToNanoseconds(std::max<ReferenceTime>(streamTime, 0));
-    if (!gst_element_seek(pipeline_.get(), 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at,
-                          GST_SEEK_TYPE_NONE, -1)) {
+    // A demultiplexer still busy with the seek before may refuse one for a moment.
+    bool sought = false;
+    for (int attempt = 0; attempt < 5 && !sought; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sought = gst_element_seek(pipeline_.get(), 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                  at, GST_SEEK_TYPE_NONE, -1);
+    }
+    if (!sought) {
         problem_ = path_ + " cannot be sought.";
         return false;
     }
-    lastTime_[0] = lastTime_[1] = -1;
+    lastTime_[0] = lastTime_[1] = kNoTime;
     return running_ || waitForState(GST_STATE_PAUSED);
 }
 
@@ -412,8 +419,8 @@ bool CopySource::Next(SourcePacket* packet) {
                                          static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer)))
                                    : -1;
             packet->containerKey = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-            const ReferenceTime time = packet->dts >= 0 ? packet->dts : packet->pts;
-            if (time >= 0) lastTime_[kind] = time;
+            const ReferenceTime time = packet->dts != kNoTime ? packet->dts : packet->pts;
+            if (time != kNoTime) lastTime_[kind] = time;
             return true;
         }
         if (allEnded) return false;

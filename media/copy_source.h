@@ -39,9 +39,10 @@ struct CopySourceStream {
 struct SourcePacket {
     bool video = false;
     BufferPtr buffer;
-    // In the stream's own time (its first picture need not be at 0); -1 when not given.
-    ReferenceTime pts = -1;
-    ReferenceTime dts = -1;
+    // In the stream's own time (its first picture need not be at 0, a sound frame may start
+    // before it); kNoTime when not given.
+    ReferenceTime pts = kNoTime;
+    ReferenceTime dts = kNoTime;
     ReferenceTime duration = -1;
     bool containerKey = false;
 };
@@ -89,7 +90,7 @@ private:
     std::shared_ptr<Shared> shared_;
     CopySourceStream streams_[2];
     GstElement* sinks_[2] = {nullptr, nullptr};  // held by the pipeline
-    ReferenceTime lastTime_[2] = {-1, -1};
+    ReferenceTime lastTime_[2] = {kNoTime, kNoTime};
     const std::atomic<bool>* interrupt_ = nullptr;
     CapsPtr sampleCaps_[2];       // as the last packet came
     int lengthSize_[2] = {0, 0};  // H.264 in MP4 form: the unit length's size

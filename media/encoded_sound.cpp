@@ -66,12 +66,12 @@ const char* parserFor(const std::string& encoder) {
 }
 
 ReferenceTime streamTimeOf(const GstSegment* segment, GstClockTime time) {
-    if (!GST_CLOCK_TIME_IS_VALID(time)) return -1;
+    if (!GST_CLOCK_TIME_IS_VALID(time)) return kNoTime;
     guint64 converted = 0;
     const int sign = segment && segment->format == GST_FORMAT_TIME
                          ? gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, time, &converted)
                          : (converted = time, 1);
-    if (sign == 0) return -1;
+    if (sign == 0) return kNoTime;
     const auto ns = static_cast<std::int64_t>(converted);
     return NanosecondsToReferenceTime(sign > 0 ? ns : -ns);
 }
@@ -182,7 +182,7 @@ bool EncodedSound::Next(bool wait, ReferenceTime* start, std::vector<std::uint8_
                 data->assign(map.data, map.data + map.size);
                 gst_buffer_unmap(buffer, &map);
             }
-            return *start >= 0 && !data->empty();
+            return *start != kNoTime && !data->empty();
         }
         if (gst_app_sink_is_eos(sink)) {
             ended_ = true;

@@ -11,15 +11,22 @@ std::vector<std::size_t> PictureTimeline::Add(TimelinePicture picture) {
     picture.id = next();
     if (picture.facts.type == 'B') reordered_ = true;
     pictures_.push_back(picture);
-    const std::vector<std::size_t> settled = order_.Add(picture.id, picture.facts);
-    for (std::size_t id : settled) settle(id);
-    return settled;
+    std::vector<std::size_t> timed;
+    for (std::size_t id : order_.Add(picture.id, picture.facts)) place(id, timed);
+    return timed;
 }
 
 std::vector<std::size_t> PictureTimeline::Finish() {
-    const std::vector<std::size_t> settled = order_.Flush();
-    for (std::size_t id : settled) settle(id);
-    return settled;
+    std::vector<std::size_t> timed;
+    for (std::size_t id : order_.Flush()) place(id, timed);
+    // No picture of the reading has a time of its own: they follow each other from 0.
+    for (std::size_t i = 0; i < untimed_.size(); ++i) {
+        at(untimed_[i]).pts = frameTime(static_cast<std::int64_t>(i));
+        at(untimed_[i]).settled = true;
+        timed.push_back(untimed_[i]);
+    }
+    untimed_.clear();
+    return timed;
 }
 
 void PictureTimeline::DropBefore(std::size_t id) {
@@ -29,62 +36,82 @@ void PictureTimeline::DropBefore(std::size_t id) {
     }
 }
 
-void PictureTimeline::settle(std::size_t id) {
-    TimelinePicture& picture = at(id);
-    picture.settled = true;
-    picture.displayIndex = settledCount_++;
-    ReferenceTime given = -1;
-    const ReferenceTime slot = picture.containerDts >= 0 ? picture.containerDts : picture.containerPts;
-    if (!slotTimes_) {
-        given = picture.containerPts;
-    } else if (picture.facts.ticksPerSecond > 0 && slot >= 0) {
+// The time a picture shows at, from its container's word where there is one.
+ReferenceTime PictureTimeline::givenTime(const TimelinePicture& picture) const {
+    const ReferenceTime slot =
+        picture.containerDts != kNoTime ? picture.containerDts : picture.containerPts;
+    if (!slotTimes_) return picture.containerPts;
+    if (picture.facts.ticksPerSecond > 0 && slot != kNoTime) {
         // An MPEG-4 picture says when it shows within its second; its slot, which lies less
         // than half a second from it (B-pictures, a packed stream's delay), says which second.
         const ReferenceTime within =
             picture.facts.ticks * kReferenceTimePerSecond / picture.facts.ticksPerSecond;
         const std::int64_t second =
             (slot - within + kReferenceTimePerSecond / 2) / kReferenceTimePerSecond;
-        given = std::max<std::int64_t>(second, 0) * kReferenceTimePerSecond + within;
-    } else if (!reordered_) {
-        given = slot;
+        return std::max<std::int64_t>(second, 0) * kReferenceTimePerSecond + within;
     }
-    if (slotTimes_ && anchorTime_ < 0 && given < 0) {
-        // The earliest slot of the pictures not yet shown is where the first of them shows.
-        for (const TimelinePicture& other : pictures_)
-            if (!other.settled || other.id == id) {
-                const ReferenceTime slot =
-                    other.containerDts >= 0 ? other.containerDts : other.containerPts;
-                if (slot >= 0 && (given < 0 || slot < given)) given = slot;
-            }
+    if (!reordered_) return slot;
+    if (anchorTime_ != kNoTime) return kNoTime;
+    // The earliest slot of the pictures not yet shown is where the first of them shows.
+    ReferenceTime earliest = kNoTime;
+    for (const TimelinePicture& other : pictures_) {
+        if (other.displayIndex >= 0 && other.id != picture.id) continue;
+        const ReferenceTime otherSlot =
+            other.containerDts != kNoTime ? other.containerDts : other.containerPts;
+        if (otherSlot != kNoTime && (earliest == kNoTime || otherSlot < earliest))
+            earliest = otherSlot;
     }
-    if (given >= 0) {
-        picture.pts = given;
-        anchorTime_ = given;
-        sinceAnchor_ = 0;
-        return;
-    }
-    ++sinceAnchor_;
-    picture.pts = anchorTime_ < 0 ? frameTime(sinceAnchor_ - 1)
-                                  : anchorTime_ + frameTime(sinceAnchor_);
+    return earliest;
 }
 
-FrameRate RateFromTimes(std::vector<ReferenceTime> times, FrameRate tag) {
-    times.erase(std::remove(times.begin(), times.end(), ReferenceTime{-1}), times.end());
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    if (times.size() < 4) return tag.known() ? tag : FrameRate{25, 1};
-    std::vector<ReferenceTime> gaps;
-    for (std::size_t i = 1; i < times.size(); ++i) gaps.push_back(times[i] - times[i - 1]);
-    std::vector<ReferenceTime> sorted = gaps;
+// A picture's place in display order is settled: its time is the container's, or follows from
+// the last picture that had one. Pictures before the first that has one wait for it and are
+// timed back from it.
+void PictureTimeline::place(std::size_t id, std::vector<std::size_t>& timed) {
+    TimelinePicture& picture = at(id);
+    picture.displayIndex = settledCount_++;
+    const ReferenceTime given = givenTime(picture);
+    if (given != kNoTime) {
+        anchorTime_ = given;
+        anchorIndex_ = picture.displayIndex;
+        for (std::size_t waiting : untimed_) {
+            TimelinePicture& early = at(waiting);
+            early.pts = given - frameTime(anchorIndex_ - early.displayIndex);
+            early.settled = true;
+            timed.push_back(waiting);
+        }
+        untimed_.clear();
+    } else if (anchorTime_ == kNoTime) {
+        untimed_.push_back(id);
+        return;
+    }
+    picture.pts = anchorTime_ + frameTime(picture.displayIndex - anchorIndex_);
+    picture.settled = true;
+    timed.push_back(id);
+}
+
+FrameRate RateFromTimes(std::vector<std::pair<std::int64_t, ReferenceTime>> shown, FrameRate tag) {
+    std::sort(shown.begin(), shown.end());
+    // The time each picture takes, from each pair of pictures whose times are given.
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < shown.size(); ++i) {
+        const std::int64_t pictures = shown[i].first - shown[i - 1].first;
+        const ReferenceTime span = shown[i].second - shown[i - 1].second;
+        if (pictures > 0 && span > 0)
+            periods.insert(periods.end(), static_cast<std::size_t>(pictures),
+                           static_cast<double>(span) / static_cast<double>(pictures));
+    }
+    if (periods.size() < 3) return tag.known() ? tag : FrameRate{25, 1};
+    std::vector<double> sorted = periods;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
                      sorted.end());
-    const ReferenceTime median = sorted[sorted.size() / 2];
-    // The mean of the gaps near the median: times rounded to the millisecond average out, a
+    const double median = sorted[sorted.size() / 2];
+    // The mean of the periods near the median: times rounded to the millisecond average out, a
     // missing picture does not count.
     double sum = 0;
     int count = 0;
-    for (ReferenceTime gap : gaps)
-        if (std::llabs(gap - median) * 4 <= median) sum += static_cast<double>(gap), ++count;
+    for (double period : periods)
+        if (std::fabs(period - median) * 4 <= median) sum += period, ++count;
     if (count == 0 || sum <= 0) return tag.known() ? tag : FrameRate{25, 1};
     const double measured = kReferenceTimePerSecond * count / sum;
     if (tag.known()) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "media/display_order.h"
@@ -23,11 +24,12 @@ struct TimelinePicture {
     std::size_t id = 0;  // in decoding order, from 0 at the reading's start
     PictureFacts facts;
     bool key = false;
-    ReferenceTime containerPts = -1;
-    ReferenceTime containerDts = -1;
+    ReferenceTime containerPts = kNoTime;
+    ReferenceTime containerDts = kNoTime;
+    // Settled: its place in display order and its display time (stream time) are known.
     bool settled = false;
-    std::int64_t displayIndex = -1;  // within this reading, once settled
-    ReferenceTime pts = -1;          // display time in stream time, once settled
+    std::int64_t displayIndex = -1;  // within this reading
+    ReferenceTime pts = kNoTime;
     Bytes data;                      // the picture as it is written
 };
 
@@ -59,7 +61,8 @@ public:
     ReferenceTime frameTime(std::int64_t frames) const { return FrameStart(frames, rate_); }
 
 private:
-    void settle(std::size_t id);
+    void place(std::size_t id, std::vector<std::size_t>& timed);
+    ReferenceTime givenTime(const TimelinePicture& picture) const;
 
     DisplayOrder order_;
     FrameRate rate_;
@@ -68,14 +71,16 @@ private:
     std::size_t first_ = 0;
     std::int64_t settledCount_ = 0;
     bool reordered_ = false;  // B-pictures: display order is not decoding order
-    // The last picture whose time came from the container, and how many followed it.
-    ReferenceTime anchorTime_ = -1;
-    std::int64_t sinceAnchor_ = 0;
+    // The last picture whose time came from the container, and its place in display order.
+    ReferenceTime anchorTime_ = kNoTime;
+    std::int64_t anchorIndex_ = 0;
+    std::vector<std::size_t> untimed_;  // settled before any picture had a time
 };
 
-// The stream's real rate from presentation times (in any order, a few dozen of them): the
+// The stream's real rate from presentation times, each with the picture's place in display
+// order (a few dozen of them; a container may give a time to some pictures only): the
 // container's tag when they agree with it, else the standard rate they match, else what they
 // say. The tag when there are too few to tell.
-FrameRate RateFromTimes(std::vector<ReferenceTime> times, FrameRate tag);
+FrameRate RateFromTimes(std::vector<std::pair<std::int64_t, ReferenceTime>> shown, FrameRate tag);
 
 }  // namespace media

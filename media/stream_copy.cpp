@@ -166,9 +166,9 @@ ProbeResult ProbeForStreamCopy(const std::string& path) {
                                 : FrameRateOrigin::Measured;
     probe.pixelAspectNumerator = video.pixelAspect.numerator;
     probe.pixelAspectDenominator = video.pixelAspect.denominator;
-    probe.hasAudio = source.audio().present;
-    probe.audioRate = source.audio().sampleRate;
-    probe.audioChannels = source.audio().channels;
+    probe.hasAudio = opening.soundPresent;
+    probe.audioRate = opening.soundRate;
+    probe.audioChannels = opening.soundChannels;
     probe.seekable = true;
     return probe;
 }
@@ -208,27 +208,24 @@ StreamCopyInspection inspect(const RenderPlan& plan) {
         refuse(inspection, RenderStep::ConnectFrontEnd, path + ": " + opening.problem);
         return inspection;
     }
-    inspection.sourceHasAudio = source.audio().present;
+    inspection.sourceHasAudio = opening.soundPresent;
     const bool copiesSound = inspection.copiesAudio && inspection.sourceHasAudio;
     inspection.frameRate = {opening.rate.numerator, opening.rate.denominator};
     if (inspection.copiesVideo && !copyVideo(inspection, source, *format, *span.videoGroup))
         return inspection;
     if (copiesSound) {
-        const std::optional<CopiedSound> sound =
-            opening.firstSound.empty()
-                ? std::nullopt
-                : CopiedSoundOf(source.audio().caps.get(), opening.firstSound.data(),
-                                opening.firstSound.size());
+        const std::optional<CopiedSound> sound = CopiedSoundOf(opening);
         if (!sound) {
             refuse(inspection, RenderStep::RenderAudioStream,
                    opening.firstSound.empty()
                        ? "The sound of " + path + " cannot be read as it is. Choose an audio "
                                                   "compressor instead."
-                       : SoundRefusal(source.audio(), sound));
+                       : SoundRefusal(opening));
             return inspection;
         }
         inspection.audioFormat = sound->name;
-        inspection.audioCaps = multiplexerSoundCaps(*sound, source.audio().caps.get());
+        const CapsPtr caps(gst_caps_from_string(opening.soundCaps.c_str()));
+        inspection.audioCaps = multiplexerSoundCaps(*sound, caps.get());
     }
 
     // The span in the source's time from its first picture, and in the file's own.

@@ -52,7 +52,6 @@ struct StreamCopyInspection {
     ReferenceTime seekStart = 0;
     ReferenceTime seekStop = 0;
     bool seekToKeyFrame = false;  // start at the key frame before seekStart
-    bool reencodeHead = false;    // encode the pictures before the first key frame again
     std::string audioCaps;        // the copied sound's format as the multiplexer takes it
 
     bool ok() const { return refusal.empty(); }

@@ -71,9 +71,14 @@ std::optional<CopiedFormat> CopiedFormatOf(const CopySource& source, std::string
     return format;
 }
 
-std::string SoundRefusal(const CopySourceStream& audio, const std::optional<CopiedSound>& sound) {
-    if (!audio.present || sound) return {};
-    return "Direct stream copy cannot write the " + audio.codec +
+std::optional<CopiedSound> CopiedSoundOf(const CopyOpening& opening) {
+    if (!opening.soundPresent || opening.firstSound.empty()) return std::nullopt;
+    const CapsPtr caps(gst_caps_from_string(opening.soundCaps.c_str()));
+    return CopiedSoundOf(caps.get(), opening.firstSound.data(), opening.firstSound.size());
+}
+
+std::string SoundRefusal(const CopyOpening& opening) {
+    return "Direct stream copy cannot write the " + opening.soundCodec +
            " sound of the source into an AVI file. Choose an audio compressor instead.";
 }
 
@@ -95,45 +100,12 @@ namespace media {
 
 namespace {
 
-CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
-    PictureSyntax syntax(format.codec);
-    syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
-    CopyOpening opening;
-    // From a seek, as every later reading starts: some demultiplexers (Matroska's) place the
-    // first packets of a file that was never sought by a segment of their own.
-    if (!source.Seek(0)) {
-        opening.problem = source.problem();
-        return opening;
-    }
-    std::vector<SourcePacket> pictures;
-    std::vector<ReferenceTime> times;
-    SourcePacket packet;
-    // A demultiplexer may show a stream only when its first packet comes (FLV's, the
-    // program stream's): the sound is looked for as long as the pictures are read.
-    const auto enough = [&] {
-        return pictures.size() >= kOpeningPictures &&
-               (!source.audio().present || !opening.firstSound.empty());
-    };
-    for (int read = 0; !enough() && read < 16 * kOpeningPictures && source.Next(&packet); ++read) {
-        if (!packet.video) {
-            if (opening.firstSound.empty()) opening.firstSound = bytesOf(packet.buffer.get());
-        } else if (pictures.size() < kOpeningPictures) {
-            times.push_back(source.avi() ? packet.dts : packet.pts);
-            pictures.push_back(std::move(packet));
-        }
-    }
-    if (!source.problem().empty()) {
-        opening.problem = source.problem();
-        return opening;
-    }
-    const Fraction tag = source.video().rateTag;
-    // An AVI file's rate is exact in its header; elsewhere the times say what it is.
-    opening.rate = source.avi() && tag.numerator > 0
-                       ? FrameRate{tag.numerator, tag.denominator}
-                       : RateFromTimes(times, {tag.numerator, tag.denominator});
-    PictureTimeline timeline(format.codec, opening.rate, source.avi());
+// The opening's pictures in display order, from the first key frame on; the id of that key
+// frame, nullopt without one. syntax keeps the set-up it meets.
+std::optional<std::size_t> orderPictures(const std::vector<SourcePacket>& packets,
+                                         PictureSyntax& syntax, PictureTimeline& timeline) {
     std::optional<std::size_t> key;
-    for (const SourcePacket& each : pictures) {
+    for (const SourcePacket& each : packets) {
         const Bytes data = bytesOf(each.buffer.get());
         for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
             if (!facts.coded && syntax.Packed()) continue;
@@ -147,12 +119,72 @@ CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
         }
     }
     timeline.Finish();
+    return key;
+}
+
+CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
+    CopyOpening opening;
+    // From a seek, as every later reading starts: some demultiplexers (Matroska's) place the
+    // first packets of a file that was never sought by a segment of their own.
+    if (!source.Seek(0)) {
+        opening.problem = source.problem();
+        return opening;
+    }
+    std::vector<SourcePacket> pictures;
+    SourcePacket packet;
+    // A demultiplexer may show a stream only when its first packet comes (FLV's, the
+    // program stream's): the sound is looked for as long as the pictures are read.
+    const auto enough = [&] {
+        return pictures.size() >= kOpeningPictures &&
+               (!source.audio().present || !opening.firstSound.empty());
+    };
+    for (int read = 0; !enough() && read < 16 * kOpeningPictures && source.Next(&packet); ++read) {
+        if (!packet.video) {
+            if (opening.firstSound.empty()) opening.firstSound = bytesOf(packet.buffer.get());
+        } else if (pictures.size() < kOpeningPictures) {
+            pictures.push_back(std::move(packet));
+        }
+    }
+    if (!source.problem().empty()) {
+        opening.problem = source.problem();
+        return opening;
+    }
+    const Fraction tag = source.video().rateTag;
+    const FrameRate tagged{tag.numerator, tag.denominator};
+    // An AVI file's rate is exact in its header. Elsewhere the times the container gives say
+    // what it is, each over the pictures shown since the last one given.
+    opening.rate = tagged.known() ? tagged : FrameRate{25, 1};
+    std::optional<std::size_t> key;
+    if (!source.avi()) {
+        PictureSyntax syntax(format.codec);
+        syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
+        PictureTimeline timeline(format.codec, opening.rate, false);
+        key = orderPictures(pictures, syntax, timeline);
+        std::vector<std::pair<std::int64_t, ReferenceTime>> shown;
+        for (std::size_t id = timeline.firstKept(); key && id < timeline.next(); ++id)
+            if (timeline.at(id).containerPts != kNoTime)
+                shown.emplace_back(timeline.at(id).displayIndex, timeline.at(id).containerPts);
+        opening.rate = RateFromTimes(std::move(shown), tagged);
+    }
+    PictureSyntax syntax(format.codec);
+    syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
+    PictureTimeline timeline(format.codec, opening.rate, source.avi());
+    key = orderPictures(pictures, syntax, timeline);
     if (!key) {
         opening.problem = "The pictures of the source cannot be read from a key frame on.";
         return opening;
     }
     opening.origin = timeline.at(*key).pts;
     opening.setUp = syntax.SetUp();
+    const CopySourceStream& sound = source.audio();
+    opening.soundPresent = sound.present;
+    if (sound.caps) {
+        const GCharPtr text(gst_caps_to_string(sound.caps.get()));
+        opening.soundCaps = text.get();
+    }
+    opening.soundCodec = sound.codec;
+    opening.soundRate = sound.sampleRate;
+    opening.soundChannels = sound.channels;
     return opening;
 }
 

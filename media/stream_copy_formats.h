@@ -32,18 +32,30 @@ struct CopiedFormat {
 // cannot carry them well.
 std::optional<CopiedFormat> CopiedFormatOf(const CopySource& source, std::string* refusal);
 
-// The refusal of the source's sound, naming it; empty when it can be copied.
-std::string SoundRefusal(const CopySourceStream& audio, const std::optional<CopiedSound>& sound);
-
 struct CopyOpening {
     std::string problem;  // why the start of the file cannot be read
     FrameRate rate;       // the pictures' real rate
     ReferenceTime origin = 0;  // the first picture's time, in stream time
-    Bytes firstSound;     // the first sound frame, whose header tells the sound's format
+    // The first sound stream as the reading found it (a demultiplexer may show it only when
+    // its first packet comes), and its first frame, whose header tells the sound's format.
+    bool soundPresent = false;
+    std::string soundCaps;   // as the packets come
+    std::string soundCodec;  // in words
+    int soundRate = 0;
+    int soundChannels = 0;
+    Bytes firstSound;
     // The pictures' set-up where they begin: an AVI file's MPEG-4 stream may have its volume
     // header there and nowhere else.
     Bytes setUp;
 };
+
+// The copied sound's format: what an AVI file makes of the opening's first sound frame;
+// nullopt when it cannot carry it well.
+std::optional<CopiedSound> CopiedSoundOf(const CopyOpening& opening);
+
+// The refusal of the source's sound, naming it.
+std::string SoundRefusal(const CopyOpening& opening);
+
 
 // Reads the start of a source just opened: the first pictures, for their rate and where the
 // first of them shows, and the first sound frame. What was read of an unchanged file is kept

@@ -92,7 +92,8 @@ private:
     AviWriter writer_;
     std::unique_ptr<CopiedSoundTrack> sound_;
     std::unique_ptr<EncodedSound> encodedSound_;
-    Bytes firstSound_;  // the first sound frame, whose header tells the sound's format
+    CopyOpening opening_;  // the file's start: rate, first picture, sound
+    bool soundPresent_ = false;
 
     // The reading from a seek on.
     bool sawKey_ = false;
@@ -116,7 +117,7 @@ private:
     std::int64_t written_ = 0;
     std::int64_t repeats_ = 0;  // empty chunks where the source has no picture
     std::int64_t due_ = 0;
-    ReferenceTime lastDue_ = -1;
+    ReferenceTime lastDue_ = kNoTime;
     std::size_t headPictures_ = 0;
     std::size_t tailPictures_ = 0;
     bool wholeSpanEncoded_ = false;
@@ -125,12 +126,12 @@ private:
 };
 
 bool CopyRun::readOpening() {
-    CopyOpening opening = ReadCopyOpening(source_, *format_);
-    if (!opening.problem.empty()) return fail(opening.problem);
-    rate_ = opening.rate;
-    origin_ = opening.origin;
-    syntax_->TakeCodecData(opening.setUp.data(), opening.setUp.size());
-    firstSound_ = std::move(opening.firstSound);
+    opening_ = ReadCopyOpening(source_, *format_);
+    if (!opening_.problem.empty()) return fail(opening_.problem);
+    rate_ = opening_.rate;
+    origin_ = opening_.origin;
+    soundPresent_ = opening_.soundPresent;
+    syntax_->TakeCodecData(opening_.setUp.data(), opening_.setUp.size());
     return true;
 }
 
@@ -146,7 +147,7 @@ bool CopyRun::startReading(ReferenceTime target) {
     copyKey_.reset();
     fromMark_.clear();
     due_ = 0;
-    lastDue_ = -1;
+    lastDue_ = kNoTime;
     return true;
 }
 
@@ -176,7 +177,7 @@ bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePac
 
 bool CopyRun::takePacket(SourcePacket& packet) {
     if (!packet.video) {
-        if (sound_ && !encodedSound_ && packet.pts >= 0)
+        if (sound_ && !encodedSound_ && packet.pts != kNoTime)
             sound_->Add(packet.pts, bytesOf(packet.buffer.get()));
         return true;
     }
@@ -328,7 +329,7 @@ bool CopyRun::encodeAgain(std::size_t key, std::size_t last, ReferenceTime from,
         return fail("Encoding again gave " + std::to_string(pictures.size()) + " pictures where " +
                     std::to_string(wanted) + " were due.");
     for (const EncodedPicture& picture : pictures)
-        if (!writePicture(picture.data, picture.key, -1)) return false;
+        if (!writePicture(picture.data, picture.key, kNoTime)) return false;
     *count += pictures.size();
     return true;
 }
@@ -394,7 +395,7 @@ bool CopyRun::encodeTail() {
 bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
     // A picture the container places later than the next slot: the slots between repeat the
     // picture before, as the source shows it (only where decoding order is display order).
-    if (pts >= 0 && !timeline_->reordered()) {
+    if (pts != kNoTime && !timeline_->reordered()) {
         const std::int64_t slot = FrameStartingAt(pts - markPts_, rate_);
         while (written_ < slot) {
             if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
@@ -529,7 +530,7 @@ bool CopyRun::checkFile() {
              std::llabs(outputTime(facts.videoChunks - 1) - (lastDue_ - markPts_)) >
                  frame / 2 + tolerance_)
         wrong = "its last picture is not at the time of the source's last one";
-    else if (sound_ && facts.hasAudio && !sound_->sound().silence.empty()) {
+    else if (sound_ && facts.hasAudio && !sound_->lackedSilence()) {
         const CopiedSound& sound = sound_->sound();
         const double soundFrame =
             sound.samplesPerFrame ? static_cast<double>(sound.samplesPerFrame) / sound.sampleRate
@@ -585,16 +586,18 @@ StreamCopyOutcome CopyRun::run() {
     // Containers that keep milliseconds place a picture up to half of one off its time.
     tolerance_ = 2 * kTimestampRounding;
     std::optional<AviAudioStream> audio;
-    if (request_.encodedSound && source_.audio().present) {
+    if (request_.encodedSound && soundPresent_) {
         if (!startEncodedSound(&audio)) return outcome_;
     } else if (request_.withSound) {
         // The sound is never left out unsaid.
-        if (firstSound_.empty())
-            return fail("The sound of " + request_.sourcePath + " cannot be found where its "
-                        "pictures begin."), outcome_;
-        std::optional<CopiedSound> sound =
-            CopiedSoundOf(source_.audio().caps.get(), firstSound_.data(), firstSound_.size());
-        if (!sound) return fail(SoundRefusal(source_.audio(), sound)), outcome_;
+        std::optional<CopiedSound> sound = CopiedSoundOf(opening_);
+        if (!sound) {
+            fail(opening_.firstSound.empty()
+                     ? "The sound of " + request_.sourcePath +
+                           " cannot be found where its pictures begin."
+                     : SoundRefusal(opening_));
+            return outcome_;
+        }
         audio = sound->avi;
         sound_ = std::make_unique<CopiedSoundTrack>(std::move(*sound), writer_);
     }

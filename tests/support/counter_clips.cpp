@@ -13,14 +13,19 @@ namespace testing_support {
 QString MakeCounterClip(const CounterClip& clip) {
     QStringList arguments = {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
                              QStringLiteral("error"), QStringLiteral("-y")};
+    const QString digits = QStringLiteral("if(lt(X,W/2),20+13*mod(N,16),20+13*mod(floor(N/16),16))");
+    const QString picture =
+        clip.textured ? QStringLiteral("if(between(Y,H/4,H*3/4)*between(mod(X,W/2),W/16,W*7/16),"
+                                       "%1,128+60*sin(X/3)*cos(Y/4))")
+                            .arg(digits)
+                      : digits;
     arguments << clip.inputOptions << QStringLiteral("-f") << QStringLiteral("lavfi")
               << QStringLiteral("-i")
-              << QStringLiteral(
-                     "color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
-                     "geq=lum='if(lt(X,W/2),20+13*mod(N,16),"
-                     "20+13*mod(floor(N/16),16))':cb=128:cr=128")
+              << QStringLiteral("color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
+                                "geq=lum='%3':cb=128:cr=128")
                      .arg(clip.frameRate)
-                     .arg(clip.seconds);
+                     .arg(clip.seconds)
+                     .arg(picture);
     if (!clip.audio.isEmpty()) {
         // A beep is 40 ms of 1 kHz from each whole second: short against the gap, so that a
         // sound cut or shifted by a sound frame still shows every onset.
@@ -74,7 +79,7 @@ QString MakeCounterClip(const CounterClip& clip) {
     return path;
 }
 
-QList<int> PictureNumbers(const QString& path, bool turned) {
+QList<int> PictureNumbers(const QString& path, bool turned, QByteArray* errors) {
     constexpr int kSide = 64;
     // The luma plane as it is, without a stretch to full range.
     const ProcessResult decoded =
@@ -85,6 +90,7 @@ QList<int> PictureNumbers(const QString& path, bool turned) {
                     QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
                     QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
     QList<int> numbers;
+    if (errors) *errors = decoded.standardError.trimmed();
     if (decoded.exitCode != 0) return numbers;
     const int frameBytes = kSide * kSide * 3 / 2;
     const auto* data = reinterpret_cast<const unsigned char*>(decoded.standardOutput.constData());
@@ -137,8 +143,26 @@ QList<double> BeepTimes(const QString& path) {
     return times;
 }
 
+namespace {
+
+// Where a stream of the type given starts in the container's time, in seconds; 0 unknown.
+double streamStart(const QString& path, const char* type) {
+    const ProcessResult probed = RunProcess(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+         QLatin1String(type) + QStringLiteral(":0"), QStringLiteral("-show_entries"),
+         QStringLiteral("stream=start_time"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+         path});
+    bool ok = false;
+    const double start = probed.standardOutput.trimmed().split(',').value(0).toDouble(&ok);
+    return ok ? start : 0.0;
+}
+
+}  // namespace
+
 QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate) {
     const QList<int> numbers = PictureNumbers(path);
+    const double soundLead = streamStart(path, "a") - streamStart(path, "v");
     QList<double> offsets;
     for (double beep : BeepTimes(path)) {
         // The beep nearest in time tells which source second it is: the picture shown then.
@@ -150,7 +174,7 @@ QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double fr
         const int wanted = static_cast<int>(second * sourceFrameRate + 0.5) % 256;
         const int at = numbers.indexOf(wanted);
         if (at < 0) continue;
-        offsets << beep - at / frameRate;
+        offsets << beep + soundLead - at / frameRate;
     }
     return offsets;
 }

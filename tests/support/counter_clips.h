@@ -28,6 +28,10 @@ struct CounterClip {
     bool beeps = false;
     int audioChannels = 1;
     int audioRate = 48000;
+    // The numbers in two bands across a still texture: encoders that take every change of
+    // brightness for a cut (Xvid's) then make P- and B-pictures too. PictureNumbers reads the
+    // bands' middles as it reads the halves of a plain clip.
+    bool textured = false;
     QStringList output;  // further output options, e.g. {"-output_ts_offset", "1.4"}
     // Changes the file's bytes once written (a raised object count, damage); named, so that
     // the variant has a file of its own.
@@ -39,16 +43,19 @@ struct CounterClip {
 QString MakeCounterClip(const CounterClip& clip);
 
 // The frame number each decoded picture of the file's first video stream shows, in order.
-// turned: the pictures were turned a quarter clockwise, the left half now on top.
-QList<int> PictureNumbers(const QString& path, bool turned = false);
+// turned: the pictures were turned a quarter clockwise, the left half now on top. errors, when
+// given, gets what the decoder said was wrong (empty for a stream that decodes cleanly).
+QList<int> PictureNumbers(const QString& path, bool turned = false, QByteArray* errors = nullptr);
 
 // Where the beeps of a beeping clip's sound start in the file's first sound stream, in seconds
 // from its first sample, in order; empty when the sound cannot be read.
 QList<double> BeepTimes(const QString& path);
 
 // How far each beep lies from the picture that shows its whole second, in seconds (positive:
-// the sound is late). The pictures are taken to follow each other at frameRate from the
-// output's start, as in an AVI file; beeps whose picture is not in the file are skipped.
+// the sound is late). The pictures are taken to follow each other at frameRate from the start
+// of the picture stream, as in an AVI file; the sound and the pictures start where the
+// container places them (a transport stream's sound may start before its pictures). Beeps
+// whose picture is not in the file are skipped.
 QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate);
 
 }  // namespace testing_support
