@@ -75,9 +75,13 @@ const char* parserFor(Family family) {
 void tuneEncoder(GstElement* encoder, Family family, bool withBPictures) {
     GObject* object = G_OBJECT(encoder);
     if (family == Family::H264) {
+        // A few dozen pictures at most: no look-ahead to fill first (it costs more time and
+        // memory than the encoding itself at that length), at a quality that keeps them close
+        // to the copied ones.
         gst_util_set_object_arg(object, "pass", "qual");
         gst_util_set_object_arg(object, "quantizer", "18");
-        gst_util_set_object_arg(object, "speed-preset", "faster");
+        gst_util_set_object_arg(object, "speed-preset", "veryfast");
+        gst_util_set_object_arg(object, "tune", "zerolatency");
         gst_util_set_object_arg(object, "bframes", "0");
         gst_util_set_object_arg(object, "key-int-max", "100000");
         gst_util_set_object_arg(object, "byte-stream", "true");

@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "media/avi_index.h"
 #include "media/avi_writer.h"
 #include "media/copied_sound_track.h"
 #include "media/copy_source.h"
+#include "media/copy_tally.h"
 #include "media/encoded_sound.h"
 #include "media/frame_time.h"
 #include "media/picture_timeline.h"
@@ -33,10 +33,6 @@ Bytes bytesOf(GstBuffer* buffer) {
         gst_buffer_unmap(buffer, &map);
     }
     return bytes;
-}
-
-std::string countText(std::size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 }  // namespace
@@ -73,8 +69,7 @@ private:
     bool startEncodedSound(std::optional<AviAudioStream>* audio);
     bool takeEncodedSound(bool untilCovered);
     bool finishFile();
-    bool checkFile();
-    std::string summary() const;
+    bool writeCopy();
     ReferenceTime outputTime(std::int64_t pictures) const { return FrameStart(pictures, rate_); }
 
     StreamCopyJob& job_;
@@ -88,7 +83,8 @@ private:
     ReferenceTime origin_ = 0;
     ReferenceTime markTime_ = 0;
     ReferenceTime endTime_ = 0;
-    ReferenceTime tolerance_ = kTimestampRounding;
+    // Containers that keep milliseconds place a picture up to half of one off its time.
+    ReferenceTime tolerance_ = 2 * kTimestampRounding;
     AviWriter writer_;
     std::unique_ptr<CopiedSoundTrack> sound_;
     std::unique_ptr<EncodedSound> encodedSound_;
@@ -113,16 +109,7 @@ private:
     std::int64_t copied_ = 0;
     bool endReached_ = false;
 
-    // What was written and what was due.
-    std::int64_t written_ = 0;
-    std::int64_t repeats_ = 0;  // empty chunks where the source has no picture
-    std::int64_t due_ = 0;
-    ReferenceTime lastDue_ = kNoTime;
-    std::size_t headPictures_ = 0;
-    std::size_t tailPictures_ = 0;
-    bool wholeSpanEncoded_ = false;
-    bool startsEarly_ = false;  // no encoder: from the key frame before the mark
-    bool droppedTail_ = false;  // no encoder: the pictures after the last clean cut left out
+    CopyTally tally_;  // what was written and what was due
 };
 
 bool CopyRun::readOpening() {
@@ -146,8 +133,8 @@ bool CopyRun::startReading(ReferenceTime target) {
     mark_.reset();
     copyKey_.reset();
     fromMark_.clear();
-    due_ = 0;
-    lastDue_ = kNoTime;
+    tally_.due = 0;
+    tally_.lastDue = kNoTime;
     return true;
 }
 
@@ -195,8 +182,8 @@ bool CopyRun::takePacket(SourcePacket& packet) {
 bool CopyRun::settled(std::size_t id) {
     const TimelinePicture& picture = timeline_->at(id);
     if (markFinal_ && picture.pts >= markPts_ && picture.pts < endTime_) {
-        ++due_;
-        lastDue_ = std::max(lastDue_, picture.pts);
+        ++tally_.due;
+        tally_.lastDue = std::max(tally_.lastDue, picture.pts);
     }
     return phase_ == Phase::Locating ? locate(id) : true;
 }
@@ -224,8 +211,8 @@ bool CopyRun::locate(std::size_t id) {
         if (*mark_ != id) fromMark_.push_back(id);
         for (std::size_t each : fromMark_) {
             if (timeline_->at(each).pts >= endTime_) continue;
-            ++due_;
-            lastDue_ = std::max(lastDue_, timeline_->at(each).pts);
+            ++tally_.due;
+            tally_.lastDue = std::max(tally_.lastDue, timeline_->at(each).pts);
         }
         if (sound_) sound_->Begin(markPts_);
     } else {
@@ -251,15 +238,15 @@ bool CopyRun::startCopying(bool ended) {
         copyKey_ = keyFrameFor(*mark_);
         mark_ = copyKey_;
         markPts_ = timeline_->at(*mark_).pts;
-        startsEarly_ = true;
+        tally_.startsEarly = true;
         if (sound_) sound_->Begin(markPts_);
     }
-    if (ended && !copyKey_) endTime_ = std::min(endTime_, lastDue_ + outputTime(1));
+    if (ended && !copyKey_) endTime_ = std::min(endTime_, tally_.lastDue + outputTime(1));
     const ReferenceTime headEnd = copyKey_ ? timeline_->at(*copyKey_).pts : endTime_;
     if (!encodeHead(headEnd)) return false;
     if (!copyKey_) {
         phase_ = Phase::Ended;
-        wholeSpanEncoded_ = headPictures_ > 0;
+        tally_.wholeSpanEncoded = tally_.head > 0;
         return true;
     }
     phase_ = Phase::Copying;
@@ -278,7 +265,7 @@ bool CopyRun::encodeHead(ReferenceTime until) {
         const TimelinePicture& each = timeline_->at(id);
         if (each.settled && each.pts >= markPts_ && each.pts < until) last = std::max(last, id);
     }
-    return encodeAgain(key, last, markPts_, until, &headPictures_);
+    return encodeAgain(key, last, markPts_, until, &tally_.head);
 }
 
 // The key frame that a picture decodes from: the last one before it in decoding order that is
@@ -319,7 +306,7 @@ bool CopyRun::encodeAgain(std::size_t key, std::size_t last, ReferenceTime from,
         cut.packets.push_back({buffers.back().get(), each.pts, each.key});
     }
     std::atomic<std::int64_t> encoded{0};
-    const std::int64_t base = written_;
+    const std::int64_t base = tally_.written;
     cut.pictureEncoded = [this, &encoded, base] { job_.position_ = outputTime(base + ++encoded); };
     cut.cancelled = [this] { return job_.cancelled_.load(); };
     std::vector<EncodedPicture> pictures;
@@ -385,11 +372,11 @@ bool CopyRun::encodeTail() {
     }
     if (!first) return true;
     if (format_->encoder.empty()) {
-        droppedTail_ = true;  // the copy ends at the last picture it can end on
+        tally_.droppedTail = true;  // the copy ends at the last picture it can end on
         return true;
     }
-    return encodeAgain(keyFrameFor(*first), last, from, std::min(endTime_, lastDue_ + outputTime(1)),
-                       &tailPictures_);
+    return encodeAgain(keyFrameFor(*first), last, from, std::min(endTime_, tally_.lastDue + outputTime(1)),
+                       &tally_.tail);
 }
 
 bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
@@ -397,18 +384,18 @@ bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
     // picture before, as the source shows it (only where decoding order is display order).
     if (pts != kNoTime && !timeline_->reordered()) {
         const std::int64_t slot = FrameStartingAt(pts - markPts_, rate_);
-        while (written_ < slot) {
-            if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
+        while (tally_.written < slot) {
+            if (sound_ && !sound_->WriteUntil(outputTime(tally_.written + 1))) return fail(writer_.problem());
             if (!writer_.WriteVideo(nullptr, 0, false)) return fail(writer_.problem());
-            ++written_;
-            ++repeats_;
+            ++tally_.written;
+            ++tally_.repeats;
         }
     }
     if (!takeEncodedSound(false)) return false;
-    if (sound_ && !sound_->WriteUntil(outputTime(written_ + 1))) return fail(writer_.problem());
+    if (sound_ && !sound_->WriteUntil(outputTime(tally_.written + 1))) return fail(writer_.problem());
     if (!writer_.WriteVideo(data.data(), data.size(), key)) return fail(writer_.problem());
-    ++written_;
-    job_.position_ = outputTime(written_);
+    ++tally_.written;
+    job_.position_ = outputTime(tally_.written);
     return true;
 }
 
@@ -437,8 +424,8 @@ bool CopyRun::readSpan() {
                 if (!markFinal_) {
                     markFinal_ = true;
                     markPts_ = timeline_->at(*mark_).pts;
-                    due_ = 1;
-                    lastDue_ = markPts_;
+                    tally_.due = 1;
+                    tally_.lastDue = markPts_;
                     if (sound_) sound_->Begin(markPts_);
                 }
                 if (!startCopying(true)) return false;
@@ -450,7 +437,7 @@ bool CopyRun::readSpan() {
             return fail("The span from " + FormatClockMilliseconds(request_.start) +
                         " lies past the end of " + request_.sourcePath + ".");
         // The sound that belongs to the pictures written may still come.
-        const ReferenceTime picturesEnd = outputTime(written_);
+        const ReferenceTime picturesEnd = outputTime(tally_.written);
         if (encodedSound_) return takeEncodedSound(true);
         while (sound_ && !job_.cancelled_ && !sound_->Covers(picturesEnd) && source_.Next(&packet))
             if (!packet.video && !takePacket(packet)) return false;
@@ -491,7 +478,7 @@ bool CopyRun::takeEncodedSound(bool untilCovered) {
     if (!encodedSound_) return true;
     ReferenceTime start = -1;
     Bytes frame;
-    const ReferenceTime picturesEnd = outputTime(written_);
+    const ReferenceTime picturesEnd = outputTime(tally_.written);
     while (!job_.cancelled_ && !(untilCovered && sound_->Covers(picturesEnd)) &&
            encodedSound_->Next(untilCovered, &start, &frame))
         sound_->Add(start, std::move(frame));
@@ -500,120 +487,66 @@ bool CopyRun::takeEncodedSound(bool untilCovered) {
 }
 
 bool CopyRun::finishFile() {
-    if (sound_ && !sound_->Finish(outputTime(written_))) return fail(writer_.problem());
+    if (sound_ && !sound_->Finish(outputTime(tally_.written))) return fail(writer_.problem());
     std::string problem;
     if (!writer_.Finish(&problem)) return fail(problem);
     return true;
 }
 
-// The file's own index against what was due: every picture, the first a key frame, at the
-// source's rate, and the sound as long as the pictures.
-bool CopyRun::checkFile() {
-    const AviIndexFacts facts = ReadAviIndex(request_.outputPath);
-    if (!facts.problem.empty())
-        return fail(request_.outputPath + " cannot be read back: " + facts.problem + ".");
-    // A copy that stopped early or could not cut where asked is held to what it wrote.
-    const bool asWritten = job_.stopRequested_ || startsEarly_ || droppedTail_;
-    const std::int64_t expected = asWritten ? written_ : due_ + repeats_;
-    const ReferenceTime frame = outputTime(1);
-    std::string wrong;
-    if (facts.videoChunks != expected || facts.videoHeaderLength != facts.videoChunks ||
-        written_ != facts.videoChunks)
-        wrong = "its index holds " + std::to_string(facts.videoChunks) + " pictures where " +
-                std::to_string(expected) + " were due";
-    else if (!facts.firstPictureIsKey && facts.videoChunks > 0)
-        wrong = "its first picture is not a key frame";
-    else if (facts.videoRate != static_cast<std::uint32_t>(rate_.numerator) ||
-             facts.videoScale != static_cast<std::uint32_t>(rate_.denominator))
-        wrong = "its picture rate is not the source's";
-    else if (!asWritten && facts.videoChunks > 0 &&
-             std::llabs(outputTime(facts.videoChunks - 1) - (lastDue_ - markPts_)) >
-                 frame / 2 + tolerance_)
-        wrong = "its last picture is not at the time of the source's last one";
-    else if (sound_ && facts.hasAudio && !sound_->lackedSilence()) {
-        const CopiedSound& sound = sound_->sound();
-        const double soundFrame =
-            sound.samplesPerFrame ? static_cast<double>(sound.samplesPerFrame) / sound.sampleRate
-                                  : 0.001;
-        if (std::abs(facts.audioSeconds() - facts.videoSeconds()) > soundFrame + 0.001)
-            wrong = "its sound does not last as long as its pictures";
-    }
-    if (!wrong.empty()) return fail("The copy came out wrong: " + wrong + ".");
-    return true;
-}
-
-std::string CopyRun::summary() const {
-    const std::string sound = sound_ ? sound_->sound().name + " sound" : std::string();
-    std::string text;
-    if (wholeSpanEncoded_) {
-        text = format_->name + " video encoded again (the span holds no key frame)" +
-               (sound_ ? ", " + sound + " copied" : std::string());
-    } else {
-        text = format_->name + " video" + (sound_ ? " and " + sound : std::string()) + " copied";
-        if (headPictures_ && tailPictures_)
-            text += ", the " + countText(headPictures_, "picture", "pictures") +
-                    " before the first key frame and the last " +
-                    countText(tailPictures_, "picture", "pictures") + " encoded again";
-        else if (headPictures_)
-            text += ", the " + countText(headPictures_, "picture", "pictures") +
-                    " before the first key frame encoded again";
-        else if (tailPictures_)
-            text += ", the last " + countText(tailPictures_, "picture", "pictures") +
-                    " encoded again";
-    }
-    if (startsEarly_) text += ", from the key frame before the start";
-    if (droppedTail_) text += ", up to the last picture that could be cut before the end";
-    return text;
-}
-
-StreamCopyOutcome CopyRun::run() {
+// The copy from the source's opening to the file's check; false when it failed.
+bool CopyRun::writeCopy() {
     source_.SetInterrupt(&job_.cancelled_);
-    if (!source_.Open(request_.sourcePath)) {
-        fail(source_.problem());
-        return outcome_;
-    }
+    if (!source_.Open(request_.sourcePath)) return fail(source_.problem());
     std::string refusal;
     format_ = CopiedFormatOf(source_, &refusal);
-    if (!format_) {
-        fail(refusal);
-        return outcome_;
-    }
+    if (!format_) return fail(refusal);
     syntax_ = std::make_unique<PictureSyntax>(format_->codec);
     syntax_->TakeCodecData(source_.video().codecData.data(), source_.video().codecData.size());
-    if (!readOpening()) return outcome_;
+    if (!readOpening()) return false;
     markTime_ = origin_ + request_.start;
     endTime_ = origin_ + request_.stop;
-    // Containers that keep milliseconds place a picture up to half of one off its time.
-    tolerance_ = 2 * kTimestampRounding;
+    tally_.rate = rate_;
     std::optional<AviAudioStream> audio;
     if (request_.encodedSound && soundPresent_) {
-        if (!startEncodedSound(&audio)) return outcome_;
+        if (!startEncodedSound(&audio)) return false;
     } else if (request_.withSound) {
         // The sound is never left out unsaid.
         std::optional<CopiedSound> sound = CopiedSoundOf(opening_);
-        if (!sound) {
-            fail(opening_.firstSound.empty()
-                     ? "The sound of " + request_.sourcePath +
-                           " cannot be found where its pictures begin."
-                     : SoundRefusal(opening_));
-            return outcome_;
-        }
+        if (!sound)
+            return fail(opening_.firstSound.empty()
+                            ? "The sound of " + request_.sourcePath +
+                                  " cannot be found where its pictures begin."
+                            : SoundRefusal(opening_));
         audio = sound->avi;
         sound_ = std::make_unique<CopiedSoundTrack>(std::move(*sound), writer_);
     }
     std::string problem;
     if (!writer_.Open(request_.outputPath, AviVideoStreamOf(*format_, rate_, syntax_->SetUp()),
                       audio, &problem))
-        return fail(problem), outcome_;
-    if (!readSpan() || job_.cancelled_) return outcome_;
-    if (!finishFile() || !checkFile()) return outcome_;
+        return fail(problem);
+    if (!readSpan() || job_.cancelled_ || !finishFile()) return false;
+    tally_.stopped = job_.stopRequested_;
+    tally_.firstShown = markPts_;
+    if (sound_ && !sound_->lackedSilence())
+        tally_.soundFrame = sound_->sound().samplesPerFrame
+                                ? static_cast<double>(sound_->sound().samplesPerFrame) /
+                                      sound_->sound().sampleRate
+                                : 0.0;
+    if (const std::string wrong = CheckCopiedFile(request_.outputPath, tally_); !wrong.empty())
+        return fail(wrong);
+    return true;
+}
+
+StreamCopyOutcome CopyRun::run() {
+    if (!writeCopy()) return outcome_;
     outcome_.written = true;
     outcome_.stopped = job_.stopRequested_;
     outcome_.video.width = format_->width;
     outcome_.video.height = format_->height;
     outcome_.video.frameRate = {rate_.numerator, rate_.denominator};
-    outcome_.length = outputTime(written_);
-    outcome_.summary = summary();
+    outcome_.length = outputTime(tally_.written);
+    outcome_.summary =
+        CopySummary(tally_, format_->name, sound_ && !encodedSound_ ? sound_->sound().name : "");
     return outcome_;
 }
 
