@@ -222,6 +222,16 @@ void fillStream(CopySourceStream& stream, const GstCaps* found) {
 
 }  // namespace
 
+std::vector<std::uint8_t> BufferBytes(GstBuffer* buffer) {
+    std::vector<std::uint8_t> bytes;
+    GstMapInfo map;
+    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        bytes.assign(map.data, map.data + map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+    return bytes;
+}
+
 CopySource::CopySource() : shared_(std::make_shared<Shared>()) {}
 
 CopySource::~CopySource() {

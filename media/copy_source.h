@@ -47,6 +47,9 @@ struct SourcePacket {
     bool containerKey = false;
 };
 
+// A buffer's bytes, copied.
+std::vector<std::uint8_t> BufferBytes(GstBuffer* buffer);
+
 class CopySource {
 public:
     CopySource();

@@ -8,8 +8,10 @@
 namespace media {
 namespace {
 
-std::string countText(std::size_t count) {
-    return std::to_string(count) + (count == 1 ? " picture" : " pictures");
+// "the 12 pictures" or "the picture"; "the last 2 pictures" or "the last picture".
+std::string pictures(std::size_t count, const char* which = "") {
+    return count == 1 ? std::string("the ") + which + "picture"
+                      : std::string("the ") + which + std::to_string(count) + " pictures";
 }
 
 }  // namespace
@@ -43,23 +45,23 @@ std::string CheckCopiedFile(const std::string& path, const CopyTally& tally) {
     return wrong.empty() ? std::string() : "The copy came out wrong: " + wrong + ".";
 }
 
-std::string CopySummary(const CopyTally& tally, const std::string& pictures,
+std::string CopySummary(const CopyTally& tally, const std::string& format,
                         const std::string& sound) {
     const std::string soundWords = sound.empty() ? std::string() : sound + " sound";
     std::string text;
     if (tally.wholeSpanEncoded) {
-        text = pictures + " video encoded again (the span holds no key frame)" +
+        text = format + " video encoded again (the span holds no key frame)" +
                (sound.empty() ? std::string() : ", " + soundWords + " copied");
     } else {
-        text = pictures + " video" + (sound.empty() ? std::string() : " and " + soundWords) +
+        text = format + " video" + (sound.empty() ? std::string() : " and " + soundWords) +
                " copied";
         if (tally.head && tally.tail)
-            text += ", the " + countText(tally.head) + " before the first key frame and the last " +
-                    countText(tally.tail) + " encoded again";
+            text += ", " + pictures(tally.head) + " before the first key frame and " +
+                    pictures(tally.tail, "last ") + " encoded again";
         else if (tally.head)
-            text += ", the " + countText(tally.head) + " before the first key frame encoded again";
+            text += ", " + pictures(tally.head) + " before the first key frame encoded again";
         else if (tally.tail)
-            text += ", the last " + countText(tally.tail) + " encoded again";
+            text += ", " + pictures(tally.tail, "last ") + " encoded again";
     }
     if (tally.startsEarly) text += ", from the key frame before the start";
     if (tally.droppedTail) text += ", up to the last picture that could be cut before the end";

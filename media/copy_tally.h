@@ -37,7 +37,7 @@ std::string CheckCopiedFile(const std::string& path, const CopyTally& tally);
 
 // "H.264 video and MP3 sound copied, the 12 pictures before the first key frame encoded again";
 // sound is empty for a file without copied sound.
-std::string CopySummary(const CopyTally& tally, const std::string& pictures,
+std::string CopySummary(const CopyTally& tally, const std::string& format,
                         const std::string& sound);
 
 }  // namespace media

@@ -14,16 +14,6 @@ namespace {
 // Pictures read from the start for the rate and the first picture.
 constexpr int kOpeningPictures = 48;
 
-Bytes bytesOf(GstBuffer* buffer) {
-    Bytes bytes;
-    GstMapInfo map;
-    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        bytes.assign(map.data, map.data + map.size);
-        gst_buffer_unmap(buffer, &map);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 std::optional<CopiedFormat> CopiedFormatOf(const CopySource& source, std::string* refusal) {
@@ -106,7 +96,7 @@ std::optional<std::size_t> orderPictures(const std::vector<SourcePacket>& packet
                                          PictureSyntax& syntax, PictureTimeline& timeline) {
     std::optional<std::size_t> key;
     for (const SourcePacket& each : packets) {
-        const Bytes data = bytesOf(each.buffer.get());
+        const Bytes data = BufferBytes(each.buffer.get());
         for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
             if (!facts.coded && syntax.Packed()) continue;
             if (!key && !(facts.key || (each.containerKey && facts.type == 'I'))) continue;
@@ -140,7 +130,7 @@ CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
     };
     for (int read = 0; !enough() && read < 16 * kOpeningPictures && source.Next(&packet); ++read) {
         if (!packet.video) {
-            if (opening.firstSound.empty()) opening.firstSound = bytesOf(packet.buffer.get());
+            if (opening.firstSound.empty()) opening.firstSound = BufferBytes(packet.buffer.get());
         } else if (pictures.size() < kOpeningPictures) {
             pictures.push_back(std::move(packet));
         }

@@ -25,16 +25,6 @@ namespace {
 // How often a seek that lands after the mark is tried again from earlier on.
 constexpr int kSeekTries = 6;
 
-Bytes bytesOf(GstBuffer* buffer) {
-    Bytes bytes;
-    GstMapInfo map;
-    if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        bytes.assign(map.data, map.data + map.size);
-        gst_buffer_unmap(buffer, &map);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 // One copy, run on the job's thread.
@@ -141,7 +131,14 @@ bool CopyRun::startReading(ReferenceTime target) {
 bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet) {
     if (!facts.coded && syntax_->Packed()) return true;  // a packed stream's placeholder
     const bool key = facts.key || (packet.containerKey && facts.type == 'I');
-    if (!sawKey_ && !key) return true;  // cannot be decoded from here
+    if (!sawKey_ && !key) {
+        // Cannot be decoded from here. A reading that passes the mark before its first key
+        // frame started too late (a transport stream's seek lands where it can).
+        const ReferenceTime time = packet.pts != kNoTime ? packet.pts : packet.dts;
+        if (time != kNoTime && time > markTime_ + tolerance_ && !startsAtFileStart_)
+            soughtTooLate_ = true;
+        return true;
+    }
     if (facts.field == 2 && timeline_->next() > timeline_->firstKept()) {
         // The second field of a frame joins its first in one chunk.
         TimelinePicture& first = timeline_->at(timeline_->next() - 1);
@@ -165,10 +162,10 @@ bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePac
 bool CopyRun::takePacket(SourcePacket& packet) {
     if (!packet.video) {
         if (sound_ && !encodedSound_ && packet.pts != kNoTime)
-            sound_->Add(packet.pts, bytesOf(packet.buffer.get()));
+            sound_->Add(packet.pts, BufferBytes(packet.buffer.get()));
         return true;
     }
-    const Bytes unit = bytesOf(packet.buffer.get());
+    const Bytes unit = BufferBytes(packet.buffer.get());
     // Both pictures of a packed unit come at the unit's time; display order sorts them out.
     for (const PictureFacts& facts : syntax_->Read(unit.data(), unit.size())) {
         Bytes data(unit.begin() + static_cast<std::ptrdiff_t>(facts.offset),

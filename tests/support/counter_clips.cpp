@@ -5,7 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
+#include <cmath>
+
+#include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 
 namespace testing_support {
@@ -154,7 +158,9 @@ double streamStart(const QString& path, const char* type) {
          QStringLiteral("stream=start_time"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
          path});
     bool ok = false;
-    const double start = probed.standardOutput.trimmed().split(',').value(0).toDouble(&ok);
+    // A transport stream lists its streams once more for its program: the first line says it.
+    const double start =
+        probed.standardOutput.trimmed().split('\n').value(0).split(',').value(0).toDouble(&ok);
     return ok ? start : 0.0;
 }
 
@@ -177,6 +183,45 @@ QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double fr
         offsets << beep + soundLead - at / frameRate;
     }
     return offsets;
+}
+
+QString MakeBeepingClip(const QString& extension, double seconds, const QStringList& video,
+                        const QStringList& audio, bool textured) {
+    CounterClip clip;
+    clip.extension = extension;
+    clip.seconds = seconds;
+    clip.video = video;
+    clip.audio = audio;
+    clip.audioChannels = 2;
+    clip.beeps = true;
+    clip.textured = textured;
+    return MakeCounterClip(clip);
+}
+
+SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double start, double end,
+                          double frameRate) {
+    struct Read {
+        QList<int> pictures;
+        double beepLead = 0;
+    };
+    static QHash<QString, Read> clips;
+    if (!clips.contains(clip)) {
+        Read read{PictureNumbers(clip), 0};
+        const QList<double> offsets = BeepOffsets(clip, frameRate, frameRate);
+        for (double offset : offsets) read.beepLead += offset / offsets.size();
+        clips.insert(clip, read);
+    }
+    const Read& source = clips[clip];
+    SpanReadBack back;
+    const qsizetype first = qRound(start * frameRate);
+    back.due = source.pictures.mid(first, end > 0 ? qCeil(end * frameRate) - first : -1);
+    if (!QFileInfo::exists(output)) return back;
+    back.pictures = PictureNumbers(output, false, &back.errors);
+    const QList<double> offsets = BeepOffsets(output, frameRate, frameRate);
+    for (qsizetype i = start == std::floor(start) ? 1 : 0; i < offsets.size(); ++i)
+        back.beepGaps << offsets[i] - source.beepLead;
+    back.soundOverrun = DecodedAudioSeconds(output) - back.pictures.size() / frameRate;
+    return back;
 }
 
 }  // namespace testing_support

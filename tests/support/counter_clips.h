@@ -58,4 +58,27 @@ QList<double> BeepTimes(const QString& path);
 // whose picture is not in the file are skipped.
 QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate);
 
+// A copy of a span of a counter clip with beeps, held against the clip: the pictures it shows
+// against the clip's own from the span's first picture to the last before its end, what its
+// decoder said, where its beeps fall against the clip's and how long its sound lasts.
+struct SpanReadBack {
+    QList<int> pictures;
+    QList<int> due;
+    QByteArray errors;  // empty for pictures that decode cleanly
+    // Each beep's distance from where the clip has it, in seconds; a beep at the output's very
+    // start (a span that starts on a whole second) is left out: it falls in a sound frame cut
+    // from inside the sound, which decodes half-heard.
+    QList<double> beepGaps;
+    double soundOverrun = 0;  // the sound's length less the pictures', in seconds
+};
+
+// start and end in seconds; an end of 0 is the whole clip. The clip's own pictures and beeps
+// are read once per clip.
+SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double start, double end,
+                          double frameRate);
+
+// A clip with beeps and stereo sound, of the picture and sound options given.
+QString MakeBeepingClip(const QString& extension, double seconds, const QStringList& video,
+                        const QStringList& audio, bool textured = false);
+
 }  // namespace testing_support
