@@ -7,8 +7,6 @@
 namespace media {
 namespace {
 
-// A RIFF part is closed before it passes this, as readers of OpenDML files expect.
-constexpr std::uint64_t kPartLimit = std::uint64_t{1} << 30;
 // Standard indexes the header has room for: one per part and stream, 128 GiB of file.
 constexpr std::uint32_t kSuperIndexEntries = 128;
 constexpr std::uint32_t kSuperIndexSize = 24 + 16 * kSuperIndexEntries;
@@ -178,7 +176,7 @@ bool AviWriter::Open(const std::string& path, const AviVideoStream& video,
 bool AviWriter::writeChunk(int stream, const std::uint8_t* data, std::size_t size, bool key) {
     if (!file_) return fail("the file is not open");
     if (tell() - riffAt_ + size + 8 + 16 * (streams_[0].segment.size() + streams_[1].segment.size()) >
-        kPartLimit) {
+        partLimit_) {
         if (!endPart() || !beginPart()) return false;
     }
     Stream& target = streams_[stream];

@@ -47,7 +47,9 @@ constexpr std::uint32_t FourCc(char a, char b, char c, char d) {
 
 class AviWriter {
 public:
-    AviWriter() = default;
+    // A RIFF part is closed before it passes partLimit bytes (1 GiB, as readers of OpenDML
+    // files expect; smaller only to try the parts out).
+    explicit AviWriter(std::uint64_t partLimit = std::uint64_t{1} << 30) : partLimit_(partLimit) {}
     ~AviWriter();  // closes an unfinished file as it is
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
@@ -100,6 +102,7 @@ private:
     std::uint64_t tell() const { return position_; }
     bool fail(const std::string& what);
 
+    std::uint64_t partLimit_;
     std::FILE* file_ = nullptr;
     std::string path_;
     std::string problem_;

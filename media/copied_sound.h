@@ -5,14 +5,16 @@
 // and frames of silence in the same format to fill a gap where the pictures start before the
 // sound or outlast it. Not for use outside media/.
 
-#include <gst/gst.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "media/avi_writer.h"
+
+// GStreamer's caps, named without its headers: the sound track that uses this header is plain
+// C++.
+typedef struct _GstCaps GstCaps;
 
 namespace media {
 

@@ -3,8 +3,8 @@
 // The sound of a copy, put in step with its pictures: the frame whose start lies nearest to the
 // first picture comes first (PCM is cut to the sample), a gap before the sound starts or inside
 // it is filled with silence in the same format, and the sound ends within half a frame of the
-// pictures' end. Frames are handed to the file writer interleaved with the pictures. Not for
-// use outside media/.
+// pictures' end. Frames are handed to the file writer interleaved with the pictures. Plain
+// C++; silence that must be encoded is made by the media framework (EncodedSilence).
 
 #include <cstdint>
 #include <deque>

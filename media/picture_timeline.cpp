@@ -70,7 +70,12 @@ ReferenceTime PictureTimeline::givenTime(const TimelinePicture& picture) const {
 void PictureTimeline::place(std::size_t id, std::vector<std::size_t>& timed) {
     TimelinePicture& picture = at(id);
     picture.displayIndex = settledCount_++;
-    const ReferenceTime given = givenTime(picture);
+    ReferenceTime given = givenTime(picture);
+    // Display times only grow: a time that does not (a program stream's time given to the
+    // picture before the one it belongs to) is not taken.
+    if (given != kNoTime && anchorTime_ != kNoTime &&
+        given <= anchorTime_ + frameTime(picture.displayIndex - anchorIndex_ - 1))
+        given = kNoTime;
     if (given != kNoTime) {
         anchorTime_ = given;
         anchorIndex_ = picture.displayIndex;

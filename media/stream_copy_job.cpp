@@ -191,7 +191,8 @@ bool CopyRun::locate(std::size_t id) {
     const TimelinePicture& picture = timeline_->at(id);
     // Pictures shown before the reading's first key frame refer to pictures before it: they
     // cannot be decoded from here.
-    if (!timeline_->at(timeline_->firstKept()).settled) return true;
+    const TimelinePicture& firstKey = timeline_->at(timeline_->firstKept());
+    if (firstKey.displayIndex < 0 || picture.displayIndex < firstKey.displayIndex) return true;
     if (!markFinal_) {
         if (picture.pts <= markTime_ + tolerance_) {
             mark_ = id;  // a later one may still be on show at the mark
@@ -291,16 +292,23 @@ bool CopyRun::encodeAgain(std::size_t key, std::size_t last, ReferenceTime from,
     cut.until = until;
     std::vector<BufferPtr> buffers;
     const ReferenceTime keyTime = timeline_->at(key).pts;
+    ReferenceTime latest = keyTime;
+    for (std::size_t id = key; id <= last; ++id)
+        if (timeline_->at(id).settled) latest = std::max(latest, timeline_->at(id).pts);
     std::int64_t wanted = 0;
+    std::int64_t unsettled = 0;
     for (std::size_t id = key; id <= last; ++id) {
         const TimelinePicture& each = timeline_->at(id);
-        if (!each.settled || each.pts < keyTime) continue;  // leading pictures of the key frame
-        if (each.pts >= from && each.pts < until) ++wanted;
+        // A picture not yet shown in order is one the pictures before it in display order
+        // refer to: it shows after all of them.
+        const ReferenceTime shown = each.settled ? each.pts : latest + outputTime(++unsettled);
+        if (shown < keyTime) continue;  // leading pictures of the key frame
+        if (shown >= from && shown < until) ++wanted;
         Bytes data = each.data;
         if (id == key && !each.facts.carriesSetUp)
             data.insert(data.begin(), syntax_->SetUp().begin(), syntax_->SetUp().end());
         buffers.emplace_back(gst_buffer_new_memdup(data.data(), data.size()));
-        cut.packets.push_back({buffers.back().get(), each.pts, each.key});
+        cut.packets.push_back({buffers.back().get(), shown, each.key});
     }
     std::atomic<std::int64_t> encoded{0};
     const std::int64_t base = tally_.written;

@@ -35,6 +35,7 @@ struct CopiedSource {
     double soundFrame;        // seconds of one sound frame; 0 for PCM
     bool keyFrameAtTwo;       // a key frame shows at 2.00 s
     bool textured = false;
+    double soundStart = 0;    // the sound starts this much after the pictures
 };
 
 // Key frames every second or two, or only the first; B-pictures or none.
@@ -70,6 +71,13 @@ const QList<CopiedSource>& sources() {
          {u"-c:a"_s, u"mp2"_s}, 1152 / 48000.0, false},
         {"Motion JPEG, PCM, AVI", u"avi"_s, {u"-c:v"_s, u"mjpeg"_s}, {u"-c:a"_s, u"pcm_s16le"_s},
          0, true},
+        // Silence fills the start: written by hand for MP3, encoded for AC-3.
+        {"H.264, MP3 starting 0.3 s after the pictures, Matroska", u"mkv"_s,
+         h264 + QStringList{u"-g"_s, u"50"_s, u"-bf"_s, u"2"_s}, mp3, 1152 / 48000.0, true, false,
+         0.3},
+        {"H.264, AC-3 starting 0.3 s after the pictures, MPEG-TS", u"ts"_s,
+         h264 + QStringList{u"-g"_s, u"50"_s, u"-bf"_s, u"2"_s}, {u"-c:a"_s, u"ac3"_s},
+         1536 / 48000.0, true, false, 0.3},
     };
     return all;
 }
@@ -103,7 +111,7 @@ private slots:
                               {"a picture before it", 1.96, 3.96}};
         for (const CopiedSource& source : sources()) {
             const QString path = MakeBeepingClip(source.extension, 6.0, source.video,
-                                                 source.audio, source.textured);
+                                                 source.audio, source.textured, source.soundStart);
             QVERIFY2(!path.isEmpty(), source.name);
             for (const Span& span : spans) {
                 const QString what = QString::fromLatin1(source.name) + u", "_s + span.name;
@@ -214,6 +222,25 @@ private slots:
         QCOMPARE(mixed.exitCode, 0);
         QVERIFY2(StreamSummary(output).startsWith(u"h264 "_s), qPrintable(StreamSummary(output)));
         QVERIFY(StreamSummary(output).contains(u"50 frames | mp3"_s));
+    }
+
+    // Copied pictures with the sound decoded to PCM: in step to the sample.
+    void copiedPicturesTakeDecodedSound() {
+        const QString source =
+            MakeBeepingClip(u"mp4"_s, 4.0, {u"-c:v"_s, u"libx264"_s, u"-g"_s, u"50"_s},
+                            {u"-c:a"_s, u"aac"_s});
+        QVERIFY(!source.isEmpty());
+        const QString output = environment.scratchPath(u"decoded.avi"_s);
+        const ProcessResult result =
+            convert({u"--overwrite"_s, u"--start"_s, u"1.04"_s, u"--end"_s, u"3.04"_s,
+                     u"--video-compressor"_s, u"copy"_s, u"--audio-compressor"_s, u"none"_s,
+                     source, output});
+        QCOMPARE(result.exitCode, 0);
+        const SpanReadBack back = ReadBackSpan(source, output, 1.04, 3.04, kRate);
+        QCOMPARE(back.pictures, back.due);
+        QVERIFY(!back.beepGaps.isEmpty());
+        for (double gap : back.beepGaps) QVERIFY2(std::abs(gap) < 0.002, qPrintable(QString::number(gap)));
+        QVERIFY2(std::abs(back.soundOverrun) < 0.002, qPrintable(QString::number(back.soundOverrun)));
     }
 };
 

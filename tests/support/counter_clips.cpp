@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include <cmath>
-
 #include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 
@@ -33,12 +31,23 @@ QString MakeCounterClip(const CounterClip& clip) {
     if (!clip.audio.isEmpty()) {
         // A beep is 40 ms of 1 kHz from each whole second: short against the gap, so that a
         // sound cut or shifted by a sound frame still shows every onset.
+        // A sound that starts later beeps on the whole seconds of the file all the same.
+        const QString time = clip.soundStart > 0
+                                 ? QStringLiteral("t+%1").arg(clip.soundStart)
+                                 : QStringLiteral("t");
         const QString source =
-            clip.beeps ? QStringLiteral("aevalsrc='if(lt(mod(t,1),0.04),0.6*sin(2*PI*1000*t),0)'"
+            clip.beeps ? QStringLiteral("aevalsrc='if(lt(mod(%3,1),0.04),0.6*sin(2*PI*1000*t),0)'"
                                         ":s=%1:d=%2")
-                       : QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2");
+                             .arg(clip.audioRate)
+                             .arg(clip.seconds - clip.soundStart)
+                             .arg(time)
+                       : QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
+                             .arg(clip.audioRate)
+                             .arg(clip.seconds - clip.soundStart);
+        if (clip.soundStart > 0)
+            arguments << QStringLiteral("-itsoffset") << QString::number(clip.soundStart);
         arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                  << source.arg(clip.audioRate).arg(clip.seconds);
+                  << source;
     }
     arguments << clip.video;
     if (!clip.audio.isEmpty())
@@ -166,11 +175,13 @@ double streamStart(const QString& path, const char* type) {
 
 }  // namespace
 
-QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate) {
+QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate,
+                          double after) {
     const QList<int> numbers = PictureNumbers(path);
     const double soundLead = streamStart(path, "a") - streamStart(path, "v");
     QList<double> offsets;
     for (double beep : BeepTimes(path)) {
+        if (beep < after) continue;
         // The beep nearest in time tells which source second it is: the picture shown then.
         const int index = qBound(0, static_cast<int>(beep * frameRate + 0.5),
                                  static_cast<int>(numbers.size()) - 1);
@@ -186,7 +197,7 @@ QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double fr
 }
 
 QString MakeBeepingClip(const QString& extension, double seconds, const QStringList& video,
-                        const QStringList& audio, bool textured) {
+                        const QStringList& audio, bool textured, double soundStart) {
     CounterClip clip;
     clip.extension = extension;
     clip.seconds = seconds;
@@ -195,8 +206,12 @@ QString MakeBeepingClip(const QString& extension, double seconds, const QStringL
     clip.audioChannels = 2;
     clip.beeps = true;
     clip.textured = textured;
+    clip.soundStart = soundStart;
     return MakeCounterClip(clip);
 }
+
+// How long the first sound frame of a file may take to decode fully.
+constexpr double kHalfHeard = 0.1;
 
 SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double start, double end,
                           double frameRate) {
@@ -207,7 +222,7 @@ SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double sta
     static QHash<QString, Read> clips;
     if (!clips.contains(clip)) {
         Read read{PictureNumbers(clip), 0};
-        const QList<double> offsets = BeepOffsets(clip, frameRate, frameRate);
+        const QList<double> offsets = BeepOffsets(clip, frameRate, frameRate, kHalfHeard);
         for (double offset : offsets) read.beepLead += offset / offsets.size();
         clips.insert(clip, read);
     }
@@ -217,9 +232,8 @@ SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double sta
     back.due = source.pictures.mid(first, end > 0 ? qCeil(end * frameRate) - first : -1);
     if (!QFileInfo::exists(output)) return back;
     back.pictures = PictureNumbers(output, false, &back.errors);
-    const QList<double> offsets = BeepOffsets(output, frameRate, frameRate);
-    for (qsizetype i = start == std::floor(start) ? 1 : 0; i < offsets.size(); ++i)
-        back.beepGaps << offsets[i] - source.beepLead;
+    for (double offset : BeepOffsets(output, frameRate, frameRate, kHalfHeard))
+        back.beepGaps << offset - source.beepLead;
     back.soundOverrun = DecodedAudioSeconds(output) - back.pictures.size() / frameRate;
     return back;
 }

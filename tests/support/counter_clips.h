@@ -26,6 +26,9 @@ struct CounterClip {
     // that an output's sound can be set against its pictures (BeepTimes); otherwise a steady
     // tone.
     bool beeps = false;
+    // Where the sound starts after the pictures, in seconds; the beeps stay on the whole
+    // seconds of the file.
+    double soundStart = 0;
     int audioChannels = 1;
     int audioRate = 48000;
     // The numbers in two bands across a still texture: encoders that take every change of
@@ -55,8 +58,10 @@ QList<double> BeepTimes(const QString& path);
 // the sound is late). The pictures are taken to follow each other at frameRate from the start
 // of the picture stream, as in an AVI file; the sound and the pictures start where the
 // container places them (a transport stream's sound may start before its pictures). Beeps
-// whose picture is not in the file are skipped.
-QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate);
+// whose picture is not in the file are skipped, and so are beeps in the first `after`
+// seconds: the first frame of a sound cut from inside it decodes half-heard.
+QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate,
+                          double after = 0);
 
 // A copy of a span of a counter clip with beeps, held against the clip: the pictures it shows
 // against the clip's own from the span's first picture to the last before its end, what its
@@ -66,8 +71,7 @@ struct SpanReadBack {
     QList<int> due;
     QByteArray errors;  // empty for pictures that decode cleanly
     // Each beep's distance from where the clip has it, in seconds; a beep at the output's very
-    // start (a span that starts on a whole second) is left out: it falls in a sound frame cut
-    // from inside the sound, which decodes half-heard.
+    // start is left out (see BeepOffsets).
     QList<double> beepGaps;
     double soundOverrun = 0;  // the sound's length less the pictures', in seconds
 };
@@ -79,6 +83,6 @@ SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double sta
 
 // A clip with beeps and stereo sound, of the picture and sound options given.
 QString MakeBeepingClip(const QString& extension, double seconds, const QStringList& video,
-                        const QStringList& audio, bool textured = false);
+                        const QStringList& audio, bool textured = false, double soundStart = 0);
 
 }  // namespace testing_support
