@@ -133,6 +133,105 @@ private slots:
         }
     }
 
+    // A DivX or Xvid unit of two pictures (a "packed bitstream") is read as its two pictures,
+    // and its mark says it is packed no more once they are written apart.
+    void aPackedUnitIsTwoPictures() {
+        const auto bits = [](std::initializer_list<int> bytes) {
+            return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+        };
+        // A volume header with 25 ticks a second (5 bits of time), then "DivX503b1393p", a
+        // P-picture and a B-picture, each coded.
+        std::vector<std::uint8_t> unit = bits({0, 0, 1, 0x20, 0x08, 0x88, 0x00, 0x00, 0x0c, 0x82,
+                                               0x00, 0x20});
+        const std::string mark = "DivX503b1393p";
+        for (int byte : bits({0, 0, 1, 0xb2})) unit.push_back(static_cast<std::uint8_t>(byte));
+        unit.insert(unit.end(), mark.begin(), mark.end());
+        const std::size_t second = unit.size() + 8;
+        for (int byte : bits({0, 0, 1, 0xb6, 0x50, 0x30, 0xff, 0xff, 0, 0, 1, 0xb6, 0x90, 0x30, 0xff}))
+            unit.push_back(static_cast<std::uint8_t>(byte));
+        media::PictureSyntax syntax(media::PictureCodec::Mpeg4Part2);
+        const std::vector<media::PictureFacts> pictures = syntax.Read(unit.data(), unit.size());
+        QCOMPARE(pictures.size(), std::size_t{2});
+        QVERIFY(syntax.Packed());
+        QCOMPARE(pictures[0].type, 'P');
+        QCOMPARE(pictures[1].type, 'B');
+        QCOMPARE(pictures[0].offset, std::size_t{0});
+        QCOMPARE(pictures[1].offset, second);
+        QCOMPARE(pictures[0].size + pictures[1].size, unit.size());
+        QVERIFY(pictures[0].carriesSetUp && pictures[0].coded);
+        const std::vector<std::uint8_t> unpacked = media::UnpackedDivxMark(unit.data(), second);
+        const std::string text(unpacked.begin(), unpacked.end());
+        QVERIFY(text.find("DivX503b1393n") != std::string::npos);
+    }
+
+    // When each picture shows: the container's time where it gives one and where it grows,
+    // counted on from the last one given, and counted back from the first one given for the
+    // pictures shown before it; an AVI file's slots where its pictures are not reordered
+    // (a slot left empty repeats the picture before), the earliest slot for the first of
+    // reordered ones, and an MPEG-4 picture's own time within its second.
+    void eachPictureShowsWhenItsStreamSaysIt() {
+        constexpr ReferenceTime k40ms = 400'000;
+        const auto facts = [](char type, std::int64_t ticks = 0, int perSecond = 0) {
+            media::PictureFacts picture;
+            picture.type = type;
+            picture.key = type == 'I';
+            picture.reference = type != 'B';
+            picture.ticks = ticks;
+            picture.ticksPerSecond = perSecond;
+            return picture;
+        };
+        struct Given {
+            media::PictureFacts facts;
+            ReferenceTime pts = kNoTime;
+            ReferenceTime dts = kNoTime;
+        };
+        const struct {
+            const char* name;
+            media::PictureCodec codec;
+            bool slotTimes;
+            std::vector<Given> pictures;  // in decoding order
+            std::vector<ReferenceTime> shown;  // display times in display order
+        } cases[] = {
+            {"times for some pictures only, the first without",
+             media::PictureCodec::Mpeg12, false,
+             {{facts('I')}, {facts('P'), 3 * k40ms}, {facts('B')}, {facts('B'), 2 * k40ms},
+              {facts('P')}},
+             {0, k40ms, 2 * k40ms, 3 * k40ms, 4 * k40ms}},
+            {"a time that does not grow is not taken", media::PictureCodec::Mpeg12, false,
+             {{facts('I'), 10 * k40ms}, {facts('P'), 11 * k40ms}, {facts('P'), 11 * k40ms},
+              {facts('P'), 13 * k40ms}},
+             {10 * k40ms, 11 * k40ms, 12 * k40ms, 13 * k40ms}},
+            {"AVI slots with one left empty", media::PictureCodec::IntraOnly, true,
+             {{facts('I'), kNoTime, 0}, {facts('I'), kNoTime, 2 * k40ms},
+              {facts('I'), kNoTime, 3 * k40ms}},
+             {0, 2 * k40ms, 3 * k40ms}},
+            {"AVI reordered from slot 50, open group", media::PictureCodec::Mpeg12, true,
+             {{facts('I'), kNoTime, 50 * k40ms}, {facts('B'), kNoTime, 51 * k40ms},
+              {facts('B'), kNoTime, 52 * k40ms}, {facts('P'), kNoTime, 53 * k40ms}},
+             {50 * k40ms, 51 * k40ms, 52 * k40ms, 53 * k40ms}},
+            {"MPEG-4 in AVI, packed: the picture's own time, slots later",
+             media::PictureCodec::Mpeg4Part2, true,
+             {{facts('I', 23, 25), kNoTime, 23 * k40ms}, {facts('P', 1, 25), kNoTime, 25 * k40ms},
+              {facts('B', 24, 25), kNoTime, 25 * k40ms}},
+             {23 * k40ms, 24 * k40ms, 26 * k40ms}},
+        };
+        for (const auto& c : cases) {
+            media::PictureTimeline timeline(c.codec, {25, 1}, c.slotTimes);
+            std::vector<std::size_t> order;
+            for (const Given& given : c.pictures) {
+                media::TimelinePicture picture;
+                picture.facts = given.facts;
+                picture.containerPts = given.pts;
+                picture.containerDts = given.dts;
+                for (std::size_t id : timeline.Add(picture)) order.push_back(id);
+            }
+            for (std::size_t id : timeline.Finish()) order.push_back(id);
+            std::vector<ReferenceTime> shown;
+            for (std::size_t id : order) shown.push_back(timeline.at(id).pts);
+            QVERIFY2(shown == c.shown, c.name);
+        }
+    }
+
     // The rate the times say: the container's tag where they agree with it (2997/125 stays
     // so), the standard rate they match where it says nothing or something else, times that
     // only some pictures have and times kept to the millisecond.
