@@ -1,97 +1,12 @@
 #include "media/picture_syntax.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <map>
-#include <optional>
+
+#include "media/h264_units.h"
 
 namespace media {
-namespace {
-
-// Reads bits most significant first; past the end it reads zeros and remembers it ran out.
-class BitReader {
-public:
-    BitReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-    std::uint32_t bits(int count) {
-        std::uint32_t value = 0;
-        for (int i = 0; i < count; ++i) value = (value << 1) | bit();
-        return value;
-    }
-    std::uint32_t bit() {
-        if (position_ >= size_ * 8) {
-            overrun_ = true;
-            return 0;
-        }
-        const std::uint32_t value = (data_[position_ / 8] >> (7 - position_ % 8)) & 1u;
-        ++position_;
-        return value;
-    }
-    void skip(int count) { position_ += static_cast<std::size_t>(count); }
-    // Exp-Golomb codes of H.264.
-    std::uint32_t ue() {
-        int zeros = 0;
-        while (bit() == 0 && !overrun_ && zeros < 32) ++zeros;
-        if (zeros >= 32) {
-            overrun_ = true;
-            return 0;
-        }
-        return ((1u << zeros) - 1) + bits(zeros);
-    }
-    std::int32_t se() {
-        const std::uint32_t code = ue();
-        return (code & 1) ? static_cast<std::int32_t>((code + 1) / 2)
-                          : -static_cast<std::int32_t>(code / 2);
-    }
-    bool ok() const { return !overrun_; }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-    bool overrun_ = false;
-};
-
-// An H.264 unit's payload without the bytes that keep start codes out of it.
-Bytes rawPayload(const std::uint8_t* data, std::size_t size, std::size_t limit = 256) {
-    Bytes raw;
-    raw.reserve(std::min(size, limit));
-    int zeros = 0;
-    for (std::size_t i = 0; i < size && raw.size() < limit; ++i) {
-        if (zeros >= 2 && data[i] == 3) {
-            zeros = 0;
-            continue;
-        }
-        zeros = data[i] == 0 ? zeros + 1 : 0;
-        raw.push_back(data[i]);
-    }
-    return raw;
-}
-
-struct NalUnit {
-    std::size_t start = 0;  // the start code's first byte
-    std::size_t payload = 0;
-    std::size_t end = 0;
-};
-
-std::vector<NalUnit> nalUnits(const std::uint8_t* data, std::size_t size) {
-    std::vector<NalUnit> units;
-    const std::vector<std::size_t> codes = StartCodes(data, size);
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        NalUnit unit;
-        unit.start = codes[i];
-        // A four-byte start code's leading zero belongs to it, not to the unit before.
-        if (unit.start > 0 && data[unit.start - 1] == 0) --unit.start;
-        unit.payload = codes[i] + 3;
-        unit.end = i + 1 < codes.size() ? codes[i + 1] : size;
-        if (i + 1 < codes.size() && unit.end > 0 && data[unit.end - 1] == 0) --unit.end;
-        if (unit.payload < unit.end) units.push_back(unit);
-    }
-    return units;
-}
-
-}  // namespace
 
 std::vector<std::size_t> StartCodes(const std::uint8_t* data, std::size_t size) {
     std::vector<std::size_t> codes;
@@ -111,27 +26,9 @@ std::vector<std::size_t> StartCodes(const std::uint8_t* data, std::size_t size) 
 
 // --- H.264 ---
 
-struct SequenceSet {
-    int profile = 0;
-    bool separateColourPlanes = false;
-    int frameNumBits = 4;
-    int orderCountType = 0;
-    int orderLsbBits = 4;
-    bool deltaAlwaysZero = false;
-    int offsetForNonReference = 0;
-    int offsetTopToBottom = 0;
-    std::vector<int> offsetsForReference;
-    bool framesOnly = true;
-};
-
-struct PictureSet {
-    int sequenceId = 0;
-    bool bottomOrderPresent = false;
-};
-
 struct PictureSyntax::H264State {
-    std::map<int, SequenceSet> sequences;
-    std::map<int, PictureSet> pictures;
+    std::map<int, H264SequenceSet> sequences;
+    std::map<int, H264PictureSet> pictures;
     int lastProfile = 0;
     // The order count's memory of the last reference picture (type 0) and of frame numbers
     // (types 1 and 2).
@@ -144,55 +41,6 @@ struct PictureSyntax::H264State {
 };
 
 namespace {
-
-void skipScalingList(BitReader& reader, int size) {
-    int last = 8;
-    int next = 8;
-    for (int j = 0; j < size && next != 0; ++j) {
-        next = (last + reader.se() + 256) % 256;
-        if (next != 0) last = next;
-    }
-}
-
-std::optional<std::pair<int, SequenceSet>> readSequenceSet(const Bytes& raw) {
-    BitReader reader(raw.data() + 1, raw.size() - 1);
-    SequenceSet set;
-    set.profile = static_cast<int>(reader.bits(8));
-    reader.skip(16);  // constraint flags and level
-    const int id = static_cast<int>(reader.ue());
-    static constexpr std::array<int, 13> kHighProfiles = {100, 110, 122, 244, 44, 83, 86,
-                                                          118, 128, 138, 139, 134, 135};
-    if (std::find(kHighProfiles.begin(), kHighProfiles.end(), set.profile) !=
-        kHighProfiles.end()) {
-        const std::uint32_t chroma = reader.ue();
-        if (chroma == 3) set.separateColourPlanes = reader.bit() != 0;
-        reader.ue();
-        reader.ue();
-        reader.skip(1);
-        if (reader.bit())
-            for (int i = 0; i < (chroma != 3 ? 8 : 12); ++i)
-                if (reader.bit()) skipScalingList(reader, i < 6 ? 16 : 64);
-    }
-    set.frameNumBits = static_cast<int>(reader.ue()) + 4;
-    set.orderCountType = static_cast<int>(reader.ue());
-    if (set.orderCountType == 0) {
-        set.orderLsbBits = static_cast<int>(reader.ue()) + 4;
-    } else if (set.orderCountType == 1) {
-        set.deltaAlwaysZero = reader.bit() != 0;
-        set.offsetForNonReference = reader.se();
-        set.offsetTopToBottom = reader.se();
-        const std::uint32_t cycle = std::min<std::uint32_t>(reader.ue(), 255);
-        for (std::uint32_t i = 0; i < cycle; ++i) set.offsetsForReference.push_back(reader.se());
-    }
-    reader.ue();      // reference frames
-    reader.skip(1);   // gaps allowed
-    reader.ue();      // width
-    reader.ue();      // height
-    set.framesOnly = reader.bit() != 0;
-    if (!reader.ok() || id > 31 || set.frameNumBits > 16 || set.orderLsbBits > 16)
-        return std::nullopt;
-    return std::make_pair(id, set);
-}
 
 bool readRecoveryPoint(const Bytes& raw) {
     std::size_t at = 1;
@@ -236,39 +84,33 @@ std::vector<PictureFacts> PictureSyntax::readH264(const std::uint8_t* data, std:
     bool haveSlice = false;
     bool recoveryPoint = false;
     bool setUpSeen = false;
-    for (const NalUnit& unit : nalUnits(data, size)) {
+    for (const NalUnit& unit : NalUnits(data, size)) {
         const std::uint8_t header = data[unit.payload];
         const int type = header & 0x1f;
         const int referenceIdc = (header >> 5) & 3;
         if (type == 7 || type == 8) {
             keepSetUp(data + unit.start, unit.end - unit.start, setUpSeen);
             setUpSeen = true;
-            const Bytes raw = rawPayload(data + unit.payload, unit.end - unit.payload, 1024);
+            const Bytes raw = RawPayload(data + unit.payload, unit.end - unit.payload, 1024);
             if (type == 7) {
-                if (auto set = readSequenceSet(raw)) {
+                if (auto set = ReadSequenceSet(raw)) {
                     state.sequences[set->first] = set->second;
                     state.lastProfile = set->second.profile;
                 }
-            } else {
-                BitReader reader(raw.data() + 1, raw.size() - 1);
-                const int id = static_cast<int>(reader.ue());
-                PictureSet set;
-                set.sequenceId = static_cast<int>(reader.ue());
-                reader.skip(1);
-                set.bottomOrderPresent = reader.bit() != 0;
-                if (reader.ok() && id < 256) state.pictures[id] = set;
+            } else if (auto set = ReadPictureSet(raw)) {
+                state.pictures[set->first] = set->second;
             }
             continue;
         }
         if (type == 6) {
             recoveryPoint = recoveryPoint ||
-                            readRecoveryPoint(rawPayload(data + unit.payload,
+                            readRecoveryPoint(RawPayload(data + unit.payload,
                                                          unit.end - unit.payload));
             continue;
         }
         if ((type != 1 && type != 5) || haveSlice) continue;
         // The first slice of the picture says what the picture is.
-        const Bytes raw = rawPayload(data + unit.payload, unit.end - unit.payload);
+        const Bytes raw = RawPayload(data + unit.payload, unit.end - unit.payload);
         BitReader reader(raw.data() + 1, raw.size() - 1);
         reader.ue();  // first macroblock
         const std::uint32_t sliceType = reader.ue() % 5;
@@ -276,7 +118,7 @@ std::vector<PictureFacts> PictureSyntax::readH264(const std::uint8_t* data, std:
         if (pps == state.pictures.end()) continue;
         const auto sps = state.sequences.find(pps->second.sequenceId);
         if (sps == state.sequences.end()) continue;
-        const SequenceSet& seq = sps->second;
+        const H264SequenceSet& seq = sps->second;
         if (seq.separateColourPlanes) reader.skip(2);
         const int frameNum = static_cast<int>(reader.bits(seq.frameNumBits));
         bool fieldPicture = false;

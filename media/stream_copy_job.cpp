@@ -15,6 +15,7 @@
 #include "media/copy_tally.h"
 #include "media/encoded_sound.h"
 #include "media/frame_time.h"
+#include "media/h264_restart.h"
 #include "media/picture_timeline.h"
 #include "media/smart_cut.h"
 #include "media/stream_copy_formats.h"
@@ -48,6 +49,7 @@ private:
     bool takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet);
     bool settled(std::size_t id);
     bool locate(std::size_t id);
+    bool startsCopy(std::size_t id);
     bool startCopying(bool ended);
     bool encodeHead(ReferenceTime until);
     bool copyReady(bool ended);
@@ -90,11 +92,15 @@ private:
     bool markFinal_ = false;
     ReferenceTime markPts_ = -1;        // the output's first picture
     std::vector<std::size_t> fromMark_;  // settled pictures from the mark on, display order
+    std::size_t lookedAt_ = 0;           // of them, those looked at for a key frame
     std::optional<std::size_t> copyKey_;  // the first key frame at or after the mark
     ReferenceTime copyKeyPts_ = -1;
     std::int64_t copyKeyIndex_ = -1;
     std::size_t nextCopy_ = 0;
     std::vector<std::size_t> pending_;  // copied pictures waiting for a clean cut
+    std::vector<Bytes> pendingData_;    // each one's data where it is rewritten, else empty
+    H264Restart restart_;
+    Bytes restartKey_;  // the H.264 recovery point the copy starts at, as an IDR
     std::int64_t pendingTopRank_ = -1;
     std::int64_t copied_ = 0;
     bool endReached_ = false;
@@ -123,6 +129,7 @@ bool CopyRun::startReading(ReferenceTime target) {
     mark_.reset();
     copyKey_.reset();
     fromMark_.clear();
+    lookedAt_ = 0;
     tally_.due = 0;
     tally_.lastDue = kNoTime;
     return true;
@@ -216,14 +223,23 @@ bool CopyRun::locate(std::size_t id) {
     } else {
         fromMark_.push_back(id);
     }
-    for (std::size_t candidate : fromMark_) {
-        if (timeline_->at(candidate).key) {
-            copyKey_ = candidate;
-            break;
-        }
-    }
+    for (; lookedAt_ < fromMark_.size() && !copyKey_; ++lookedAt_)
+        if (timeline_->at(fromMark_[lookedAt_]).key && startsCopy(fromMark_[lookedAt_]))
+            copyKey_ = fromMark_[lookedAt_];
     if (!copyKey_ && picture.pts < endTime_) return true;  // neither the key frame nor the end yet
     return startCopying(false);
+}
+
+// Whether the copy can start at a key frame: an H.264 recovery point can where it can be
+// rewritten as an IDR (after encoded pictures, it must be one).
+bool CopyRun::startsCopy(std::size_t id) {
+    const TimelinePicture& picture = timeline_->at(id);
+    restart_ = H264Restart();
+    restartKey_.clear();
+    if (format_->codec != PictureCodec::H264 || picture.facts.orderRestarts) return true;
+    restart_.TakeSets(syntax_->SetUp());
+    restartKey_ = restart_.AsIdr(picture.data);
+    return !restartKey_.empty();
 }
 
 // The pictures from the mark to the first key frame are encoded again; copying goes on from
@@ -236,6 +252,7 @@ bool CopyRun::startCopying(bool ended) {
         copyKey_ = keyFrameFor(*mark_);
         mark_ = copyKey_;
         markPts_ = timeline_->at(*mark_).pts;
+        startsCopy(*copyKey_);  // where it cannot become an IDR, it is copied as it is
         tally_.startsEarly = true;
         if (sound_) sound_->Begin(markPts_);
     }
@@ -340,17 +357,34 @@ bool CopyRun::copyReady(bool ended) {
             endReached_ = true;
             break;
         }
+        // Frame numbers are counted again in decoding order, as the pictures come.
+        if (nextCopy_ == *copyKey_)
+            pendingData_.push_back(restartKey_);
+        else if (restart_.renumbering()) {
+            pendingData_.push_back(restart_.Renumbered(picture.data, picture.facts.orderRestarts));
+            if (pendingData_.back().empty())
+                return fail("The " + format_->name + " picture at " +
+                            FormatClockMilliseconds(picture.pts) +
+                            " cannot be copied after the key frame it follows was made to start "
+                            "the copy. Choose a video compressor instead.");
+        } else
+            pendingData_.emplace_back();
         pending_.push_back(nextCopy_++);
         pendingTopRank_ = std::max(pendingTopRank_, picture.displayIndex - copyKeyIndex_);
         if (pendingTopRank_ != copied_ + static_cast<std::int64_t>(pending_.size()) - 1) continue;
-        for (std::size_t id : pending_) {
-            TimelinePicture& each = timeline_->at(id);
-            if (id == *copyKey_ && !each.facts.carriesSetUp)
-                each.data.insert(each.data.begin(), syntax_->SetUp().begin(), syntax_->SetUp().end());
-            if (!writePicture(each.data, each.key, each.pts)) return false;
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            TimelinePicture& each = timeline_->at(pending_[i]);
+            Bytes& data = pendingData_[i].empty() ? each.data : pendingData_[i];
+            if (pending_[i] == *copyKey_ && !each.facts.carriesSetUp) {
+                const Bytes setUp = restartKey_.empty() ? syntax_->SetUp()
+                                                        : H264Restart::GapsAllowed(syntax_->SetUp());
+                data.insert(data.begin(), setUp.begin(), setUp.end());
+            }
+            if (!writePicture(data, each.key, each.pts)) return false;
         }
         copied_ += static_cast<std::int64_t>(pending_.size());
         pending_.clear();
+        pendingData_.clear();
         // Only the group of pictures being copied is kept, for a tail that may need it.
         std::size_t groupKey = nextCopy_ - 1;
         while (groupKey > timeline_->firstKept() && !timeline_->at(groupKey).key) --groupKey;

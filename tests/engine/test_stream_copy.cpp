@@ -71,6 +71,11 @@ const QList<CopiedSource>& sources() {
          {u"-c:a"_s, u"mp2"_s}, 1152 / 48000.0, false},
         {"Motion JPEG, PCM, AVI", u"avi"_s, {u"-c:v"_s, u"mjpeg"_s}, {u"-c:a"_s, u"pcm_s16le"_s},
          0, true},
+        // Key frames that are not IDRs: a copy after a head encoded again restarts at one.
+        {"H.264 with an open group every 2 s, MP3, Matroska", u"mkv"_s,
+         {u"-c:v"_s, u"libx264"_s, u"-bf"_s, u"2"_s, u"-x264-params"_s,
+          u"open-gop=1:keyint=50:min-keyint=50:scenecut=0"_s},
+         mp3, 1152 / 48000.0, true},
         // Silence fills the start: written by hand for MP3, encoded for AC-3.
         {"H.264, MP3 starting 0.3 s after the pictures, Matroska", u"mkv"_s,
          h264 + QStringList{u"-g"_s, u"50"_s, u"-bf"_s, u"2"_s}, mp3, 1152 / 48000.0, true, false,
