@@ -222,7 +222,7 @@ Bytes H264Restart::rewritten(const Bytes& raw, const Slice& slice, std::uint8_t 
     return EscapedPayload(written);
 }
 
-Bytes H264Restart::AsIdr(const Bytes& picture) {
+bool H264Restart::StartAt(const Bytes& picture) {
     Bytes out;
     out.reserve(picture.size() + 16);
     bool sawSlice = false;
@@ -233,7 +233,7 @@ Bytes H264Restart::AsIdr(const Bytes& picture) {
         out.insert(out.end(), picture.begin() + static_cast<std::ptrdiff_t>(unit.start),
                    picture.begin() + static_cast<std::ptrdiff_t>(unit.payload));
         if (type != 1) {
-            if (type == 5) return {};  // an IDR already
+            if (type == 5) return false;  // an IDR already
             takeSet(type, RawPayload(payload, size, 1024));
             appendAllowingGaps(out, payload, size);
             continue;
@@ -242,19 +242,18 @@ Bytes H264Restart::AsIdr(const Bytes& picture) {
         Slice slice;
         if (!readSlice(raw, &slice) || !isIntra(slice.type) || slice.field ||
             slice.sliceGroups || (raw[0] & 0x60) == 0)
-            return {};
+            return false;
         if (!sawSlice) offset_ = static_cast<int>(slice.frameNum);
         sawSlice = true;
         const Bytes escaped =
             rewritten(raw, slice, static_cast<std::uint8_t>((raw[0] & 0xe0u) | 5u), 0, true);
-        if (escaped.empty()) return {};
+        if (escaped.empty()) return false;
         out.insert(out.end(), escaped.begin(), escaped.end());
     }
-    if (!sawSlice) return {};
+    if (!sawSlice) return false;
     renumbering_ = true;
-    lastNumber_ = 0;
-    sinceRestart_ = 0;
-    return out;
+    key_ = std::move(out);
+    return true;
 }
 
 Bytes H264Restart::GapsAllowed(const Bytes& data) {
@@ -270,9 +269,9 @@ Bytes H264Restart::GapsAllowed(const Bytes& data) {
     return out;
 }
 
-Bytes H264Restart::Renumbered(const Bytes& picture, bool restarts) {
+std::optional<Bytes> H264Restart::Renumbered(const Bytes& picture, bool restarts) {
     if (restarts) renumbering_ = false;
-    if (!renumbering_) return picture;
+    if (!renumbering_) return Bytes();
     Bytes out;
     out.reserve(picture.size() + 16);
     for (const NalUnit& unit : NalUnits(picture.data(), picture.size())) {
@@ -301,7 +300,7 @@ Bytes H264Restart::Renumbered(const Bytes& picture, bool restarts) {
         });
         if (slice.operations.size() != operations) {
             const Bytes escaped = rewritten(raw, slice, raw[0], number, false);
-            if (escaped.empty()) return {};
+            if (escaped.empty()) return std::nullopt;
             out.insert(out.end(), escaped.begin(), escaped.end());
             continue;
         }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "media/h264_units.h"
@@ -19,13 +20,17 @@ class H264Restart {
 public:
     // Takes the parameter sets among the units in data (a set-up, or a picture with them).
     void TakeSets(const Bytes& data);
-    // The picture as an IDR; empty when it cannot be one (not all of it intra slices, a
+    // Makes the picture an IDR; false when it cannot be one (not all of it intra slices, a
     // field, slice groups, not a reference). From it on, Renumbered counts from it.
-    Bytes AsIdr(const Bytes& picture);
+    bool StartAt(const Bytes& picture);
+    const Bytes& key() const { return key_; }  // the IDR; empty before StartAt
+    // A set-up to write before the IDR; as it is without one.
+    Bytes SetUp(const Bytes& setUp) const { return key_.empty() ? setUp : GapsAllowed(setUp); }
     // A picture after the IDR in decoding order, its frame numbers counted from the IDR and no
     // picture before the IDR marked unused. From an IDR of the stream's own on (restarts),
-    // pictures pass as they are; empty when a slice cannot be rewritten.
-    Bytes Renumbered(const Bytes& picture, bool restarts);
+    // pictures pass as they are. Empty when the picture stays as it is, nullopt when a slice
+    // cannot be rewritten.
+    std::optional<Bytes> Renumbered(const Bytes& picture, bool restarts);
     bool renumbering() const { return renumbering_; }
     // The units in data with each sequence set allowing gaps in frame numbers: reference
     // pictures that show before the recovery point are left out, and the gaps they leave keep
@@ -41,6 +46,7 @@ private:
 
     std::map<int, H264SequenceSet> sequences_;
     std::map<int, H264PictureSet> pictures_;
+    Bytes key_;
     bool renumbering_ = false;
     int offset_ = 0;  // the recovery point's frame number
     std::uint32_t lastNumber_ = 0;  // the last picture's frame number, counted again

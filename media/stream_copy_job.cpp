@@ -4,21 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <vector>
 
-#include "media/avi_writer.h"
-#include "media/copied_sound_track.h"
-#include "media/copy_source.h"
-#include "media/copy_tally.h"
-#include "media/encoded_sound.h"
-#include "media/frame_time.h"
-#include "media/h264_restart.h"
-#include "media/picture_timeline.h"
 #include "media/smart_cut.h"
-#include "media/stream_copy_formats.h"
+#include "media/stream_copy_run.h"
 
 namespace media {
 namespace {
@@ -27,86 +15,6 @@ namespace {
 constexpr int kSeekTries = 6;
 
 }  // namespace
-
-// One copy, run on the job's thread.
-class CopyRun {
-public:
-    explicit CopyRun(StreamCopyJob& job) : job_(job), request_(job.request_) {}
-    StreamCopyOutcome run();
-
-private:
-    enum class Phase { Locating, Copying, Ended };
-
-    bool fail(std::string problem) {
-        if (outcome_.problem.empty()) outcome_.problem = std::move(problem);
-        return false;
-    }
-    bool stopping() const { return job_.stopRequested_ || job_.cancelled_; }
-    bool readOpening();
-    bool readSpan();
-    bool startReading(ReferenceTime target);
-    bool takePacket(SourcePacket& packet);
-    bool takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet);
-    bool settled(std::size_t id);
-    bool locate(std::size_t id);
-    bool startsCopy(std::size_t id);
-    bool startCopying(bool ended);
-    bool encodeHead(ReferenceTime until);
-    bool copyReady(bool ended);
-    bool encodeTail();
-    std::size_t keyFrameFor(std::size_t id) const;
-    bool encodeAgain(std::size_t key, std::size_t last, ReferenceTime from, ReferenceTime until,
-                     std::size_t* count);
-    bool writePicture(const Bytes& data, bool key, ReferenceTime pts);
-    bool startEncodedSound(std::optional<AviAudioStream>* audio);
-    bool takeEncodedSound(bool untilCovered);
-    bool finishFile();
-    bool writeCopy();
-    ReferenceTime outputTime(std::int64_t pictures) const { return FrameStart(pictures, rate_); }
-
-    StreamCopyJob& job_;
-    const StreamCopyRequest& request_;
-    StreamCopyOutcome outcome_;
-    CopySource source_;
-    std::optional<CopiedFormat> format_;
-    std::unique_ptr<PictureSyntax> syntax_;
-    std::unique_ptr<PictureTimeline> timeline_;
-    FrameRate rate_;
-    ReferenceTime origin_ = 0;
-    ReferenceTime markTime_ = 0;
-    ReferenceTime endTime_ = 0;
-    // Containers that keep milliseconds place a picture up to half of one off its time.
-    ReferenceTime tolerance_ = 2 * kTimestampRounding;
-    AviWriter writer_;
-    std::unique_ptr<CopiedSoundTrack> sound_;
-    std::unique_ptr<EncodedSound> encodedSound_;
-    CopyOpening opening_;  // the file's start: rate, first picture, sound
-    bool soundPresent_ = false;
-
-    // The reading from a seek on.
-    bool sawKey_ = false;
-    bool startsAtFileStart_ = false;
-    bool soughtTooLate_ = false;
-    Phase phase_ = Phase::Locating;
-    std::optional<std::size_t> mark_;  // the picture on show at the mark
-    bool markFinal_ = false;
-    ReferenceTime markPts_ = -1;        // the output's first picture
-    std::vector<std::size_t> fromMark_;  // settled pictures from the mark on, display order
-    std::size_t lookedAt_ = 0;           // of them, those looked at for a key frame
-    std::optional<std::size_t> copyKey_;  // the first key frame at or after the mark
-    ReferenceTime copyKeyPts_ = -1;
-    std::int64_t copyKeyIndex_ = -1;
-    std::size_t nextCopy_ = 0;
-    std::vector<std::size_t> pending_;  // copied pictures waiting for a clean cut
-    std::vector<Bytes> pendingData_;    // each one's data where it is rewritten, else empty
-    H264Restart restart_;
-    Bytes restartKey_;  // the H.264 recovery point the copy starts at, as an IDR
-    std::int64_t pendingTopRank_ = -1;
-    std::int64_t copied_ = 0;
-    bool endReached_ = false;
-
-    CopyTally tally_;  // what was written and what was due
-};
 
 bool CopyRun::readOpening() {
     opening_ = ReadCopyOpening(source_, *format_);
@@ -210,16 +118,7 @@ bool CopyRun::locate(std::size_t id) {
             return true;
         }
         if (!mark_) mark_ = id;  // the mark lies before the first picture
-        markFinal_ = true;
-        markPts_ = timeline_->at(*mark_).pts;
-        fromMark_.assign(1, *mark_);
-        if (*mark_ != id) fromMark_.push_back(id);
-        for (std::size_t each : fromMark_) {
-            if (timeline_->at(each).pts >= endTime_) continue;
-            ++tally_.due;
-            tally_.lastDue = std::max(tally_.lastDue, timeline_->at(each).pts);
-        }
-        if (sound_) sound_->Begin(markPts_);
+        fixMark(id);
     } else {
         fromMark_.push_back(id);
     }
@@ -230,16 +129,28 @@ bool CopyRun::locate(std::size_t id) {
     return startCopying(false);
 }
 
+// The marked picture is known, and the picture settled after it: both are due before the end.
+void CopyRun::fixMark(std::size_t next) {
+    markFinal_ = true;
+    markPts_ = timeline_->at(*mark_).pts;
+    fromMark_.assign(1, *mark_);
+    if (*mark_ != next) fromMark_.push_back(next);
+    for (std::size_t each : fromMark_) {
+        if (timeline_->at(each).pts >= endTime_) continue;
+        ++tally_.due;
+        tally_.lastDue = std::max(tally_.lastDue, timeline_->at(each).pts);
+    }
+    if (sound_) sound_->Begin(markPts_);
+}
+
 // Whether the copy can start at a key frame: an H.264 recovery point can where it can be
 // rewritten as an IDR (after encoded pictures, it must be one).
 bool CopyRun::startsCopy(std::size_t id) {
     const TimelinePicture& picture = timeline_->at(id);
     restart_ = H264Restart();
-    restartKey_.clear();
     if (format_->codec != PictureCodec::H264 || picture.facts.orderRestarts) return true;
     restart_.TakeSets(syntax_->SetUp());
-    restartKey_ = restart_.AsIdr(picture.data);
-    return !restartKey_.empty();
+    return restart_.StartAt(picture.data);
 }
 
 // The pictures from the mark to the first key frame are encoded again; copying goes on from
@@ -358,17 +269,14 @@ bool CopyRun::copyReady(bool ended) {
             break;
         }
         // Frame numbers are counted again in decoding order, as the pictures come.
-        if (nextCopy_ == *copyKey_)
-            pendingData_.push_back(restartKey_);
-        else if (restart_.renumbering()) {
-            pendingData_.push_back(restart_.Renumbered(picture.data, picture.facts.orderRestarts));
-            if (pendingData_.back().empty())
-                return fail("The " + format_->name + " picture at " +
-                            FormatClockMilliseconds(picture.pts) +
-                            " cannot be copied after the key frame it follows was made to start "
-                            "the copy. Choose a video compressor instead.");
-        } else
-            pendingData_.emplace_back();
+        std::optional<Bytes> data = nextCopy_ == *copyKey_
+                                        ? restart_.key()
+                                        : restart_.Renumbered(picture.data, picture.facts.orderRestarts);
+        if (!data)
+            return fail("The " + format_->name + " picture at " +
+                        FormatClockMilliseconds(picture.pts) + " cannot follow the key frame the "
+                        "copy starts at. Choose a video compressor instead.");
+        pendingData_.push_back(std::move(*data));
         pending_.push_back(nextCopy_++);
         pendingTopRank_ = std::max(pendingTopRank_, picture.displayIndex - copyKeyIndex_);
         if (pendingTopRank_ != copied_ + static_cast<std::int64_t>(pending_.size()) - 1) continue;
@@ -376,8 +284,7 @@ bool CopyRun::copyReady(bool ended) {
             TimelinePicture& each = timeline_->at(pending_[i]);
             Bytes& data = pendingData_[i].empty() ? each.data : pendingData_[i];
             if (pending_[i] == *copyKey_ && !each.facts.carriesSetUp) {
-                const Bytes setUp = restartKey_.empty() ? syntax_->SetUp()
-                                                        : H264Restart::GapsAllowed(syntax_->SetUp());
+                const Bytes setUp = restart_.SetUp(syntax_->SetUp());
                 data.insert(data.begin(), setUp.begin(), setUp.end());
             }
             if (!writePicture(data, each.key, each.pts)) return false;
@@ -460,13 +367,7 @@ bool CopyRun::readSpan() {
             for (std::size_t id : timeline_->Finish())
                 if (!settled(id)) return false;
             if (phase_ == Phase::Locating && mark_) {
-                if (!markFinal_) {
-                    markFinal_ = true;
-                    markPts_ = timeline_->at(*mark_).pts;
-                    tally_.due = 1;
-                    tally_.lastDue = markPts_;
-                    if (sound_) sound_->Begin(markPts_);
-                }
+                if (!markFinal_) fixMark(*mark_);
                 if (!startCopying(true)) return false;
             } else if (phase_ == Phase::Copying && !copyReady(true)) {
                 return false;
