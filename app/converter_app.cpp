@@ -31,6 +31,11 @@ bool ConverterApp::InitInstance() {
     QCoreApplication::setOrganizationName(QString::fromLatin1(platform::kOrganisation));
     QCoreApplication::setApplicationName(platform::ProgramBaseName());
     ConverterDialog dialog;
+    // As if chosen with Open Video once the dialog shows, so that its messages stand on it.
+    if (!startFile.isEmpty())
+        QMetaObject::invokeMethod(
+            &dialog, [&dialog, file = startFile] { dialog.OpenVideoFile(file); },
+            Qt::QueuedConnection);
     dialog.exec();
     return false;
 }

@@ -3,6 +3,8 @@
 // The application object: names the settings branch, runs the main dialog modally and lets
 // the process end when the dialog ends.
 
+#include <QString>
+
 #include <cstdint>
 
 class ConverterApp {
@@ -18,6 +20,9 @@ public:
 
     // 1 while the left mouse button is held down on the position slider.
     std::int32_t sliderDragging = 0;
+
+    // The file named on the command line, opened once the dialog is up; empty for none.
+    QString startFile;
 };
 
 // The one application object of the process; nullptr before it exists (as in tests that

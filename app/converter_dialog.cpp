@@ -159,8 +159,9 @@ bool ConverterDialog::OnInitDialog() {
     setWindowIcon(platform::LoadIconResource(kProgramIcon));
     conversionEngine.reset();
 
-    // The editing services wait until the dialog has been painted (StartLaterParts).
-    if (FAILED(media::StartMediaFramework(false))) {
+    // Before any control can start a thread that uses the media framework (a button's sound,
+    // a probe): see StartMediaFramework.
+    if (FAILED(media::StartMediaFramework())) {
         platform::ShowMessage(this, QStringLiteral("Could not initialize COM library."),
                               QStringLiteral("Error"));
         return true;
@@ -230,20 +231,12 @@ void ConverterDialog::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void ConverterDialog::StartLaterParts() {
-    if (!mediaStarted_ || laterPartsDone_) return;
-    laterPartsDone_ = true;
-    // On this thread, before anything else uses the media framework: see StartEditingServices.
-    // A failure is told when a conversion needs them.
-    media::StartEditingServices();
-    // Start-up may not have needed the compressors (stored choices of none); Options will.
-    media::PrepareAviEncoders();
-}
-
 void ConverterDialog::paintEvent(QPaintEvent* event) {
-    if (!laterPartsStarted_) {
-        laterPartsStarted_ = true;
-        QTimer::singleShot(0, this, &ConverterDialog::StartLaterParts);
+    if (!compressorsPrepared_ && mediaStarted_) {
+        compressorsPrepared_ = true;
+        // Start-up may not have needed the compressors (stored choices of none); Options will.
+        // Their trials run in the background, after the first paint.
+        QTimer::singleShot(0, this, [] { media::PrepareAviEncoders(); });
     }
     if (!backgroundBitmap.isNull()) {
         // Tiles from the top-left corner, each copy at the bitmap's own size.

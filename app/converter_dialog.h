@@ -179,6 +179,9 @@ private:
     void FailConversion(const QString& text);
     // Starts the render of the built timeline; OnConversionSetUp follows.
     void StartRender(media::RenderPlan plan);
+    // Convert waits (disabled) while a conversion is looked at and set up; released, it is
+    // enabled when a clip is open or a conversion runs, with the focus it had.
+    void HoldConvert(bool hold);
 
     // --- Direct stream copy (converter_dialog_copy.cpp) ---
     // A copy's source is looked at off this thread first: what cannot be copied is refused
@@ -186,6 +189,7 @@ private:
     void InspectCopy(media::RenderPlan plan);
     void OnCopyInspected(const media::StreamCopyInspection& inspection, media::RenderPlan plan);
     QString copiedStreams;  // what the copy running writes as it is, for the "Done." line
+    QString sizeNote;  // the size the compressor takes instead of the one asked, said after "Done."
 
     // --- Progress of a conversion (converter_dialog_progress.cpp) ---
     // The thin bar under the buttons, the percentage in the window title and the time left in
@@ -242,15 +246,11 @@ private:
     void connectCommands();
     void dispatchWindowMessage(int message, int command);
 
-    // What start-up leaves until the dialog has been painted: the editing services and the
-    // compressors' list. Whatever uses the media framework before then starts them first.
-    void StartLaterParts();
-
     QPixmap backgroundBitmap;
     bool mediaStarted_ = false;
     std::unique_ptr<ConversionEngine> conversionEngine;
-    bool laterPartsStarted_ = false;
-    bool laterPartsDone_ = false;
+    bool compressorsPrepared_ = false;
+    bool convertHadFocus_ = false;
 
     // The conversion's timer; started when the graph runs, killed when it ends.
     QBasicTimer progressTimer;

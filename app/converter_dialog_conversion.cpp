@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
@@ -147,12 +148,14 @@ void ConverterDialog::ShowSetupFailure(const media::RenderSetupResult& result) {
 }
 
 void ConverterDialog::OnConvert() {
-    if (clipList.count == 0) {
-        platform::ShowFrameworkMessage(QStringLiteral("Please open a video file first!"));
-        return;
-    }
+    // Stop first: the video window may have been closed since the conversion started, and
+    // Stop must still end it.
     if (converting != 0) {
         FinishConversion();
+        return;
+    }
+    if (clipList.count == 0) {
+        platform::ShowFrameworkMessage(QStringLiteral("Please open a video file first!"));
         return;
     }
     // The graph of an earlier press is still being set up; it answers on its own.
@@ -202,15 +205,33 @@ void ConverterDialog::OnConvert() {
         if (answer == platform::BoxAnswer::No) return;
     }
     DisableDivxFeedback();
-    // Left until after start-up's paint; at the latest they start now, on this thread.
-    StartLaterParts();
     if (FAILED(media::StartEditingServices())) {
         platform::ShowFrameworkMessage(QString::fromStdString(media::LastErrorText()));
         return;
     }
 
+    // The compressor's own limits on the frame (even sides for 4:2:0) decide the size written;
+    // the options keep the size asked for.
+    OutputSettings converted = outputSettings;
+    sizeNote.clear();
+    if (converted.videoCompressionOn == 1 && converted.videoCompressor &&
+        !converted.videoCompressor->streamCopy) {
+        const media::FrameSize fitted = media::FrameSizeForEncoder(
+            converted.videoCompressor->factoryName, converted.outputWidth, converted.outputHeight);
+        if (!(fitted == media::FrameSize{converted.outputWidth, converted.outputHeight}))
+            sizeNote = QStringLiteral(
+                           "%1 takes only frames of even sides: the output is %2*%3, "
+                           "not %4*%5.")
+                           .arg(converted.videoCompressor->friendlyName)
+                           .arg(fitted.width)
+                           .arg(fitted.height)
+                           .arg(converted.outputWidth)
+                           .arg(converted.outputHeight);
+        converted.outputWidth = fitted.width;
+        converted.outputHeight = fitted.height;
+    }
     media::TimelineModel timeline;
-    TimelineBuilder builder(clipList, musicList, startMark, endMark, outputSettings, totalDuration);
+    TimelineBuilder builder(clipList, musicList, startMark, endMark, converted, totalDuration);
     const HRESULT built = builder.BuildTimeline(&timeline);
     for (const TimelineFailure& failure : builder.Failures()) ShowTimelineFailure(this, failure);
     // A timeline that lost its picture or its sound would be converted without it and reported
@@ -218,7 +239,7 @@ void ConverterDialog::OnConvert() {
     if (FAILED(built) || !builder.Complete()) return;
 
     // Discovery and set-up run off this thread; Convert waits for their answer.
-    if (convertButton) convertButton->setEnabled(false);
+    HoldConvert(true);
     copiedStreams.clear();
     media::RenderPlan plan = ConversionPlan(
         std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()));
@@ -238,14 +259,12 @@ void ConverterDialog::StartRender(media::RenderPlan plan) {
 void ConverterDialog::OnConversionSetUp(const media::RenderSetupResult& result) {
     if (FAILED(result.status)) {
         ShowSetupFailure(result);
-        if (convertButton) convertButton->setEnabled(clipList.count > 0);
+        HoldConvert(false);
         return;
     }
     converting = 1;
-    if (convertButton) {
-        convertButton->setEnabled(true);
-        convertButton->setText(QStringLiteral("Stop"));
-    }
+    if (convertButton) convertButton->setText(QStringLiteral("Stop"));
+    HoldConvert(false);
     progressTimer.start(1000, this);
     StartProgress();
 }
@@ -261,6 +280,7 @@ void ConverterDialog::OnGraphEvent() {
             conversionProgress.Complete();
             FinishConversion();
             // A source that fell short of its span is not a silent success.
+            if (!sizeNote.isEmpty()) text = sizeNote + (text.isEmpty() ? QString() : "\n" + text);
             if (!text.isEmpty())
                 platform::ShowMessage(this, text, QStringLiteral("Warning"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
@@ -270,45 +290,76 @@ void ConverterDialog::OnGraphEvent() {
     }
 }
 
+void ConverterDialog::HoldConvert(bool hold) {
+    if (!convertButton) return;
+    if (hold) {
+        // Disabling the focused button hands the focus on to the next one (Help); it comes
+        // back when Convert does, so that Space or Enter stops what Convert started.
+        convertHadFocus_ = convertButton->hasFocus();
+        convertButton->setEnabled(false);
+        return;
+    }
+    convertButton->setEnabled(clipList.count > 0 || converting != 0);
+    if (convertHadFocus_ && convertButton->isEnabled()) convertButton->setFocus();
+    convertHadFocus_ = false;
+}
+
 void ConverterDialog::FinishConversion() {
     progressTimer.stop();
     HoldProgress();
     // A graph still rendering first finishes its file; its completion event comes back here.
     if (conversionEngine && !conversionEngine->Stop()) return;
-    // The size the file really got; a compressor that cannot take the asked one is refused
-    // before anything is written, so they differ only if something adapted it unasked.
+    // The file really written and its picture size: Options may have named another file since
+    // the conversion started, and the size asked may have been fitted to the compressor.
+    QString written = outputSettings.outputName;
     std::int32_t width = outputSettings.outputWidth;
     std::int32_t height = outputSettings.outputHeight;
-    if (const auto written = conversionEngine ? conversionEngine->WrittenVideo() : std::nullopt) {
-        width = written->width;
-        height = written->height;
-        // A copy says what it really did: what it encoded again to cut exactly.
-        if (!written->copied.empty()) copiedStreams = QString::fromStdString(written->copied);
+    if (conversionEngine) {
+        written = conversionEngine->OutputName();
+        if (const auto video = conversionEngine->WrittenVideo()) {
+            width = video->width;
+            height = video->height;
+            // A copy says what it really did: what it encoded again to cut exactly.
+            if (!video->copied.empty()) copiedStreams = QString::fromStdString(video->copied);
+        }
+        conversionEngine->SetNotifyWindow(nullptr, 0);
     }
-    if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
     conversionEngine.reset();
     converting = 0;
-    if (convertButton) convertButton->setText(QStringLiteral("Convert"));
+    if (convertButton) {
+        convertButton->setText(QStringLiteral("Convert"));
+        // Closing the video window left Stop enabled for this conversion alone.
+        convertButton->setEnabled(clipList.count > 0);
+    }
     elapsedSeconds = 0;
     HideProgress();
-    ShowStatus(
-        QStringLiteral("Done. Output File: %1     Resolution: %2*%3")
-            .arg(outputSettings.outputName, QString::number(width), QString::number(height)) +
-        (copiedStreams.isEmpty() ? QString() : QStringLiteral("     ") + copiedStreams));
+    const QFileInfo file(written);
+    const QString size =
+        file.exists() ? QStringLiteral(" (%1)").arg(QLocale::system().formattedDataSize(
+                            file.size(), 1, QLocale::DataSizeSIFormat))
+                      : QString();
+    ShowStatus(QStringLiteral("Done. Output File: %1%2     Resolution: %3*%4")
+                   .arg(written, size, QString::number(width), QString::number(height)) +
+               (copiedStreams.isEmpty() ? QString() : QStringLiteral("     ") + copiedStreams));
 }
 
 void ConverterDialog::FailConversion(const QString& text) {
     progressTimer.stop();
     HoldProgress();
     HideProgress();
+    const QString written =
+        conversionEngine ? conversionEngine->OutputName() : outputSettings.outputName;
     if (conversionEngine) conversionEngine->SetNotifyWindow(nullptr, 0);
     conversionEngine.reset();
     converting = 0;
-    if (convertButton) convertButton->setText(QStringLiteral("Convert"));
+    if (convertButton) {
+        convertButton->setText(QStringLiteral("Convert"));
+        convertButton->setEnabled(clipList.count > 0);
+    }
     elapsedSeconds = 0;
     errorText = text.left(static_cast<qsizetype>(media::kErrorTextLimit) - 1);
     // The line says what became of the file; the box says why.
-    ShowStatus(QStringLiteral("Conversion failed. Output File: %1").arg(outputSettings.outputName));
+    ShowStatus(QStringLiteral("Conversion failed. Output File: %1").arg(written));
     platform::ShowFrameworkMessage(errorText);
 }
 

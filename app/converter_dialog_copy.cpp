@@ -23,9 +23,7 @@ void ConverterDialog::InspectCopy(media::RenderPlan plan) {
 
 void ConverterDialog::OnCopyInspected(const media::StreamCopyInspection& inspection,
                                       media::RenderPlan plan) {
-    auto abandon = [this] {
-        if (convertButton) convertButton->setEnabled(clipList.count > 0);
-    };
+    auto abandon = [this] { HoldConvert(false); };
     if (!inspection.ok()) {
         platform::ShowFrameworkMessage(QString::fromStdString(inspection.refusal));
         abandon();

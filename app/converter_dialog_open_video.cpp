@@ -96,7 +96,6 @@ void ConverterDialog::OpenVideoFile(const QString& path) {
         return;
     }
 
-    StartLaterParts();  // before the probe's threads use the media framework
     // The lists keep the open clip until the new one has been measured: a refused file must
     // not take away the project that is still playing in the video window.
     openingVideo = true;

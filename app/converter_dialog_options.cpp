@@ -5,7 +5,7 @@
 
 void ConverterDialog::ShowOutputOptions() {
     // Also while a conversion runs: the running graph keeps the file and compressors it was
-    // built with, and its "Done." line reads the record, which then holds the new choices.
+    // built with, and its "Done." line names that file.
     OutputOptionsDialog dialog(outputSettings, clipList.count, this);
     if (dialog.exec() != QDialog::Accepted) return;
     UseOutputChoices(dialog.settings());

@@ -28,6 +28,10 @@ void ConverterDialog::SetTransportEnabled(bool enable) {
     using namespace MainDialogIds;
     for (int id : {kConvert, kPositionSlider, kPlay, kPause, kStop, kStartTime, kEndTime,
                    kStartMarkDisplay, kEndMarkDisplay}) {
+        // While converting, Convert reads "Stop" and is the only way to end the conversion
+        // (the close box refuses until it is pressed); its end disables it when no clip is
+        // left.
+        if (id == kConvert && !enable && converting != 0) continue;
         if (QWidget* control = platform::FindControl(this, id)) control->setEnabled(enable);
     }
 }

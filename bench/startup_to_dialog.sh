@@ -14,26 +14,8 @@ launches=${2:-5}
 cold=${3:-}
 program="$build/bin/framewell"
 [ -x "$program" ] || { echo "build framewell first: $program" >&2; exit 2; }
-for tool in Xvfb openbox xdotool; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cleanup() {
-    [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export DISPLAY=":$display"
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
-openbox >/dev/null 2>&1 &
-wm=$!
-sleep 1
+. "$(dirname "$0")/desktop_session.sh"
+desktop_session 1600x1000
 
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/Orvanta"
 times=()

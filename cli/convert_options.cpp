@@ -47,15 +47,17 @@ namespace {
 // The options that take no value; nullptr for any other name.
 bool* flagTarget(ConvertOptions& options, const QString& name) {
     if (name == QLatin1String("--help")) return &options.help;
+    if (name == QLatin1String("--version")) return &options.version;
     if (name == QLatin1String("--list-compressors")) return &options.listCompressors;
     if (name == QLatin1String("--overwrite")) return &options.overwrite;
     if (name == QLatin1String("--quiet")) return &options.quiet;
     return nullptr;
 }
 
-// Sets the option NAME to TEXT; the message for the user where NAME is unknown or TEXT
-// does not fit it, empty otherwise.
-QString applyValueOption(ConvertOptions& options, const QString& name, const QString& text) {
+// Sets the option NAME to TEXT; nullopt where NAME is no option that takes a value, the
+// message for the user where TEXT does not fit it, empty otherwise.
+std::optional<QString> applyValueOption(ConvertOptions& options, const QString& name,
+                                        const QString& text) {
     if (name == QLatin1String("--start") || name == QLatin1String("--end")) {
         const std::optional<ReferenceTime> mark = parseSeconds(text);
         if (!mark) return name + QStringLiteral(" takes seconds, not \"%1\"").arg(text);
@@ -94,16 +96,16 @@ QString applyValueOption(ConvertOptions& options, const QString& name, const QSt
     } else if (name == QLatin1String("--audio-compressor")) {
         options.audioCompressor = text;
     } else {
-        return QStringLiteral("unknown option ") + name;
+        return std::nullopt;
     }
-    return {};
+    return QString();
 }
 
 // Takes INPUT and OUTPUT from the words that are not options and checks the whole; the
 // message for the user where they do not make a conversion, empty otherwise.
 QString finishOptions(ConvertOptions& options, const QStringList& positional) {
-    if (options.help || options.listCompressors) {
-        if (!positional.isEmpty() && !options.help)
+    if (options.help || options.version || options.listCompressors) {
+        if (!positional.isEmpty() && !options.help && !options.version)
             return QStringLiteral("--list-compressors takes no files");
         return {};
     }
@@ -130,14 +132,17 @@ ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
-        if (!argument.startsWith(QLatin1String("--")) || argument == QLatin1String("--")) {
-            if (argument == QLatin1String("--")) {
-                positional += arguments.mid(i + 1);
-                break;
-            }
+        if (argument == QLatin1String("--")) {
+            positional += arguments.mid(i + 1);
+            break;
+        }
+        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             positional << argument;
             continue;
         }
+        // Short options are none of ours; a file whose name begins with "-" follows "--".
+        if (!argument.startsWith(QLatin1String("--")))
+            return fail(QStringLiteral("unknown option ") + argument);
         QString value;
         bool hasValue = false;
         if (const qsizetype equals = argument.indexOf(QLatin1Char('=')); equals > 0) {
@@ -151,12 +156,13 @@ ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
             *flag = true;
             continue;
         }
-        if (!hasValue) {
-            if (i + 1 >= arguments.size()) return fail(argument + QStringLiteral(" needs a value"));
-            value = arguments[++i];
-        }
-        if (const QString error = applyValueOption(options, argument, value); !error.isEmpty())
-            return fail(error);
+        const bool missing = !hasValue && i + 1 >= arguments.size();
+        if (!hasValue && !missing) value = arguments[++i];
+        // A name of no option is told as such, also where no value follows it.
+        const std::optional<QString> error = applyValueOption(options, argument, value);
+        if (!error) return fail(QStringLiteral("unknown option ") + argument);
+        if (missing) return fail(argument + QStringLiteral(" needs a value"));
+        if (!error->isEmpty()) return fail(*error);
     }
 
     if (const QString error = finishOptions(options, positional); !error.isEmpty())
@@ -186,6 +192,8 @@ QString ConvertUsage() {
         "  --overwrite                   replace OUTPUT when it exists (a regular file, and\n"
         "                                only once the new file is finished)\n"
         "  --quiet                       no progress\n"
+        "  --help                        show this help and exit\n"
+        "  --version                     show the version and exit\n"
         "\n"
         "SIGINT (Ctrl+C), SIGTERM or SIGHUP stops the conversion as Stop does: OUTPUT gets\n"
         "what was converted, finished; the same signal again ends the program at once.\n"

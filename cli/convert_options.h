@@ -26,6 +26,7 @@ struct ConvertOptions {
     bool overwrite = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedCommandLine {

@@ -34,6 +34,7 @@
 #include "platform/event_loop.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
+#include "platform/program_version.h"
 #include "platform/settings_store.h"
 #include "platform/termination_signals.h"
 #include "platform/window_messages.h"
@@ -87,6 +88,13 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
         case media::FrameRateOrigin::Declared:
             return QStringLiteral("the source's own");
         case media::FrameRateOrigin::Measured:
+            if (probe.statedFrameRateNumerator > 0)
+                return QStringLiteral(
+                           "the source's own, measured from its pictures (the file "
+                           "states %1)")
+                    .arg(FrameRateText(media::FrameRateFraction(
+                        static_cast<double>(probe.statedFrameRateNumerator) /
+                        probe.statedFrameRateDenominator)));
             return QStringLiteral("the source's own, measured from its pictures");
         case media::FrameRateOrigin::Assumed:
             break;
@@ -103,10 +111,17 @@ struct AskedOutput {
     QString copied;           // what a direct stream copy writes as it is; empty otherwise
     // A copy of the pictures keeps their own rate, an exact fraction (2997/125 stays so).
     std::optional<media::Fraction> copiedRate;
+    // Said with the warnings of the end: the source ends before the span asked of it.
+    QString shortSource;
 };
 
 QString clockOf(ReferenceTime t) {
     return QString::fromStdString(media::FormatClockMilliseconds(t));
+}
+
+// One picture of the source: how far an end may lie past its last picture and still be it.
+ReferenceTime ProbeFramePeriod(const media::ProbeResult& probe) {
+    return media::FrameStart(1, {probe.frameRateNumerator, probe.frameRateDenominator});
 }
 
 // Follows one conversion: its set-up, the graph's events, the progress line and the
@@ -167,7 +182,10 @@ private:
             if (code == media::EC_COMPLETE) {
                 // A source that fell short of its span is converted as far as it goes, and
                 // said so even when quiet.
-                for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                const QString said = asked_.shortSource.isEmpty()
+                                         ? text
+                                         : asked_.shortSource + QLatin1Char('\n') + text;
+                for (const QString& line : said.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                     PrintMessage(QStringLiteral("framewell-convert: warning: %1\n").arg(line));
                 completed();
             } else if (code == media::EC_ERRORABORT) {
@@ -382,6 +400,27 @@ OutputSettings outputSettingsFor(const ConvertOptions& options, const media::Pro
     return settings;
 }
 
+// The output size the chosen video encoder can take (even sides for 4:2:0), said when it is
+// not the size asked for.
+void fitSizeToEncoder(OutputSettings& settings, bool quiet) {
+    if (settings.videoCompressionOn != 1 || !settings.videoCompressor ||
+        settings.videoCompressor->streamCopy)
+        return;
+    const media::FrameSize fitted = media::FrameSizeForEncoder(
+        settings.videoCompressor->factoryName, settings.outputWidth, settings.outputHeight);
+    if (fitted == media::FrameSize{settings.outputWidth, settings.outputHeight}) return;
+    if (!quiet)
+        PrintMessage(QStringLiteral("framewell-convert: %1 takes only frames of even sides; "
+                                    "writing %2x%3 for %4x%5\n")
+                         .arg(QString::fromStdString(settings.videoCompressor->factoryName))
+                         .arg(fitted.width)
+                         .arg(fitted.height)
+                         .arg(settings.outputWidth)
+                         .arg(settings.outputHeight));
+    settings.outputWidth = fitted.width;
+    settings.outputHeight = fitted.height;
+}
+
 // A copy is refused before anything is written, and a start it cannot keep is named before it
 // begins. -1 when it may go on, with what it copies and how long it is; otherwise the exit
 // status after the line that says why.
@@ -440,6 +479,10 @@ int run(const ConvertOptions& options) {
         std::fputs(ConvertUsage().toLocal8Bit().constData(), stdout);
         return kExitConverted;
     }
+    if (options.version) {
+        std::printf("framewell-convert %s\n", platform::ProgramVersion());
+        return kExitConverted;
+    }
     // The editing services (and the Python interpreter they start) are started only for a plan
     // that needs them, below.
     if (FAILED(media::StartMediaFramework(false))) {
@@ -488,16 +531,30 @@ int run(const ConvertOptions& options) {
 
     const platform::SettingsStore dialogSettings(QString::fromLatin1(platform::kOrganisation),
                                                  QString::fromLatin1(kDialogProgram));
-    const OutputSettings settings = outputSettingsFor(options, probe, video, audio);
+    OutputSettings settings = outputSettingsFor(options, probe, video, audio);
+    fitSizeToEncoder(settings, options.quiet);
     media::TimelineModel timeline;
     if (!buildTimeline(options.input, probe, startMark, endMark, settings, dialogSettings,
                        timeline))
         return kExitFailed;
     if (const int stopped = stoppedBeforeConverting(options); stopped >= 0) return stopped;
 
-    AskedOutput asked{options.output, settings.outputWidth, settings.outputHeight,
+    AskedOutput asked{options.output,
+                      settings.outputWidth,
+                      settings.outputHeight,
                       settings.outputFrameRate,
-                      FrameRateOrigin(probe, options.frameRate.has_value()), {}, {}};
+                      FrameRateOrigin(probe, options.frameRate.has_value()),
+                      {},
+                      {},
+                      {}};
+    // What the file holds ends the span; an end asked beyond it (a cut or damaged file whose
+    // header still claims the whole) is said, not quietly moved.
+    if (options.endMark && *options.endMark - probe.duration >= ProbeFramePeriod(probe))
+        asked.shortSource = QStringLiteral(
+                                "The source ends at %1, before the end of the span at "
+                                "%2 (the file is cut short or damaged there); the "
+                                "output ends there too.")
+                                .arg(clockOf(probe.duration), clockOf(*options.endMark));
     media::RenderPlan plan =
         ConversionPlan(std::move(timeline), CurrentOutputGraphSettings(settings, dialogSettings));
     ReferenceTime length = endMark - startMark;

@@ -5,6 +5,7 @@
 
 #include "controls/hyperlink_label.h"
 #include "platform/dialog_template.h"
+#include "platform/program_version.h"
 #include "platform/resources.h"
 
 namespace {
@@ -32,14 +33,25 @@ QWidget* createAboutControl(const platform::ControlTemplate& control, QWidget* p
     return nullptr;
 }
 
+// A text flagged "version" ends in the version the build names, whatever the template says.
+void showProgramVersion(platform::DialogTemplate& dialogTemplate) {
+    for (platform::ControlTemplate& control : dialogTemplate.controls) {
+        if (!control.hasFlag("version")) continue;
+        control.text = control.text.left(control.text.lastIndexOf(QLatin1Char(' ')) + 1) +
+                       QString::fromLatin1(platform::ProgramVersion());
+    }
+}
+
 }  // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     if (auto dialogTemplate =
-            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/about_dialog_100.json")))
+            platform::LoadDialogTemplate(QStringLiteral(":/dialogs/about_dialog_100.json"))) {
+        showProgramVersion(*dialogTemplate);
         platform::BuildDialog(this, *dialogTemplate, createAboutControl);
+    }
     // An icon control takes the size of its icon, whatever the template says.
     for (QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
         if (!label->pixmap().isNull()) label->resize(kIconSize, kIconSize);

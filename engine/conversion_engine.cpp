@@ -32,6 +32,7 @@ ConversionEngine::~ConversionEngine() = default;
 void ConversionEngine::Start(media::RenderPlan plan,
                              std::function<void(const media::RenderSetupResult&)> done) {
     settingUp_ = true;
+    outputName_ = QString::fromStdString(plan.outputPath);
     session_->Start(std::move(plan),
                     [this, done = std::move(done)](const media::RenderSetupResult& result) {
                         settingUp_ = false;

@@ -82,6 +82,9 @@ public:
     // The finished file's picture size and rate as the multiplexer took them: what the file
     // really holds, to report instead of what was asked for. nullopt until the completion event.
     std::optional<media::WrittenVideo> WrittenVideo() const;
+    // The file this graph writes: the output name when it started, whatever the options say
+    // now.
+    const QString& OutputName() const { return outputName_; }
     // The encoders the graph created (factory names), for reports and checks.
     QStringList EncoderFactories() const;
 
@@ -90,6 +93,7 @@ private:
     bool settingUp_ = false;
     bool running_ = false;
     ReferenceTime duration_ = 0;
+    QString outputName_;
 };
 
 // Every group renders every frame, none is dropped to keep up with a clock.

@@ -13,6 +13,10 @@
 //  - avdec_gif stamps every picture of an animated GIF with the segment's start, and the GIF
 //    reader cannot seek but to its start: the pictures get the times their durations add up
 //    to, and a seek goes to the start, the pictures before the place asked being dropped.
+//  - asfdemux holds back what it reads after an accurate seek until a packet of each stream
+//    lies at or after the place asked, so a place inside a stream's last packet (the last
+//    picture) gives nothing of it. Its accurate seeks within a second of the pictures' end go a
+//    second earlier, the segments put back as for program streams.
 // Not for use outside media/.
 
 #include <gst/gst.h>

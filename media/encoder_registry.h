@@ -34,6 +34,19 @@ void PrepareAviEncoders();
 std::vector<EncoderInfo> ListAviEncoders(EncoderKind kind, const std::string& cacheFolder,
                                          int* trialsRun = nullptr);
 
+// The largest frame size no bigger than width x height whose sides the encoder takes: a
+// picture whose colour is kept at half the size across (4:2:2) needs an even width, and one
+// kept at half the size both ways (4:2:0, which most video encoders take) an even height too.
+// An encoder that lists such a format may be handed it, whatever else it lists. Unchanged for
+// an encoder without one, or for an empty name (uncompressed video). Needs a started media
+// framework.
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const FrameSize&) const = default;
+};
+FrameSize FrameSizeForEncoder(const std::string& factoryName, int width, int height);
+
 // The human name for a factory: a curated name for the common codecs, otherwise the
 // factory's own long name without its "libav " prefix and " encoder" suffix.
 std::string EncoderFriendlyName(const std::string& factoryName, const std::string& longName);

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "media/gst_handles.h"
+
 namespace media {
 namespace {
 
@@ -46,7 +48,8 @@ std::string InstalledPluginsFingerprint() {
     gst_plugin_list_free(plugins);
     std::sort(lines.begin(), lines.end());
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(QByteArray(gst_version_string()));
+    const GCharPtr version(gst_version_string());
+    hash.addData(QByteArrayView(version.get()));
     for (const std::string& line : lines) {
         hash.addData(QByteArray::fromStdString(line));
         hash.addData(QByteArrayView("\n"));

@@ -15,7 +15,19 @@ std::mutex startMutex;
 int startCount = 0;
 bool initialised = false;
 bool failForTesting = false;
+bool editingTried = false;
 bool editingStarted = false;
+
+// With startMutex held.
+HRESULT startEditingServicesOnce() {
+    if (!editingTried) {
+        editingTried = true;
+        editingStarted = ges_init();
+    }
+    if (editingStarted) return S_OK;
+    SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
+    return E_FAIL;
+}
 }  // namespace
 
 HRESULT StartMediaFramework(bool editingServicesNow) {
@@ -40,31 +52,19 @@ HRESULT StartMediaFramework(bool editingServicesNow) {
         RegisterRepairedFileSource();
         initialised = true;
     }
+    // Before the count says "running": the sounds and the rest only start once it does.
+    if (editingServicesNow) startEditingServicesOnce();
     ++startCount;
-    if (editingServicesNow && !editingStarted) {
-        if (!ges_init()) {
-            SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
-            --startCount;
-            return E_FAIL;
-        }
-        editingStarted = true;
-    }
     return S_OK;
 }
 
 HRESULT StartEditingServices() {
     std::lock_guard lock(startMutex);
-    if (editingStarted) return S_OK;
     if (!initialised) {
         SetLastError(E_FAIL, "The media framework was not started.");
         return E_FAIL;
     }
-    if (!ges_init()) {
-        SetLastError(E_FAIL, "GStreamer Editing Services could not be initialised.");
-        return E_FAIL;
-    }
-    editingStarted = true;
-    return S_OK;
+    return startEditingServicesOnce();
 }
 
 bool EditingServicesStarted() {

@@ -113,6 +113,10 @@ void addSourceTiming(const std::string& path, std::chrono::milliseconds timeLeft
     result.frameRateNumerator = timing.frameRate.numerator;
     result.frameRateDenominator = timing.frameRate.denominator;
     result.frameRateOrigin = timing.frameRateOrigin;
+    if (timing.frameRateOrigin == FrameRateOrigin::Measured && timing.statedFrameRate.known()) {
+        result.statedFrameRateNumerator = timing.statedFrameRate.numerator;
+        result.statedFrameRateDenominator = timing.statedFrameRate.denominator;
+    }
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ struct ProbeResult {
     int frameRateNumerator = 0;
     int frameRateDenominator = 1;
     FrameRateOrigin frameRateOrigin = FrameRateOrigin::Assumed;
+    // What the stream or container states, where it states a rate other than the one used.
+    int statedFrameRateNumerator = 0;
+    int statedFrameRateDenominator = 1;
     int pixelAspectNumerator = 1;
     int pixelAspectDenominator = 1;
 

@@ -10,6 +10,7 @@
 #include "media/failure_words.h"
 #include "media/frame_cache.h"
 #include "media/gst_handles.h"
+#include "media/sound_device.h"
 #include "media/local_file.h"
 #include "media/repaired_file_source.h"
 
@@ -185,9 +186,11 @@ HRESULT PlaybackSession::Create() {
     }
     RepairDecodingInside(pipeline->playbin);
 
-    // autoaudiosink falls back to a clock-synchronised fake sink when no sound device opens,
-    // so a machine without sound still plays pictures at the right pace.
-    if (GstElement* audioSink = gst_element_factory_make("autoaudiosink", nullptr))
+    // Without a sound device the sound goes to a clock-synchronised fake sink, so the pictures
+    // still play at the right pace.
+    GstElement* audioSink =
+        DesktopHasSoundDevice() ? gst_element_factory_make("autoaudiosink", nullptr) : nullptr;
+    if (audioSink)
         g_object_set(pipeline->playbin, "audio-sink", audioSink, nullptr);
     else if (GstElement* fake = gst_element_factory_make("fakesink", nullptr)) {
         g_object_set(fake, "sync", TRUE, nullptr);

@@ -64,6 +64,7 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     }
     RepairDecodingElement(element);
     state->sourceEnds->Watch(element);
+    state->streamHoles->Watch(element);
     if (name == "compositor") {
         g_signal_connect(element, "pad-added", G_CALLBACK(useLinearScaling), nullptr);
         return;

@@ -171,11 +171,26 @@ void finishOutput(RenderSessionState& state) {
     gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &position);
     // A stop ends the sources early on purpose; a run to the end says where they fell short.
     bool stopped = false;
+    std::shared_ptr<SpanGuard> guard;
     {
         std::lock_guard lock(state.mutex);
         stopped = state.draining;
+        guard = state.spanGuard;
     }
-    const std::string shortfall = stopped ? std::string() : state.sourceEnds->ShortfallNote();
+    // A span the source could give no picture for (its last picture lies before the place
+    // asked, as a reader sees it) is no conversion, however cleanly the graph ended.
+    if (!stopped && written && guard && guard->PicturesWritten() == 0) {
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+        state.queueEvent(
+            {EC_ERRORABORT, "The source gave no picture for the span: nothing was converted."});
+        return;
+    }
+    std::string shortfall;
+    if (!stopped) {
+        shortfall = state.streamHoles->Note();
+        const std::string ends = state.sourceEnds->ShortfallNote();
+        if (!ends.empty()) shortfall += (shortfall.empty() ? "" : "\n") + ends;
+    }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     {
         std::lock_guard lock(state.mutex);

@@ -103,8 +103,9 @@ private:
 
 namespace {
 
-// Where each kind of source stream must reach: the first source's span of each group.
-void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
+// Where each kind of source stream must reach: the first source's span of each group. Holes
+// are named up to the same place.
+void expectSourceEnds(RenderSessionState& state, const TimelineModel& model) {
     ReferenceTime tolerance = 0;
     for (const TimelineGroup& group : model.groups) {
         if (!group.isVideo()) continue;
@@ -115,8 +116,9 @@ void expectSourceEnds(SourceEnds& ends, const TimelineModel& model) {
     for (const TimelineGroup& group : model.groups) {
         if (group.tracks.empty() || group.tracks.front().sources.empty()) continue;
         const TimelineSource& source = group.tracks.front().sources.front();
-        ends.Expect(group.isVideo(), source.mediaStop, MeasureSourceTiming(source.mediaName),
-                    tolerance);
+        const SourceTiming timing = MeasureSourceTiming(source.mediaName);
+        state.sourceEnds->Expect(group.isVideo(), source.mediaStop, timing, tolerance);
+        if (group.isVideo()) state.streamHoles->Expect(timing, source.mediaStop);
     }
 }
 
@@ -154,7 +156,7 @@ RenderSetupResult renderInto(RenderSessionState& state, GESPipeline* pipeline,
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (UsesStreamCopy(plan)) return SetUpStreamCopy(state, plan);
     if (UsesDirectRender(plan)) {
-        expectSourceEnds(*state.sourceEnds, plan.timeline);
+        expectSourceEnds(state, plan.timeline);
         return SetUpDirectRender(state, plan);
     }
     // Started by whoever started the render, on a thread where it is safe.
@@ -167,7 +169,7 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
                             "The timeline could not be made.");
     RenderSetupResult built = BuildGesTimeline(plan.timeline, timeline.get(), plan.audio);
     if (FAILED(built.status)) return built;
-    expectSourceEnds(*state.sourceEnds, plan.timeline);
+    expectSourceEnds(state, plan.timeline);
 
     const std::vector<TimelineGroup>& groups = plan.timeline.groups;
     if (groups.empty())

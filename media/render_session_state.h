@@ -19,6 +19,7 @@
 #include "media/render_session.h"
 #include "media/source_ends.h"
 #include "media/span_guard.h"
+#include "media/stream_holes.h"
 
 namespace media {
 
@@ -38,6 +39,8 @@ struct RenderSessionState {
     std::shared_ptr<SpanGuard> spanGuard;  // keeps the sound within the pictures
     // Where the sources' streams ended; filled before the pipeline exists, then only read.
     std::shared_ptr<SourceEnds> sourceEnds = std::make_shared<SourceEnds>();
+    // Holes in the sources' streams, filled as they come; set up like sourceEnds.
+    std::shared_ptr<StreamHoles> streamHoles = std::make_shared<StreamHoles>();
     std::string videoFactory;
     std::string audioFactory;
     EncoderProperties videoProperties;

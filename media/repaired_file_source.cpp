@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "media/gst_handles.h"
+#include "media/stated_length.h"
 
 namespace media {
 namespace {
@@ -21,8 +23,9 @@ struct Repairs {
     bool asfObjectCount = false;  // the header object's count is replaced by countThatFits
     std::uint32_t countThatFits = 0;
     bool endIsError = false;  // reads past the end fail instead of reporting end-of-file
+    std::vector<BytePatch> statedLength;  // a header's length that covers the data
 
-    bool any() const { return asfObjectCount || endIsError; }
+    bool any() const { return asfObjectCount || endIsError || !statedLength.empty(); }
 };
 
 std::uint64_t ReadLittleEndian(const unsigned char* bytes, int count) {
@@ -48,6 +51,7 @@ Repairs RepairsFor(const unsigned char* data, std::uint64_t size) {
         repairs.endIsError = true;
         return repairs;
     }
+    repairs.statedLength = StatedLengthPatches(data, size);
     if (std::memcmp(head, kAsfHeaderGuid.data(), kAsfHeaderGuid.size()) != 0) return repairs;
     const std::uint64_t headerSize = ReadLittleEndian(head + 16, 8);
     const auto declared = static_cast<std::uint32_t>(ReadLittleEndian(head + kAsfCountOffset, 4));
@@ -228,6 +232,13 @@ GstFlowReturn fill(GstBaseSrc* base, guint64 offset, guint length, GstBuffer* bu
             const auto byte = static_cast<guint8>((repairs.countThatFits >> (8 * i)) & 0xFF);
             if (at >= offset && at < offset + done) gst_buffer_fill(buffer, at - offset, &byte, 1);
         }
+    }
+    for (const media::BytePatch& patch : repairs.statedLength) {
+        const guint64 from = std::max<guint64>(patch.offset, offset);
+        const guint64 to = std::min<guint64>(patch.offset + patch.bytes.size(), offset + done);
+        if (from < to)
+            gst_buffer_fill(buffer, from - offset, patch.bytes.data() + (from - patch.offset),
+                            to - from);
     }
     GST_BUFFER_OFFSET(buffer) = offset;
     GST_BUFFER_OFFSET_END(buffer) = offset + done;

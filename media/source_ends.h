@@ -10,12 +10,17 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "media/reference_time.h"
 #include "media/source_timing.h"
 
 namespace media {
+
+// Whether an element that joins a pipeline decodes pictures (true) or sound (false); nullopt
+// for one that decodes neither.
+std::optional<bool> DecodesPictures(GstElement* element);
 
 class SourceEnds {
 public:

@@ -15,6 +15,7 @@
 
 #include "media/decoding_repairs.h"
 #include "media/gst_handles.h"
+#include "media/picture_spacing.h"
 #include "media/repaired_file_source.h"
 
 namespace media {
@@ -25,9 +26,8 @@ using Clock = std::chrono::steady_clock;
 // How far before the end the search for the last picture starts; the seek goes to the key
 // picture before that.
 constexpr GstClockTime kEndSearchLead = 1500 * GST_MSECOND;
-// Pictures whose times make the average, when nothing states the rate.
+// Pictures at the start whose spacing gives the rate; the last ones of the file add theirs.
 constexpr std::size_t kPicturesToAverage = 60;
-constexpr FrameRate kAssumedRate{25, 1};
 
 // What one decoded stream has shown since the last flush.
 struct StreamRecord {
@@ -39,8 +39,11 @@ struct StreamRecord {
     ReferenceTime firstStart = -1;      // stream time of the first buffer
     ReferenceTime lastEnd = -1;         // the latest stream time a buffer reaches
     ReferenceTime lastStart = -1;       // the latest start of a buffer
-    FrameRate rate;                     // the decoded caps' rate
-    std::vector<ReferenceTime> starts;  // while collecting
+    FrameRate rate;                     // the caps' rate
+    std::vector<ReferenceTime> starts;  // while collecting: the times the file gives
+    // While collecting: pictures that came without a time of their own (a program stream
+    // stamps a packet, not every picture in it), whose neighbours' steps are no spacing.
+    std::size_t unstamped = 0;
     bool ended = false;
 };
 
@@ -54,10 +57,16 @@ struct Scan {
     int rotation = 0;
     bool sound = false;  // a stream was decoded to sound
     GstPtr<GstElement> demuxer;
-    StreamRecord* firstVideo() {
+    StreamRecord* firstVideo(bool packets = false) {
         for (auto& stream : streams)
-            if (stream->video && !stream->packets) return stream.get();
+            if (stream->video && stream->packets == packets) return stream.get();
         return nullptr;
+    }
+    // The pictures' own times: their packets before decoding, or the decoded pictures where
+    // nothing decodes them (raw video).
+    StreamRecord* pictureTimes() {
+        StreamRecord* packets = firstVideo(true);
+        return packets ? packets : firstVideo();
     }
 };
 
@@ -97,6 +106,12 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
                                            : GST_PAD_PROBE_OK;
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         ReferenceTime start = streamTimeOf(stream.segment, pts);
+        if (stream.video && scan.collecting) {
+            if (start >= 0)
+                stream.starts.push_back(start);
+            else
+                ++stream.unstamped;
+        }
         // A packet without a time (program streams stamp a packet, not every picture in it)
         // follows the one before.
         const ReferenceTime period = stream.rate.known() ? FrameStart(1, stream.rate) : 0;
@@ -109,9 +124,12 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             end = streamTimeOf(stream.segment, pts + GST_BUFFER_DURATION(buffer));
         else if (stream.video)
             end = start + period;
+        else if (stream.lastStart >= 0 && start > stream.lastStart)
+            // Sound packets without a duration (WMA in ASF) last about as long as the one
+            // before: the sound's end is that much after the last one's start.
+            end = start + (start - stream.lastStart);
         stream.lastEnd = std::max(stream.lastEnd, end);
         stream.lastStart = std::max(stream.lastStart, start);
-        if (stream.video && scan.collecting) stream.starts.push_back(start);
         scan.changed.notify_all();
         return drop;
     }
@@ -252,32 +270,6 @@ FrameRate containerRate(GstElement* demuxer) {
     return rate;
 }
 
-// The average rate of pictures starting at these times: the slope of a straight line through
-// them, which rounding of each time to the millisecond barely moves.
-FrameRate averageRate(std::vector<ReferenceTime> starts) {
-    std::sort(starts.begin(), starts.end());
-    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-    const std::size_t n = starts.size();
-    if (n < 3) return {};
-    double meanIndex = (static_cast<double>(n) - 1.0) / 2.0;
-    double meanTime = 0.0;
-    for (ReferenceTime t : starts) meanTime += static_cast<double>(t);
-    meanTime /= static_cast<double>(n);
-    double covariance = 0.0;
-    double variance = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double di = static_cast<double>(i) - meanIndex;
-        covariance += di * (static_cast<double>(starts[i]) - meanTime);
-        variance += di * di;
-    }
-    if (covariance <= 0.0) return {};
-    const double perSecond = static_cast<double>(kReferenceTimePerSecond) * variance / covariance;
-    gint numerator = 0;
-    gint denominator = 1;
-    gst_util_double_to_fraction(perSecond, &numerator, &denominator);
-    return {numerator, denominator};
-}
-
 GstClockTime remaining(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<GstClockTime>(left.count()) : 0;
@@ -333,12 +325,30 @@ ReferenceTime firstPicture(GstElement* pipeline, Scan& scan, Clock::time_point d
                            SourceTiming& timing) {
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
     if (!settle(pipeline, deadline)) return -1;
+    auto firstShown = [&scan] {
+        StreamRecord* video = scan.firstVideo();
+        return video ? video->firstStart : -1;
+    };
     ReferenceTime firstSeen = -1;
     {
         std::lock_guard lock(scan.mutex);
-        if (StreamRecord* video = scan.firstVideo()) firstSeen = video->firstStart;
+        firstSeen = firstShown();
     }
-    if (firstSeen < 0) return -1;
+    // The presentation may open with nothing on show (an MP4 edit list's empty edit): the
+    // sinks preroll on that gap, and the first picture comes once the pipeline plays.
+    if (firstSeen < 0) {
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        {
+            std::unique_lock lock(scan.mutex);
+            scan.changed.wait_until(lock, deadline, [&] {
+                StreamRecord* video = scan.firstVideo();
+                return firstShown() >= 0 || (video && video->ended);
+            });
+            firstSeen = firstShown();
+        }
+        gst_element_set_state(pipeline, GST_STATE_PAUSED);
+        if (firstSeen < 0 || !settle(pipeline, deadline)) return -1;
+    }
     gint64 duration = -1;
     if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
         timing.declaredDuration = NanosecondsToReferenceTime(duration);
@@ -366,43 +376,37 @@ bool seekToOrigin(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
         timing.hasSound = scan.sound;
         timing.seeksMended =
             scan.demuxer && MendsSeeksOf(gst_element_get_factory(scan.demuxer.get()));
-        if (video && video->rate.known()) {
-            timing.frameRate = video->rate;
-            timing.frameRateOrigin = FrameRateOrigin::Declared;
-        }
+        if (video && video->rate.known()) timing.statedFrameRate = video->rate;
     }
-    if (timing.frameRateOrigin != FrameRateOrigin::Declared) {
+    if (!timing.statedFrameRate.known()) {
         std::lock_guard lock(scan.mutex);
-        const FrameRate stated = containerRate(scan.demuxer.get());
-        if (stated.known()) {
-            timing.frameRate = stated;
-            timing.frameRateOrigin = FrameRateOrigin::Declared;
-        }
+        timing.statedFrameRate = containerRate(scan.demuxer.get());
     }
     return seekable;
 }
 
-// Nothing states the rate: the pictures' own times give it.
-void measureRate(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
-                 SourceTiming& timing) {
+// The times of the first pictures from the origin on, their packets read but not decoded.
+void measureStartSpacing(GstElement* pipeline, Scan& scan, Clock::time_point deadline,
+                         PictureSpacing& spacing) {
     {
         std::lock_guard lock(scan.mutex);
         scan.collecting = true;
+        scan.packetsOnly = true;
     }
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     std::unique_lock lock(scan.mutex);
     scan.changed.wait_until(lock, deadline, [&scan] {
-        StreamRecord* video = scan.firstVideo();
+        StreamRecord* video = scan.pictureTimes();
         return !video || video->ended || video->starts.size() >= kPicturesToAverage;
     });
     scan.collecting = false;
-    if (StreamRecord* video = scan.firstVideo()) {
-        const FrameRate average = averageRate(video->starts);
-        if (average.known()) {
-            timing.frameRate = average;
-            timing.frameRateOrigin = FrameRateOrigin::Measured;
-        }
+    if (StreamRecord* video = scan.pictureTimes()) {
+        if (video->unstamped == 0) spacing.Add(std::move(video->starts));
+        video->starts.clear();
+        video->unstamped = 0;
     }
+    lock.unlock();
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
 }
 
 // Where the watched pictures and sound end so far: -1 for what was not seen.
@@ -425,13 +429,11 @@ std::pair<ReferenceTime, ReferenceTime> streamEnds(Scan& scan, const SourceTimin
 }
 
 // The last picture: the packets from the key picture before the end, not decoded; a file
-// shorter than it says is searched again from earlier places.
-void findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool seekable,
-             SourceTiming& timing) {
-    {
-        std::lock_guard lock(scan.mutex);
-        scan.packetsOnly = true;
-    }
+// shorter than it says is searched again from earlier places. The times of the pictures read
+// there join the spacing. Whether the end was found; the ends themselves are read from the
+// streams once the rate is known.
+bool findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool seekable,
+             SourceTiming& timing, PictureSpacing& spacing) {
     const GstClockTime origin = ReferenceTimeToNanoseconds(timing.origin);
     GstClockTime from = origin;
     if (timing.declaredDuration > 0) {
@@ -446,16 +448,37 @@ void findEnd(GstElement* pipeline, Scan& scan, Clock::time_point deadline, bool 
                                                       GST_SEEK_FLAG_SNAP_BEFORE),
                             GST_SEEK_TYPE_SET, static_cast<gint64>(from), GST_SEEK_TYPE_NONE, -1);
         if (!moved && attempt > 0) break;
+        // The packets read before (the start's spacing, an earlier attempt) may have reached
+        // the end already: that end-of-stream is no answer to this search.
+        if (moved) {
+            GstPtr<GstBus> bus(gst_element_get_bus(pipeline));
+            gst_bus_set_flushing(bus.get(), TRUE);
+            gst_bus_set_flushing(bus.get(), FALSE);
+        }
+        {
+            std::lock_guard lock(scan.mutex);
+            if (StreamRecord* video = scan.pictureTimes()) {
+                video->starts.clear();
+                video->unstamped = 0;
+            }
+            scan.collecting = true;
+        }
         const bool ended = playToEnd(pipeline, deadline);
-        const auto [videoEnd, audioEnd] = streamEnds(scan, timing);
-        if (ended && videoEnd >= 0) {
-            timing.videoEnd = std::max(videoEnd, timing.origin);
-            timing.audioEnd = audioEnd;
-            break;
+        std::vector<ReferenceTime> starts;
+        {
+            std::lock_guard lock(scan.mutex);
+            scan.collecting = false;
+            StreamRecord* video = scan.pictureTimes();
+            if (video && video->unstamped == 0) starts = std::move(video->starts);
+        }
+        if (ended && streamEnds(scan, timing).first >= 0) {
+            spacing.Add(std::move(starts));
+            return true;
         }
         if (!ended || from <= origin) break;
         from = origin + (from - origin) / 4;
     }
+    return false;
 }
 
 SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout) {
@@ -476,12 +499,16 @@ SourceTiming measure(const std::string& path, std::chrono::milliseconds timeout)
     const ReferenceTime firstSeen = firstPicture(pipeline, scan, deadline, timing);
     if (firstSeen < 0) return timing;
     const bool seekable = seekToOrigin(pipeline, scan, deadline, firstSeen, timing);
-    if (timing.frameRateOrigin != FrameRateOrigin::Declared)
-        measureRate(pipeline, scan, deadline, timing);
-    timing.frameRate =
-        timing.frameRate.known() ? SnapToStandardRate(timing.frameRate) : kAssumedRate;
+    PictureSpacing spacing;
+    measureStartSpacing(pipeline, scan, deadline, spacing);
+    DecideFrameRate(spacing, timing);
     timing.measured = true;
-    findEnd(pipeline, scan, deadline, seekable, timing);
+    if (findEnd(pipeline, scan, deadline, seekable, timing, spacing)) {
+        DecideFrameRate(spacing, timing);
+        const auto [videoEnd, audioEnd] = streamEnds(scan, timing);
+        timing.videoEnd = std::max(videoEnd, timing.origin);
+        timing.audioEnd = audioEnd;
+    }
     return timing;
 }
 
@@ -524,12 +551,19 @@ FrameRate SnapToStandardRate(FrameRate rate) {
     if (!rate.known()) return rate;
     static constexpr FrameRate standard[] = {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
                                              {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
-    const double value = static_cast<double>(rate.numerator) / rate.denominator;
+    // The nearest one: 30 and 29.97 lie only 0.1% apart.
+    auto valueOf = [](FrameRate r) { return static_cast<double>(r.numerator) / r.denominator; };
+    const double value = valueOf(rate);
+    FrameRate nearest = rate;
+    double nearestGap = 0.001;
     for (const FrameRate& candidate : standard) {
-        const double nominal = static_cast<double>(candidate.numerator) / candidate.denominator;
-        if (std::fabs(value - nominal) <= nominal * 0.001) return candidate;
+        const double gap = std::fabs(value - valueOf(candidate)) / valueOf(candidate);
+        if (gap <= nearestGap) {
+            nearest = candidate;
+            nearestGap = gap;
+        }
     }
-    return rate;
+    return nearest;
 }
 
 SourceTiming MeasureSourceTiming(const std::string& path, std::chrono::milliseconds timeout) {

@@ -25,8 +25,8 @@ namespace media {
 
 // How the frame rate of a source was found.
 enum class FrameRateOrigin {
-    Declared,  // the stream or the container states it
-    Measured,  // the average of the pictures' times
+    Declared,  // the stream or the container states it, and the pictures keep to it
+    Measured,  // the spacing of the pictures' times: nothing states a rate, or not theirs
     Assumed,   // nothing said or measured it: 25 frames per second
 };
 
@@ -38,6 +38,9 @@ struct SourceTiming {
     ReferenceTime declaredDuration = 0;  // what the container says, as it says it
     FrameRate frameRate{25, 1};
     FrameRateOrigin frameRateOrigin = FrameRateOrigin::Assumed;
+    // What the stream or the container says, where it says anything; frameRate differs from it
+    // when the pictures' spacing does by more than 1%.
+    FrameRate statedFrameRate;
     // Degrees clockwise that the pictures are to be turned to stand upright (0, 90, 180, 270),
     // from the stream's orientation tag (a display matrix, for MP4).
     int rotation = 0;

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include <gst/video/video.h>
+
 #include "media/avi_stream_format.h"
 #include "media/encoder_registry.h"
 
@@ -117,6 +119,57 @@ std::string VideoLimitProblem(const std::string& encoderFactory, const GstCaps* 
         return "The AVI multiplexer takes frames of " + describeChoices(multiplexed.get()) +
                ", not " + output + ".";
     return {};
+}
+
+namespace {
+
+// How many times smaller than the picture the most reduced colour plane of a raw format is,
+// across (log2) and down; nothing for a format that is not raw video.
+void widenSubsampling(const gchar* format, int* across, int* down) {
+    const GstVideoFormatInfo* info =
+        gst_video_format_get_info(gst_video_format_from_string(format));
+    if (!info || GST_VIDEO_FORMAT_INFO_FORMAT(info) == GST_VIDEO_FORMAT_UNKNOWN) return;
+    for (guint plane = 0; plane < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(info); ++plane) {
+        *across = std::max<int>(*across, GST_VIDEO_FORMAT_INFO_W_SUB(info, plane));
+        *down = std::max<int>(*down, GST_VIDEO_FORMAT_INFO_H_SUB(info, plane));
+    }
+}
+
+}  // namespace
+
+FrameSize FrameSizeForEncoder(const std::string& factoryName, int width, int height) {
+    FrameSize size{width, height};
+    if (factoryName.empty() || !gst_is_initialized()) return size;
+    GstPtr<GstElementFactory> factory(gst_element_factory_find(factoryName.c_str()));
+    if (!factory) return size;
+    int across = 0;
+    int down = 0;
+    for (const GList* item = gst_element_factory_get_static_pad_templates(factory.get()); item;
+         item = item->next) {
+        auto* tmpl = static_cast<GstStaticPadTemplate*>(item->data);
+        if (tmpl->direction != GST_PAD_SINK) continue;
+        const CapsPtr caps(gst_static_pad_template_get_caps(tmpl));
+        for (guint i = 0; i < gst_caps_get_size(caps.get()); ++i) {
+            const GstStructure* structure = gst_caps_get_structure(caps.get(), i);
+            if (!gst_structure_has_name(structure, "video/x-raw")) continue;
+            const GValue* formats = gst_structure_get_value(structure, "format");
+            if (formats && G_VALUE_HOLDS_STRING(formats))
+                widenSubsampling(g_value_get_string(formats), &across, &down);
+            else if (formats && GST_VALUE_HOLDS_LIST(formats))
+                for (guint f = 0; f < gst_value_list_get_size(formats); ++f) {
+                    const GValue* one = gst_value_list_get_value(formats, f);
+                    if (G_VALUE_HOLDS_STRING(one))
+                        widenSubsampling(g_value_get_string(one), &across, &down);
+                }
+        }
+    }
+    auto fit = [](int side, int shift) {
+        const int step = 1 << shift;
+        return std::max(step, side / step * step);
+    };
+    size.width = fit(width, across);
+    size.height = fit(height, down);
+    return size;
 }
 
 int LargestAviFrameSide() {

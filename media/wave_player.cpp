@@ -7,6 +7,7 @@
 
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
+#include "media/sound_device.h"
 
 namespace media {
 namespace {
@@ -102,12 +103,14 @@ void WavePlayer::run() {
 }
 
 SoundOutcome WavePlayer::playOne(const std::vector<std::uint8_t>& wave, std::string& failure) {
+    if (sinkFactory_.empty() && !DesktopHasSoundDevice()) return SoundOutcome::Silent;
     PipelinePtr pipeline(gst_pipeline_new("wave-player"));
     const GstPtr<GstElement> source = MakeElement("appsrc");
     const GstPtr<GstElement> parser = MakeElement("wavparse");
     const GstPtr<GstElement> convert = MakeElement("audioconvert");
     const GstPtr<GstElement> resample = MakeElement("audioresample");
-    const GstPtr<GstElement> sink = MakeElement(sinkFactory_.c_str());
+    const GstPtr<GstElement> sink =
+        MakeElement(sinkFactory_.empty() ? "autoaudiosink" : sinkFactory_.c_str());
     if (!source || !parser || !convert || !resample || !sink) {
         failure = "A GStreamer element needed for sounds is not installed.";
         return SoundOutcome::Failed;

@@ -1,8 +1,9 @@
 #pragma once
 
 // Short WAVE sounds (button feedback) played without blocking the caller. One sound plays at a
-// time: a new one cuts the one still playing, as the desktop's own sound player does. Where no
-// sound device exists the output falls back to a silent sink, so nothing is reported.
+// time: a new one cuts the one still playing, as the desktop's own sound player does. Where the
+// desktop has no sound device nothing is played and nothing is reported: the audio libraries'
+// own attempts to open a missing device would fill the terminal on every sound.
 
 #include <chrono>
 #include <condition_variable>
@@ -22,12 +23,13 @@ enum class SoundOutcome {
     Finished,  // the latest sound played to its end
     Cut,       // a newer sound or the player's end stopped it
     Failed,    // it could not be decoded or the output could not start
+    Silent,    // the desktop has no sound device: nothing was played
 };
 
 class WavePlayer {
 public:
-    // sinkFactory names the output element; the desktop's device by default.
-    explicit WavePlayer(std::string sinkFactory = "autoaudiosink");
+    // sinkFactory names the output element; empty for the desktop's device, when it has one.
+    explicit WavePlayer(std::string sinkFactory = {});
     // Cuts what plays and waits for the worker to let go of the output.
     ~WavePlayer();
     WavePlayer(const WavePlayer&) = delete;

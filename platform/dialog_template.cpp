@@ -15,6 +15,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "platform/eliding_label.h"
 
@@ -145,6 +147,27 @@ QWidget* plainWidget(const ControlTemplate& control, QWidget* parent) {
     return new QWidget(parent);
 }
 
+// Tab goes through the controls as a reader does: row by row from the top, each row from the
+// left. Templates list their controls in whatever order they were made, which jumps around.
+// Controls whose tops lie within half a line of a row's first one share its row.
+void orderTabsByPlace(std::vector<std::pair<QWidget*, QRect>> controls) {
+    constexpr int kRowSlack = 4;  // dialog units
+    std::stable_sort(controls.begin(), controls.end(),
+                     [](const auto& a, const auto& b) { return a.second.top() < b.second.top(); });
+    int rowTop = 0;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (i == 0 || controls[i].second.top() - rowTop > kRowSlack)
+            rowTop = controls[i].second.top();
+        controls[i].second.moveTop(rowTop);
+    }
+    std::stable_sort(controls.begin(), controls.end(), [](const auto& a, const auto& b) {
+        return a.second.top() != b.second.top() ? a.second.top() < b.second.top()
+                                                : a.second.left() < b.second.left();
+    });
+    for (std::size_t i = 1; i < controls.size(); ++i)
+        QWidget::setTabOrder(controls[i - 1].first, controls[i].first);
+}
+
 }  // namespace
 
 const ControlTemplate* DialogTemplate::control(int controlId) const {
@@ -194,6 +217,7 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
     const DialogBaseUnits base = BaseUnitsOf(font);
     dialog->setFixedSize(DialogUnitsToPixels(dialogTemplate.size, base));
 
+    std::vector<std::pair<QWidget*, QRect>> tabStops;
     for (const ControlTemplate& control : dialogTemplate.controls) {
         QWidget* widget = custom ? custom(control, dialog) : nullptr;
         if (!widget) widget = plainWidget(control, dialog);
@@ -208,7 +232,9 @@ DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplat
         widget->setGeometry(place);
         if (auto* label = qobject_cast<QLabel*>(widget)) fitLabel(label, dialog->rect());
         if (control.hasFlag("hidden")) widget->hide();
+        if (widget->focusPolicy() & Qt::TabFocus) tabStops.emplace_back(widget, control.rect);
     }
+    orderTabsByPlace(std::move(tabStops));
     return base;
 }
 

@@ -31,8 +31,10 @@ struct ControlTemplate {
     // "HoverButton"; empty for the plain one.
     QString className;
     QString text;
-    QRect rect;         // dialog units
-    QStringList flags;  // "center", "right", "sunken", "hidden", "autohscroll", "centerimage"
+    QRect rect;  // dialog units
+    // "center", "right", "sunken", "hidden", "autohscroll", "centerimage", "pathellipsis",
+    // "version" (the text's last word is the program's version, filled in by the About box)
+    QStringList flags;
     QStringList items;  // initial entries of a list
     // What a screen reader says: the control's name (its text when empty) and what it does.
     QString accessibleName;

@@ -4,23 +4,35 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 #include <charconv>
 #include <climits>
 #include <cmath>
 
 #include "platform/message_boxes.h"
+#include "settings/codec_setting_tiers.h"
 
 namespace {
 
 constexpr int kDoubleDecimals = 4;
 constexpr int kEditorMaximumWidth = 220;
+constexpr int kPreferredWidth = 560;
+constexpr int kPreferredHeight = 520;
+constexpr double kShareOfScreen = 0.9;
+constexpr double kLargestShownLimit = 1e7;
 constexpr const char* kShownValue = "shownValue";
 
 template <typename Number>
@@ -82,41 +94,136 @@ CodecConfigDialog::CodecConfigDialog(std::string factoryName, const QString& des
     setWindowTitle(QStringLiteral("%1 Settings").arg(description));
     setObjectName(QStringLiteral("CodecConfigDialog"));
 
-    auto* form = new QWidget;
-    auto* layout = new QFormLayout(form);
-    layout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    auto* content = new QWidget;
+    auto* mainForm = new QFormLayout;
+    auto* advancedPanel = new QWidget(content);
+    auto* advancedForm = new QFormLayout(advancedPanel);
+    for (QFormLayout* form : {mainForm, advancedForm})
+        form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+
+    std::vector<std::pair<int, std::size_t>> mainRows;  // (order, row)
     for (media::EncoderPropertyInfo& property : properties) {
         Row row;
         row.startText = property.defaultValue;
         for (const media::EncoderProperty& value : values)
             if (value.name == property.name) row.startText = value.value;
+        const SettingPresentation shown = PresentSetting(factoryName_, property);
         row.property = std::move(property);
-        row.editor = makeEditor(row, form);
-        row.editor->setObjectName(QString::fromStdString(row.property.name));
-        QString help = QString::fromStdString(row.property.blurb);
-        if (row.property.kind == media::PropertyKind::Flags)
-            help += QLatin1Char('\n') + flagsHelp(row.property);
-        row.editor->setToolTip(help.trimmed());
-        auto* label =
-            new QLabel(QString::fromStdString(row.property.nick) + QLatin1Char(':'), form);
-        label->setToolTip(row.editor->toolTip());
-        label->setBuddy(row.editor);
-        layout->addRow(label, row.editor);
+        if (shown.tier != SettingTier::Hidden) {
+            QWidget* owner = shown.tier == SettingTier::Main ? content : advancedPanel;
+            row.editor = makeEditor(row, owner);
+            row.editor->setObjectName(QString::fromStdString(row.property.name));
+            QString help = QString::fromStdString(row.property.blurb);
+            if (row.property.kind == media::PropertyKind::Flags)
+                help += QLatin1Char('\n') + flagsHelp(row.property);
+            row.editor->setToolTip(help.trimmed());
+            // A value changes under the wheel only once its field has been chosen; until then
+            // the wheel scrolls the settings.
+            row.editor->setFocusPolicy(Qt::StrongFocus);
+            row.editor->installEventFilter(this);
+            row.label = new QLabel(shown.label + QLatin1Char(':'), owner);
+            row.label->setToolTip(row.editor->toolTip());
+            row.label->setBuddy(row.editor);
+            row.field = fieldWithUnit(row, shown.unit, owner);
+            if (shown.tier == SettingTier::Main)
+                mainRows.emplace_back(shown.order, rows_.size());
+            else
+                advancedForm->addRow(row.label, row.field);
+        }
         rows_.push_back(std::move(row));
     }
-    if (rows_.empty())
-        layout->addRow(new QLabel(QStringLiteral("This codec has no settings."), form));
+    std::stable_sort(mainRows.begin(), mainRows.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [order, index] : mainRows)
+        mainForm->addRow(rows_[index].label, rows_[index].field);
 
-    auto* scroll = new QScrollArea;
-    scroll->setWidget(form);
-    scroll->setWidgetResizable(true);
+    auto* column = new QVBoxLayout(content);
+    column->addLayout(mainForm);
+    if (mainRows.empty() && advancedForm->rowCount() == 0)
+        column->addWidget(new QLabel(QStringLiteral("This codec has no settings."), content));
+    if (advancedForm->rowCount() > 0) {
+        auto* toggle = new QToolButton(content);
+        toggle->setObjectName(QStringLiteral("advancedToggle"));
+        toggle->setText(QStringLiteral("Advanced"));
+        toggle->setCheckable(true);
+        toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        toggle->setArrowType(Qt::RightArrow);
+        toggle->setAutoRaise(true);
+        // The encoder's own settings come to the front only when asked for; with no setting
+        // in plain words there is nothing else to show.
+        const bool open = mainRows.empty();
+        toggle->setChecked(open);
+        toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        advancedPanel->setVisible(open);
+        connect(toggle, &QToolButton::toggled, this, [toggle, advancedPanel](bool checked) {
+            toggle->setArrowType(checked ? Qt::DownArrow : Qt::RightArrow);
+            advancedPanel->setVisible(checked);
+        });
+        column->addWidget(toggle);
+        column->addWidget(advancedPanel);
+    } else {
+        advancedPanel->hide();
+    }
+    column->addStretch(1);
+
+    // The settings scroll; OK and Cancel stay below them, on screen whatever the scale.
+    scroll_ = new QScrollArea;
+    scroll_->setWidget(content);
+    scroll_->setWidgetResizable(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &CodecConfigDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CodecConfigDialog::reject);
     auto* outer = new QVBoxLayout(this);
-    outer->addWidget(scroll);
+    outer->addWidget(scroll_, 1);
     outer->addWidget(buttons);
-    resize(540, 560);
+    fitToScreen();
+}
+
+void CodecConfigDialog::fitToScreen() {
+    const QScreen* shown = parentWidget() ? parentWidget()->screen() : screen();
+    QSize wanted(kPreferredWidth, kPreferredHeight);
+    if (shown) {
+        const QSize room = shown->availableGeometry().size() * kShareOfScreen;
+        wanted = wanted.boundedTo(room);
+    }
+    resize(wanted);
+}
+
+bool CodecConfigDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* field = qobject_cast<QWidget*>(watched);
+        if (field && !field->hasFocus()) {
+            // Left to the scroll area behind the field.
+            event->ignore();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QWidget* CodecConfigDialog::fieldWithUnit(const Row& row, const QString& unit,
+                                          QWidget* parent) const {
+    QString hint = unit;
+    const media::EncoderPropertyInfo& property = row.property;
+    const bool number = property.kind == media::PropertyKind::Integer ||
+                        property.kind == media::PropertyKind::Unsigned ||
+                        property.kind == media::PropertyKind::Double;
+    double high = 0;
+    // A range people can read says what the field takes; the types' own limits say nothing.
+    if (number && parseNumber(property.maximum, high) && high < kLargestShownLimit)
+        hint += (hint.isEmpty() ? QString() : QStringLiteral(", ")) +
+                QStringLiteral("%1 to %2").arg(QString::fromStdString(property.minimum),
+                                               QString::fromStdString(property.maximum));
+    if (hint.isEmpty()) return row.editor;
+    auto* field = new QWidget(parent);
+    auto* line = new QHBoxLayout(field);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(row.editor);
+    auto* note = new QLabel(hint, field);
+    note->setEnabled(false);  // drawn greyed, as a hint
+    line->addWidget(note);
+    line->addStretch(1);
+    return field;
 }
 
 QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
@@ -176,6 +283,7 @@ QWidget* CodecConfigDialog::makeEditor(const Row& row, QWidget* parent) const {
 }
 
 std::string CodecConfigDialog::valueOf(const Row& row) const {
+    if (!row.editor) return row.startText;  // not shown, so as it came
     // A number the user left as it was keeps the exact text it came with: a spin box shows
     // only a few decimals of a float.
     const QVariant shown = row.editor->property(kShownValue);
@@ -205,9 +313,16 @@ QWidget* CodecConfigDialog::editor(const std::string& propertyName) const {
     return nullptr;
 }
 
+void CodecConfigDialog::revealEditor(QWidget* editor) {
+    if (auto* toggle = findChild<QToolButton*>(QStringLiteral("advancedToggle"));
+        toggle && !editor->isVisibleTo(this))
+        toggle->setChecked(true);
+    scroll_->ensureWidgetVisible(editor);
+}
+
 void CodecConfigDialog::accept() {
     for (const Row& row : rows_) {
-        auto* edit = qobject_cast<QLineEdit*>(row.editor);
+        auto* edit = row.editor ? qobject_cast<QLineEdit*>(row.editor) : nullptr;
         if (!edit || row.property.kind == media::PropertyKind::String) continue;
         const std::string text = edit->text().trimmed().toStdString();
         if (media::IsValidEncoderPropertyValue(factoryName_, row.property.name, text)) {
@@ -226,6 +341,7 @@ void CodecConfigDialog::accept() {
             QStringLiteral("\"%1\" is not a valid value for %2.\n%3")
                 .arg(edit->text(), QString::fromStdString(row.property.nick), expected),
             windowTitle(), platform::BoxButtons::Ok, platform::BoxIcon::Exclamation);
+        revealEditor(edit);
         edit->setFocus();
         edit->selectAll();
         return;

@@ -6,6 +6,7 @@
 #include <QLabel>
 
 #include "app/converter_dialog.h"
+#include "app/position_slider.h"
 #include "controls/hover_button.h"
 #include "media/media_framework.h"
 #include "platform/dialog_template.h"
@@ -136,6 +137,8 @@ private slots:
         QVERIFY(environment->messages.boxes.isEmpty());
     }
 
+    // The controls stay as the template made them, enabled with nothing open: each command
+    // runs its handler, which finds no player and no clip.
     void withoutAMediaFrameworkTheDialogStillOpens() {
         media::FailMediaFrameworkStartForTesting(true);
         ConverterDialog dialog;
@@ -143,9 +146,24 @@ private slots:
         QVERIFY(!dialog.mediaFrameworkStarted());
         QCOMPARE(environment->messages.texts(), QStringList{"Could not initialize COM library."});
         QCOMPARE(environment->messages.boxes.front().caption, QStringLiteral("Error"));
-        // Nothing after the failed start ran: the controls are as the template made them.
-        for (int id : disabledSet()) QVERIFY(platform::FindControl(&dialog, id)->isEnabled());
         QCOMPARE(DialogControl<QLabel>(dialog, MainDialogIds::kStatusLine)->text(), QString());
+        for (int id : disabledSet()) QVERIFY(platform::FindControl(&dialog, id)->isEnabled());
+        environment->messages.clear();
+
+        for (int id : {kPlay, kPause, kStop, kStartTime, kEndTime}) Press(dialog, id);
+        auto* slider = DialogControl<PositionSlider>(dialog, kPositionSlider);
+        slider->setValue(300);
+        QTest::mousePress(slider, Qt::LeftButton);
+        QTest::mouseRelease(slider, Qt::LeftButton);
+        QCOMPARE(dialog.marks().start, 0);
+        QCOMPARE(dialog.marks().end, 0);
+        QCOMPARE(DialogControl<QLabel>(dialog, kStartMarkDisplay)->text(), QStringLiteral("00:00:00"));
+        QVERIFY(environment->messages.boxes.isEmpty());
+
+        Press(dialog, kConvert);
+        QCOMPARE(environment->messages.texts(), QStringList{"Please open a video file first!"});
+        QCOMPARE(environment->messages.boxes.front().caption, platform::ProgramBaseName());
+        QVERIFY(!dialog.isConverting());
     }
 };
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "media/media_framework.h"
+#include "media/sound_device.h"
 #include "media/wave_player.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
@@ -86,6 +87,15 @@ private slots:
             // A burst of sounds ends with the last one played.
             for (int i = 0; i < 5; ++i) QCOMPARE(player.Play(click), S_OK);
             QCOMPARE(player.Wait(std::chrono::seconds(10)), media::SoundOutcome::Finished);
+        }
+        {
+            // The desktop's device where there is one; without, no output is opened (the
+            // audio libraries would say on the terminal that none opens) and nothing plays.
+            media::WavePlayer desktop;
+            QCOMPARE(desktop.Play(click), S_OK);
+            QCOMPARE(desktop.Wait(std::chrono::seconds(10)),
+                     media::DesktopHasSoundDevice() ? media::SoundOutcome::Finished
+                                                    : media::SoundOutcome::Silent);
         }
         // The desktop's player takes the resource (its output falls back to silence without
         // a device) and refuses a sound that does not exist rather than playing a default.
@@ -180,7 +190,8 @@ private slots:
                 QStringLiteral("\n%1=([^\n]*)\n").arg(QLatin1String(key)));
             return line.match(entry).captured(1);
         };
-        QCOMPARE(valueOf("Exec"), QFileInfo(program).fileName());
+        // The file that "Open With" hands over follows the program's name.
+        QCOMPARE(valueOf("Exec"), QFileInfo(program).fileName() + QStringLiteral(" %f"));
         const QString icon = valueOf("Icon");
         QVERIFY(QFileInfo::exists(
             prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(icon))));

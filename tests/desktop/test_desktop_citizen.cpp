@@ -1,6 +1,7 @@
 // What makes the program usable on any desktop, headless: which window owns a message box,
 // focus that shows at every Tab stop, a name and a description for a screen reader on every
-// control, and an Open dialog that lists every container the program opens.
+// control, an Open dialog that lists every container the program opens, a desktop entry that
+// offers the program for those files, and the build's version in the About box.
 
 #include <QAccessible>
 #include <QApplication>
@@ -8,8 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include "app/converter_dialog.h"
@@ -154,6 +158,27 @@ private slots:
         QVERIFY(options->grab().toImage() != focused);
     }
 
+    // Tab walks the Options dialog as it reads: row by row from the top, each row from the
+    // left (hidden fields, such as a custom size's, are passed over).
+    void optionsTabFollowsTheLayout() {
+        using namespace OutputOptionsIds;
+        OutputOptionsDialog options(OutputSettings{}, 1);
+        options.show();
+        Activate(&options);
+        const QList<int> rows{kOutputFile,          kBrowse,    kResolutionList, kFrameRateList,
+                              kResizeModeList,      kVideoCompressorList,
+                              kCompressorSettings,  kAudioCompressorList,
+                              kOk,                  kDefault,   kCancel};
+        platform::FindControl(&options, rows.first())->setFocus(Qt::TabFocusReason);
+        QList<int> walked;
+        for (int step = 0; step < rows.size(); ++step) {
+            const QString name = QApplication::focusWidget()->objectName();
+            walked << name.section(u'_', 1).toInt();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, rows);
+    }
+
     void everyControlHasANameAndADescription() {
         ConverterDialog main;
         main.show();
@@ -220,6 +245,47 @@ private slots:
         QStringList expected = videos;
         expected.sort(Qt::CaseInsensitive);
         QCOMPARE(listed, expected);
+    }
+
+    // "Open With" offers the program for what the Open dialog shows: the desktop entry names a
+    // type of every pattern that the MIME database knows, and no type beyond them.
+    void theDesktopEntryTakesWhatTheOpenDialogShows() {
+        ConverterDialog dialog;
+        Press(dialog, MainDialogIds::kOpenVideo);  // cancelled by the script
+        const QString patterns = environment->files.requests.front().filters[0].pattern;
+        const QString entry =
+            QString::fromUtf8(testing_support::ReadFile(QStringLiteral(FRAMEWELL_DESKTOP_ENTRY)));
+        const QStringList listed = QRegularExpression(QStringLiteral("\nMimeType=([^\n]*)"))
+                                       .match(entry)
+                                       .captured(1)
+                                       .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        QStringList named, unknown;
+        const QMimeDatabase database;
+        for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            QStringList types;
+            for (const QMimeType& type :
+                 database.mimeTypesForFileName(QStringLiteral("video") + pattern.mid(1)))
+                types << type.name();
+            if (types.isEmpty()) unknown << pattern;
+            QStringList offered;
+            for (const QString& type : types)
+                if (listed.contains(type)) offered << type;
+            QVERIFY2(types.isEmpty() || !offered.isEmpty(),
+                     qPrintable(pattern + QStringLiteral(": ") + types.join(QLatin1Char(' '))));
+            named += offered;
+        }
+        named.removeDuplicates();
+        QCOMPARE(named.size(), listed.size());
+        if (!unknown.isEmpty()) qInfo("No MIME type names %s", qPrintable(unknown.join(' ')));
+    }
+
+    // The version that both programs' --version print, from the build.
+    void theAboutBoxShowsTheBuildsVersion() {
+        AboutDialog about;
+        QStringList texts;
+        for (const QLabel* label : about.findChildren<QLabel*>()) texts << label->text();
+        QVERIFY2(texts.contains(QStringLiteral("Framewell Version " FRAMEWELL_PROJECT_VERSION)),
+                 qPrintable(texts.join(QLatin1Char('|'))));
     }
 };
 

@@ -9,8 +9,15 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QDialogButtonBox>
+
 #include "media/media_framework.h"
 #include "platform/desktop_message_boxes.h"
+#include "settings/codec_config_dialog.h"
+#include "settings/output_options_dialog.h"
+#include "support/modal_driver.h"
 #include "platform/event_loop.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
@@ -281,6 +288,42 @@ private slots:
             QCOMPARE(picture.width(), 300);
             QVERIFY(qAbs(picture.height() - 300 * clip.native.height() / clip.native.width()) <= 1);
         }
+    }
+
+    // Options, then the video compressor's Settings, as a user reaches them: whatever the
+    // screen and its scale, OK and Cancel lie on it and the settings scroll between.
+    void codecSettingsKeepTheirButtonsOnScreen() {
+        bool checked = false;
+        testing_support::ModalDriver options([&](QDialog* optionsDialog) {
+            testing_support::ModalDriver settings([&](QDialog* settingsDialog) {
+                QVERIFY(qobject_cast<CodecConfigDialog*>(settingsDialog));
+                QVERIFY(Managed(settingsDialog));
+                QVERIFY(QTest::qWaitForWindowExposed(settingsDialog));
+                const QRect screen = settingsDialog->screen()->availableGeometry();
+                QTRY_VERIFY(screen.contains(settingsDialog->frameGeometry()));
+                const auto* box = settingsDialog->findChild<QDialogButtonBox*>();
+                QVERIFY(box);
+                for (QAbstractButton* button : box->buttons()) {
+                    const QRect place(button->mapToGlobal(QPoint(0, 0)), button->size());
+                    qInfo() << button->text() << place << "on" << screen;
+                    QVERIFY(screen.contains(place));
+                }
+                QTest::qWait(300);  // painted before the picture is taken
+                SaveScreen(QStringLiteral("real_desktop_codec_settings_%1x%2_scale_%3")
+                               .arg(screen.width())
+                               .arg(screen.height())
+                               .arg(settingsDialog->devicePixelRatio()));
+                checked = true;
+                settingsDialog->reject();
+            });
+            platform::Control<QPushButton>(optionsDialog, OutputOptionsIds::kCompressorSettings)
+                ->click();
+            QVERIFY(settings.ran());
+            optionsDialog->reject();
+        });
+        platform::Control<QPushButton>(dialog.get(), MainDialogIds::kOptions)->click();
+        QVERIFY(options.ran());
+        QVERIFY(checked);
     }
 };
 

@@ -76,6 +76,11 @@ inline QList<SourceCase> SourceCases() {
                   Clip("mp4", "25", h264 + QStringList{"-bf", "2"}, {"-c:a", "aac"}),
                   {25, 1},
                   100});
+    // An empty edit first: the presentation, and its first picture, start 10 s in.
+    cases.append({"MP4 whose edit list starts 10 s in",
+                  Clip("mp4", "25", h264, {"-c:a", "aac"}, {"-output_ts_offset", "10"}),
+                  {25, 1},
+                  100});
     cases.append({"ASF",
                   Mended(Clip("wmv", "25", {"-c:v", "wmv2", "-q:v", "2"}, {"-c:a", "wmav2"}),
                          "count+1", RaiseAsfObjectCount),

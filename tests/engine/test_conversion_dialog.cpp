@@ -5,10 +5,14 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QtTest>
 
 #include "app/converter_dialog.h"
+#include "app/source_player.h"
+#include "player/preview_player.h"
+#include "player/preview_window.h"
 #include "controls/hover_button.h"
 #include "conversion_runner.h"
 #include "platform/settings_store.h"
@@ -152,17 +156,24 @@ private slots:
                  "the default search finds the DivX compatible encoder");
         const QString output = environment->scratchPath(u"done.avi"_s);
         open(shortClip, kSecond, 3 * kSecond, output);
-        Press(*dialog, MainDialogIds::kConvert);
+        auto* convert = DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert);
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        convert->setFocus();
+        QTest::keyClick(convert, Qt::Key_Space);
         Press(*dialog,
               MainDialogIds::kConvert);  // pressed again while the graph is being set up: ignored
-        QVERIFY(!DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled());
+        QVERIFY(!convert->isEnabled());
         QVERIFY(waitUntilRunning());
         QCOMPARE(caption(), u"Stop"_s);
-        QVERIFY(DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
-                dialog->isCountingTime());
+        QVERIFY(convert->isEnabled() && dialog->isCountingTime());
+        // The keys stay with the button that now reads Stop.
+        QCOMPARE(QApplication::focusWidget(), convert);
 
         QVERIFY(waitForStatus(u"Done."_s));
-        QCOMPARE(status(), u"Done. Output File: %1     Resolution: 160*120"_s.arg(output));
+        QVERIFY2(status().startsWith(u"Done. Output File: %1 ("_s.arg(output)) &&
+                     status().endsWith(u"     Resolution: 160*120"_s),
+                 qPrintable(status()));
         SaveScreenshot(dialog.get(), u"conversion_done"_s);
         QVERIFY(idle());
         QVERIFY(environment->messages.boxes.isEmpty());
@@ -170,6 +181,9 @@ private slots:
                  qPrintable(StreamSummary(output)));
     }
 
+    // Stop during a conversion, after the video window was closed: Stop stays enabled, the
+    // file written so far comes out finished and is the one named, and Convert is disabled
+    // afterwards, with no clip left to convert.
     void stopFinishesAPlayableFile() {
         const QString output = environment->scratchPath(u"stopped.avi"_s);
         open(longClip, 0, 60 * kSecond, output);
@@ -179,8 +193,40 @@ private slots:
         Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitUntilRunning());
         QVERIFY(waitUntilConverted(3 * kSecond));
-        // Options' OK while converting: the record takes the new name at once, which the
-        // "Done." line reads; the running graph keeps writing the file it was built with.
+        auto* convert = DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert);
+        QVERIFY(!currentPlayer->m_hWnd->close());
+        QCoreApplication::sendPostedEvents(dialog.get());
+        QCOMPARE(dialog->videoClips().count, 0);
+        QVERIFY(convert->isEnabled() && caption() == u"Stop"_s);
+        dialog->close();  // refused: the user is told to press Stop, which is there
+        QVERIFY(dialog->isVisible());
+        Press(*dialog, MainDialogIds::kConvert);  // Stop
+        QVERIFY(!dialog->isCountingTime());
+        QVERIFY(waitForStatus(u"Done."_s));
+        QVERIFY2(status().startsWith(u"Done. Output File: "_s + output + u" ("_s),
+                 qPrintable(status()));
+        QVERIFY(idle() && !convert->isEnabled());
+        const int frames = CountVideoFrames(output);
+        QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
+        // The index was written, and the last frame decodes to the right picture.
+        QCOMPARE(StreamOf(Probe(output), u"video"_s).value("nb_frames").toString(),
+                 QString::number(frames));
+        QCOMPARE(SourceFrameAt(output, frames - 1), std::optional<int>((frames - 1) % 256));
+        // Only the compressor warning and the refused close.
+        QCOMPARE(environment->messages.texts().last(), u"Please first stop Convert"_s);
+        QCOMPARE(environment->messages.boxes.size(), 2);
+        // The sound, rendered far ahead of the pictures, ends with them.
+        QString why;
+        QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
+    }
+
+    // Options' OK names another file while a conversion runs: the running graph goes on
+    // writing the file it was built with, and "Done." names that one, with its size.
+    void doneNamesTheFileWritten() {
+        const QString output = environment->scratchPath(u"written.avi"_s);
+        open(shortClip, 0, 3 * kSecond, output);
+        Press(*dialog, MainDialogIds::kConvert);
+        QVERIFY(waitUntilRunning());
         const QString next = environment->scratchPath(u"next.avi"_s);
         ModalDriver options([&](QDialog* box) {
             auto* optionsDialog = qobject_cast<OutputOptionsDialog*>(box);
@@ -189,23 +235,14 @@ private slots:
             platform::Control<QPushButton>(optionsDialog, OutputOptionsIds::kOk)->click();
         });
         Press(*dialog, MainDialogIds::kOptions);
-        QVERIFY(options.ran() && dialog->isConverting());
+        QVERIFY(options.ran());
         QCOMPARE(dialog->settings().outputName, next);
-        Press(*dialog, MainDialogIds::kConvert);  // Stop
-        QVERIFY(!dialog->isCountingTime());
         QVERIFY(waitForStatus(u"Done."_s));
-        QVERIFY2(status().startsWith(u"Done. Output File: "_s + next), qPrintable(status()));
-        QVERIFY(idle() && !QFile::exists(next));
-        const int frames = CountVideoFrames(output);
-        QVERIFY2(frames >= 75 && frames < 1500, qPrintable(QString::number(frames)));
-        // The index was written, and the last frame decodes to the right picture.
-        QCOMPARE(StreamOf(Probe(output), u"video"_s).value("nb_frames").toString(),
-                 QString::number(frames));
-        QCOMPARE(SourceFrameAt(output, frames - 1), std::optional<int>((frames - 1) % 256));
-        QCOMPARE(environment->messages.boxes.size(), 1);  // only the compressor warning
-        // The sound, rendered far ahead of the pictures, ends with them.
-        QString why;
-        QVERIFY2(SoundFitsPictures(output, &why), qPrintable(why));
+        const QString size = QLocale::system().formattedDataSize(QFileInfo(output).size(), 1,
+                                                                QLocale::DataSizeSIFormat);
+        QCOMPARE(status(),
+                 u"Done. Output File: %1 (%2)     Resolution: 160*120"_s.arg(output, size));
+        QVERIFY(!QFile::exists(next));
     }
 
     // Exit while converting: the dialog goes, the file written so far is finished, and its
@@ -255,10 +292,11 @@ private slots:
         Press(*dialog, MainDialogIds::kConvert);
         QVERIFY(waitForStatus(u"Done."_s));
         QVERIFY(environment->messages.boxes.isEmpty());
-        QCOMPARE(status(), u"Done. Output File: "_s + output +
-                               u"     Resolution: 160*120     MPEG-4 Part 2 video and PCM sound "
-                               "copied, the 17 pictures before the first key frame encoded "
-                               "again"_s);
+        QVERIFY2(status().startsWith(u"Done. Output File: "_s + output + u" ("_s) &&
+                     status().endsWith(u"     Resolution: 160*120     MPEG-4 Part 2 video and "
+                                       "PCM sound copied, the 17 pictures before the first key "
+                                       "frame encoded again"_s),
+                 qPrintable(status()));
         QCOMPARE(StreamSummary(output),
                  u"mpeg4 DIVX yuv420p 160x120 25/1 32 frames | pcm_s16le "
                  "44100 Hz 2 ch"_s);

@@ -6,6 +6,7 @@
 #include "cli/convert_options.h"
 #include "conversion_runner.h"
 #include "support/avi_checks.h"
+#include "support/counter_clips.h"
 #include "support/media_fixtures.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"
@@ -130,6 +131,30 @@ private slots:
         QCOMPARE(StreamSummary(output),
                  u"mpeg4 DIVX yuv420p 168x128 30000/1001 44 frames | mp3 44100 Hz 2 ch"_s);
         QCOMPARE(SourceFrameAt(output, 0), std::optional<int>(26));
+    }
+
+    // The sound of a span comes from its marks, as its pictures do: the source's beeps at 2 s
+    // and 3 s come 0.4 s and 1.4 s into a span from 1.6 s, each with its picture.
+    void aSpansSoundComesFromItsMarks() {
+        CounterClip clip;
+        clip.extension = u"mkv"_s;
+        clip.beeps = true;
+        clip.video = words("-c:v mpeg4 -q:v 3");
+        clip.audio = words("-c:a pcm_s16le");
+        const QString beeping = MakeCounterClip(clip);
+        QVERIFY(!beeping.isEmpty());
+        const QString output = environment.scratchPath(u"span-sound.avi"_s);
+        QCOMPARE(convert(words("--overwrite --quiet --start 1.6 --end 3.6 --video-compressor none "
+                               "--audio-compressor none")
+                         << beeping << output)
+                     .exitCode,
+                 0);
+        const QList<double> beeps = BeepTimes(output);
+        QCOMPARE(beeps.size(), 2);
+        for (int i = 0; i < beeps.size(); ++i)
+            QVERIFY2(qAbs(beeps[i] - (0.4 + i)) < 0.01, qPrintable(QString::number(beeps[i])));
+        for (double offset : BeepOffsets(output, 25.0, 25.0))
+            QVERIFY2(qAbs(offset) < 0.01, qPrintable(QString::number(offset)));
     }
 };
 

@@ -2,12 +2,17 @@
 // the position display and slider after ticks, the marks, seeking by the slider, the end of
 // the clip, refused files and closing the clip.
 
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/converter_app.h"
 #include "app/position_slider.h"
+#include "app/program_arguments.h"
 #include "controls/hover_button.h"
 #include "platform/settings_store.h"
 #include "player/preview_window.h"
@@ -266,6 +271,56 @@ private slots:
         Press(dialog, MainDialogIds::kOpenVideo);
         QCOMPARE(environment.files.requests.size(), asked + 1);
         QVERIFY(QTest::qWaitFor([&] { return !dialog.isOpeningVideo(); }, 15000));
+    }
+
+    // framewell FILE: a name relative to where the program started, among Qt's own options,
+    // opens in the dialog with what Open Video makes of the same file, messages and all.
+    void aFileOnTheCommandLineOpensAsOpenVideoOpensIt() {
+        TestEnvironment environment;
+        const QString clip = SmallClip();
+        const QString started = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QFileInfo(clip).absolutePath()));
+        const ProgramArguments arguments =
+            ParseProgramArguments({u"-style"_s, u"fusion"_s, QFileInfo(clip).fileName()});
+        QVERIFY(QDir::setCurrent(started));
+        QCOMPARE(arguments.file, clip);
+
+        const QStringList files = {arguments.file, AudioOnlyFile(),
+                                   environment.scratchPath(u"gone.mpg"_s)};
+        for (const QString& file : files) {
+            QStringList chosenTexts;
+            QString chosenClip;
+            {
+                ConverterDialog chosen;
+                QVERIFY(OpenVideo(chosen, environment, file));
+                chosenTexts = environment.messages.texts();
+                if (chosen.videoClips().count == 1) chosenClip = chosen.videoClips()[0].fileName;
+            }
+            if (file == clip) QCOMPARE(chosenClip, clip);
+            environment.messages.clear();
+
+            // The program's own start, closed by the user once the file has been measured.
+            ConverterApp program;
+            program.startFile = file;
+            QString startedClip;
+            QElapsedTimer clock;
+            clock.start();
+            QTimer user;
+            connect(&user, &QTimer::timeout, this, [&] {
+                auto* dialog = qobject_cast<ConverterDialog*>(QApplication::activeModalWidget());
+                if (!dialog || dialog->isOpeningVideo()) return;
+                const bool done =
+                    dialog->videoClips().count == 1 || !environment.messages.boxes.isEmpty();
+                if (!done && clock.elapsed() < 15000) return;
+                if (dialog->videoClips().count == 1) startedClip = dialog->videoClips()[0].fileName;
+                dialog->reject();
+            });
+            user.start(20);
+            QVERIFY(!program.InitInstance());
+            QCOMPARE(environment.messages.texts(), chosenTexts);
+            QCOMPARE(startedClip, chosenClip);
+            environment.messages.clear();
+        }
     }
 
     void closingTheWindowResetsEverything() {

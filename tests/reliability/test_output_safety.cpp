@@ -139,6 +139,36 @@ private slots:
         QCOMPARE(Entries(disk.folder), QStringList{u"kept.avi"_s});
     }
 
+    // A replaced file keeps its owner's permissions, through --overwrite and the dialog's Yes:
+    // the finished file is moved over it, and a private file must not come back readable by
+    // everyone.
+    void aReplacedFileKeepsItsMode() {
+        const struct {
+            const char* name;
+            QFile::Permissions mode;
+            bool inDialog;
+        } cases[] = {
+            {"overwrite.avi", QFile::ReadOwner | QFile::WriteOwner, false},
+            {"answered-yes.avi", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup, true},
+        };
+        for (const auto& replaced : cases) {
+            const QString path = environment->scratchPath(QString::fromLatin1(replaced.name));
+            QVERIFY(WriteFile(path, kEarlier));
+            QVERIFY(QFile::setPermissions(path, replaced.mode));
+            if (replaced.inDialog) {
+                openDialog(path);
+                convertInDialog();
+                QVERIFY2(status().startsWith(u"Done."_s), qPrintable(status()));
+            } else {
+                QCOMPARE(Convert({u"--quiet"_s, u"--overwrite"_s, clip, path}).exitCode, 0);
+            }
+            QVERIFY(ReadFile(path) != kEarlier);
+            // The owner's and everyone's bits; Qt adds the caller's own as "user" bits.
+            const QFile::Permissions userBits = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+            QCOMPARE(QFile::permissions(path) & ~userBits, replaced.mode);
+        }
+    }
+
     // Only a regular file is ever replaced. A named pipe or a device in the output's place is
     // refused by name before anything is written, and left as it was.
     void pipesAndDevicesAreRefusedByName() {

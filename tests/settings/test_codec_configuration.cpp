@@ -6,7 +6,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QSpontaneKeyEvent>
+#include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstring>
@@ -324,6 +329,52 @@ private slots:
         QVERIFY(other.setState(bad.data(), bad.size()));
         QCOMPARE(other.changedValues()[0].value, std::string("1234567"));
         QVERIFY(!other.setState(state.data(), 10));
+    }
+
+    // What people tune is in sight in plain words, the plumbing is nowhere and the rest waits
+    // behind Advanced; every property still keeps its value. The wheel over a field scrolls
+    // the settings until the field has been chosen.
+    void settingsPeopleTuneComeFirstAndTheWheelScrolls() {
+        testing_support::TestEnvironment environment;
+        const auto properties = media::WritableEncoderProperties(kMpeg4);
+        CodecConfigDialog dialog(kMpeg4, QStringLiteral("MPEG-4"), properties, {});
+        dialog.resize(420, 260);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        for (const char* name : {"pass", "bitrate", "quantizer", "gop-size", "max-bframes"})
+            QVERIFY2(dialog.editor(name) && dialog.editor(name)->isVisibleTo(&dialog), name);
+        for (const char* name : {"qos", "threads", "debug", "multipass-cache-file", "dump-separator"})
+            QVERIFY2(!dialog.editor(name), name);
+        QWidget* flags = dialog.editor("flags");
+        QVERIFY(flags && !flags->isVisibleTo(&dialog));
+        dialog.findChild<QToolButton*>(QStringLiteral("advancedToggle"))->click();
+        QVERIFY(flags->isVisibleTo(&dialog));
+        const media::EncoderProperties values = dialog.values();
+        QCOMPARE(values.size(), properties.size());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            QCOMPARE(values[i].value, properties[i].defaultValue);
+
+        auto* field = qobject_cast<QSpinBox*>(dialog.editor("me-range"));
+        QVERIFY(field);
+        QScrollBar* scrolling = dialog.findChild<QScrollArea*>()->verticalScrollBar();
+        auto wheelDown = [&] {
+            const QPointF inside(field->width() / 2.0, field->height() / 2.0);
+            QWheelEvent wheel(inside, field->mapToGlobal(inside), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            // As from the mouse: only such a wheel goes on to the field's parents.
+            QSpontaneKeyEvent::setSpontaneous(&wheel);
+            qApp->notify(field, &wheel);
+        };
+        QTRY_VERIFY(scrolling->maximum() > 0);  // once the opened part is laid out
+        const int value = field->value();
+        const int scrolled = scrolling->value();
+        wheelDown();
+        QCOMPARE(field->value(), value);
+        QVERIFY(scrolling->value() > scrolled);
+        field->setFocus();
+        wheelDown();
+        QVERIFY(field->value() != value);
     }
 
     void settingsDialogStoresWhatTheUserConfirms() {

@@ -5,10 +5,13 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QPushButton>
 #include <QTemporaryDir>
 
+#include "app/converter_dialog.h"
 #include "media/encoder_registry.h"
 #include "media/media_framework.h"
+#include "platform/dialog_template.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"
@@ -372,6 +375,38 @@ private slots:
         settings.outputHeight = 576;
         QCOMPARE(OutputSummaryLine(settings, SummaryForm::Size),
                  QStringLiteral("Output File: /tmp/100%2 done.avi     Resolution: 720*576"));
+    }
+
+    // A failing catalogue reaches the user as framework boxes wherever the compressors are
+    // looked up: the main dialog's start-up, the options dialog's OK and its Defaul.
+    void catalogueFailuresReachTheUserAsBoxes() {
+        const QString program = platform::ProgramBaseName();
+        auto expectBoxes = [&](const QString& text) {
+            QVERIFY2(!environment->messages.boxes.isEmpty(), qPrintable(text));
+            for (const platform::BoxRequest& box : environment->messages.boxes) {
+                QCOMPARE(box.text, text);
+                QCOMPARE(box.caption, program);
+            }
+            environment->messages.clear();
+        };
+
+        compressors->classEnumeratorResult = E_FAIL;
+        { ConverterDialog startUp; }
+        expectBoxes(u"Failed to create class enumerator"_s);
+        compressors->classEnumeratorResult = S_OK;
+
+        compressors->video[0].bindable = false;
+        OutputOptionsDialog options(OutputSettings{}, 0);
+        environment->messages.clear();
+        options.videoCompressorList->setCurrentIndex(1);  // the entry that will not bind
+        platform::Control<QPushButton>(&options, OutputOptionsIds::kOk)->click();
+        expectBoxes(u"Failed to bind to object"_s);
+
+        OutputOptionsDialog again(OutputSettings{}, 0);
+        environment->messages.clear();
+        compressors->systemEnumeratorResult = E_FAIL;
+        platform::Control<QPushButton>(&again, OutputOptionsIds::kDefault)->click();
+        expectBoxes(u"Failed to create system enumerator"_s);
     }
 };
 

@@ -42,4 +42,19 @@ void ChangeOutput(ConverterDialog& dialog, Change change) {
     dialog.UseOutputChoices(settings);
 }
 
+// Converts what the marks hold into output, uncompressed, as Convert does once the question
+// about the missing compressor is answered Yes (what the recorders answer without a script),
+// and waits for "Done.".
+inline bool ConvertUncompressedAndWait(ConverterDialog& dialog, const QString& output,
+                                       int boundMs = 60000) {
+    ChangeOutput(dialog, [&](OutputSettings& settings) {
+        settings.outputName = output;
+        settings.videoCompressionOn = 0;
+        settings.audioCompressionOn = 0;
+    });
+    Press(dialog, MainDialogIds::kConvert);
+    return QTest::qWaitFor([&] { return StatusText(dialog).startsWith(QStringLiteral("Done.")); },
+                           boundMs);
+}
+
 }  // namespace testing_support
