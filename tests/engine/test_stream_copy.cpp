@@ -76,6 +76,10 @@ const QList<CopiedSource>& sources() {
          {u"-c:v"_s, u"libx264"_s, u"-bf"_s, u"2"_s, u"-x264-params"_s,
           u"open-gop=1:keyint=50:min-keyint=50:scenecut=0"_s},
          mp3, 1152 / 48000.0, true},
+        {"H.264 with an open group every 2 s, CAVLC, AC-3, MPEG-TS", u"ts"_s,
+         {u"-c:v"_s, u"libx264"_s, u"-bf"_s, u"2"_s, u"-x264-params"_s,
+          u"open-gop=1:keyint=50:min-keyint=50:scenecut=0:cabac=0"_s},
+         {u"-c:a"_s, u"ac3"_s}, 1536 / 48000.0, true},
         // Silence fills the start: written by hand for MP3, encoded for AC-3.
         {"H.264, MP3 starting 0.3 s after the pictures, Matroska", u"mkv"_s,
          h264 + QStringList{u"-g"_s, u"50"_s, u"-bf"_s, u"2"_s}, mp3, 1152 / 48000.0, true, false,
