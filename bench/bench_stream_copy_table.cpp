@@ -138,7 +138,8 @@ QList<Source> fullSources() {
                                       .arg(key / 25)
                                       .arg(b)
                                       .arg(QLatin1String(extension)),
-                                  QLatin1String(extension), mpeg4(key, b), b ? kMp3 : kPcm);
+                                  QLatin1String(extension), mpeg4(key, b),
+                                  b ? kMp3 : QLatin1String(extension) == QLatin1String("mp4") ? kAc3 : kPcm);
     for (const char* extension : {"mpg", "ts"})
         for (int key : {12, 25, 250})
             for (int b : {0, 2})

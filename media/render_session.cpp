@@ -282,8 +282,10 @@ void RenderSession::watchForStall() {
             }
         }
         const std::optional<ReferenceTime> now = Position();
-        if (now != lastPosition_) {
+        const std::int64_t packetsRead = StreamCopyPacketsRead(*state_);
+        if (now != lastPosition_ || packetsRead != lastPacketsRead_) {
             lastPosition_ = now;
+            lastPacketsRead_ = packetsRead;
             stalledSeconds_ = 0;
             return;
         }

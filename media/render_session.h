@@ -181,6 +181,7 @@ private:
     bool started_ = false;
     QTimer* stallTimer_ = nullptr;
     std::optional<ReferenceTime> lastPosition_;
+    std::int64_t lastPacketsRead_ = 0;  // by a direct stream copy
     int stalledSeconds_ = 0;
 };
 

@@ -352,8 +352,10 @@ bool CopyRun::readSpan() {
         SourcePacket packet;
         bool more = true;
         while (!stopping() && phase_ != Phase::Ended && !soughtTooLate_ &&
-               (more = source_.Next(&packet)))
+               (more = source_.Next(&packet))) {
+            ++job_.packetsRead_;
             if (!takePacket(packet)) return false;
+        }
         if (!source_.problem().empty()) return fail(source_.problem());
         if (soughtTooLate_) {
             // The container's index is coarse: start earlier, further each time.

@@ -64,6 +64,7 @@ public:
     void Cancel() { cancelled_ = true; }
     // How far the output has come, in its own time; nullopt until the first picture is written.
     std::optional<ReferenceTime> Position() const;
+    std::int64_t PacketsRead() const { return packetsRead_; }
 
 private:
     StreamCopyOutcome run();
@@ -73,6 +74,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> cancelled_{false};
     std::atomic<ReferenceTime> position_{-1};
+    std::atomic<std::int64_t> packetsRead_{0};
     std::thread thread_;
     friend class CopyRun;
 };

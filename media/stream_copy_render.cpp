@@ -94,6 +94,11 @@ std::optional<ReferenceTime> StreamCopyPosition(RenderSessionState& state) {
     return job ? job->Position() : std::nullopt;
 }
 
+std::int64_t StreamCopyPacketsRead(RenderSessionState& state) {
+    const std::shared_ptr<StreamCopyJob> job = jobOf(state);
+    return job ? job->PacketsRead() : 0;
+}
+
 RenderSetupResult SetUpStreamCopy(RenderSessionState& state, const RenderPlan& plan) {
     const StreamCopyInspection inspection = InspectStreamCopy(plan);
     if (!inspection.ok())

@@ -4,6 +4,7 @@
 // own (stream_copy_job), or, where only the sound is copied, through the pipeline that encodes
 // the pictures. Not for use outside media/.
 
+#include <cstdint>
 #include <optional>
 
 #include "media/render_session_state.h"
@@ -19,5 +20,7 @@ bool StopStreamCopy(RenderSessionState& state);
 
 // How far a copy job has come; nullopt when the session runs none (or it has not begun).
 std::optional<ReferenceTime> StreamCopyPosition(RenderSessionState& state);
+// How many packets a copy job has read: it may read long before it writes its first picture.
+std::int64_t StreamCopyPacketsRead(RenderSessionState& state);
 
 }  // namespace media
