@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/failure_words.h"
+#include "media/source_timing.h"
 
 namespace media {
 
@@ -222,6 +223,28 @@ void fillStream(CopySourceStream& stream, const GstCaps* found) {
 
 }  // namespace
 
+namespace {
+
+// How a phone's clip is turned to be shown: the orientation tag that came before the first
+// picture, still held by the sink.
+int shownTurn(GstElement* sink) {
+    const GstPtr<GstPad> pad(gst_element_get_static_pad(sink, "sink"));
+    if (!pad) return 0;
+    for (guint index = 0;; ++index) {
+        const EventPtr event(gst_pad_get_sticky_event(pad.get(), GST_EVENT_TAG, index));
+        if (!event) return 0;
+        GstTagList* tags = nullptr;
+        gst_event_parse_tag(event.get(), &tags);
+        gchar* orientation = nullptr;
+        if (tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation)) {
+            const GCharPtr owned(orientation);
+            return OrientationDegrees(owned.get());
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> BufferBytes(GstBuffer* buffer) {
     std::vector<std::uint8_t> bytes;
     GstMapInfo map;
@@ -304,6 +327,7 @@ bool CopySource::Open(const std::string& path) {
         streams_[kind].present = true;
         if (parsed) streams_[kind].caps.reset(handedOutCaps(parsed));
     }
+    if (sinks_[0]) streams_[0].rotation = shownTurn(sinks_[0]);
     return true;
 }
 

@@ -32,6 +32,7 @@ struct CopySourceStream {
     int height = 0;
     Fraction rateTag;  // what the container or stream says; {0, 1} when it says nothing
     Fraction pixelAspect{1, 1};
+    int rotation = 0;  // degrees clockwise the stored pictures are turned to be shown
     int sampleRate = 0;
     int channels = 0;
 };

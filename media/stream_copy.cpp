@@ -86,6 +86,14 @@ bool sameRate(Fraction a, Fraction b) {
 bool copyVideo(StreamCopyInspection& inspection, const CopySource& source,
                const CopiedFormat& format, const TimelineGroup& videoGroup) {
     const BitmapInfoHeader& asked = videoGroup.mediaType.format->bmiHeader;
+    // AVI has no way to say that its pictures are to be shown turned.
+    if (const int turn = source.video().rotation; turn != 0)
+        return refuse(inspection, RenderStep::RenderVideoStream,
+                      "Direct stream copy writes the pictures as they are stored, " +
+                          std::to_string(format.width) + "*" + std::to_string(format.height) +
+                          ", and this video is shown turned by " + std::to_string(turn) +
+                          " degrees: only a video compressor can turn its pictures upright. "
+                          "Choose a video compressor.");
     if (asked.biWidth != format.width || asked.biHeight != format.height)
         return refuse(inspection, RenderStep::RenderVideoStream,
                       "Direct stream copy keeps the source's picture size, " +
@@ -156,8 +164,11 @@ ProbeResult ProbeForStreamCopy(const std::string& path) {
     probe.status = S_OK;
     probe.duration = said;
     probe.hasVideo = true;
-    probe.width = format->width;
-    probe.height = format->height;
+    // Shown as the dialog shows it: a turned clip's "Original size" is its upright size.
+    const bool quarterTurn = video.rotation == 90 || video.rotation == 270;
+    probe.width = quarterTurn ? format->height : format->width;
+    probe.height = quarterTurn ? format->width : format->height;
+    probe.rotation = video.rotation;
     probe.frameRateNumerator = opening.rate.numerator;
     probe.frameRateDenominator = opening.rate.denominator;
     probe.frameRateOrigin = sameRate({opening.rate.numerator, opening.rate.denominator},
