@@ -79,9 +79,13 @@ int run(const ConvertOptions& options) {
     // their blocking parts.
     platform::TerminationSignals terminations;
     if (const int signalNumber = platform::FirstTerminationSignal(); signalNumber != 0) {
+        // An earlier OUTPUT is named: the user may fear for it.
+        const bool earlier = !options.toFolder && QFileInfo::exists(options.output);
         PrintMessage(QStringLiteral("framewell-convert: stopped by %1 before the conversion "
-                                    "began; nothing was written\n")
-                         .arg(platform::SignalName(signalNumber)));
+                                    "began; %2\n")
+                         .arg(platform::SignalName(signalNumber),
+                              earlier ? options.output + QStringLiteral(" is as it was")
+                                      : QStringLiteral("nothing was written")));
         return ExitStopped(signalNumber);
     }
     const CompressorChoice video =
