@@ -137,7 +137,13 @@ QList<double> BeepTimes(const QString& path) {
          QStringLiteral("1"), QStringLiteral("-ar"), QString::number(kRate),
          QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
     QList<double> times;
-    if (decoded.exitCode != 0) return times;
+    if (decoded.exitCode != 0) {
+        // Said, so that a read-back that failed is not taken for a file without beeps.
+        qWarning("ffmpeg could not read the sound of %s (exit %d%s): %s", qPrintable(path),
+                 decoded.exitCode, decoded.timedOut ? ", timed out" : "",
+                 decoded.standardError.constData());
+        return times;
+    }
     const auto* samples = reinterpret_cast<const qint16*>(decoded.standardOutput.constData());
     const qsizetype count = decoded.standardOutput.size() / 2;
     qsizetype lastLoud = -kQuietBefore;
