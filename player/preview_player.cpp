@@ -174,6 +174,14 @@ HRESULT PreviewPlayer::InitVideoWindow(int n, int d) {
     return S_OK;
 }
 
+media::VideoFrame PreviewPlayer::TakeFrame() {
+    return graph ? graph->TakeFrame() : media::VideoFrame{};
+}
+
+void PreviewPlayer::FollowClientArea(QSize client, QSize picture) {
+    if (videoShown && !fullScreen) pictureRect = WindowedPictureRect(client, picture);
+}
+
 void PreviewPlayer::KeepWindowOnScreen(bool firstShow) {
     if (!m_hWnd || fullScreen || !m_hWnd->isVisible()) return;
     QScreen* screen = m_hWnd->screen();
