@@ -185,6 +185,7 @@ bool ConverterDialog::OnInitDialog() {
     if (endMarkDisplay) endMarkDisplay->setText(QStringLiteral("00:00:00"));
     SetTransportEnabled(false);
     LoadFrameRateChoice(outputSettings, store);
+    sourceOptions = LoadSourceOptions(store);
     return true;
 }
 

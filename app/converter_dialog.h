@@ -18,12 +18,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "clips/clip_list.h"
 #include "engine/conversion_progress.h"
 #include "media/reference_time.h"
+#include "media/size_target.h"
+#include "media/source_tracks.h"
 #include "media/status.h"
 #include "settings/output_settings.h"
+#include "settings/source_options.h"
 
 class QLabel;
 class QProgressBar;
@@ -84,6 +88,9 @@ public:
 
     // --- What the dialog holds, read by the application and its tests ---
     const OutputSettings& settings() const { return outputSettings; }
+    // What a conversion takes from the open video besides its span, and that video's tracks.
+    const SourceOptions& sourceChoices() const { return sourceOptions; }
+    const media::SourceTracks& sourceTrackList() const { return sourceTracks; }
     const ClipList& videoClips() const { return clipList; }
     const MusicList& soundClips() const { return musicList; }
     Marks marks() const { return {startMark, endMark}; }
@@ -103,6 +110,8 @@ public:
     // Takes the output choices of a record (not its source facts), as the Options dialog's OK
     // hands them over.
     void UseOutputChoices(const OutputSettings& confirmed);
+    // Takes the Source dialog's choices, as the Options dialog's OK hands them over.
+    void UseSourceChoices(const SourceOptions& confirmed) { sourceOptions = confirmed; }
     // Sets both marks at once, as Start Time and End Time set them at two positions.
     void SetMarks(Marks marks);
     // Open Video from the chosen file on: the Open Video button after its file dialog, and
@@ -177,7 +186,8 @@ private:
     void ShowSetupFailure(const media::RenderSetupResult& result);
     // A running graph stopped on an error: the conversion ends without "Done.".
     void FailConversion(const QString& text);
-    // Starts the render of the built timeline; OnConversionSetUp follows.
+    // Starts the render of the built timeline, aimed at the size planned; OnConversionSetUp
+    // follows.
     void StartRender(media::RenderPlan plan);
     // Convert waits (disabled) while a conversion is looked at and set up; released, it is
     // enabled when a clip is open or a conversion runs, with the focus it had.
@@ -210,6 +220,18 @@ private:
 
     // --- Output options ---
     void ShowOutputOptions();
+
+    // --- What the conversion takes from the source (converter_dialog_source.cpp) ---
+    SourceOptions sourceOptions;
+    media::SourceTracks sourceTracks;
+    media::SoundFormat sourceSound;
+    std::optional<media::SizeTarget> sizeTarget;  // of the conversion running
+    // The plan takes the sound track, subtitles and deinterlacing; a choice the video cannot
+    // honour, or that cannot go with the compressors, is refused in a box. A target size is
+    // planned. False after the box.
+    bool ApplySourceChoices(media::RenderPlan& plan);
+    // A finished file that missed its target size by more than the tolerance is said.
+    void CheckTargetSize(const QString& written);
 
     // --- Open Video and the transport ---
     void OnOpenVideo();

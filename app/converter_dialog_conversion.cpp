@@ -243,6 +243,10 @@ void ConverterDialog::OnConvert() {
     copiedStreams.clear();
     media::RenderPlan plan = ConversionPlan(
         std::move(timeline), CurrentOutputGraphSettings(outputSettings, platform::SettingsStore()));
+    if (!ApplySourceChoices(plan)) {
+        HoldConvert(false);
+        return;
+    }
     if (media::UsesStreamCopy(plan)) {
         InspectCopy(std::move(plan));
         return;
@@ -253,7 +257,8 @@ void ConverterDialog::OnConvert() {
 void ConverterDialog::StartRender(media::RenderPlan plan) {
     conversionEngine = StartConversionRender(
         std::move(plan), this, WM_GRAPHNOTIFY,
-        [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); });
+        [this](const media::RenderSetupResult& result) { OnConversionSetUp(result); },
+        sizeTarget);
 }
 
 void ConverterDialog::OnConversionSetUp(const media::RenderSetupResult& result) {
@@ -278,7 +283,10 @@ void ConverterDialog::OnGraphEvent() {
         if (code == media::EC_COMPLETE) {
             // Only a render that ran to its end reaches 100%; after Stop the share stays put.
             conversionProgress.Complete();
+            const QString written = conversionEngine->OutputName();
+            const bool whole = conversionProgress.Completed();
             FinishConversion();
+            if (whole) CheckTargetSize(written);
             // A source that fell short of its span is not a silent success.
             if (!sizeNote.isEmpty()) text = sizeNote + (text.isEmpty() ? QString() : "\n" + text);
             if (!text.isEmpty())

@@ -173,6 +173,9 @@ void ConverterDialog::FinishOpenVideo(const QString& path, const media::ProbeRes
     }
 
     clipDefaults.clipDuration = static_cast<std::int32_t>(length / kReferenceTimePerSecond);
+    sourceTracks = probe.tracks;
+    sourceSound = {probe.audioRate, probe.audioChannels, probe.audioBitsPerSecond};
+    sourceOptions = SourceOptionsForOpenedVideo(sourceOptions, path);
     clipList.count = 0;
     musicList.count = 0;
     appendClip(clipList, path, clipDefaults);

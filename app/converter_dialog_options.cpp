@@ -7,8 +7,10 @@ void ConverterDialog::ShowOutputOptions() {
     // Also while a conversion runs: the running graph keeps the file and compressors it was
     // built with, and its "Done." line names that file.
     OutputOptionsDialog dialog(outputSettings, clipList.count, this);
+    dialog.SetSource(sourceOptions, sourceTracks);
     if (dialog.exec() != QDialog::Accepted) return;
     UseOutputChoices(dialog.settings());
+    UseSourceChoices(dialog.sourceOptions());
 }
 
 void ConverterDialog::UseOutputChoices(const OutputSettings& confirmed) {

@@ -1,5 +1,6 @@
 #include "cli/convert_options.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -49,6 +50,7 @@ bool* flagTarget(ConvertOptions& options, const QString& name) {
     if (name == QLatin1String("--help")) return &options.help;
     if (name == QLatin1String("--version")) return &options.version;
     if (name == QLatin1String("--list-compressors")) return &options.listCompressors;
+    if (name == QLatin1String("--list-tracks")) return &options.listTracks;
     if (name == QLatin1String("--overwrite")) return &options.overwrite;
     if (name == QLatin1String("--quiet")) return &options.quiet;
     return nullptr;
@@ -91,6 +93,50 @@ std::optional<QString> applyValueOption(ConvertOptions& options, const QString& 
             options.resizeMode = 0;
         else
             return QStringLiteral("--resize takes preserve or stretch, not \"%1\"").arg(text);
+    } else if (name == QLatin1String("--audio-track")) {
+        bool ok = false;
+        options.audioTrack = text.toInt(&ok);
+        if (!ok || options.audioTrack < 1)
+            return QStringLiteral("--audio-track takes a track number from 1, not \"%1\"").arg(text);
+    } else if (name == QLatin1String("--subtitles")) {
+        // A number is a track of INPUT; anything else names a file ("./2" for a file named 2).
+        static const QRegularExpression number(QStringLiteral("^\\d+$"));
+        if (number.match(text).hasMatch()) {
+            options.subtitleTrack = text.toInt();
+            options.subtitleFile.clear();
+            if (options.subtitleTrack < 1)
+                return QStringLiteral("--subtitles takes a track number from 1 or a file, not \"%1\"")
+                    .arg(text);
+        } else if (text.isEmpty()) {
+            return QStringLiteral("--subtitles takes a track number from 1 or a file");
+        } else {
+            options.subtitleFile = text;
+            options.subtitleTrack = 0;
+        }
+    } else if (name == QLatin1String("--deinterlace")) {
+        if (text == QLatin1String("auto"))
+            options.deinterlace = media::DeinterlaceMode::Auto;
+        else if (text == QLatin1String("on"))
+            options.deinterlace = media::DeinterlaceMode::On;
+        else if (text == QLatin1String("off"))
+            options.deinterlace = media::DeinterlaceMode::Off;
+        else
+            return QStringLiteral("--deinterlace takes auto, on or off, not \"%1\"").arg(text);
+    } else if (name == QLatin1String("--target-size")) {
+        bool ok = false;
+        const double megabytes = text.toDouble(&ok);
+        if (!ok || !std::isfinite(megabytes) || megabytes <= 0.0 || megabytes > 1e7)
+            return QStringLiteral("--target-size takes megabytes (1 MB = 1,000,000 bytes), not "
+                                  "\"%1\"")
+                .arg(text);
+        options.targetSizeMegabytes = megabytes;
+    } else if (name == QLatin1String("--jobs")) {
+        bool ok = false;
+        options.jobs = text.toInt(&ok);
+        if (!ok || options.jobs < 1 || options.jobs > kMostJobs)
+            return QStringLiteral("--jobs takes a number from 1 to %1, not \"%2\"")
+                .arg(kMostJobs)
+                .arg(text);
     } else if (name == QLatin1String("--video-compressor")) {
         options.videoCompressor = text;
     } else if (name == QLatin1String("--audio-compressor")) {
@@ -109,11 +155,20 @@ QString finishOptions(ConvertOptions& options, const QStringList& positional) {
             return QStringLiteral("--list-compressors takes no files");
         return {};
     }
-    if (positional.size() != 2) return QStringLiteral("expected INPUT and OUTPUT");
-    options.input = positional[0];
-    options.output = positional[1];
-    if (options.input.isEmpty() || options.output.isEmpty())
-        return QStringLiteral("empty file name");
+    if (options.listTracks) {
+        if (positional.size() != 1) return QStringLiteral("--list-tracks takes one INPUT");
+        options.input = positional[0];
+        options.inputs = positional;
+        return options.input.isEmpty() ? QStringLiteral("empty file name") : QString();
+    }
+    if (positional.size() < 2) return QStringLiteral("expected INPUT and OUTPUT, or INPUT... FOLDER");
+    options.inputs = positional.mid(0, positional.size() - 1);
+    options.input = options.inputs.front();
+    options.output = positional.back();
+    options.toFolder = positional.size() > 2 || QFileInfo(options.output).isDir();
+    for (const QString& input : options.inputs)
+        if (input.isEmpty()) return QStringLiteral("empty file name");
+    if (options.output.isEmpty()) return QStringLiteral("empty file name");
     if (options.startMark && options.endMark && *options.endMark <= *options.startMark)
         return QStringLiteral("--end must come after --start");
     return {};
@@ -173,7 +228,10 @@ ParsedCommandLine ParseConvertArguments(const QStringList& arguments) {
 QString ConvertUsage() {
     return QStringLiteral(
         "usage: framewell-convert [options] INPUT OUTPUT\n"
-        "Converts INPUT, or the span of it between --start and --end, into the AVI file OUTPUT.\n"
+        "       framewell-convert [options] INPUT... FOLDER\n"
+        "       framewell-convert --list-tracks INPUT\n"
+        "Converts INPUT, or the span of it between --start and --end, into the AVI file OUTPUT;\n"
+        "several INPUTs each into FOLDER, named after it with .avi.\n"
         "\n"
         "  --start SECONDS               where the output begins in INPUT (default 0)\n"
         "  --end SECONDS                 where it ends (default: the end of INPUT)\n"
@@ -188,6 +246,18 @@ QString ConvertUsage() {
         "                                copy writes INPUT's own stream without re-encoding it\n"
         "                                (MPEG-4 Part 2, H.264, Motion JPEG, DV, MPEG-1/2 video;\n"
         "                                MP3, MP2, AC-3, PCM sound)\n"
+        "  --audio-track N               the sound track to take, from 1 (default 1)\n"
+        "  --subtitles N|FILE            burn subtitle track N of INPUT, or a side file (SRT,\n"
+        "                                ASS, SSA, ...), into the pictures\n"
+        "  --deinterlace auto|on|off     auto (the default) deinterlaces what the source says is\n"
+        "                                interlaced, or what a check of its first pictures finds\n"
+        "                                combed; the frame rate stays the source's\n"
+        "  --target-size MB              aim the whole file at this size (1 MB = 1,000,000\n"
+        "                                bytes): the video bit rate is chosen for it, in two\n"
+        "                                passes where the video compressor has them\n"
+        "  --jobs N                      conversions at a time for several INPUTs (default 1)\n"
+        "  --list-tracks                 show INPUT's tracks: number, kind, codec, language,\n"
+        "                                title, length\n"
         "  --list-compressors            show the compressors: position, kind, name, factory\n"
         "  --overwrite                   replace OUTPUT when it exists (a regular file, and\n"
         "                                only once the new file is finished)\n"
@@ -198,7 +268,10 @@ QString ConvertUsage() {
         "SIGINT (Ctrl+C), SIGTERM or SIGHUP stops the conversion as Stop does: OUTPUT gets\n"
         "what was converted, finished; the same signal again ends the program at once.\n"
         "\n"
-        "Exit status: 0 converted, 1 the conversion failed (an earlier OUTPUT is left as it\n"
-        "was), 2 the command line is wrong, 130, 143 or 129 stopped by SIGINT, SIGTERM or\n"
-        "SIGHUP.\n");
+        "Several INPUTs: an existing output is replaced only with --overwrite; an INPUT that\n"
+        "fails is named with its reason and the others go on; a signal stops them all.\n"
+        "\n"
+        "Exit status: 0 converted (every INPUT), 1 the conversion failed (an earlier OUTPUT is\n"
+        "left as it was; any INPUT of several), 2 the command line is wrong, 130, 143 or 129\n"
+        "stopped by SIGINT, SIGTERM or SIGHUP.\n");
 }

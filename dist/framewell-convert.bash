@@ -24,7 +24,15 @@ _framewell_convert() {
             COMPREPLY=($(compgen -W "original" -- "$cur"))
             return
             ;;
-        --start | --end)
+        --deinterlace)
+            COMPREPLY=($(compgen -W "auto on off" -- "$cur"))
+            return
+            ;;
+        --subtitles)
+            _filedir '@(srt|ass|ssa|sub|vtt)'
+            return
+            ;;
+        --start | --end | --audio-track | --target-size | --jobs)
             return
             ;;
     esac

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,7 @@
 #include "media/encoder_properties.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
+#include "media/size_target.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
 #include "settings/compressor_handle.h"
@@ -50,12 +53,26 @@ OutputGraphSettings CurrentOutputGraphSettings(const OutputSettings& settings,
 // How long a stop may take to finish the file before it is given up.
 inline constexpr std::chrono::milliseconds kStopDrainBound{5000};
 
+class QTemporaryDir;
+
 class ConversionEngine : public QObject {
     Q_OBJECT
 
 public:
     explicit ConversionEngine(QObject* parent = nullptr);
     ~ConversionEngine() override;
+
+    // Aims the conversion at a file size; call before Start. With an encoder that keeps
+    // statistics between passes the render runs twice: the first pass writes a hidden file
+    // beside the output, which is measured, and the second writes the output at the bit rate
+    // that is left. A stop before the second pass runs keeps the first pass's file, finished,
+    // as the output. The events and the position are those of the whole: Position runs through
+    // both passes in one length.
+    void AimAtSize(media::SizeTarget target);
+    int PassCount() const { return twoPasses_ ? 2 : 1; }
+    int Pass() const { return pass_; }
+    // The second pass's video bit rate once the first has been measured; 0 before.
+    std::int64_t SecondPassBitsPerSecond() const { return secondPassBits_; }
 
     // Builds the graph for the timeline and runs it, off the UI thread; done is called on the
     // UI thread with the outcome.
@@ -89,11 +106,40 @@ public:
     QStringList EncoderFactories() const;
 
 private:
+    // The first pass's events come here rather than to the window; the second pass is started
+    // from its completion.
+    void onFirstPassEvents();
+    void startSecondPass();
+    // A stop before the second pass runs: the first pass's finished file becomes the output.
+    void keepFirstPass(const std::string& note);
+    // An event of the engine's own (the end of a first pass that was kept, a failure between
+    // the passes) for the window.
+    void forward(long code, const std::string& text);
+    void notifyWindow();
+
     std::unique_ptr<media::RenderSession> session_;
     bool settingUp_ = false;
     bool running_ = false;
     ReferenceTime duration_ = 0;
     QString outputName_;
+
+    QObject* window_ = nullptr;
+    int message_ = 0;
+    std::deque<media::RenderEvent> forwarded_;
+
+    std::optional<media::SizeTarget> sizeTarget_;
+    bool twoPasses_ = false;
+    int pass_ = 1;
+    bool interceptingFirstPass_ = false;
+    bool stopRequested_ = false;
+    media::RenderPlan secondPassPlan_;
+    std::string firstPassFile_;  // the first pass's finished file until the second pass runs
+    std::unique_ptr<QTemporaryDir> statistics_;
+    std::string statisticsFile_;
+    media::EncoderProperties chosenVideoProperties_;  // the codec's settings, before any pass
+    std::int64_t secondPassBits_ = 0;
+    // The first pass's session, released, until the second pass's has taken over.
+    std::unique_ptr<media::RenderSession> finishedPass_;
 };
 
 // Every group renders every frame, none is dropped to keep up with a clock.
@@ -108,6 +154,8 @@ media::RenderPlan ConversionPlan(media::TimelineModel timeline, const OutputGrap
 // for the caller to tell the user (nothing is shown here). The caller owns the engine;
 // releasing it tears down a running graph without draining it, and a done not yet delivered
 // is then dropped.
+// A size target, when given, is aimed at as AimAtSize says.
 std::unique_ptr<ConversionEngine> StartConversionRender(
     media::RenderPlan plan, QObject* notifyWindow, int message,
-    std::function<void(const media::RenderSetupResult&)> done);
+    std::function<void(const media::RenderSetupResult&)> done,
+    std::optional<media::SizeTarget> sizeTarget = std::nullopt);

@@ -5,6 +5,7 @@
 #include "media/avi_stream_format.h"
 #include "media/frame_time.h"
 #include "media/gst_handles.h"
+#include "media/prepared_source.h"
 #include "media/render_elements.h"
 #include "media/render_output.h"
 #include "media/render_session_state.h"
@@ -91,6 +92,9 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
     const SourceTiming timing = MeasureSourceTiming(source.mediaName);
     if (const RenderSetupResult usable = CheckOutputName(plan.outputPath); FAILED(usable.status))
         return usable;
+    auto prepared = std::make_shared<PreparedSource>();
+    if (const RenderSetupResult ready = PrepareSource(plan, prepared.get()); FAILED(ready.status))
+        return ready;
 
     const ContainerProfilePtr containerOwner = NewAviContainerProfile();
     GstEncodingContainerProfile* container = containerOwner.get();
@@ -141,6 +145,7 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
     request.pictureLength = length;
     request.rotation = timing.rotation;
     if (span.audioGroup) request.audioRoute = plan.audio;
+    request.prepared = prepared;
     request.elementAdded = G_CALLBACK(OnDeepElementAdded);
     request.elementAddedData = &state;
     std::string problem;

@@ -14,9 +14,11 @@
 #include <mutex>
 
 #include "media/avi_stream_format.h"
+#include "media/deinterlacing_stage.h"
 #include "media/frame_time.h"
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
+#include "media/prepared_source.h"
 #include "media/render_session_state.h"
 #include "media/repaired_file_source.h"
 #include "media/source_timing.h"
@@ -236,7 +238,8 @@ CapsPtr trackRestriction(const TimelineGroup& group, const std::map<std::string,
 // Each source of the group as a clip, every model track on a layer of its own.
 RenderSetupResult placeGroupClips(GESTimeline* timeline, const TimelineGroup& group,
                                   const std::map<std::string, AssetPtr>& assets,
-                                  Fraction outputRate) {
+                                  Fraction outputRate, const PreparedSource& prepared) {
+    const bool deinterlace = prepared.deinterlace;
     const bool video = group.isVideo();
     const GESTrackType type = video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
     const int width = video ? group.mediaType.format->bmiHeader.biWidth : 0;
@@ -269,6 +272,14 @@ RenderSetupResult placeGroupClips(GESTimeline* timeline, const TimelineGroup& gr
             if (video) turnUpright(clip, MeasureSourceTiming(source.mediaName).rotation);
             if (video && source.stretchMode == kStretchModeStretch)
                 stretchToFrame(clip, width, height);
+            if (!video && !PlayChosenSoundStream(clip, prepared.choices))
+                return SetupFailure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER,
+                                    "Sound track " + std::to_string(prepared.choices.audioTrack) +
+                                        " of " + source.mediaName + " could not be taken.");
+            if (video && !SetClipDeinterlacing(clip, deinterlace))
+                return SetupFailure(RenderStep::ConnectFrontEnd, VFW_E_CANNOT_RENDER,
+                                    "The pictures of " + source.mediaName +
+                                        " cannot be deinterlaced: the deinterlacer is missing.");
         }
     }
     return {};
@@ -277,7 +288,7 @@ RenderSetupResult placeGroupClips(GESTimeline* timeline, const TimelineGroup& gr
 }  // namespace
 
 RenderSetupResult BuildGesTimeline(const TimelineModel& model, GESTimeline* timeline,
-                                   const StreamRoute& audioRoute) {
+                                   const StreamRoute& audioRoute, const PreparedSource& prepared) {
     // Sound and picture last the whole frames of the output's rate.
     Fraction outputRate;
     for (const TimelineGroup& group : model.groups) {
@@ -297,7 +308,8 @@ RenderSetupResult BuildGesTimeline(const TimelineModel& model, GESTimeline* time
         if (!ges_timeline_add_track(timeline, track))
             return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,
                                 "The timeline refused a track.");
-        if (const RenderSetupResult placed = placeGroupClips(timeline, group, assets, outputRate);
+        if (const RenderSetupResult placed =
+                placeGroupClips(timeline, group, assets, outputRate, prepared);
             FAILED(placed.status))
             return placed;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "media/discovered_tracks.h"
 #include "media/failure_words.h"
 #include "media/gst_handles.h"
 #include "media/local_file.h"
@@ -84,6 +85,7 @@ void readStreams(GstDiscovererInfo* info, ProbeResult& result) {
         if (gst_discoverer_video_info_is_image(video) && videos.get()->next) continue;
         result.hasVideo = true;
         result.stillImage = gst_discoverer_video_info_is_image(video);
+        result.interlaced = gst_discoverer_video_info_is_interlaced(video);
         result.width = static_cast<int>(gst_discoverer_video_info_get_width(video));
         result.height = static_cast<int>(gst_discoverer_video_info_get_height(video));
         result.pixelAspectNumerator =
@@ -98,6 +100,8 @@ void readStreams(GstDiscovererInfo* info, ProbeResult& result) {
         result.hasAudio = true;
         result.audioRate = static_cast<int>(gst_discoverer_audio_info_get_sample_rate(audio));
         result.audioChannels = static_cast<int>(gst_discoverer_audio_info_get_channels(audio));
+        result.audioBitsPerSecond = static_cast<int>(
+            std::min<guint>(gst_discoverer_audio_info_get_bitrate(audio), G_MAXINT));
     }
 }
 
@@ -140,11 +144,14 @@ ProbeResult ProbeMediaFile(const std::string& path, std::chrono::milliseconds ti
     const GObjectPtr<GstDiscovererInfo> info = discover(uri, timeout, result);
     if (!info) return result;
     readStreams(info.get(), result);
+    result.tracks = ReadDiscoveredTracks(info.get(), result.duration);
     if (!result.hasVideo || result.stillImage) return result;
 
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
     addSourceTiming(path, std::max(timeout - spent, std::chrono::milliseconds(1000)), result);
+    // The measured length, not the container's word.
+    for (SourceTrack& track : result.tracks) track.length = result.duration;
     return result;
 }
 

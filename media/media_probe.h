@@ -8,6 +8,7 @@
 
 #include "media/reference_time.h"
 #include "media/source_timing.h"
+#include "media/source_tracks.h"
 #include "media/status.h"
 
 namespace media {
@@ -23,6 +24,7 @@ struct ProbeResult {
 
     bool hasVideo = false;
     bool stillImage = false;  // a single picture (PNG, JPEG, ...), not a video
+    bool interlaced = false;  // the picture stream says its pictures are made of two fields
     int width = 0;            // the upright picture size, before pixel-aspect correction
     int height = 0;
     int rotation = 0;  // degrees clockwise the stored pictures are turned to stand upright
@@ -39,8 +41,12 @@ struct ProbeResult {
     bool hasAudio = false;
     int audioRate = 0;
     int audioChannels = 0;
+    int audioBitsPerSecond = 0;  // as the stream states it; 0 when it does not
 
     bool seekable = false;
+
+    // Every picture, sound and subtitle track, in the file's order.
+    SourceTracks tracks;
 
     // Frames per second, or 0 when there is no picture.
     double frameRate() const {

@@ -8,6 +8,7 @@
 #include "media/ges_timeline_build.h"
 #include "media/gst_handles.h"
 #include "media/media_framework.h"
+#include "media/prepared_source.h"
 #include "media/render_elements.h"
 #include "media/render_output.h"
 #include "media/render_session.h"
@@ -167,7 +168,11 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (!timeline)
         return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,
                             "The timeline could not be made.");
-    RenderSetupResult built = BuildGesTimeline(plan.timeline, timeline.get(), plan.audio);
+    PreparedSource prepared;
+    if (const RenderSetupResult ready = PrepareSource(plan, &prepared); FAILED(ready.status))
+        return ready;
+    RenderSetupResult built =
+        BuildGesTimeline(plan.timeline, timeline.get(), plan.audio, prepared);
     if (FAILED(built.status)) return built;
     expectSourceEnds(state, plan.timeline);
 
@@ -205,6 +210,13 @@ RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
             state, pipeline, timeline.get(), outputUri.get(), container, groups.front().isVideo());
         FAILED(rendering.status))
         return rendering;
+    if (prepared.subtitles.cues &&
+        !InsertSubtitleOverlay(GST_ELEMENT(pipeline), timeline.get(), prepared.subtitles)) {
+        ReleasePipeline(state);
+        return SetupFailure(RenderStep::RenderVideoStream, VFW_E_CANNOT_RENDER,
+                            "The subtitles could not be drawn: an element is missing (textoverlay "
+                            "or dvdspu).");
+    }
 
     {
         std::lock_guard lock(state.mutex);

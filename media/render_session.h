@@ -30,6 +30,7 @@ class QTimer;
 #include "media/encoder_properties.h"
 #include "media/graph_event_codes.h"
 #include "media/reference_time.h"
+#include "media/source_choices.h"
 #include "media/status.h"
 #include "media/timeline_model.h"
 
@@ -64,6 +65,7 @@ struct RenderPlan {
     std::string outputPath;
     StreamRoute video;       // the first group's route
     StreamRoute audio;       // every later group's route
+    SourceChoices source;    // sound track, subtitles and deinterlacing of the first source
 };
 
 // The set-up step that failed, so that the caller can name it.

@@ -7,8 +7,9 @@
 
 namespace media {
 
-// Asked once per process of the device providers (the sound server's, the sound cards'),
-// which look without opening anything. Needs a started media framework.
+// Asked once per process, of the places a sound server or a sound card shows itself, without
+// connecting to anything: the sound server's device provider, asked instead, leaks its
+// connection when no server answers.
 bool DesktopHasSoundDevice();
 
 }  // namespace media

@@ -17,7 +17,9 @@
 
 #include "media/avi_stream_format.h"
 #include "media/frame_time.h"
+#include "media/deinterlacing_stage.h"
 #include "media/gst_handles.h"
+#include "media/prepared_source.h"
 
 namespace media {
 namespace {
@@ -49,6 +51,8 @@ struct CopyPipelineState {
     GstClockTime pictureLength = GST_CLOCK_TIME_NONE;
     int rotation = 0;
     std::optional<StreamRoute> audioRoute;
+    std::shared_ptr<const PreparedSource> prepared;
+    int soundStreamsSeen = 0;
     GstClockTime pictureStop = GST_CLOCK_TIME_NONE;  // the fitted pictures' end (their thread's)
     std::atomic<bool> picturesEnded{false};
 
@@ -341,14 +345,33 @@ void decodedPadAdded(GstElement*, GstPad* pad, gpointer data) {
         gst_element_link(turn, convert);
         first = turn;
     }
+    // Fields are woven into pictures before anything scales them.
+    GstElement* deinterlacer =
+        state->prepared && state->prepared->deinterlace ? MakeDeinterlacer() : nullptr;
+    if (deinterlacer) {
+        gst_bin_add(GST_BIN(state->pipeline), deinterlacer);
+        gst_element_link(deinterlacer, first);
+        first = deinterlacer;
+    }
     for (GstElement* e : {filter, rate, scale, convert}) gst_element_sync_state_with_parent(e);
     if (turn) gst_element_sync_state_with_parent(turn);
+    if (deinterlacer) gst_element_sync_state_with_parent(deinterlacer);
     if (state->encodesAll) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, delayPictureSpan, state,
                           nullptr);
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, refuseAfterEnd, state, nullptr);
     }
     GstPtr<GstPad> out(gst_element_get_static_pad(filter, "src"));
+    // Subtitles are drawn on the pictures as the file gets them.
+    if (state->prepared && state->prepared->subtitles.cues) {
+        SubtitleOverlayRequest overlay = state->prepared->subtitles;
+        if (const GstStructure* s = decoded ? gst_caps_get_structure(decoded.get(), 0) : nullptr) {
+            gst_structure_get_int(s, "width", &overlay.sourceWidth);
+            gst_structure_get_int(s, "height", &overlay.sourceHeight);
+        }
+        if (GstPad* drawn = AttachSubtitleOverlay(GST_BIN(state->pipeline), out.get(), overlay))
+            out.reset(drawn);
+    }
     if (state->encodesAll)
         gst_pad_add_probe(out.get(),
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
@@ -394,7 +417,10 @@ bool takeStream(CopyPipelineState* state, GstPad* pad, GstCaps* caps, bool* vide
         if (IsVideoCaps(caps) && !state->videoTaken) {
             state->videoTaken = take = *video = true;
         } else if (IsAudioCaps(caps) && state->wantsAudio && !state->audioTaken) {
-            state->audioTaken = take = true;
+            const int number = ++state->soundStreamsSeen;
+            state->audioTaken = take =
+                state->prepared ? IsChosenSoundStream(state->prepared->choices, pad, number)
+                                : number == 1;
         }
         if (take && !state->seeked) {
             const auto held =
@@ -501,6 +527,7 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     state->pictureLength = request.pictureLength;
     state->rotation = request.rotation;
     state->audioRoute = request.audioRoute;
+    state->prepared = request.prepared;
     g_object_set_data_full(G_OBJECT(pipeline), "framewell-copy-state", state, freeState);
 
     if (decodes)

@@ -12,6 +12,7 @@
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,9 @@ struct CopyPipelineRequest {
     GstClockTime pictureLength = GST_CLOCK_TIME_NONE;  // the pictures end this long after they start
     int rotation = 0;
     std::optional<StreamRoute> audioRoute;
+    // The sound track taken, and what the encoded pictures go through besides fitting:
+    // deinterlacing before it, the subtitles' overlay after it. Null: the first sound track.
+    std::shared_ptr<const struct PreparedSource> prepared;
     // Connected to the pipeline's "deep-element-added" before any element is in it.
     GCallback elementAdded = nullptr;
     gpointer elementAddedData = nullptr;

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "engine/choice_conflicts.h"
 #include "platform/dialog_template.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"
@@ -13,6 +14,7 @@
 #include "settings/codec_configuration.h"
 #include "settings/compressor_catalogue.h"
 #include "settings/compressor_lists.h"
+#include "settings/source_options_dialog.h"
 
 namespace {
 
@@ -124,6 +126,7 @@ void OutputOptionsDialog::connectCommands() {
     bind(kBrowse, &OutputOptionsDialog::OnBrowse);
     bind(kDefault, &OutputOptionsDialog::OnDefault);
     bind(kCompressorSettings, &OutputOptionsDialog::OnCompressorSettings);
+    bind(kSource, &OutputOptionsDialog::OnSourceOptions);
     // Only the user's choices count: selections made in code change no box.
     connect(resolutionList, &QComboBox::activated, this, [this] { OnResolutionChange(); });
     connect(frameRateList, &QComboBox::activated, this, [this] { OnFrameRateChange(); });
@@ -259,6 +262,31 @@ void OutputOptionsDialog::OnCompressorSettings() {
                                      this, scratchList);
 }
 
+void OutputOptionsDialog::SetSource(const SourceOptions& options,
+                                    const media::SourceTracks& tracks) {
+    source = options;
+    sourceTracks = tracks;
+}
+
+media::StreamRoute OutputOptionsDialog::chosenVideoRoute() const {
+    media::StreamRoute route;
+    const int entry = videoCompressorList->currentIndex();
+    route.compressionOn = entry > 0;
+    if (IsStreamCopyEntry(*videoCompressorList, entry)) {
+        route.streamCopy = true;
+    } else if (entry > 0) {
+        std::optional<CompressorHandle> handle;
+        if (!GetCompressor(entry - 1, &handle).failed() && handle)
+            route.encoder = media::EncoderChoice{handle->factoryName, {}};
+    }
+    return route;
+}
+
+void OutputOptionsDialog::OnSourceOptions() {
+    SourceOptionsDialog dialog(source, sourceTracks, chosenVideoRoute(), this);
+    if (dialog.exec() == QDialog::Accepted) source = dialog.options();
+}
+
 void OutputOptionsDialog::OnOK() {
     const QString rateText = frameRateBox->text().left(kFrameRateTextLimit);
     const double rate = platform::CStringToDouble(rateText);
@@ -281,6 +309,16 @@ void OutputOptionsDialog::OnOK() {
                                              "at most %1 characters.")
                                   .arg(platform::kMaxPathLength),
                               platform::ProgramBaseName());
+        return;
+    }
+
+    // What Direct stream copy writes as it is takes nothing else from the Source dialog.
+    if (const QString conflict = ChoiceConflict(
+            IsStreamCopyEntry(*videoCompressorList, videoCompressorList->currentIndex()),
+            IsStreamCopyEntry(*audioCompressorList, audioCompressorList->currentIndex()),
+            source.Choices(), source.targetSizeMegabytes > 0.0);
+        !conflict.isEmpty()) {
+        platform::ShowMessage(this, conflict, platform::ProgramBaseName());
         return;
     }
 
@@ -310,6 +348,7 @@ void OutputOptionsDialog::OnOK() {
     choice.videoStreamCopy = IsStreamCopyEntry(*videoCompressorList, choice.videoListPosition);
     choice.audioStreamCopy = IsStreamCopyEntry(*audioCompressorList, choice.audioListPosition);
     SaveOutputSettings(store, choice);
+    SaveSourceOptions(store, source);
 
     rebindCompressor(choice.videoListPosition, choice.videoStreamCopy, media::EncoderKind::Video,
                      record.videoCompressionOn, record.videoCompressor, GetCompressor);

@@ -9,7 +9,11 @@
 
 #include <cstdint>
 
+#include "media/render_session.h"
+
+#include "media/source_tracks.h"
 #include "settings/output_settings.h"
+#include "settings/source_options.h"
 
 class QComboBox;
 class QLineEdit;
@@ -31,6 +35,7 @@ inline constexpr int kCompressorSettings = 1053;
 inline constexpr int kFrameRateList = 1068;
 inline constexpr int kCustomFrameRate = 1069;
 inline constexpr int kResizeModeList = 1070;
+inline constexpr int kSource = 1071;  // the Source dialog: sound track, subtitles, ...
 }  // namespace OutputOptionsIds
 
 // Resolution list positions that are not presets.
@@ -51,6 +56,10 @@ public:
 
     // The dialog's copy of the record: after exec() returns Accepted, what OK confirmed.
     const OutputSettings& settings() const { return record; }
+    // The open video's tracks and what a conversion takes from it, edited in the Source
+    // dialog; OK stores them with the rest.
+    void SetSource(const SourceOptions& options, const media::SourceTracks& tracks);
+    const SourceOptions& sourceOptions() const { return source; }
 
     // --- Handlers ---
     bool OnInitDialog();
@@ -59,6 +68,7 @@ public:
     void OnBrowse();
     void OnDefault();
     void OnCompressorSettings();
+    void OnSourceOptions();
     void OnOK();
 
     // --- Controls bound from the template ---
@@ -78,6 +88,11 @@ private:
     void connectCommands();
     void showSizeBoxes(bool show);
 
+    // What the video compressor chosen now makes of the pictures.
+    media::StreamRoute chosenVideoRoute() const;
+
     OutputSettings record;
     std::int32_t clipCount = 0;
+    SourceOptions source;
+    media::SourceTracks sourceTracks;
 };

@@ -166,7 +166,7 @@ private slots:
         options.show();
         Activate(&options);
         const QList<int> rows{kOutputFile,          kBrowse,    kResolutionList, kFrameRateList,
-                              kResizeModeList,      kVideoCompressorList,
+                              kResizeModeList,      kSource,    kVideoCompressorList,
                               kCompressorSettings,  kAudioCompressorList,
                               kOk,                  kDefault,   kCancel};
         platform::FindControl(&options, rows.first())->setFocus(Qt::TabFocusReason);

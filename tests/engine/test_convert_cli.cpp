@@ -63,9 +63,27 @@ private slots:
                 !parsed.options.frameRate);
         QCOMPARE(parsed.options.resizeMode, 2);
 
+        // The source's choices; a number names a subtitle track, anything else a file.
+        parsed = ParseConvertArguments(
+            words("--audio-track 2 --subtitles 3 --deinterlace off --target-size 4.7 --jobs 2 "
+                  "a b"));
+        QVERIFY2(parsed.ok(), qPrintable(parsed.error));
+        QCOMPARE(parsed.options.audioTrack, 2);
+        QCOMPARE(parsed.options.subtitleTrack, 3);
+        QCOMPARE(parsed.options.deinterlace, media::DeinterlaceMode::Off);
+        QCOMPARE(*parsed.options.targetSizeMegabytes, 4.7);
+        QVERIFY(!parsed.options.toFolder);
+        parsed = ParseConvertArguments(words("--subtitles ./3 a b c folder"));
+        QCOMPARE(parsed.options.subtitleFile, u"./3"_s);
+        QCOMPARE(parsed.options.subtitleTrack, 0);
+        QVERIFY(parsed.options.toFolder);
+        QCOMPARE(parsed.options.inputs, (QStringList{u"a"_s, u"b"_s, u"c"_s}));
+
         for (const char* wrong :
              {"", "only-input", "--start -1 a b", "--start 2 --end 2 a b", "--size 640*480 a b",
-              "--fps 0 a b", "--resize crop a b", "--colour a b", "a b --end"})
+              "--fps 0 a b", "--resize crop a b", "--colour a b", "a b --end",
+              "--audio-track 0 a b", "--subtitles 0 a b", "--deinterlace yes a b",
+              "--target-size 0 a b", "--jobs 65 a b", "--list-tracks", "--list-tracks a b"})
             QVERIFY2(!ParseConvertArguments(words(wrong)).ok(), wrong);
     }
 

@@ -3,10 +3,14 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+
+#include <initializer_list>
+#include <utility>
 
 namespace testing_support {
 
@@ -53,18 +57,26 @@ QString MakeClip(const ClipSpec& spec) {
                   << QString::number(spec.audioChannels);
     }
     arguments << spec.extraArguments;
+    return MakeFile(arguments, spec.extension);
+}
 
-    const QByteArray key = arguments.join(QLatin1Char('|')).toUtf8() + spec.extension.toUtf8();
+QString MakeFile(const QStringList& ffmpegArguments, const QString& extension) {
+    QStringList arguments = ffmpegArguments;
+    if (!arguments.contains(QStringLiteral("-hide_banner")))
+        arguments = QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                                QStringLiteral("error"), QStringLiteral("-y")} +
+                    arguments;
+    const QByteArray key = arguments.join(QLatin1Char('|')).toUtf8() + extension.toUtf8();
     const QString name = QString::fromLatin1(
                              QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16)) +
-                         QLatin1Char('.') + spec.extension;
+                         QLatin1Char('.') + extension;
     QDir().mkpath(QStringLiteral(FRAMEWELL_FIXTURE_DIR));
     const QString path = QDir(QStringLiteral(FRAMEWELL_FIXTURE_DIR)).filePath(name);
     if (QFileInfo(path).size() > 0) return path;
 
     // Written under a temporary name first, so that parallel tests never read half a file.
     const QString partial = path + QStringLiteral(".part.") + QString::number(QCoreApplication::applicationPid()) +
-                            QLatin1Char('.') + spec.extension;
+                            QLatin1Char('.') + extension;
     arguments << partial;
     const ProcessResult made = RunProcess(QStringLiteral("ffmpeg"), arguments);
     if (made.exitCode != 0) {
@@ -75,6 +87,89 @@ QString MakeClip(const ClipSpec& spec) {
     QFile::remove(path);
     if (!QFile::rename(partial, path)) return QFileInfo(path).size() > 0 ? path : QString();
     return path;
+}
+
+QString MakeTwoToneFilm(const QString& cues, double seconds) {
+    const QString length = QString::number(seconds);
+    auto lavfi = [](const QString& input) {
+        return QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                           input};
+    };
+    QStringList arguments =
+        lavfi(QStringLiteral("color=c=0x305070:s=320x240:r=25:d=") + length) +
+        lavfi(QStringLiteral("sine=frequency=440:sample_rate=48000:d=") + length) +
+        lavfi(QStringLiteral("sine=frequency=1000:sample_rate=48000:d=") + length);
+    const bool bitmap = cues.endsWith(QLatin1String(".sup"));
+    // PGS times are the file's own: kept, not moved to start at 0.
+    if (bitmap) arguments.prepend(QStringLiteral("-copyts"));
+    if (bitmap) arguments << QStringLiteral("-f") << QStringLiteral("sup");
+    arguments << QStringLiteral("-i") << cues;
+    for (const char* stream : {"0", "1", "2", "3"})
+        arguments << QStringLiteral("-map") << QString::fromLatin1(stream);
+    arguments << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-q:v")
+              << QStringLiteral("2") << QStringLiteral("-c:a") << QStringLiteral("mp3")
+              << QStringLiteral("-c:s") << (bitmap ? QStringLiteral("copy") : QStringLiteral("srt"))
+              << QStringLiteral("-metadata:s:a:0") << QStringLiteral("language=eng")
+              << QStringLiteral("-metadata:s:a:1") << QStringLiteral("language=fre")
+              << QStringLiteral("-metadata:s:a:1") << QStringLiteral("title=Commentary")
+              << QStringLiteral("-metadata:s:s:0") << QStringLiteral("language=eng");
+    return MakeFile(arguments, QStringLiteral("mkv"));
+}
+
+namespace {
+
+// Big-endian fields, each a value and its size in bytes.
+QByteArray fields(std::initializer_list<std::pair<int, int>> values) {
+    QByteArray bytes;
+    for (const auto& [value, size] : values)
+        for (int shift = (size - 1) * 8; shift >= 0; shift -= 8)
+            bytes.append(static_cast<char>(value >> shift & 0xff));
+    return bytes;
+}
+
+// One segment: "PG", its time (90 kHz, no decoding time), its type and its body.
+QByteArray pgsSegment(int time, int type, const QByteArray& body) {
+    return "PG" + fields({{time, 4}, {0, 4}, {type, 1}, {static_cast<int>(body.size()), 2}}) + body;
+}
+
+}  // namespace
+
+bool WriteBitmapCue(const QString& path) {
+    enum { kPalette = 0x14, kObject = 0x15, kComposition = 0x16, kWindow = 0x17, kEnd = 0x80 };
+    constexpr int kWidth = 320, kHeight = 240, kBarWidth = 280, kBarHeight = 30, kX = 20, kY = 195,
+                  kOn = 90000, kOff = 180000;
+    // The picture's size, 25 pictures a second, the composition's number and whether it starts
+    // showing object 0 in window 0 at its place, or shows nothing.
+    const auto composition = [&](int number, bool shown) {
+        const QByteArray head = fields({{kWidth, 2},
+                                        {kHeight, 2},
+                                        {0x10, 1},
+                                        {number, 2},
+                                        {shown ? 0x80 : 0, 1},
+                                        {0, 1},
+                                        {0, 1},
+                                        {shown, 1}});
+        return shown ? head + fields({{0, 2}, {0, 1}, {0, 1}, {kX, 2}, {kY, 2}}) : head;
+    };
+    const QByteArray window =
+        fields({{1, 1}, {0, 1}, {kX, 2}, {kY, 2}, {kBarWidth, 2}, {kBarHeight, 2}});
+    // Entry 1: white (Y, Cr, Cb, opaque).
+    const QByteArray palette = fields({{0, 2}, {1, 1}, {235, 1}, {128, 1}, {128, 1}, {255, 1}});
+    // Each line one run of colour 1 across the width, then the line's end.
+    const QByteArray line = fields({{0, 1}, {0xc000 | kBarWidth, 2}, {1, 1}, {0, 2}});
+    const QByteArray picture =
+        fields({{kBarWidth, 2}, {kBarHeight, 2}}) + line.repeated(kBarHeight);
+    // Object 0, version 0, in one fragment.
+    const QByteArray object =
+        fields({{0, 2}, {0, 1}, {0xc0, 1}, {static_cast<int>(picture.size()), 3}}) + picture;
+
+    const QByteArray file = pgsSegment(kOn, kComposition, composition(0, true)) +
+                            pgsSegment(kOn, kWindow, window) + pgsSegment(kOn, kPalette, palette) +
+                            pgsSegment(kOn, kObject, object) + pgsSegment(kOn, kEnd, {}) +
+                            pgsSegment(kOff, kComposition, composition(1, false)) +
+                            pgsSegment(kOff, kWindow, window) + pgsSegment(kOff, kEnd, {});
+    QFile written(path);
+    return written.open(QIODevice::WriteOnly) && written.write(file) == file.size();
 }
 
 QJsonObject Probe(const QString& path) {

@@ -29,6 +29,16 @@ struct ClipSpec {
 
 // The path of a clip made as described (made now if it does not exist yet). Empty on failure.
 QString MakeClip(const ClipSpec& spec);
+// The path of a file that ffmpeg makes from these arguments (inputs, maps, codecs; the output
+// name follows them), made once per build folder like MakeClip's. Empty on failure.
+QString MakeFile(const QStringList& arguments, const QString& extension);
+// A Matroska film of a plain 320x240 picture with two sound tracks, 440 Hz (English) and
+// 1000 Hz (French, titled "Commentary"), and an English subtitle track made of the SRT file
+// cues, or of the bitmap cues of a PGS file (.sup) as they are.
+QString MakeTwoToneFilm(const QString& cues, double seconds = 3.0);
+// Writes a PGS (Blu-ray) subtitle file with one cue for a 320x240 picture, from 1 s to 2 s: a
+// white bar across the bottom fifth. False when it cannot be written.
+bool WriteBitmapCue(const QString& path);
 
 struct ProcessResult {
     int exitCode = -1;
