@@ -327,6 +327,8 @@ void ConverterDialog::FinishConversion() {
         if (const auto video = conversionEngine->WrittenVideo()) {
             width = video->width;
             height = video->height;
+            // A copy says what it really did: what it encoded again to cut exactly.
+            if (!video->copied.empty()) copiedStreams = QString::fromStdString(video->copied);
         }
         conversionEngine->SetNotifyWindow(nullptr, 0);
     }

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -55,12 +54,10 @@ bool sameFile(const QString& a, const QString& b) {
 }
 
 // "25 fps", or "29.97 fps (30000/1001)" for a rate that is not a whole number.
-QString FrameRateText(double framesPerSecond) {
-    const media::Fraction rate = media::FrameRateFraction(framesPerSecond);
+QString FrameRateText(media::Fraction rate) {
     if (rate.denominator <= 1) return QStringLiteral("%1 fps").arg(rate.numerator);
     return QStringLiteral("%1 fps (%2/%3)")
-        .arg(QString::number(framesPerSecond, 'f', 3)
-                 .remove(QRegularExpression(QStringLiteral("\\.?0+$"))),
+        .arg(QString::fromStdString(media::FormatFrameRate(rate)),
              QString::number(rate.numerator), QString::number(rate.denominator));
 }
 
@@ -75,8 +72,9 @@ QString FrameRateOrigin(const media::ProbeResult& probe, bool asked) {
                 return QStringLiteral(
                            "the source's own, measured from its pictures (the file "
                            "states %1)")
-                    .arg(FrameRateText(static_cast<double>(probe.statedFrameRateNumerator) /
-                                       probe.statedFrameRateDenominator));
+                    .arg(FrameRateText(media::FrameRateFraction(
+                        static_cast<double>(probe.statedFrameRateNumerator) /
+                        probe.statedFrameRateDenominator)));
             return QStringLiteral("the source's own, measured from its pictures");
         case media::FrameRateOrigin::Assumed:
             break;
@@ -221,7 +219,11 @@ int ConversionJob::probeInput() {
     // A file that cannot even be read is named before the decoders are asked.
     if (const QString problem = platform::InputFileProblem(input_); !problem.isEmpty())
         return fail(kExitFailed, QStringLiteral("%1: %2").arg(input_, problem));
-    probe_ = media::ProbeMediaFile(input_.toStdString());
+    // A copy of the pictures reads them without decoding; where that fails the full probe
+    // finds what to say.
+    if (video_.compressor && video_.compressor->streamCopy)
+        probe_ = media::ProbeForStreamCopy(input_.toStdString());
+    if (probe_.status != S_OK) probe_ = media::ProbeMediaFile(input_.toStdString());
     if (const int stopped = stoppedBeforeConverting(); stopped >= 0) return stopped;
     if (probe_.status != S_OK)
         return fail(kExitFailed, QStringLiteral("%1: %2").arg(
@@ -299,6 +301,11 @@ int ConversionJob::inspectCopy(const media::RenderPlan& plan) {
                          .arg(QString::fromStdString(inspection.videoFormat),
                               clockOf(inspection.markedStart), clockOf(inspection.start)));
     copied_ = QString::fromStdString(media::CopiedStreamsText(inspection));
+    if (!inspection.videoFormat.empty() && inspection.frameRate.numerator > 0) {
+        copiedRate_ = inspection.frameRate;
+        frameRate_ = static_cast<double>(inspection.frameRate.numerator) /
+                     inspection.frameRate.denominator;
+    }
     length_ = inspection.stop - inspection.start;
     return -1;
 }
@@ -387,7 +394,7 @@ void ConversionJob::setUp(const media::RenderSetupResult& result) {
     // The rate is named once the conversion really runs; a refusal stays one line.
     if (!options_.quiet && !options_.toFolder)
         PrintMessage(QStringLiteral("Frame rate: %1, %2\n")
-                         .arg(FrameRateText(frameRate_), frameRateOrigin_));
+                         .arg(FrameRateText(AskedRate()), frameRateOrigin_));
     if (!options_.quiet && sizeTarget_ && !options_.toFolder)
         PrintMessage(QStringLiteral("Target size: %1, %2 with %3, video at about %4 kbit/s\n")
                          .arg(megabytes(sizeTarget_->bytes),
@@ -473,7 +480,7 @@ void ConversionJob::completed(const QString& note) {
     }
     // Compressors that cannot take the asked size or rate are refused before anything is
     // written; should one still adapt it unasked, that is a failure, not "Done.".
-    const media::Fraction askedRate = media::FrameRateFraction(frameRate_);
+    const media::Fraction askedRate = AskedRate();
     if (written->width != width_ || written->height != height_ ||
         !(written->frameRate == askedRate)) {
         finish(kExitFailed,
@@ -491,8 +498,17 @@ void ConversionJob::completed(const QString& note) {
         summary = QStringLiteral("Done. Output File: %1     Resolution: %2*%3%4\n")
                       .arg(output_, QString::number(written->width),
                            QString::number(written->height),
-                           copied_.isEmpty() ? QString() : QStringLiteral("     ") + copied_);
+                           copied_.isEmpty()
+                               ? QString()
+                               : QStringLiteral("     ") +
+                                     (written->copied.empty()
+                                          ? copied_
+                                          : QString::fromStdString(written->copied)));
     finish(kExitConverted, QString(), summary);
+}
+
+media::Fraction ConversionJob::AskedRate() const {
+    return copiedRate_.value_or(media::FrameRateFraction(frameRate_));
 }
 
 void ConversionJob::checkSize() {

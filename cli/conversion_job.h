@@ -86,6 +86,8 @@ private:
     void completed(const QString& note);
     // A size aimed at and missed by more than the tolerance is said, even when quiet.
     void checkSize();
+    // The rate the file is to have: a copy keeps its pictures' own, an exact fraction.
+    media::Fraction AskedRate() const;
     void finish(int exitCode, const QString& failure, const QString& report = QString());
 
     ConvertOptions options_;
@@ -105,6 +107,8 @@ private:
     double frameRate_ = 0.0;
     QString frameRateOrigin_;
     QString copied_;  // what a direct stream copy writes as it is; empty otherwise
+    // A copy of the pictures keeps their own rate (2997/125 stays so).
+    std::optional<media::Fraction> copiedRate_;
     // Said with the warnings of the end: the source ends before the span asked of it.
     QString shortSource_;
 

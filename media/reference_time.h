@@ -8,6 +8,8 @@
 using ReferenceTime = std::int64_t;
 
 inline constexpr ReferenceTime kReferenceTimePerSecond = 10'000'000;
+// A time that was not given (a packet without one); any time it is compared with is later.
+inline constexpr ReferenceTime kNoTime = INT64_MIN;
 
 constexpr std::int64_t ReferenceTimeToNanoseconds(ReferenceTime t) { return t * 100; }
 constexpr ReferenceTime NanosecondsToReferenceTime(std::int64_t ns) { return ns / 100; }

@@ -6,6 +6,7 @@
 #include "media/avi_stream_format.h"
 #include "media/failure_words.h"
 #include "media/gst_handles.h"
+#include "media/stream_copy_job.h"
 
 namespace media {
 namespace {
@@ -128,10 +129,14 @@ std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
 void ReleasePipeline(RenderSessionState& state) {
     GstPtr<GstElement> pipeline;
     GstPtr<GstElement> encodebin;
+    std::shared_ptr<StreamCopyJob> copyJob;
     {
         std::lock_guard lock(state.pipelineMutex);
         pipeline = std::move(state.pipeline);
+        copyJob = std::move(state.copyJob);
     }
+    if (copyJob) copyJob->Cancel();
+    copyJob.reset();  // waits for its thread
     {
         std::lock_guard lock(state.mutex);
         encodebin = std::move(state.encodebin);

@@ -294,8 +294,10 @@ void RenderSession::watchForStall() {
             }
         }
         const std::optional<ReferenceTime> now = Position();
-        if (now != lastPosition_) {
+        const std::int64_t packetsRead = StreamCopyPacketsRead(*state_);
+        if (now != lastPosition_ || packetsRead != lastPacketsRead_) {
             lastPosition_ = now;
+            lastPacketsRead_ = packetsRead;
             stalledSeconds_ = 0;
             return;
         }
@@ -332,6 +334,8 @@ void RenderSession::Drain(std::chrono::milliseconds bound) {
     // Most of the bound may go to waiting for the streams' formats (below); the rest is for
     // the multiplexer to write its index.
     const std::chrono::milliseconds negotiationWait = bound * 4 / 5;
+    // A copy finishes its file itself once told to stop.
+    if (!StopStreamCopy(*state_))
     worker_->post([state = state_, negotiationWait] {
         GstPtr<GstElement> encodebinOwner;
         {
@@ -402,6 +406,7 @@ std::optional<ReferenceTime> RenderSession::Position() const {
         if (state_->settingUp) return std::nullopt;
         if (state_->finalPosition) return state_->finalPosition;
     }
+    if (const std::optional<ReferenceTime> copied = StreamCopyPosition(*state_)) return copied;
     std::lock_guard lock(state_->pipelineMutex);
     gint64 position = 0;
     if (!state_->pipeline ||

@@ -106,6 +106,8 @@ struct WrittenVideo {
     int width = 0;
     int height = 0;
     Fraction frameRate;
+    // A direct stream copy: what it wrote as it is and what it encoded again, in words.
+    std::string copied;
 };
 
 // Whether an installed element factory is an encoder of that kind whose output the AVI
@@ -181,6 +183,7 @@ private:
     bool started_ = false;
     QTimer* stallTimer_ = nullptr;
     std::optional<ReferenceTime> lastPosition_;
+    std::int64_t lastPacketsRead_ = 0;  // by a direct stream copy
     int stalledSeconds_ = 0;
 };
 

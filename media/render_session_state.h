@@ -23,6 +23,8 @@
 
 namespace media {
 
+class StreamCopyJob;
+
 struct RenderSessionState {
     mutable std::mutex mutex;
     std::deque<RenderEvent> events;
@@ -60,6 +62,8 @@ struct RenderSessionState {
     // no streaming thread ever takes, so a query cannot wait on a thread that waits on us.
     std::mutex pipelineMutex;
     GstPtr<GstElement> pipeline;
+    // A direct stream copy runs on a thread of its own instead of a pipeline.
+    std::shared_ptr<StreamCopyJob> copyJob;
 
     // The worker's alone: reserved in set-up, committed when the file is finished, abandoned
     // when the pipeline is released without that.

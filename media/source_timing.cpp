@@ -83,7 +83,9 @@ ReferenceTime streamTimeOf(const GstSegment& segment, GstClockTime time) {
     return sign > 0 ? NanosecondsToReferenceTime(static_cast<std::int64_t>(streamTime)) : 0;
 }
 
-int rotationOf(const gchar* orientation) {
+}  // namespace
+
+int OrientationDegrees(const char* orientation) {
     if (!orientation) return 0;
     for (int degrees : {90, 180, 270}) {
         const std::string rotate = "rotate-" + std::to_string(degrees);
@@ -92,6 +94,8 @@ int rotationOf(const gchar* orientation) {
     }
     return 0;
 }
+
+namespace {
 
 // Runs on a streaming thread.
 GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -168,7 +172,7 @@ GstPadProbeReturn recordStream(GstPad*, GstPadProbeInfo* info, gpointer data) {
             if (stream.video && tags &&
                 gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation)) {
                 const GCharPtr owned(orientation);
-                scan.rotation = rotationOf(owned.get());
+                scan.rotation = OrientationDegrees(owned.get());
             }
             break;
         }

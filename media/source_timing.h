@@ -62,6 +62,10 @@ struct SourceTiming {
 // lies within 0.1%, else the rate itself.
 FrameRate SnapToStandardRate(FrameRate rate);
 
+// The degrees clockwise that a GST_TAG_IMAGE_ORIENTATION value ("rotate-90", "flip-rotate-270")
+// turns the stored pictures; 0 for none or one not known.
+int OrientationDegrees(const char* orientation);
+
 // Measures a local file (UTF-8 path) within the time limit, or returns what an earlier
 // measurement of the unchanged file found.
 SourceTiming MeasureSourceTiming(const std::string& path,

@@ -5,13 +5,15 @@
 // anything is written, so that a front end can refuse it with the reason, or say where it
 // really starts.
 //
-// A cut that does not fall on a key frame stays frame-exact where the pictures from the mark to
-// the next key frame can be encoded again in the source's own format (H.264, with an H.264
-// encoder installed); the rest of the span is copied. Other formats start at the key frame
-// before the mark. Formats made of key frames only (Motion JPEG, DV) are always exact.
+// A cut that does not fall on a key frame stays frame-exact: the pictures from the mark to the
+// next key frame are encoded again in the source's own format (H.264, MPEG-4 Part 2, MPEG-1 or
+// MPEG-2, with its encoder installed), the rest of the span is copied (stream_copy_job). Where
+// no such encoder is installed the copy starts at the key frame before the mark. Formats made
+// of key frames only (Motion JPEG, DV) are always exact.
 
 #include <string>
 
+#include "media/media_probe.h"
 #include "media/reference_time.h"
 #include "media/render_session.h"
 
@@ -19,9 +21,8 @@ namespace media {
 
 // Where the written pictures begin.
 enum class CopyStart {
-    AtMark,               // the marked picture is the first, copied
-    ReencodedToKeyFrame,  // from the mark to the next key frame the pictures are encoded again
-    AtKeyFrameBefore,     // the copy begins at the key frame before the mark
+    AtMark,            // the marked picture is the first (encoded again up to a key frame)
+    AtKeyFrameBefore,  // the copy begins at the key frame before the mark: no encoder
 };
 
 struct StreamCopyInspection {
@@ -37,20 +38,21 @@ struct StreamCopyInspection {
     std::string audioFormat;  // the copied sound format ("MP3"); empty if encoded or none
 
     CopyStart startKind = CopyStart::AtMark;
+    // The pictures' real rate, from their times; the rate the file is written at.
+    Fraction frameRate;
     // In the source's time from its first picture: the start mark, and where the output really
     // begins (the marked picture's start, or the key frame's) and ends.
     ReferenceTime markedStart = 0;
     ReferenceTime start = 0;
     ReferenceTime stop = 0;
+    bool toTheEnd = false;  // the span ends with the source's last picture
 
     // For the pipeline: the span in the file's own times, and how to seek it.
     ReferenceTime fileOrigin = 0;  // where the first picture stands in the file
     ReferenceTime seekStart = 0;
     ReferenceTime seekStop = 0;
     bool seekToKeyFrame = false;  // start at the key frame before seekStart
-    bool reencodeHead = false;    // encode the pictures before the first key frame again
-    std::string videoCaps;        // the copied streams' formats as the multiplexer takes them
-    std::string audioCaps;
+    std::string audioCaps;        // the copied sound's format as the multiplexer takes it
 
     bool ok() const { return refusal.empty(); }
 };
@@ -58,10 +60,16 @@ struct StreamCopyInspection {
 // Whether a plan writes a stream as it is.
 bool UsesStreamCopy(const RenderPlan& plan);
 
-// Reads the source's streams and the key frame before the start mark. Blocks for a moment
-// (a fraction of a second on a local file): call it off the UI thread. Needs a started media
-// framework.
+// Reads the source's streams and its first pictures (for their real rate). Blocks for a
+// moment (a fraction of a second on a local file): call it off the UI thread. Needs a started
+// media framework.
 StreamCopyInspection InspectStreamCopy(const RenderPlan& plan);
+
+// What a copy needs to know of its source, read from its packets without decoding them (much
+// quicker than ProbeMediaFile, which decodes): picture size, the pictures' real rate, the
+// length the container states, the sound's format. A failure (a file whose streams cannot be
+// read as they are) leaves the full probe to find out more.
+ProbeResult ProbeForStreamCopy(const std::string& path);
 
 // What was copied, for the "Done." line: "H.264 video and MP3 sound copied".
 std::string CopiedStreamsText(const StreamCopyInspection& inspection);

@@ -37,7 +37,6 @@ struct CopyPipelineState {
     bool copiesVideo = false;
     bool copiesAudio = false;
     bool wantsAudio = false;
-    bool reencodeHead = false;
     int width = 0;
     int height = 0;
     Fraction frameRate;
@@ -461,15 +460,6 @@ void parsedPadAdded(GstElement*, GstPad* pad, gpointer data) {
     gst_pad_link(pad, in.get());
 }
 
-// The re-encoded head of an H.264 span should not look worse than the copied rest.
-void tuneHeadEncoder(GstBin*, GstBin*, GstElement* element, gpointer) {
-    GstElementFactory* factory = gst_element_get_factory(element);
-    if (!factory || !g_str_equal(GST_OBJECT_NAME(factory), "x264enc")) return;
-    gst_util_set_object_arg(G_OBJECT(element), "pass", "qual");
-    gst_util_set_object_arg(G_OBJECT(element), "quantizer", "18");
-    gst_util_set_object_arg(G_OBJECT(element), "speed-preset", "faster");
-}
-
 // Runs on a streaming thread: a conversion's source is decoded as a player decodes it, seeking
 // included; a taken stream goes through its fitting chain.
 void sourceDecodedPadAdded(GstElement* source, GstPad* pad, gpointer data) {
@@ -514,7 +504,6 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     state->copiesVideo = inspection.copiesVideo;
     state->copiesAudio = inspection.copiesAudio;
     state->wantsAudio = inspection.sourceHasAudio;
-    state->reencodeHead = inspection.reencodeHead;
     state->width = request.width;
     state->height = request.height;
     state->frameRate = request.frameRate;
@@ -540,14 +529,11 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     if (request.elementAdded)
         g_signal_connect(pipeline, "deep-element-added", request.elementAdded,
                          request.elementAddedData);
-    if (inspection.reencodeHead)
-        g_signal_connect(encodebin, "deep-element-added", G_CALLBACK(tuneHeadEncoder), nullptr);
     gst_bin_add_many(GST_BIN(pipeline), source, encodebin, sink, nullptr);
     if (parser) gst_bin_add(GST_BIN(pipeline), parser);
-    // Only the head of a span is encoded again; without it the encoding bin passes the copied
-    // streams through their parsers alone.
-    g_object_set(encodebin, "avoid-reencoding", inspection.reencodeHead ? TRUE : FALSE, "profile",
-                 request.container, nullptr);
+    // The encoding bin passes a copied stream (the sound, where only it is copied) through its
+    // parser alone.
+    g_object_set(encodebin, "profile", request.container, nullptr);
     if ((!decodes && !gst_element_link(source, parser)) || !gst_element_link(encodebin, sink)) {
         if (error) *error = "The conversion's elements could not be connected.";
         return nullptr;

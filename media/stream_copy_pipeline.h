@@ -4,10 +4,10 @@
 // it as it does the editing services' pipeline; also that of a conversion of one span of one
 // file, which needs no editing timeline. Not for use outside media/.
 //
-// The source is read by a parsing bin: the copied streams go from it into the encoding bin as
-// they are; a stream that is encoded instead is decoded, fitted to the output's size and rate
-// and encoded there. The encoding bin re-encodes the head of an H.264 span from the mark to
-// the next key frame when the inspection asked for it.
+// The source is read by a parsing bin: a copied stream (the sound, where the pictures are
+// encoded) goes from it into the encoding bin as it is; a stream that is encoded is decoded,
+// fitted to the output's size and rate and encoded there. Copies of the pictures are written
+// by stream_copy_job instead.
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>

@@ -273,10 +273,10 @@ private slots:
         QCOMPARE(status(), summary);
     }
 
-    // Direct stream copy as the dialog runs it: a start it cannot keep is named and asked
-    // about before anything is written; what it cannot do is refused with the reason; "Done."
-    // names what was copied.
-    void aCopyAsksRefusesAndNamesWhatItCopied() {
+    // Direct stream copy as the dialog runs it: exact from the marked picture on, the pictures
+    // before the first key frame encoded again, and "Done." says so; what it cannot do is
+    // refused with the reason.
+    void aCopyIsExactRefusesAndNamesWhatItDid() {
         ClipSpec spec;
         spec.extraArguments = {u"-g"_s, u"25"_s, u"-sc_threshold"_s, u"1000000000"_s};
         const QString clip = MakeClip(spec);
@@ -289,31 +289,20 @@ private slots:
             settings.videoCompressionOn = settings.audioCompressionOn = 1;
         });
 
-        environment->messages.answers = {BoxAnswer::No};
         Press(*dialog, MainDialogIds::kConvert);
-        QVERIFY(QTest::qWaitFor([this] { return !environment->messages.boxes.isEmpty(); }, 30000));
-        const platform::BoxRequest question = environment->messages.boxes.first();
-        QCOMPARE(question.text,
-                 u"The MPEG-4 Part 2 video cannot be cut at 00:00:01.320 without encoding it "
-                 "again. The copy starts at the key frame before it, at 00:00:01.000.\nDo you "
-                 "want to continue?"_s);
-        QCOMPARE(question.buttons, BoxButtons::YesNo);
-        QVERIFY(idle() &&
-                DialogControl<HoverButton>(*dialog, MainDialogIds::kConvert)->isEnabled() &&
-                !QFile::exists(output));
-
-        environment->messages.clear();
-        Press(*dialog, MainDialogIds::kConvert);  // answered Yes
         QVERIFY(waitForStatus(u"Done."_s));
+        QVERIFY(environment->messages.boxes.isEmpty());
         QVERIFY2(status().startsWith(u"Done. Output File: "_s + output + u" ("_s) &&
                      status().endsWith(u"     Resolution: 160*120     MPEG-4 Part 2 video and "
-                                       "PCM sound copied"_s),
+                                       "PCM sound copied, the 17 pictures before the first key "
+                                       "frame encoded again"_s),
                  qPrintable(status()));
         QCOMPARE(StreamSummary(output),
-                 u"mpeg4 DIVX yuv420p 160x120 25/1 40 frames | pcm_s16le "
+                 u"mpeg4 DIVX yuv420p 160x120 25/1 32 frames | pcm_s16le "
                  "44100 Hz 2 ch"_s);
-        QCOMPARE(SourceFrameAt(output, 0), std::optional<int>(25));
-        QCOMPARE(SourceFrameAt(output, 39), std::optional<int>(64));
+        QCOMPARE(SourceFrameAt(output, 0), std::optional<int>(33));
+        QCOMPARE(SourceFrameAt(output, 17), std::optional<int>(50));  // the first copied one
+        QCOMPARE(SourceFrameAt(output, 31), std::optional<int>(64));
 
         // A size the copy cannot make: refused, the file written before stays as it was.
         environment->messages.clear();

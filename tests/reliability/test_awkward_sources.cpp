@@ -187,7 +187,7 @@ private slots:
 
     // A phone films upright and stores the pictures on their side, with a display matrix that
     // says so: the window and the conversion show them upright, and "Original size" is the
-    // upright size.
+    // upright size. A direct stream copy cannot turn them, and says so.
     void turnedPhoneClipsComeOutUpright() {
         CounterClip phone = H264(2.0);
         phone.extension = u"mp4"_s;
@@ -205,6 +205,15 @@ private slots:
         QCOMPARE(QSize(video.value("width").toInt(), video.value("height").toInt()),
                  QSize(120, 160));
         QCOMPARE(PictureNumbers(output, true), Range(0, 50));
+
+        // A copy would write them on their side, with nothing in the AVI file to say so.
+        QStringList copy = Raw(clip, output);
+        copy[3] = u"copy"_s;
+        const ProcessResult copied = Convert(copy);
+        QCOMPARE(copied.exitCode, 1);
+        QVERIFY2(copied.standardError.contains("shown turned by 90 degrees") &&
+                     copied.standardError.contains("Choose a video compressor."),
+                 copied.standardError.constData());
 
         TestEnvironment dialogEnvironment;
         ConverterDialog dialog;

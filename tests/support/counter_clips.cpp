@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
+#include "support/avi_checks.h"
 #include "support/media_fixtures.h"
 
 namespace testing_support {
@@ -13,23 +15,39 @@ namespace testing_support {
 QString MakeCounterClip(const CounterClip& clip) {
     QStringList arguments = {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
                              QStringLiteral("error"), QStringLiteral("-y")};
+    const QString digits = QStringLiteral("if(lt(X,W/2),20+13*mod(N,16),20+13*mod(floor(N/16),16))");
+    const QString picture =
+        clip.textured ? QStringLiteral("if(between(Y,H/4,H*3/4)*between(mod(X,W/2),W/16,W*7/16),"
+                                       "%1,128+60*sin(X/3)*cos(Y/4))")
+                            .arg(digits)
+                      : digits;
     arguments << clip.inputOptions << QStringLiteral("-f") << QStringLiteral("lavfi")
               << QStringLiteral("-i")
-              << QStringLiteral(
-                     "color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
-                     "geq=lum='if(lt(X,W/2),20+13*mod(N,16),"
-                     "20+13*mod(floor(N/16),16))':cb=128:cr=128")
+              << QStringLiteral("color=c=black:s=160x120:r=%1:d=%2,format=yuv420p,"
+                                "geq=lum='%3':cb=128:cr=128")
                      .arg(clip.frameRate)
-                     .arg(clip.seconds);
+                     .arg(clip.seconds)
+                     .arg(picture);
     if (!clip.audio.isEmpty()) {
         // A beep is 40 ms of 1 kHz from each whole second: short against the gap, so that a
         // sound cut or shifted by a sound frame still shows every onset.
+        // A sound that starts later beeps on the whole seconds of the file all the same.
+        const QString time = clip.soundStart > 0
+                                 ? QStringLiteral("t+%1").arg(clip.soundStart)
+                                 : QStringLiteral("t");
         const QString source =
-            clip.beeps ? QStringLiteral("aevalsrc='if(lt(mod(t,1),0.04),0.6*sin(2*PI*1000*t),0)'"
+            clip.beeps ? QStringLiteral("aevalsrc='if(lt(mod(%3,1),0.04),0.6*sin(2*PI*1000*t),0)'"
                                         ":s=%1:d=%2")
-                       : QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2");
+                             .arg(clip.audioRate)
+                             .arg(clip.seconds - clip.soundStart)
+                             .arg(time)
+                       : QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
+                             .arg(clip.audioRate)
+                             .arg(clip.seconds - clip.soundStart);
+        if (clip.soundStart > 0)
+            arguments << QStringLiteral("-itsoffset") << QString::number(clip.soundStart);
         arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-                  << source.arg(clip.audioRate).arg(clip.seconds);
+                  << source;
     }
     arguments << clip.video;
     if (!clip.audio.isEmpty())
@@ -74,7 +92,7 @@ QString MakeCounterClip(const CounterClip& clip) {
     return path;
 }
 
-QList<int> PictureNumbers(const QString& path, bool turned) {
+QList<int> PictureNumbers(const QString& path, bool turned, QByteArray* errors) {
     constexpr int kSide = 64;
     // The luma plane as it is, without a stretch to full range.
     const ProcessResult decoded =
@@ -85,6 +103,7 @@ QList<int> PictureNumbers(const QString& path, bool turned) {
                     QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
                     QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
     QList<int> numbers;
+    if (errors) *errors = decoded.standardError.trimmed();
     if (decoded.exitCode != 0) return numbers;
     const int frameBytes = kSide * kSide * 3 / 2;
     const auto* data = reinterpret_cast<const unsigned char*>(decoded.standardOutput.constData());
@@ -137,10 +156,32 @@ QList<double> BeepTimes(const QString& path) {
     return times;
 }
 
-QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate) {
+namespace {
+
+// Where a stream of the type given starts in the container's time, in seconds; 0 unknown.
+double streamStart(const QString& path, const char* type) {
+    const ProcessResult probed = RunProcess(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+         QLatin1String(type) + QStringLiteral(":0"), QStringLiteral("-show_entries"),
+         QStringLiteral("stream=start_time"), QStringLiteral("-of"), QStringLiteral("csv=p=0"),
+         path});
+    bool ok = false;
+    // A transport stream lists its streams once more for its program: the first line says it.
+    const double start =
+        probed.standardOutput.trimmed().split('\n').value(0).split(',').value(0).toDouble(&ok);
+    return ok ? start : 0.0;
+}
+
+}  // namespace
+
+QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double frameRate,
+                          double after) {
     const QList<int> numbers = PictureNumbers(path);
+    const double soundLead = streamStart(path, "a") - streamStart(path, "v");
     QList<double> offsets;
     for (double beep : BeepTimes(path)) {
+        if (beep < after) continue;
         // The beep nearest in time tells which source second it is: the picture shown then.
         const int index = qBound(0, static_cast<int>(beep * frameRate + 0.5),
                                  static_cast<int>(numbers.size()) - 1);
@@ -150,9 +191,51 @@ QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double fr
         const int wanted = static_cast<int>(second * sourceFrameRate + 0.5) % 256;
         const int at = numbers.indexOf(wanted);
         if (at < 0) continue;
-        offsets << beep - at / frameRate;
+        offsets << beep + soundLead - at / frameRate;
     }
     return offsets;
+}
+
+QString MakeBeepingClip(const QString& extension, double seconds, const QStringList& video,
+                        const QStringList& audio, bool textured, double soundStart) {
+    CounterClip clip;
+    clip.extension = extension;
+    clip.seconds = seconds;
+    clip.video = video;
+    clip.audio = audio;
+    clip.audioChannels = 2;
+    clip.beeps = true;
+    clip.textured = textured;
+    clip.soundStart = soundStart;
+    return MakeCounterClip(clip);
+}
+
+// How long the first sound frame of a file may take to decode fully.
+constexpr double kHalfHeard = 0.1;
+
+SpanReadBack ReadBackSpan(const QString& clip, const QString& output, double start, double end,
+                          double frameRate) {
+    struct Read {
+        QList<int> pictures;
+        double beepLead = 0;
+    };
+    static QHash<QString, Read> clips;
+    if (!clips.contains(clip)) {
+        Read read{PictureNumbers(clip), 0};
+        const QList<double> offsets = BeepOffsets(clip, frameRate, frameRate, kHalfHeard);
+        for (double offset : offsets) read.beepLead += offset / offsets.size();
+        clips.insert(clip, read);
+    }
+    const Read& source = clips[clip];
+    SpanReadBack back;
+    const qsizetype first = qRound(start * frameRate);
+    back.due = source.pictures.mid(first, end > 0 ? qCeil(end * frameRate) - first : -1);
+    if (!QFileInfo::exists(output)) return back;
+    back.pictures = PictureNumbers(output, false, &back.errors);
+    for (double offset : BeepOffsets(output, frameRate, frameRate, kHalfHeard))
+        back.beepGaps << offset - source.beepLead;
+    back.soundOverrun = DecodedAudioSeconds(output) - back.pictures.size() / frameRate;
+    return back;
 }
 
 }  // namespace testing_support
