@@ -18,7 +18,7 @@
 
 #include "media/gst_handles.h"
 #include "media/reference_time.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 

@@ -7,7 +7,7 @@
 // machinery), and writes the same frames: the span starts and ends where the render's would,
 // pictures a quarter frame in, lengths in whole output frames. Not for use outside media/.
 
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 

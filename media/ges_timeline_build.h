@@ -5,7 +5,7 @@
 
 #include <ges/ges.h>
 
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 

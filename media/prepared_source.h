@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "media/render_session.h"
+#include "media/render_plan.h"
 #include "media/subtitle_cues.h"
 #include "media/subtitle_overlay.h"
 

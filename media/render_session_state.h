@@ -16,7 +16,7 @@
 #include "media/encoder_properties.h"
 #include "media/gst_handles.h"
 #include "media/output_file.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 #include "media/source_ends.h"
 #include "media/span_guard.h"
 #include "media/stream_holes.h"

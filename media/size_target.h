@@ -11,7 +11,7 @@
 
 #include "media/encoder_properties.h"
 #include "media/reference_time.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 

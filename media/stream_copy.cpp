@@ -141,10 +141,6 @@ ReferenceTime keyFrameBefore(CopySource& source, ReferenceTime markTime) {
 
 }  // namespace
 
-bool UsesStreamCopy(const RenderPlan& plan) {
-    return plan.video.streamCopy || plan.audio.streamCopy;
-}
-
 ProbeResult ProbeForStreamCopy(const std::string& path) {
     ProbeResult probe;
     CopySource source;

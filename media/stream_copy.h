@@ -15,7 +15,7 @@
 
 #include "media/media_probe.h"
 #include "media/reference_time.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 
@@ -56,9 +56,6 @@ struct StreamCopyInspection {
 
     bool ok() const { return refusal.empty(); }
 };
-
-// Whether a plan writes a stream as it is.
-bool UsesStreamCopy(const RenderPlan& plan);
 
 // Reads the source's streams and its first pictures (for their real rate). Blocks for a
 // moment (a fraction of a second on a local file): call it off the UI thread. Needs a started

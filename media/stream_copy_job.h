@@ -18,7 +18,7 @@
 #include <gst/gst.h>
 
 #include "media/reference_time.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 

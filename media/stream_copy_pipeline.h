@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "media/render_session.h"
+#include "media/render_plan.h"
 #include "media/stream_copy.h"
 
 namespace media {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "media/gst_handles.h"
-#include "media/render_session.h"
+#include "media/render_plan.h"
 
 namespace media {
 
