@@ -1,9 +1,9 @@
 #pragma once
 
-// The AVI file's streams as GStreamer makes them: what the multiplexer accepts, the format each
-// group's stream takes (raw BGR or PCM, or what the chosen encoder makes that the multiplexer
-// takes) and its encoding profile. The conversion, the compressor catalogue and the stream copy
-// all take the AVI formats from here. Not for use outside media/.
+// The AVI file's streams as GStreamer makes them: the format each group's stream takes (raw BGR
+// or PCM, or what the chosen encoder makes that the multiplexer takes, avi_inputs) and its
+// encoding profile. The conversion and the stream copy take the AVI formats from here. Not for use
+// outside media/.
 
 #include <gst/gst.h>
 #include <gst/pbutils/pbutils.h>
@@ -11,22 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "media/avi_inputs.h"
 #include "media/gst_handles.h"
 #include "media/render_plan.h"
 
 namespace media {
 
-// Whether the factory's class ("Codec/Encoder/Video") names the word.
-bool FactoryKlassHas(GstElementFactory* factory, const char* word);
-
 // The multiplexer inside an encoding bin, with a reference of the caller's; null before the
 // bin has made it.
 GstPtr<GstElement> MultiplexerIn(GstElement* encodebin);
-
-// The AVI multiplexer's accepted input of one kind, from its pad template; null without it.
-CapsPtr AviSinkCaps(bool video);
-// The same without the raw formats: what an encoder may make for the file.
-CapsPtr AviEncodedCaps(bool video);
 
 struct AviStreamFormat {
     CapsPtr caps;

@@ -1,6 +1,6 @@
 #include "media/encoder_registry.h"
 
-#include "media/avi_stream_format.h"
+#include "media/avi_inputs.h"
 #include "media/encoder_trial_cache.h"
 #include "media/gst_handles.h"
 

@@ -6,7 +6,7 @@
 
 #include <gst/video/video.h>
 
-#include "media/avi_stream_format.h"
+#include "media/avi_inputs.h"
 #include "media/encoder_registry.h"
 
 namespace media {
