@@ -6,7 +6,6 @@
 #include "media/avi_stream_format.h"
 #include "media/failure_words.h"
 #include "media/gst_handles.h"
-#include "media/stream_copy_job.h"
 
 namespace media {
 namespace {
@@ -129,7 +128,7 @@ std::optional<WrittenVideo> multiplexedVideo(GstElement* encodebin) {
 void ReleasePipeline(RenderSessionState& state) {
     GstPtr<GstElement> pipeline;
     GstPtr<GstElement> encodebin;
-    std::shared_ptr<StreamCopyJob> copyJob;
+    std::shared_ptr<SessionJob> copyJob;
     {
         std::lock_guard lock(state.pipelineMutex);
         pipeline = std::move(state.pipeline);

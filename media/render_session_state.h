@@ -17,13 +17,12 @@
 #include "media/gst_handles.h"
 #include "media/output_file.h"
 #include "media/render_plan.h"
+#include "media/session_job.h"
 #include "media/source_ends.h"
 #include "media/span_guard.h"
 #include "media/stream_holes.h"
 
 namespace media {
-
-class StreamCopyJob;
 
 struct RenderSessionState {
     mutable std::mutex mutex;
@@ -63,7 +62,7 @@ struct RenderSessionState {
     std::mutex pipelineMutex;
     GstPtr<GstElement> pipeline;
     // A direct stream copy runs on a thread of its own instead of a pipeline.
-    std::shared_ptr<StreamCopyJob> copyJob;
+    std::shared_ptr<SessionJob> copyJob;
 
     // The worker's alone: reserved in set-up, committed when the file is finished, abandoned
     // when the pipeline is released without that.

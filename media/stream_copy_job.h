@@ -19,6 +19,7 @@
 
 #include "media/reference_time.h"
 #include "media/render_plan.h"
+#include "media/session_job.h"
 
 namespace media {
 
@@ -48,23 +49,23 @@ struct StreamCopyOutcome {
     std::string summary;
 };
 
-class StreamCopyJob {
+class StreamCopyJob : public SessionJob {
 public:
     // finished is called once, on the job's thread, after the file is closed.
     StreamCopyJob(StreamCopyRequest request, std::function<void(const StreamCopyOutcome&)> finished);
     // Cancels a copy still running and waits for its thread.
-    ~StreamCopyJob();
+    ~StreamCopyJob() override;
     StreamCopyJob(const StreamCopyJob&) = delete;
     StreamCopyJob& operator=(const StreamCopyJob&) = delete;
 
     void Start();
     // Ends early: the pictures written so far are finished into a file, with their sound.
-    void Stop() { stopRequested_ = true; }
+    void Stop() override { stopRequested_ = true; }
     // Ends without finishing the file.
-    void Cancel() { cancelled_ = true; }
+    void Cancel() override { cancelled_ = true; }
     // How far the output has come, in its own time; nullopt until the first picture is written.
-    std::optional<ReferenceTime> Position() const;
-    std::int64_t PacketsRead() const { return packetsRead_; }
+    std::optional<ReferenceTime> Position() const override;
+    std::int64_t PacketsRead() const override { return packetsRead_; }
 
 private:
     StreamCopyOutcome run();

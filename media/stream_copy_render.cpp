@@ -13,7 +13,7 @@
 namespace media {
 namespace {
 
-std::shared_ptr<StreamCopyJob> jobOf(RenderSessionState& state) {
+std::shared_ptr<SessionJob> jobOf(RenderSessionState& state) {
     std::lock_guard lock(state.pipelineMutex);
     return state.copyJob;
 }
@@ -84,18 +84,18 @@ RenderSetupResult startCopyJob(RenderSessionState& state, const RenderPlan& plan
 }  // namespace
 
 bool StopStreamCopy(RenderSessionState& state) {
-    const std::shared_ptr<StreamCopyJob> job = jobOf(state);
+    const std::shared_ptr<SessionJob> job = jobOf(state);
     if (job) job->Stop();
     return job != nullptr;
 }
 
 std::optional<ReferenceTime> StreamCopyPosition(RenderSessionState& state) {
-    const std::shared_ptr<StreamCopyJob> job = jobOf(state);
+    const std::shared_ptr<SessionJob> job = jobOf(state);
     return job ? job->Position() : std::nullopt;
 }
 
 std::int64_t StreamCopyPacketsRead(RenderSessionState& state) {
-    const std::shared_ptr<StreamCopyJob> job = jobOf(state);
+    const std::shared_ptr<SessionJob> job = jobOf(state);
     return job ? job->PacketsRead() : 0;
 }
 
