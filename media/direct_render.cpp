@@ -11,7 +11,6 @@
 #include "media/render_session_state.h"
 #include "media/repaired_file_source.h"
 #include "media/source_timing.h"
-#include "media/stream_copy.h"
 #include "media/stream_copy_pipeline.h"
 
 namespace media {
@@ -121,17 +120,14 @@ RenderSetupResult SetUpDirectRender(RenderSessionState& state, const RenderPlan&
                               static_cast<guint64>(span.outputRate.numerator));
     const ReferenceTime seekStart = timing.ToMedia(source.mediaStart);
 
-    StreamCopyInspection inspection;
-    inspection.sourceHasAudio = span.audioGroup != nullptr;
-    inspection.seekStart = seekStart;
-    // The sound's decoder gives the last samples of a span only from packets after it.
-    inspection.seekStop = seekStart + lead + NanosecondsToReferenceTime(length) + kSoundReach;
-
     if (const RenderSetupResult reserved = ReserveOutput(state, plan.outputPath);
         FAILED(reserved.status))
         return reserved;
     CopyPipelineRequest request;
-    request.inspection = &inspection;
+    request.sourceHasAudio = span.audioGroup != nullptr;
+    request.seekStart = seekStart;
+    // The sound's decoder gives the last samples of a span only from packets after it.
+    request.seekStop = seekStart + lead + NanosecondsToReferenceTime(length) + kSoundReach;
     request.sourcePath = source.mediaName;
     request.sourceUri = MediaUriOf(source.mediaName);
     request.location = state.output.temporaryPath();

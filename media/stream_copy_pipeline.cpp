@@ -480,7 +480,6 @@ GstCaps* CopiedStreamCaps(const std::string& description) {
 }
 
 GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::string* error) {
-    const StreamCopyInspection& inspection = *request.inspection;
     const bool decodes = !request.sourceUri.empty();
     GstPtr<GstElement> pipelineOwner = Sunk(gst_pipeline_new(nullptr));
     const GstPtr<GstElement> sourceOwner = MakeElement(decodes ? "uridecodebin" : "filesrc");
@@ -501,16 +500,16 @@ GstElement* MakeStreamCopyPipeline(const CopyPipelineRequest& request, std::stri
     auto* state = new CopyPipelineState;
     state->pipeline = pipeline;
     state->encodebin = encodebin;
-    state->copiesVideo = inspection.copiesVideo;
-    state->copiesAudio = inspection.copiesAudio;
-    state->wantsAudio = inspection.sourceHasAudio;
+    state->copiesVideo = request.copiesVideo;
+    state->copiesAudio = request.copiesAudio;
+    state->wantsAudio = request.sourceHasAudio;
     state->width = request.width;
     state->height = request.height;
     state->frameRate = request.frameRate;
     state->stretch = request.stretch;
-    state->seekStart = toClockTime(inspection.seekStart);
-    state->seekStop = toClockTime(inspection.seekStop);
-    state->seekToKeyFrame = inspection.seekToKeyFrame;
+    state->seekStart = toClockTime(request.seekStart);
+    state->seekStop = toClockTime(request.seekStop);
+    state->seekToKeyFrame = request.seekToKeyFrame;
     state->encodesAll = decodes;
     state->videoLead = request.videoLead;
     state->pictureLength = request.pictureLength;

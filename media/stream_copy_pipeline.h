@@ -16,13 +16,20 @@
 #include <optional>
 #include <string>
 
+#include "media/reference_time.h"
 #include "media/render_plan.h"
-#include "media/stream_copy.h"
 
 namespace media {
 
 struct CopyPipelineRequest {
-    const StreamCopyInspection* inspection = nullptr;
+    // The streams the source has, and those written as they are.
+    bool sourceHasAudio = false;
+    bool copiesVideo = false;
+    bool copiesAudio = false;
+    // The span in the file's own times, and how to seek it.
+    ReferenceTime seekStart = 0;
+    ReferenceTime seekStop = 0;
+    bool seekToKeyFrame = false;  // start at the key frame before seekStart
     std::string sourcePath;
     std::string location;  // the file written
     // The streams' formats, copied and encoded, with presence 1 each: only streams the source

@@ -138,7 +138,12 @@ RenderSetupResult SetUpStreamCopy(RenderSessionState& state, const RenderPlan& p
         FAILED(reserved.status))
         return reserved;
     CopyPipelineRequest request;
-    request.inspection = &inspection;
+    request.sourceHasAudio = inspection.sourceHasAudio;
+    request.copiesVideo = inspection.copiesVideo;
+    request.copiesAudio = inspection.copiesAudio;
+    request.seekStart = inspection.seekStart;
+    request.seekStop = inspection.seekStop;
+    request.seekToKeyFrame = inspection.seekToKeyFrame;
     for (const TimelineTrack& track : videoGroup->tracks)
         if (!track.sources.empty()) request.sourcePath = track.sources.front().mediaName;
     request.location = state.output.temporaryPath();
