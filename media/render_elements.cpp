@@ -9,7 +9,9 @@
 
 #include "media/avi_stream_format.h"
 #include "media/decoding_repairs.h"
+#include "media/frame_time.h"
 #include "media/render_session_state.h"
+#include "media/source_timing.h"
 #include "media/timestamp_restorer.h"
 
 namespace media {
@@ -85,6 +87,23 @@ void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     if (name.rfind("avenc_", 0) == 0) applyProperties(element, {{"threads", "0"}});
     applyProperties(element, properties);
     if (FactoryKlassHas(factory, "Video")) InstallTimestampRestorer(element);
+}
+
+void ExpectSourceEnds(RenderSessionState& state, const TimelineModel& model) {
+    ReferenceTime tolerance = 0;
+    for (const TimelineGroup& group : model.groups) {
+        if (!group.isVideo()) continue;
+        const Fraction rate = FrameRateFraction(group.outputFrameRate);
+        if (rate.numerator > 0) tolerance = FrameStart(1, {rate.numerator, rate.denominator});
+        break;
+    }
+    for (const TimelineGroup& group : model.groups) {
+        if (group.tracks.empty() || group.tracks.front().sources.empty()) continue;
+        const TimelineSource& source = group.tracks.front().sources.front();
+        const SourceTiming timing = MeasureSourceTiming(source.mediaName);
+        state.sourceEnds->Expect(group.isVideo(), source.mediaStop, timing, tolerance);
+        if (group.isVideo()) state.streamHoles->Expect(timing, source.mediaStop);
+    }
 }
 
 }  // namespace media

@@ -6,10 +6,19 @@
 
 #include <gst/gst.h>
 
+#include "media/timeline_model.h"
+
 namespace media {
+
+struct RenderSessionState;
 
 // The pipeline's "deep-element-added" handler; data is the session's RenderSessionState.
 // Runs on the thread that adds the element: the worker while the render is set up.
 void OnDeepElementAdded(GstBin* bin, GstBin* subBin, GstElement* element, gpointer data);
+
+// Where each kind of source stream must reach, for the decoders that the handler watches: the
+// first source's span of each group. Holes are named up to the same place. Set before the
+// pipeline exists.
+void ExpectSourceEnds(RenderSessionState& state, const TimelineModel& model);
 
 }  // namespace media

@@ -1,20 +1,14 @@
 // GLib's headers come before Qt's: GIO names a struct member "signals", which Qt defines as a
 // keyword.
-#include <ges/ges.h>
 #include <gst/gst.h>
 
-#include "media/avi_stream_format.h"
 #include "media/direct_render.h"
-#include "media/ges_timeline_build.h"
+#include "media/ges_render.h"
 #include "media/gst_handles.h"
-#include "media/media_framework.h"
-#include "media/prepared_source.h"
 #include "media/render_elements.h"
 #include "media/render_output.h"
 #include "media/render_session.h"
 #include "media/render_session_state.h"
-#include "media/source_timing.h"
-#include "media/stream_copy.h"
 #include "media/stream_copy_render.h"
 
 #include <QMetaObject>
@@ -77,132 +71,14 @@ private:
 
 namespace {
 
-// Where each kind of source stream must reach: the first source's span of each group. Holes
-// are named up to the same place.
-void expectSourceEnds(RenderSessionState& state, const TimelineModel& model) {
-    ReferenceTime tolerance = 0;
-    for (const TimelineGroup& group : model.groups) {
-        if (!group.isVideo()) continue;
-        const Fraction rate = FrameRateFraction(group.outputFrameRate);
-        if (rate.numerator > 0) tolerance = FrameStart(1, {rate.numerator, rate.denominator});
-        break;
-    }
-    for (const TimelineGroup& group : model.groups) {
-        if (group.tracks.empty() || group.tracks.front().sources.empty()) continue;
-        const TimelineSource& source = group.tracks.front().sources.front();
-        const SourceTiming timing = MeasureSourceTiming(source.mediaName);
-        state.sourceEnds->Expect(group.isVideo(), source.mediaStop, timing, tolerance);
-        if (group.isVideo()) state.streamHoles->Expect(timing, source.mediaStop);
-    }
-}
-
-// The adopted pipeline renders the timeline through the container's streams into the file at
-// outputUri; released again when it cannot. The pipeline takes a reference of its own to the
-// timeline, so the timeline dies with the pipeline, on this thread.
-RenderSetupResult renderInto(RenderSessionState& state, GESPipeline* pipeline,
-                             GESTimeline* timeline, const char* outputUri,
-                             GstEncodingContainerProfile* container, bool firstIsVideo) {
-    auto setupError = [&state](const char* fallback) {
-        std::lock_guard lock(state.mutex);
-        return state.firstSetupError.empty() ? std::string(fallback) : state.firstSetupError;
-    };
-    if (!ges_pipeline_set_timeline(pipeline, timeline)) {
-        ReleasePipeline(state);
-        return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,
-                            setupError("The pipeline refused the timeline."));
-    }
-    if (!ges_pipeline_set_render_settings(pipeline, outputUri, GST_ENCODING_PROFILE(container))) {
-        ReleasePipeline(state);
-        return SetupFailure(RenderStep::SetOutputFileName, E_FAIL,
-                            setupError("The AVI multiplexer and file writer could not be set up."));
-    }
-    if (!ges_pipeline_set_mode(pipeline, GES_PIPELINE_MODE_RENDER)) {
-        ReleasePipeline(state);
-        return SetupFailure(
-            firstIsVideo ? RenderStep::RenderVideoStream : RenderStep::RenderAudioStream,
-            VFW_E_CANNOT_RENDER,
-            setupError("The streams could not be connected to the multiplexer."));
-    }
-    return {};
-}
-
 // Builds the pipeline and runs it. Runs on the worker.
 RenderSetupResult setUp(RenderSessionState& state, const RenderPlan& plan) {
     if (UsesStreamCopy(plan)) return SetUpStreamCopy(state, plan);
     if (UsesDirectRender(plan)) {
-        expectSourceEnds(state, plan.timeline);
+        ExpectSourceEnds(state, plan.timeline);
         return SetUpDirectRender(state, plan);
     }
-    // Started by whoever started the render, on a thread where it is safe.
-    if (!EditingServicesStarted())
-        return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,
-                            "The editing services were not started.");
-    GstPtr<GESTimeline> timeline(GES_TIMELINE(gst_object_ref_sink(ges_timeline_new())));
-    if (!timeline)
-        return SetupFailure(RenderStep::SetTimelineObject, E_FAIL,
-                            "The timeline could not be made.");
-    PreparedSource prepared;
-    if (const RenderSetupResult ready = PrepareSource(plan, &prepared); FAILED(ready.status))
-        return ready;
-    RenderSetupResult built =
-        BuildGesTimeline(plan.timeline, timeline.get(), plan.audio, prepared);
-    if (FAILED(built.status)) return built;
-    expectSourceEnds(state, plan.timeline);
-
-    const std::vector<TimelineGroup>& groups = plan.timeline.groups;
-    if (groups.empty())
-        return SetupFailure(RenderStep::GetGroupCount, E_INVALIDARG, "The timeline has no group.");
-
-    if (const RenderSetupResult usable = CheckOutputName(plan.outputPath); FAILED(usable.status))
-        return usable;
-
-    // The AVI multiplexer, with the first group routed as video and the others as audio.
-    const ContainerProfilePtr containerOwner = NewAviContainerProfile();
-    GstEncodingContainerProfile* container = containerOwner.get();
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const RenderSetupResult added =
-            AddAviStreamProfile(container, groups[g], g == 0 ? plan.video : plan.audio, g == 0);
-        if (FAILED(added.status)) return added;
-    }
-
-    if (const RenderSetupResult reserved = ReserveOutput(state, plan.outputPath);
-        FAILED(reserved.status))
-        return reserved;
-    const GCharPtr outputUri(gst_filename_to_uri(state.output.temporaryPath().c_str(), nullptr));
-    if (!outputUri) {
-        state.output.Abandon();
-        return SetupFailure(RenderStep::SetOutputFileName, E_INVALIDARG,
-                            "The output file name is not valid.");
-    }
-
-    GESPipeline* pipeline = GES_PIPELINE(gst_object_ref_sink(ges_pipeline_new()));
-    AdoptPipeline(state, GstPtr<GstElement>(GST_ELEMENT(pipeline)));
-    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(OnDeepElementAdded), &state);
-
-    if (const RenderSetupResult rendering = renderInto(
-            state, pipeline, timeline.get(), outputUri.get(), container, groups.front().isVideo());
-        FAILED(rendering.status))
-        return rendering;
-    if (prepared.subtitles.cues &&
-        !InsertSubtitleOverlay(GST_ELEMENT(pipeline), timeline.get(), prepared.subtitles)) {
-        ReleasePipeline(state);
-        return SetupFailure(RenderStep::RenderVideoStream, VFW_E_CANNOT_RENDER,
-                            "The subtitles could not be drawn: an element is missing (textoverlay "
-                            "or dvdspu).");
-    }
-
-    {
-        std::lock_guard lock(state.mutex);
-        if (state.encodebin)
-            state.spanGuard = SpanGuard::Attach(
-                state.encodebin.get(),
-                static_cast<GstClockTime>(ReferenceTimeToNanoseconds(built.duration)));
-        state.settingUp = false;
-    }
-    if (gst_element_set_state(GST_ELEMENT(pipeline), GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE)
-        return NotStarted(state, "The conversion could not be started.");
-    return built;
+    return SetUpGesRender(state, plan);
 }
 
 }  // namespace
