@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "media/playback_session.h"
+#include "media/playback/playback_session.h"
 #include "platform/message_boxes.h"
 #include "platform/paths.h"
 #include "platform/window_messages.h"

@@ -20,9 +20,9 @@
 #include <functional>
 #include <memory>
 
-#include "media/frame_time.h"
-#include "media/reference_time.h"
-#include "media/status.h"
+#include "media/core/frame_time.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
 #include "player/preview_window.h"
 
 class QMenu;

@@ -14,7 +14,7 @@
 #include <QSize>
 #include <QWidget>
 
-#include "media/playback_session.h"
+#include "media/playback/playback_session.h"
 
 class PreviewWindow : public QWidget {
     Q_OBJECT
