@@ -22,10 +22,10 @@
 
 #include "clips/clip_list.h"
 #include "engine/conversion_progress.h"
-#include "media/reference_time.h"
-#include "media/size_target.h"
-#include "media/source_tracks.h"
-#include "media/status.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
+#include "media/render/size_target.h"
+#include "media/source/source_tracks.h"
 #include "settings/output_settings.h"
 #include "settings/source_options.h"
 

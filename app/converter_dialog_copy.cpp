@@ -8,8 +8,8 @@
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
-#include "media/frame_time.h"
-#include "media/stream_copy.h"
+#include "media/copy/stream_copy.h"
+#include "media/core/frame_time.h"
 #include "platform/message_boxes.h"
 
 void ConverterDialog::InspectCopy(media::RenderPlan plan) {

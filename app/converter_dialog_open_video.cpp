@@ -11,7 +11,7 @@
 
 #include "app/converter_dialog.h"
 #include "app/source_player.h"
-#include "media/media_probe.h"
+#include "media/source/media_probe.h"
 #include "platform/dropped_files.h"
 #include "platform/file_checks.h"
 #include "platform/file_chooser.h"

@@ -7,7 +7,7 @@
 
 #include "app/converter_dialog.h"
 #include "engine/choice_conflicts.h"
-#include "media/render_session.h"
+#include "media/session/render_session.h"
 #include "platform/file_checks.h"
 #include "platform/message_boxes.h"
 

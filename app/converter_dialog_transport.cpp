@@ -9,8 +9,8 @@
 #include "app/converter_dialog.h"
 #include "app/position_slider.h"
 #include "app/source_player.h"
-#include "media/frame_time.h"
-#include "media/reference_time.h"
+#include "media/core/frame_time.h"
+#include "media/core/reference_time.h"
 #include "platform/dialog_template.h"
 #include "player/preview_player.h"
 

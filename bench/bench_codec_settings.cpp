@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "media/core/media_framework.h"
+#include "media/encoders/encoder_properties.h"
 #include "platform/event_loop.h"
-#include "media/encoder_properties.h"
-#include "media/media_framework.h"
 #include "settings/codec_configuration.h"
 #include "settings/output_options_dialog.h"
 

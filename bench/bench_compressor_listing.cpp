@@ -7,9 +7,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "media/core/media_framework.h"
+#include "media/encoders/encoder_registry.h"
 #include "platform/event_loop.h"
-#include "media/encoder_registry.h"
-#include "media/media_framework.h"
 
 int main(int argc, char* argv[]) {
     platform::UseQtEventLoop();

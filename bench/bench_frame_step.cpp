@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/event_loop.h"
 #include "platform/message_boxes.h"
 #include "player/preview_player.h"

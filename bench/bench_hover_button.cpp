@@ -17,8 +17,8 @@
 
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
-#include "media/media_framework.h"
-#include "media/wave_player.h"
+#include "media/core/media_framework.h"
+#include "media/playback/wave_player.h"
 #include "platform/dialog_template.h"
 #include "platform/event_loop.h"
 #include "platform/settings_store.h"

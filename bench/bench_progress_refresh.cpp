@@ -22,7 +22,7 @@
 #include "app/converter_dialog.h"
 #include "bench/bench_support.h"
 #include "engine/conversion_engine.h"
-#include "media/media_probe.h"
+#include "media/source/media_probe.h"
 #include "platform/dialog_template.h"
 #include "platform/event_loop.h"
 #include "platform/message_boxes.h"

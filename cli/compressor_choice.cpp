@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/console_message.h"
-#include "media/render_session.h"
+#include "media/session/render_session.h"
 
 namespace {
 

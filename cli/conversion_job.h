@@ -18,9 +18,9 @@
 #include "cli/compressor_choice.h"
 #include "cli/convert_options.h"
 #include "engine/conversion_progress.h"
-#include "media/media_probe.h"
-#include "media/render_session.h"
-#include "media/size_target.h"
+#include "media/render/size_target.h"
+#include "media/session/render_session.h"
+#include "media/source/media_probe.h"
 
 class ConversionEngine;
 

@@ -12,8 +12,8 @@
 
 #include <optional>
 
-#include "media/reference_time.h"
-#include "media/source_choices.h"
+#include "media/core/reference_time.h"
+#include "media/source/source_choices.h"
 
 struct ConvertOptions {
     QString input;   // the first INPUT

@@ -1,8 +1,8 @@
 #include "clips/clip_list.h"
 
 #include "clips/transition_catalogue.h"
-#include "media/media_framework.h"
-#include "media/media_probe.h"
+#include "media/core/media_framework.h"
+#include "media/source/media_probe.h"
 #include "platform/settings_store.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "media/reference_time.h"
+#include "media/core/reference_time.h"
 #include "platform/paths.h"
 
 namespace platform {

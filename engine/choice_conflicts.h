@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "media/render_session.h"
+#include "media/session/render_session.h"
 
 // Why the choices do not go together, in one sentence for the user; empty when they do.
 // videoCopy, audioCopy: Direct stream copy is chosen for the stream; aimsAtSize: a target size

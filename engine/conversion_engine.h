@@ -21,12 +21,12 @@
 #include <memory>
 #include <optional>
 
-#include "media/encoder_properties.h"
-#include "media/reference_time.h"
-#include "media/render_session.h"
-#include "media/size_target.h"
-#include "media/status.h"
-#include "media/timeline_model.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
+#include "media/encoders/encoder_properties.h"
+#include "media/render/size_target.h"
+#include "media/render/timeline_model.h"
+#include "media/session/render_session.h"
 #include "settings/compressor_handle.h"
 #include "settings/output_settings.h"
 

@@ -22,7 +22,7 @@
 #include <deque>
 #include <optional>
 
-#include "media/reference_time.h"
+#include "media/core/reference_time.h"
 
 // No estimate before this share of the length has been converted since the render began to
 // move...

@@ -1,7 +1,7 @@
 #include "engine/timeline_builder.h"
 
 #include "clips/transition_catalogue.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "clips/clip_list.h"
-#include "media/reference_time.h"
-#include "media/status.h"
-#include "media/timeline_model.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
+#include "media/render/timeline_model.h"
 #include "settings/output_settings.h"
 
 // The steps of a build that can fail, each named by the front end in its own words.

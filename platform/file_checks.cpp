@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "media/output_file.h"
+#include "media/render/output_file.h"
 
 namespace platform {
 

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "media/media_framework.h"
-#include "media/wave_player.h"
+#include "media/core/media_framework.h"
+#include "media/playback/wave_player.h"
 #include "platform/resources.h"
 
 namespace platform {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "media/output_file.h"
+#include "media/render/output_file.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

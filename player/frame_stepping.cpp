@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "media/playback_session.h"
+#include "media/playback/playback_session.h"
 #include "player/preview_player.h"
 
 namespace {

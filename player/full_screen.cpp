@@ -15,7 +15,7 @@
 
 #include <optional>
 
-#include "media/playback_session.h"
+#include "media/playback/playback_session.h"
 #include "platform/message_boxes.h"
 #include "platform/resources.h"
 #include "platform/window_messages.h"

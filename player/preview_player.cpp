@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "media/playback_session.h"
+#include "media/playback/playback_session.h"
 #include "platform/message_boxes.h"
 #include "platform/paths.h"
 #include "platform/window_messages.h"
@@ -172,6 +172,14 @@ HRESULT PreviewPlayer::InitVideoWindow(int n, int d) {
     m_hWnd->setGeometry(client);
     pictureRect = WindowedPictureRect(m_hWnd->size(), QSize(format.width, format.height));
     return S_OK;
+}
+
+media::VideoFrame PreviewPlayer::TakeFrame() {
+    return graph ? graph->TakeFrame() : media::VideoFrame{};
+}
+
+void PreviewPlayer::FollowClientArea(QSize client, QSize picture) {
+    if (videoShown && !fullScreen) pictureRect = WindowedPictureRect(client, picture);
 }
 
 void PreviewPlayer::KeepWindowOnScreen(bool firstShow) {

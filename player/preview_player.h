@@ -20,13 +20,13 @@
 #include <functional>
 #include <memory>
 
-#include "media/frame_time.h"
-#include "media/reference_time.h"
-#include "media/status.h"
+#include "media/core/frame_time.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
+#include "player/preview_window.h"
 
 class QMenu;
 class QWidget;
-class PreviewWindow;
 
 namespace media {
 class PlaybackSession;
@@ -70,7 +70,7 @@ bool CursorIdleExpired(std::uint32_t now, std::uint32_t lastMouseTime);
 std::uint32_t MultimediaClockNow();
 void SetMultimediaClockForTesting(std::function<std::uint32_t()> clock);
 
-class PreviewPlayer {
+class PreviewPlayer : public PreviewWindow::Handler {
 public:
     explicit PreviewPlayer(QWidget* owner);
     // Releases nothing itself: the owner unloads the clip first.
@@ -114,24 +114,32 @@ public:
     // Windowed: no larger than the screen's work area, and inside it, by the window's own
     // frame. Called once the window manager has told that frame; on the first showing it also
     // puts back the picture's aspect where the window manager cut one side to fit the screen.
-    void KeepWindowOnScreen(bool firstShow = false);
+    void KeepWindowOnScreen(bool firstShow = false) override;
     // A window that had to cover part of the owner (a picture too large to stand beside it)
     // leaves the owner above it, its controls in reach; the window keeps the keys, and a click
     // in it brings the picture to the front (dialogAbove is 1 then).
-    void KeepOwnerInReach();
+    void KeepOwnerInReach() override;
     void RefreshTitle();
     QString windowCaption() const;
 
     // --- Posted messages and timers of the window ---
-    void DrainGraphEvents();
-    void OnPositionTimer();
-    void OnCursorTimer();
-    void OnCommand(int id);
-    void OnWindowClose();
-    void OnMouseActivity();
-    void OnLeftButtonUp();
-    void OnRightButtonUp(QPoint clientPoint);
-    void OnEscape();
+    void DrainGraphEvents() override;
+    void OnPositionTimer() override;
+    void OnCursorTimer() override;
+    void OnCommand(int id) override;
+    void OnWindowClose() override;
+    void OnMouseActivity() override;
+    void OnLeftButtonUp() override;
+    void OnRightButtonUp(QPoint clientPoint) override;
+    void OnEscape() override;
+
+    // --- What the window paints, and where its drags go ---
+    media::VideoFrame TakeFrame() override;
+    bool PictureShown() const override { return videoShown != 0; }
+    QRect PictureArea() const override { return pictureRect; }
+    // In full screen the picture keeps the rectangle that the placement gave it.
+    void FollowClientArea(QSize client, QSize picture) override;
+    QObject* DropTarget() const override { return hwndOwner.data(); }
 
     // --- Full screen, context menu and stacking ---
     void SwitchScreenMode();
@@ -152,11 +160,11 @@ public:
     // first or the last picture of the clip, and none changes the play state except a frame
     // step, which pauses a running clip first. A clip without a constant frame rate steps
     // forward only; its jumps and End go by time.
-    void StepFrames(int count);   // Right (+1) and Left (-1)
-    void JumpSeconds(int count);  // Shift+Right (+1) and Shift+Left (-1)
-    void TogglePlayback();        // Space
-    void GoToStart();             // Home
-    void GoToEnd();               // End: the last picture
+    void StepFrames(int count) override;   // Right (+1) and Left (-1)
+    void JumpSeconds(int count) override;  // Shift+Right (+1) and Shift+Left (-1)
+    void TogglePlayback() override;        // Space
+    void GoToStart() override;             // Home
+    void GoToEnd() override;               // End: the last picture
     // The position a mark takes: read from the graph now, not at the last tick. It is the
     // start of the picture on show, for a clip with pictures; the graph's position for sound
     // alone; the last tick's position when the graph cannot say.

@@ -6,9 +6,10 @@
 #include <QPainter>
 #include <QShowEvent>
 
+#include <utility>
+
 #include "platform/resources.h"
 #include "platform/window_messages.h"
-#include "player/preview_player.h"
 #include "player/window_placement.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr int kFrameCheckMs = 100;
 constexpr int kFrameChecks = 20;
 }  // namespace
 
-PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(player) {
+PreviewWindow::PreviewWindow(Handler* player) : QWidget(nullptr), player_(player) {
     // A caption, a system menu and a minimise box, and a sizing border: the picture is shown
     // whole at any size the user gives the window.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -45,9 +46,11 @@ PreviewWindow::PreviewWindow(PreviewPlayer* player) : QWidget(nullptr), player_(
 PreviewWindow::~PreviewWindow() = default;
 
 void PreviewWindow::takePicture() {
-    if (!player_ || !player_->graph) return;
-    frame_ = player_->graph->TakeFrame();
-    if (frame_.isNull()) return;
+    if (!player_) return;
+    media::VideoFrame frame = player_->TakeFrame();
+    // The picture on show borrows the frame held until now.
+    if (frame.isNull()) return;
+    frame_ = std::move(frame);
     // The image borrows the decoded buffer, which frame_ keeps alive.
     picture_ =
         QImage(frame_.pixels, frame_.width, frame_.height, frame_.stride, QImage::Format_RGBX8888);
@@ -64,8 +67,7 @@ bool PreviewWindow::event(QEvent* event) {
             // gets the event directly: through the application the drop would come back here,
             // to the window the drag is over.
             event->ignore();
-            if (player_ && player_->hwndOwner)
-                static_cast<QObject*>(player_->hwndOwner.data())->event(event);
+            if (QObject* target = player_ ? player_->DropTarget() : nullptr) target->event(event);
             return true;
         case QEvent::WindowActivate:
             if (raiseOwnerOnActivation_ && player_) {
@@ -91,8 +93,9 @@ bool PreviewWindow::event(QEvent* event) {
 void PreviewWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (picture_.isNull() || !player_ || !player_->videoShown) return;
-    const QRect target = player_->pictureRect.isValid() ? player_->pictureRect : rect();
+    if (picture_.isNull() || !player_ || !player_->PictureShown()) return;
+    const QRect area = player_->PictureArea();
+    const QRect target = area.isValid() ? area : rect();
     if (target.size() == picture_.size()) {
         painter.drawImage(target.topLeft(), picture_);
     } else {
@@ -104,9 +107,7 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
 }
 
 void PreviewWindow::followClientArea() {
-    // In full screen the picture keeps the rectangle that the placement gave it.
-    if (player_ && player_->videoShown && !player_->fullScreen)
-        player_->pictureRect = WindowedPictureRect(size(), pictureSize_);
+    if (player_) player_->FollowClientArea(size(), pictureSize_);
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {

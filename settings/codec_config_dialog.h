@@ -16,7 +16,7 @@ class QScrollArea;
 #include <string>
 #include <vector>
 
-#include "media/encoder_properties.h"
+#include "media/encoders/encoder_properties.h"
 
 class CodecConfigDialog : public QDialog {
     Q_OBJECT

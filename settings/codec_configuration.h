@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "media/timeline_model.h"
+#include "media/render/timeline_model.h"
 
 class QComboBox;
 class QWidget;

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "media/encoder_properties.h"
+#include "media/encoders/encoder_properties.h"
 
 enum class SettingTier { Main, Advanced, Hidden };
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "media/encoder_properties.h"
+#include "media/encoders/encoder_properties.h"
 
 namespace platform {
 class SettingsStore;

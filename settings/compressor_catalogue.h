@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "media/encoder_registry.h"
-#include "media/status.h"
+#include "media/core/status.h"
+#include "media/encoders/encoder_registry.h"
 #include "settings/compressor_handle.h"
 
 // One entry of a category as the enumeration returns it. A misbehaving entry may have no

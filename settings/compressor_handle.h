@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "media/encoder_registry.h"
+#include "media/encoders/encoder_registry.h"
 
 // A bound compressor: it names the encoder; the output graph creates the element. The
 // direct stream copy names none: the source's own stream is written as it is.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "media/encoder_registry.h"
+#include "media/encoders/encoder_registry.h"
 #include "platform/settings_store.h"
 #include "settings/codec_config_dialog.h"
 #include "settings/codec_settings.h"

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "media/encoder_properties.h"
+#include "media/encoders/encoder_properties.h"
 #include "settings/codec_configuration.h"
 
 class EncoderCompressionManager : public VideoCompressionManager {

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
-#include "media/render_session.h"
+#include "media/session/render_session.h"
 
-#include "media/source_tracks.h"
+#include "media/source/source_tracks.h"
 #include "settings/output_settings.h"
 #include "settings/source_options.h"
 

@@ -1,7 +1,7 @@
 #include "settings/output_settings.h"
 
-#include "media/render_session.h"
-#include "media/timeline_model.h"
+#include "media/render/timeline_model.h"
+#include "media/session/render_session.h"
 #include "platform/number_parsing.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"

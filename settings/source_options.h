@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "media/source_choices.h"
+#include "media/source/source_choices.h"
 
 namespace platform {
 class SettingsStore;

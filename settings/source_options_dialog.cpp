@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "media/size_target.h"
+#include "media/render/size_target.h"
 #include "platform/dialog_template.h"
 #include "platform/file_chooser.h"
 #include "platform/message_boxes.h"

@@ -9,8 +9,8 @@
 
 #include <QDialog>
 
-#include "media/render_session.h"
-#include "media/source_tracks.h"
+#include "media/session/render_session.h"
+#include "media/source/source_tracks.h"
 #include "settings/source_options.h"
 
 class QComboBox;

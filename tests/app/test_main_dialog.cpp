@@ -8,7 +8,7 @@
 #include "app/converter_dialog.h"
 #include "app/position_slider.h"
 #include "controls/hover_button.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"

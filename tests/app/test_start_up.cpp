@@ -6,7 +6,7 @@
 #include <QAbstractButton>
 
 #include "app/converter_dialog.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/sound.h"
 #include "support/modal_driver.h"

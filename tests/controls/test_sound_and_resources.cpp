@@ -13,9 +13,9 @@
 
 #include <cstdlib>
 
-#include "media/media_framework.h"
-#include "media/sound_device.h"
-#include "media/wave_player.h"
+#include "media/core/media_framework.h"
+#include "media/playback/sound_device.h"
+#include "media/playback/wave_player.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
 #include "platform/sound.h"

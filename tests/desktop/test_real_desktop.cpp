@@ -13,15 +13,15 @@
 #include <QPushButton>
 #include <QDialogButtonBox>
 
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/desktop_message_boxes.h"
-#include "settings/codec_config_dialog.h"
-#include "settings/output_options_dialog.h"
-#include "support/modal_driver.h"
 #include "platform/event_loop.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
 #include "player/window_placement.h"
+#include "settings/codec_config_dialog.h"
+#include "settings/output_options_dialog.h"
+#include "support/modal_driver.h"
 #include "support/x_session.h"
 
 using namespace player_tests;

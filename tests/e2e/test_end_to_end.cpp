@@ -10,7 +10,7 @@
 #include "app/position_slider.h"
 #include "app/source_player.h"
 #include "controls/hover_button.h"
-#include "media/encoder_registry.h"
+#include "media/encoders/encoder_registry.h"
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
 #include "player/preview_player.h"

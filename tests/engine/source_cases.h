@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include "media/frame_time.h"
+#include "media/core/frame_time.h"
 #include "support/counter_clips.h"
 
 namespace testing_support {

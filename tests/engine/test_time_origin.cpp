@@ -8,8 +8,8 @@
 
 #include "app/converter_dialog.h"
 #include "app/position_slider.h"
-#include "media/frame_time.h"
-#include "media/source_timing.h"
+#include "media/core/frame_time.h"
+#include "media/source/source_timing.h"
 #include "platform/settings_store.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"

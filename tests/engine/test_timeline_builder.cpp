@@ -10,7 +10,7 @@
 #include "clips/transition_catalogue.h"
 #include "engine/conversion_engine.h"
 #include "engine/timeline_builder.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/settings_store.h"
 #include "support/test_environment.h"
 #include "support/test_main.h"

@@ -1,8 +1,8 @@
 // The small rules every subsystem leans on: number conversion, path parts, time texts,
 // failure texts and dialog units.
 
-#include "media/reference_time.h"
-#include "media/status.h"
+#include "media/core/reference_time.h"
+#include "media/core/status.h"
 #include "platform/dialog_units.h"
 #include "platform/message_boxes.h"
 #include "platform/number_parsing.h"

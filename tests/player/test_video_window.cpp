@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "player/preview_window.h"
 #include "player/window_placement.h"
 #include "player_test_support.h"

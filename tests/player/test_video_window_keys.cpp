@@ -2,9 +2,9 @@
 // frame's picture and time, also where the file keeps its times in milliseconds; jumps, play
 // and pause, first and last picture; stepping on keeps the sound along.
 
-#include "media/frame_cache.h"
-#include "media/media_framework.h"
-#include "media/playback_session.h"
+#include "media/core/media_framework.h"
+#include "media/playback/frame_cache.h"
+#include "media/playback/playback_session.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
 #include "support/picture_frames.h"

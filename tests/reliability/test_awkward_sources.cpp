@@ -12,7 +12,7 @@
 #include <csignal>
 
 #include "app/converter_dialog.h"
-#include "media/media_probe.h"
+#include "media/source/media_probe.h"
 #include "player/player_test_support.h"
 #include "player/preview_window.h"
 #include "support/avi_checks.h"

@@ -23,7 +23,7 @@
 #include "app/source_player.h"
 #include "controls/hover_button.h"
 #include "engine/conversion_engine.h"
-#include "media/render_session.h"
+#include "media/session/render_session.h"
 #include "player/preview_player.h"
 #include "support/avi_checks.h"
 #include "support/main_dialog_driver.h"

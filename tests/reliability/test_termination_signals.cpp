@@ -18,7 +18,7 @@
 
 #include "app/converter_dialog.h"
 #include "engine/conversion_engine.h"
-#include "media/output_file.h"
+#include "media/render/output_file.h"
 #include "platform/termination_signals.h"
 #include "support/avi_checks.h"
 #include "support/main_dialog_driver.h"

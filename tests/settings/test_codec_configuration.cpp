@@ -16,9 +16,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "media/encoder_properties.h"
-#include "media/encoder_registry.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
+#include "media/encoders/encoder_properties.h"
+#include "media/encoders/encoder_registry.h"
 #include "platform/dialog_template.h"
 #include "platform/settings_store.h"
 #include "settings/aligned_allocator.h"

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 
 #include "app/converter_dialog.h"
-#include "media/encoder_registry.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
+#include "media/encoders/encoder_registry.h"
 #include "platform/dialog_template.h"
 #include "platform/paths.h"
 #include "platform/settings_store.h"

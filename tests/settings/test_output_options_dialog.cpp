@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "app/converter_dialog.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/settings_store.h"
 #include "settings/compressor_catalogue.h"

@@ -12,7 +12,7 @@
 
 #include "app/converter_dialog.h"
 #include "controls/hover_button.h"
-#include "media/media_framework.h"
+#include "media/core/media_framework.h"
 #include "platform/dialog_template.h"
 #include "platform/settings_store.h"
 #include "settings/output_options_dialog.h"
