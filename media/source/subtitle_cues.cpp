@@ -176,29 +176,46 @@ bool pullCues(GstElement* pipeline, GstElement* sink, GstClockTime readUntil,
     return false;
 }
 
-GstElement* newSink() {
+// A file read through a parser into a sink that takes the cues as fast as they come; the
+// parser and the sink are held by the pipeline. Null pipeline with *error set when the
+// framework lacks an element.
+struct CueReader {
+    PipelinePtr pipeline;
+    GstElement* parser = nullptr;
+    GstElement* sink = nullptr;
+};
+
+CueReader newCueReader(const std::string& path, const char* parserName, std::string* error) {
+    CueReader reader;
+    GstElement* source = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parser = gst_element_factory_make(parserName, nullptr);
     GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (sink) g_object_set(sink, "sync", FALSE, nullptr);
-    return sink;
+    if (!source || !parser || !sink) {
+        for (GstElement* e : {source, parser, sink})
+            if (e) gst_object_unref(gst_object_ref_sink(e));
+        *error = std::string("the media framework lacks an element to read them (") + parserName +
+                 ")";
+        return reader;
+    }
+    g_object_set(sink, "sync", FALSE, nullptr);
+    g_object_set(source, "location", path.c_str(), nullptr);
+    reader.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    gst_bin_add_many(GST_BIN(reader.pipeline.get()), source, parser, sink, nullptr);
+    gst_element_link(source, parser);
+    reader.parser = parser;
+    reader.sink = sink;
+    return reader;
 }
 
 // The track of the source, its times turned into the source's own from its first picture.
 std::shared_ptr<SubtitleCues> readTrack(const SourceChoices& choices, const std::string& path,
                           ReferenceTime readUntil, std::string* error) {
     const SourceTiming timing = MeasureSourceTiming(path);
-    PipelinePtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* parser = gst_element_factory_make("parsebin", nullptr);
-    GstElement* sink = newSink();
-    if (!source || !parser || !sink) {
-        for (GstElement* e : {source, parser, sink})
-            if (e) gst_object_unref(gst_object_ref_sink(e));
-        *error = "the media framework lacks an element to read them (parsebin)";
-        return nullptr;
-    }
-    gst_bin_add_many(GST_BIN(pipeline.get()), source, parser, sink, nullptr);
-    g_object_set(source, "location", path.c_str(), nullptr);
-    gst_element_link(source, parser);
+    CueReader reader = newCueReader(path, "parsebin", error);
+    if (!reader.pipeline) return nullptr;
+    const PipelinePtr& pipeline = reader.pipeline;
+    GstElement* sink = reader.sink;
+    GstElement* parser = reader.parser;
     auto reading = std::make_unique<TrackReading>();
     reading->pipeline = pipeline.get();
     reading->sink = sink;
@@ -234,19 +251,11 @@ std::shared_ptr<SubtitleCues> readTrack(const SourceChoices& choices, const std:
 
 // A side file that GStreamer's subtitle parser reads (SRT, WebVTT, MicroDVD, SAMI and more).
 std::shared_ptr<SubtitleCues> readParsedFile(const std::string& path, std::string* error) {
-    PipelinePtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    GstElement* source = gst_element_factory_make("filesrc", nullptr);
-    GstElement* parser = gst_element_factory_make("subparse", nullptr);
-    GstElement* sink = newSink();
-    if (!source || !parser || !sink) {
-        for (GstElement* e : {source, parser, sink})
-            if (e) gst_object_unref(gst_object_ref_sink(e));
-        *error = "the media framework lacks the subtitle parser (subparse)";
-        return nullptr;
-    }
-    gst_bin_add_many(GST_BIN(pipeline.get()), source, parser, sink, nullptr);
-    g_object_set(source, "location", path.c_str(), nullptr);
-    gst_element_link_many(source, parser, sink, nullptr);
+    CueReader reader = newCueReader(path, "subparse", error);
+    if (!reader.pipeline) return nullptr;
+    const PipelinePtr& pipeline = reader.pipeline;
+    GstElement* sink = reader.sink;
+    gst_element_link(reader.parser, sink);
     auto cues = std::make_shared<SubtitleCues>();
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         *error = "the file could not be read";
