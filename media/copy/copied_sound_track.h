@@ -29,6 +29,12 @@ public:
     bool begun() const { return origin_ != kNoTime; }
     // Writes the sound that starts before the output time given (from the first picture).
     bool WriteUntil(ReferenceTime outputTime);
+    // Writes what Finish(picturesEnd) would write up to there and no more: while the pictures
+    // are written, the sound never runs past where it will end, however the two streams' packets
+    // happen to arrive.
+    bool WriteBefore(ReferenceTime picturesEnd) {
+        return WriteUntil(sound_.samplesPerFrame ? picturesEnd - frameLength() / 2 : picturesEnd);
+    }
     // Writes the rest up to the pictures' end, padding with silence where the source's sound
     // stops short of it.
     bool Finish(ReferenceTime picturesEnd);

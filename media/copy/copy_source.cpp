@@ -115,6 +115,7 @@ struct CopySource::Shared {
     GstElement* pipeline = nullptr;  // not a reference: this lives as long as the pipeline
     GstElement* sinks[2] = {nullptr, nullptr};
     CapsPtr foundCaps[2];
+    std::string demultiplexer;  // the factory's name; empty for a bare stream
     int waiting = 0;  // samples or ends not yet looked at, for the reader's wait
 
     void notify() {
@@ -189,10 +190,17 @@ void padAdded(GstElement*, GstPad* pad, gpointer data) {
 
 // The parser before a sink, to mend its set-up: an H.264 parser sends its parameter sets
 // before every key frame, so that a copy may start at any of them.
-void elementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+void elementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     GstElementFactory* factory = gst_element_get_factory(element);
-    if (factory && g_str_equal(GST_OBJECT_NAME(factory), "h264parse"))
+    if (!factory) return;
+    if (g_str_equal(GST_OBJECT_NAME(factory), "h264parse"))
         g_object_set(element, "config-interval", -1, nullptr);
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    if (klass && std::strstr(klass, "Demux")) {
+        auto* shared = static_cast<CopySource::Shared*>(data);
+        std::lock_guard lock(shared->mutex);
+        shared->demultiplexer = GST_OBJECT_NAME(factory);
+    }
 }
 
 void fillStream(CopySourceStream& stream, const GstCaps* found) {
@@ -278,7 +286,7 @@ bool CopySource::Open(const std::string& path) {
     gst_bin_add_many(GST_BIN(pipeline_.get()), source, parser, nullptr);
     gst_element_link(source, parser);
     g_signal_connect(parser, "pad-added", G_CALLBACK(padAdded), shared_.get());
-    g_signal_connect(parser, "deep-element-added", G_CALLBACK(elementAdded), nullptr);
+    g_signal_connect(parser, "deep-element-added", G_CALLBACK(elementAdded), shared_.get());
     gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
 
     // The parsing bin shows all of a file's streams at once, before it lets any data through:
@@ -329,6 +337,12 @@ bool CopySource::Open(const std::string& path) {
     }
     if (sinks_[0]) streams_[0].rotation = shownTurn(sinks_[0]);
     return true;
+}
+
+bool CopySource::LengthIsEstimate() const {
+    std::lock_guard lock(shared_->mutex);
+    const std::string& name = shared_->demultiplexer;
+    return name.empty() || name == "mpegpsdemux" || name == "tsdemux";
 }
 
 ReferenceTime CopySource::Duration() const {

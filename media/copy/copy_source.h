@@ -67,6 +67,10 @@ public:
     bool avi() const { return avi_; }
     // The container's length in stream time; -1 when it does not say.
     ReferenceTime Duration() const;
+    // Whether that length is reckoned rather than recorded: a program or transport stream has
+    // no index, and its demultiplexer counts from its first timestamp, not from the stream's
+    // zero; a bare picture stream's parser guesses from its bit rate.
+    bool LengthIsEstimate() const;
 
     // Reading starts at the key frame at or before the time (stream time) the container knows
     // of; without a seek, at the start.

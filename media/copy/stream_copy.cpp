@@ -139,6 +139,13 @@ ReferenceTime keyFrameBefore(CopySource& source, ReferenceTime markTime) {
     return markTime;
 }
 
+// The source's length from its first picture: the pictures' own end where the container only
+// reckons it (a program stream's demultiplexer counts from its first timestamp, which the first
+// picture is already measured from), else the container's word.
+ReferenceTime sourceLength(const CopySource& source, const CopyOpening& opening) {
+    return (opening.end >= 0 ? opening.end : source.Duration()) - opening.origin;
+}
+
 }  // namespace
 
 ProbeResult ProbeForStreamCopy(const std::string& path) {
@@ -151,7 +158,7 @@ ProbeResult ProbeForStreamCopy(const std::string& path) {
         return probe;
     }
     const CopyOpening opening = ReadCopyOpening(source, *format);
-    const ReferenceTime said = source.Duration() - opening.origin;
+    const ReferenceTime said = sourceLength(source, opening);
     if (!opening.problem.empty() || said <= 0) {
         probe.errorText = opening.problem;
         return probe;
@@ -239,9 +246,8 @@ StreamCopyInspection inspect(const RenderPlan& plan) {
     inspection.markedStart = span.video->mediaStart;
     inspection.start = inspection.markedStart;
     inspection.stop = span.video->mediaStop;
-    // A span that ends where the source is said to end runs to its last picture: a length
-    // the container estimates (a transport stream's) may fall short of it.
-    const ReferenceTime said = source.Duration() - opening.origin;
+    // A span that ends where the source ends runs to its last picture.
+    const ReferenceTime said = sourceLength(source, opening);
     const ReferenceTime frame = FrameStart(1, opening.rate);
     inspection.toTheEnd = said > 0 && inspection.stop + frame >= said;
     if (said > 0) inspection.stop = std::min(inspection.stop, said);

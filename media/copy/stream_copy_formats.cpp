@@ -1,5 +1,6 @@
 #include "media/copy/stream_copy_formats.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -112,6 +113,48 @@ std::optional<std::size_t> orderPictures(const std::vector<SourcePacket>& packet
     return key;
 }
 
+// Where the last picture ends (stream time), read from the pictures after a seek to from: the
+// times of the last ones come from the stream's own order where the container gives none.
+// -1 when no picture could be read there.
+ReferenceTime readPicturesEnd(CopySource& source, const CopiedFormat& format, FrameRate rate,
+                              ReferenceTime from) {
+    // Minutes of pictures and sound: a reading that has not ended by then is not followed on.
+    constexpr int kMostPackets = 100000;
+    if (!source.Seek(from)) return -1;
+    PictureSyntax syntax(format.codec);
+    syntax.TakeCodecData(source.video().codecData.data(), source.video().codecData.size());
+    PictureTimeline timeline(format.codec, rate, source.avi());
+    ReferenceTime end = -1;
+    const auto settle = [&](const std::vector<std::size_t>& ids) {
+        for (const std::size_t id : ids)
+            if (const ReferenceTime pts = timeline.at(id).pts; pts != kNoTime)
+                end = std::max(end, pts + timeline.frameTime(1));
+        std::size_t unsettled = timeline.firstKept();
+        while (unsettled < timeline.next() && timeline.at(unsettled).settled) ++unsettled;
+        timeline.DropBefore(unsettled);
+    };
+    bool keyed = false;
+    SourcePacket packet;
+    int read = 0;
+    for (; read < kMostPackets && source.Next(&packet); ++read) {
+        if (!packet.video) continue;
+        const Bytes data = BufferBytes(packet.buffer.get());
+        for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
+            if (!facts.coded && syntax.Packed()) continue;
+            keyed = keyed || facts.key || (packet.containerKey && facts.type == 'I');
+            if (!keyed) continue;
+            TimelinePicture picture;
+            picture.facts = facts;
+            picture.containerPts = packet.pts;
+            picture.containerDts = packet.dts;
+            settle(timeline.Add(std::move(picture)));
+        }
+    }
+    if (read == kMostPackets || !source.problem().empty()) return -1;
+    settle(timeline.Finish());
+    return end;
+}
+
 CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
     CopyOpening opening;
     // From a seek, as every later reading starts: some demultiplexers (Matroska's) place the
@@ -166,6 +209,16 @@ CopyOpening readOpening(CopySource& source, const CopiedFormat& format) {
     }
     opening.origin = timeline.at(*key).pts;
     opening.setUp = syntax.SetUp();
+    if (source.LengthIsEstimate()) {
+        // Read from a little before where the container reckons the end, or further back
+        // where its reckoning lies past it.
+        const ReferenceTime said = source.Duration();
+        const ReferenceTime guess = opening.origin + std::max<ReferenceTime>(said, 0);
+        for (const ReferenceTime back : {2 * kReferenceTimePerSecond, 30 * kReferenceTimePerSecond})
+            if ((opening.end = readPicturesEnd(source, format, opening.rate,
+                                               std::max<ReferenceTime>(guess - back, 0))) >= 0)
+                break;
+    }
     const CopySourceStream& sound = source.audio();
     opening.soundPresent = sound.present;
     if (sound.caps) {

@@ -36,6 +36,9 @@ struct CopyOpening {
     std::string problem;  // why the start of the file cannot be read
     FrameRate rate;       // the pictures' real rate
     ReferenceTime origin = 0;  // the first picture's time, in stream time
+    // Where the last picture ends, in stream time, read from the pictures where the container
+    // only reckons its length; -1 where its length is recorded (or could not be read).
+    ReferenceTime end = -1;
     // The first sound stream as the reading found it (a demultiplexer may show it only when
     // its first packet comes), and its first frame, whose header tells the sound's format.
     bool soundPresent = false;

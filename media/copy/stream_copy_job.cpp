@@ -331,14 +331,14 @@ bool CopyRun::writePicture(const Bytes& data, bool key, ReferenceTime pts) {
     if (pts != kNoTime && !timeline_->reordered()) {
         const std::int64_t slot = FrameStartingAt(pts - markPts_, rate_);
         while (tally_.written < slot) {
-            if (sound_ && !sound_->WriteUntil(outputTime(tally_.written + 1))) return fail(writer_.problem());
+            if (sound_ && !sound_->WriteBefore(outputTime(tally_.written))) return fail(writer_.problem());
             if (!writer_.WriteVideo(nullptr, 0, false)) return fail(writer_.problem());
             ++tally_.written;
             ++tally_.repeats;
         }
     }
     if (!takeEncodedSound(false)) return false;
-    if (sound_ && !sound_->WriteUntil(outputTime(tally_.written + 1))) return fail(writer_.problem());
+    if (sound_ && !sound_->WriteBefore(outputTime(tally_.written))) return fail(writer_.problem());
     if (!writer_.WriteVideo(data.data(), data.size(), key)) return fail(writer_.problem());
     ++tally_.written;
     job_.position_ = outputTime(tally_.written);

@@ -347,7 +347,8 @@ private slots:
 
     // The sound starts with the frame nearest to the first picture (silence first where the
     // source's starts later), fills a gap in the source with silence, and ends within half a
-    // frame of the pictures; PCM to the sample.
+    // frame of the pictures; PCM to the sample. The same, whether the sound was read well
+    // ahead of the pictures or only after the last of them.
     void theSoundIsInStepWithThePictures() {
         const QString path = environment.scratchPath(u"sound.avi"_s);
         media::AviVideoStream video;
@@ -356,47 +357,58 @@ private slots:
         constexpr ReferenceTime kFrame = 240'000;  // 24 ms: 1152 samples at 48 kHz
         const struct {
             const char* name;
-            media::CopiedSound sound;
             ReferenceTime firstSource;  // where the source's first frame starts
             ReferenceTime gapAfter;     // a frame missing after this many frames; 0 none
-            std::int64_t units;         // frames, or samples for PCM, for 1 s of pictures
+            int pictures;               // at 25 a second
+            std::int64_t units;         // frames, or samples for PCM
         } cases[] = {
-            {"MP3 starting 100 ms late", {}, 1'000'000, 0, 42},
-            {"MP3 starting 10 ms early with a frame missing", {}, -100'000, 10, 42},
-            {"PCM starting 5 ms early", {}, -50'000, 0, 48000},
+            {"MP3 starting 100 ms late", 1'000'000, 0, 25, 42},
+            {"MP3 starting 10 ms early with a frame missing", -100'000, 10, 25, 42},
+            // Its 84th frame starts 8 ms before the pictures' end: more than half of it after.
+            {"MP3 over 2 s", 0, 0, 50, 83},
+            {"PCM starting 5 ms early", -50'000, 0, 25, 48000},
         };
         for (const auto& c : cases) {
-            media::CopiedSound sound;
-            const bool pcm = QByteArray(c.name).startsWith("PCM");
-            sound.name = pcm ? "PCM" : "MP3";
-            sound.sampleRate = 48000;
-            sound.channels = 1;
-            sound.samplesPerFrame = pcm ? 0 : 1152;
-            sound.bytesPerSample = pcm ? 2 : 0;
-            sound.silence.assign(pcm ? 2 : 144, 0);
-            sound.avi.scale = pcm ? 2 : 1152;
-            sound.avi.rate = pcm ? 96000 : 48000;
-            sound.avi.sampleSize = pcm ? 2 : 0;
-            media::AviWriter writer;
-            std::string problem;
-            QVERIFY(writer.Open(path.toStdString(), video, sound.avi, &problem));
-            media::CopiedSoundTrack track(sound, writer);
-            track.Begin(0);
-            const std::vector<std::uint8_t> frame(pcm ? 960 : 144, 1);  // 10 ms of PCM
-            const ReferenceTime step = pcm ? 100'000 : kFrame;
-            for (int i = 0; i < 120; ++i)
-                if (!(c.gapAfter && i == c.gapAfter))
-                    track.Add(c.firstSource + i * step, frame);
-            for (int picture = 0; picture < 25; ++picture) {
-                QVERIFY(track.WriteUntil(media::FrameStart(picture + 1, {25, 1})));
-                QVERIFY(writer.WriteVideo(frame.data(), frame.size(), true));
+            for (const bool readAhead : {true, false}) {
+                const QString what = QLatin1String(c.name) +
+                                     (readAhead ? u", read ahead"_s : u", read late"_s);
+                media::CopiedSound sound;
+                const bool pcm = QByteArray(c.name).startsWith("PCM");
+                sound.name = pcm ? "PCM" : "MP3";
+                sound.sampleRate = 48000;
+                sound.channels = 1;
+                sound.samplesPerFrame = pcm ? 0 : 1152;
+                sound.bytesPerSample = pcm ? 2 : 0;
+                sound.silence.assign(pcm ? 2 : 144, 0);
+                sound.avi.scale = pcm ? 2 : 1152;
+                sound.avi.rate = pcm ? 96000 : 48000;
+                sound.avi.sampleSize = pcm ? 2 : 0;
+                media::AviWriter writer;
+                std::string problem;
+                QVERIFY(writer.Open(path.toStdString(), video, sound.avi, &problem));
+                media::CopiedSoundTrack track(sound, writer);
+                track.Begin(0);
+                const std::vector<std::uint8_t> frame(pcm ? 960 : 144, 1);  // 10 ms of PCM
+                const ReferenceTime step = pcm ? 100'000 : kFrame;
+                const auto addSound = [&] {
+                    for (int i = 0; i < 120; ++i)
+                        if (!(c.gapAfter && i == c.gapAfter))
+                            track.Add(c.firstSource + i * step, frame);
+                };
+                if (readAhead) addSound();
+                for (int picture = 0; picture < c.pictures; ++picture) {
+                    QVERIFY(track.WriteBefore(media::FrameStart(picture, {25, 1})));
+                    QVERIFY(writer.WriteVideo(frame.data(), frame.size(), true));
+                }
+                if (!readAhead) addSound();
+                QVERIFY(track.Finish(media::FrameStart(c.pictures, {25, 1})));
+                QVERIFY(writer.Finish(&problem));
+                const media::AviIndexFacts facts = media::ReadAviIndex(path.toStdString());
+                QVERIFY2(facts.audioUnits == c.units,
+                         qPrintable(u"%1: %2"_s.arg(what).arg(facts.audioUnits)));
+                if (!pcm && c.firstSource != 0)
+                    QCOMPARE(track.silentFrames(), c.firstSource > 0 ? 4 : 1);
             }
-            QVERIFY(track.Finish(kReferenceTimePerSecond));
-            QVERIFY(writer.Finish(&problem));
-            const media::AviIndexFacts facts = media::ReadAviIndex(path.toStdString());
-            QVERIFY2(facts.audioUnits == c.units,
-                     qPrintable(u"%1: %2"_s.arg(QLatin1String(c.name)).arg(facts.audioUnits)));
-            if (!pcm) QCOMPARE(track.silentFrames(), c.firstSource > 0 ? 4 : 1);
         }
     }
 };
