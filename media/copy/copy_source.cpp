@@ -116,6 +116,7 @@ struct CopySource::Shared {
     GstElement* sinks[2] = {nullptr, nullptr};
     CapsPtr foundCaps[2];
     std::string demultiplexer;  // the factory's name; empty for a bare stream
+    bool allShown = false;      // the demultiplexer said it has no more streams to show
     int waiting = 0;  // samples or ends not yet looked at, for the reader's wait
 
     void notify() {
@@ -188,6 +189,16 @@ void padAdded(GstElement*, GstPad* pad, gpointer data) {
     shared->notify();
 }
 
+// Runs on a streaming thread.
+void allStreamsShown(GstElement*, gpointer data) {
+    auto* shared = static_cast<CopySource::Shared*>(data);
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->allShown = true;
+    }
+    shared->notify();
+}
+
 // The parser before a sink, to mend its set-up: an H.264 parser sends its parameter sets
 // before every key frame, so that a copy may start at any of them.
 void elementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
@@ -198,8 +209,11 @@ void elementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
     const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
     if (klass && std::strstr(klass, "Demux")) {
         auto* shared = static_cast<CopySource::Shared*>(data);
-        std::lock_guard lock(shared->mutex);
-        shared->demultiplexer = GST_OBJECT_NAME(factory);
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->demultiplexer = GST_OBJECT_NAME(factory);
+        }
+        g_signal_connect(element, "no-more-pads", G_CALLBACK(allStreamsShown), shared);
     }
 }
 
@@ -289,28 +303,57 @@ bool CopySource::Open(const std::string& path) {
     g_signal_connect(parser, "deep-element-added", G_CALLBACK(elementAdded), shared_.get());
     gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
 
-    // The parsing bin shows all of a file's streams at once, before it lets any data through:
-    // once a sink holds its first packet every stream is known. Each sink's first packet gives
-    // its stream's format; a stream that never brings one leaves what is known by then.
+    // Most demultiplexers show all of a file's streams at once, before they let any data
+    // through: once a sink holds its first packet every stream is known. A program stream's
+    // shows each stream when its first packet comes, and shows none after a seek: there the
+    // file is read on, and dropped (every reading starts with a seek), until both a picture
+    // and a sound stream are shown, the demultiplexer says it has no more, or five seconds of
+    // pictures have gone by without sound. Each sink's first packet gives its stream's format.
     const auto until = std::chrono::steady_clock::now() + kOpenTimeout;
     CapsPtr firstCaps[2];  // a preroll sample is handed out once
+    ReferenceTime firstPicture = kNoTime;
+    bool readingOn = false;
     for (;;) {
         int sinks = 0;
         int prerolled = 0;
+        int ended = 0;
+        bool allShown = false;
+        bool bareStream = false;
         {
             std::lock_guard lock(shared_->mutex);
+            allShown = shared_->allShown;
+            bareStream = shared_->demultiplexer.empty();
             for (int kind = 0; kind < 2; ++kind) {
                 GstElement* sink = shared_->sinks[kind];
                 if (!sink) continue;
                 ++sinks;
-                if (!firstCaps[kind])
-                    if (SamplePtr first(gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
-                        first && gst_sample_get_caps(first.get()))
-                        firstCaps[kind].reset(gst_caps_ref(gst_sample_get_caps(first.get())));
-                if (firstCaps[kind] || gst_app_sink_is_eos(GST_APP_SINK(sink))) ++prerolled;
+                const bool eos = gst_app_sink_is_eos(GST_APP_SINK(sink));
+                ended += eos ? 1 : 0;
+                SamplePtr sample(readingOn ? gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)
+                                 : firstCaps[kind]
+                                     ? nullptr
+                                     : gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 0));
+                if (sample && !firstCaps[kind] && gst_sample_get_caps(sample.get()))
+                    firstCaps[kind].reset(gst_caps_ref(gst_sample_get_caps(sample.get())));
+                if (sample && kind == 0)
+                    if (GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+                        buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
+                        const ReferenceTime time = NanosecondsToReferenceTime(
+                            static_cast<std::int64_t>(GST_BUFFER_PTS(buffer)));
+                        if (firstPicture == kNoTime) firstPicture = time;
+                        if (time - firstPicture >= 5 * kReferenceTimePerSecond) allShown = true;
+                    }
+                if (firstCaps[kind] || eos) ++prerolled;
             }
+            if (shared_->sinks[0] && shared_->sinks[1]) allShown = true;
         }
-        if (sinks > 0 && prerolled == sinks) break;
+        const bool known = sinks > 0 && prerolled == sinks;
+        if (known && (allShown || bareStream || ended == sinks)) break;
+        if (known && !readingOn) {
+            if (!start()) return false;
+            readingOn = true;
+            continue;
+        }
         if (const std::string failure = readFailure(); !failure.empty()) {
             problem_ = failure;
             return false;

@@ -73,7 +73,7 @@ public:
     bool LengthIsEstimate() const;
 
     // Reading starts at the key frame at or before the time (stream time) the container knows
-    // of; without a seek, at the start.
+    // of. Every reading starts with a seek: opening may have read on past the start.
     bool Seek(ReferenceTime streamTime);
     // The next packet of either stream as the file holds them. False at the end, or on a
     // failure with problem() set.
