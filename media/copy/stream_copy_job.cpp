@@ -466,7 +466,13 @@ bool CopyRun::writeCopy() {
     if (!writer_.Open(request_.outputPath, AviVideoStreamOf(*format_, rate_, syntax_->SetUp()),
                       audio, &problem))
         return fail(problem);
-    if (!readSpan() || job_.cancelled_ || !finishFile()) return false;
+    if (!readSpan() || job_.cancelled_) return false;
+    // Silence in place of a sound the source has is not a copy of it.
+    if (sound_ && !encodedSound_ && !source_.audio().present)
+        return fail("The sound of " + request_.sourcePath +
+                    " could not be found with its pictures. Try again, or choose an audio "
+                    "compressor instead.");
+    if (!finishFile()) return false;
     tally_.stopped = job_.stopRequested_;
     tally_.firstShown = markPts_;
     if (sound_ && !sound_->lackedSilence())
