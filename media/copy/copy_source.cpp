@@ -117,7 +117,7 @@ struct CopySource::Shared {
     CapsPtr foundCaps[2];
     std::string demultiplexer;  // the factory's name; empty for a bare stream
     bool allShown = false;      // the demultiplexer said it has no more streams to show
-    int waiting = 0;  // samples or ends not yet looked at, for the reader's wait
+    int waiting = 0;            // samples or ends not yet looked at, for the reader's wait
 
     void notify() {
         {
