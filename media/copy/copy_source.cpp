@@ -382,6 +382,11 @@ bool CopySource::Open(const std::string& path) {
     return true;
 }
 
+bool CopySource::bare() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->demultiplexer.empty();
+}
+
 bool CopySource::LengthIsEstimate() const {
     std::lock_guard lock(shared_->mutex);
     const std::string& name = shared_->demultiplexer;
@@ -428,6 +433,9 @@ bool CopySource::waitForState(GstState state) {
 
 bool CopySource::Seek(ReferenceTime streamTime) {
     if (!pipeline_) return false;
+    // A bare stream's parser places a seek by its bit rate and guesses the times after it: the
+    // stream is read from its start, where its times are counted from.
+    if (bare()) streamTime = 0;
     // A running pipeline is sought as it runs: its sinks may be full, and would never give up
     // their place for a preroll. The flush empties them before the seek returns.
     if (!running_ && !waitForState(GST_STATE_PAUSED)) return false;

@@ -71,9 +71,12 @@ public:
     // no index, and its demultiplexer counts from its first timestamp, not from the stream's
     // zero; a bare picture stream's parser guesses from its bit rate.
     bool LengthIsEstimate() const;
+    // A picture stream without a container: its parser counts its times from its start.
+    bool bare() const;
 
     // Reading starts at the key frame at or before the time (stream time) the container knows
-    // of. Every reading starts with a seek: opening may have read on past the start.
+    // of, or at the start. Every reading starts with a seek: opening may have read on past the
+    // start.
     bool Seek(ReferenceTime streamTime);
     // The next packet of either stream as the file holds them. False at the end, or on a
     // failure with problem() set.

@@ -128,15 +128,19 @@ std::string multiplexerSoundCaps(const CopiedSound& sound, const GstCaps* source
            std::string(sound.name == "MP3" ? "3" : "2") + fields;
 }
 
-// Where a copy that cannot encode pictures again starts: the key frame at or before the mark,
-// as the container's index finds it.
+// Where a copy that cannot encode pictures again starts: the last key frame at or before the
+// mark, as the container marks it, read on from where a seek to the mark lands.
 ReferenceTime keyFrameBefore(CopySource& source, ReferenceTime markTime) {
     if (!source.Seek(markTime)) return markTime;
+    std::optional<ReferenceTime> key;
     SourcePacket packet;
-    for (int read = 0; read < 4096 && source.Next(&packet); ++read)
-        if (packet.video && packet.containerKey)
-            return std::min(markTime, packet.pts >= 0 ? packet.pts : packet.dts);
-    return markTime;
+    for (int read = 0; read < 1'000'000 && source.Next(&packet); ++read) {
+        if (!packet.video) continue;
+        const ReferenceTime time = packet.pts >= 0 ? packet.pts : packet.dts;
+        if (key && time > markTime) break;
+        if (packet.containerKey && (!key || time <= markTime)) key = std::min(markTime, time);
+    }
+    return key.value_or(markTime);
 }
 
 // The source's length from its first picture: the pictures' own end where the container only
@@ -255,6 +259,12 @@ StreamCopyInspection inspect(const RenderPlan& plan) {
         refuse(inspection, RenderStep::ConnectFrontEnd,
                "The span from " + FormatClockMilliseconds(inspection.markedStart) +
                    " lies past the end of " + path + ".");
+    if (inspection.copiesVideo && source.bare() && (inspection.markedStart > 0 || !inspection.toTheEnd))
+        refuse(inspection, RenderStep::ConnectFrontEnd,
+               path + " is a bare " + format->name +
+                   " stream, without a container to give its pictures their times: Direct "
+                   "stream copy can copy it only whole. Choose a video compressor to convert a "
+                   "part of it.");
     inspection.fileOrigin = opening.origin;
     inspection.seekStart = opening.origin + inspection.markedStart;
     inspection.seekStop = opening.origin + span.video->mediaStop;

@@ -32,6 +32,7 @@ bool CopyRun::startReading(ReferenceTime target) {
     if (!source_.Seek(startsAtFileStart_ ? 0 : target)) return fail(source_.problem());
     timeline_ = std::make_unique<PictureTimeline>(format_->codec, rate_, source_.avi());
     if (sound_) sound_->Reset();
+    forgetBefore_ = 0;
     sawKey_ = soughtTooLate_ = endReached_ = markFinal_ = false;
     phase_ = Phase::Locating;
     mark_.reset();
@@ -69,8 +70,7 @@ bool CopyRun::takePicture(const PictureFacts& facts, Bytes data, const SourcePac
     picture.containerPts = packet.pts;
     picture.containerDts = packet.dts;
     picture.data = std::move(data);
-    for (std::size_t id : timeline_->Add(std::move(picture)))
-        if (!settled(id)) return false;
+    if (!settledAll(timeline_->Add(std::move(picture)))) return false;
     return phase_ != Phase::Copying || copyReady(false);
 }
 
@@ -89,6 +89,21 @@ bool CopyRun::takePacket(SourcePacket& packet) {
         if (!takePicture(facts, std::move(data), packet)) return false;
     }
     return true;
+}
+
+bool CopyRun::settledAll(const std::vector<std::size_t>& ids) {
+    settling_ = true;
+    bool taken = true;
+    for (std::size_t id : ids)
+        if (!(taken = settled(id))) break;
+    settling_ = false;
+    forget(forgetBefore_);
+    return taken;
+}
+
+void CopyRun::forget(std::size_t before) {
+    forgetBefore_ = std::max(forgetBefore_, before);
+    if (!settling_) timeline_->DropBefore(forgetBefore_);
 }
 
 bool CopyRun::settled(std::size_t id) {
@@ -295,7 +310,7 @@ bool CopyRun::copyReady(bool ended) {
         // Only the group of pictures being copied is kept, for a tail that may need it.
         std::size_t groupKey = nextCopy_ - 1;
         while (groupKey > timeline_->firstKept() && !timeline_->at(groupKey).key) --groupKey;
-        timeline_->DropBefore(groupKey);
+        forget(groupKey);
     }
     if (!endReached_ && !ended) return true;
     phase_ = Phase::Ended;
@@ -366,8 +381,7 @@ bool CopyRun::readSpan() {
         }
         if (!more && !stopping()) {
             // The file ended: every picture held shows now.
-            for (std::size_t id : timeline_->Finish())
-                if (!settled(id)) return false;
+            if (!settledAll(timeline_->Finish())) return false;
             if (phase_ == Phase::Locating && mark_) {
                 if (!markFinal_) fixMark(*mark_);
                 if (!startCopying(true)) return false;

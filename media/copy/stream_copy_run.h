@@ -42,6 +42,8 @@ private:
     bool takePacket(SourcePacket& packet);
     bool takePicture(const PictureFacts& facts, Bytes data, const SourcePacket& packet);
     bool settled(std::size_t id);
+    bool settledAll(const std::vector<std::size_t>& ids);
+    void forget(std::size_t before);
     bool locate(std::size_t id);
     void fixMark(std::size_t next);
     bool startsCopy(std::size_t id);
@@ -98,6 +100,10 @@ private:
     std::int64_t pendingTopRank_ = -1;
     std::int64_t copied_ = 0;
     bool endReached_ = false;
+    // Pictures written are forgotten, but not while a batch of pictures that settled together
+    // is taken: a later one of the batch may be among them, and still to be counted.
+    bool settling_ = false;
+    std::size_t forgetBefore_ = 0;
 
     CopyTally tally_;  // what was written and what was due
 };

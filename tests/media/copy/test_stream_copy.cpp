@@ -243,6 +243,37 @@ private slots:
         QVERIFY(StreamSummary(output).contains(u"50 frames | mp3"_s));
     }
 
+    // A picture stream without a container has no times but its parser's count from the start:
+    // copied whole, every picture once; a span of it is refused before anything is written.
+    void aBareStreamIsCopiedWholeOnly() {
+        const struct {
+            QString extension;
+            QStringList video;
+        } bare[] = {
+            {u"m2v"_s, {u"-c:v"_s, u"mpeg2video"_s, u"-bf"_s, u"2"_s, u"-g"_s, u"12"_s}},
+            {u"h264"_s, {u"-c:v"_s, u"libx264"_s, u"-bf"_s, u"2"_s, u"-g"_s, u"50"_s}},
+        };
+        for (const auto& each : bare) {
+            CounterClip clip;
+            clip.extension = each.extension;
+            clip.video = each.video;
+            const QString source = MakeCounterClip(clip);
+            QVERIFY(!source.isEmpty());
+            const QString output = environment.scratchPath(u"bare.avi"_s);
+            QFile::remove(output);
+            const QStringList copy = {u"--overwrite"_s, u"--video-compressor"_s, u"copy"_s};
+            const ProcessResult whole = convert(copy + QStringList{source, output});
+            QVERIFY2(whole.exitCode == 0, whole.standardError.constData());
+            QCOMPARE(PictureNumbers(output), PictureNumbers(source));
+            QFile::remove(output);
+            const ProcessResult span = convert(
+                copy + QStringList{u"--start"_s, u"1"_s, u"--end"_s, u"3"_s, source, output});
+            QVERIFY2(span.exitCode != 0 && span.standardError.contains("copy it only whole"),
+                     span.standardError.constData());
+            QVERIFY(!QFile::exists(output));
+        }
+    }
+
     // Copied pictures with the sound decoded to PCM: in step to the sample.
     void copiedPicturesTakeDecodedSound() {
         const QString source =
