@@ -91,24 +91,32 @@ namespace media {
 
 namespace {
 
+// Hands a packet's pictures to the timeline, once a key frame has come (*key: the id of the
+// first); returns the ids they settled. syntax keeps the set-up it meets.
+std::vector<std::size_t> addPictures(const SourcePacket& packet, PictureSyntax& syntax,
+                                     PictureTimeline& timeline, std::optional<std::size_t>* key) {
+    std::vector<std::size_t> settled;
+    const Bytes data = BufferBytes(packet.buffer.get());
+    for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
+        if (!facts.coded && syntax.Packed()) continue;
+        if (!*key && !(facts.key || (packet.containerKey && facts.type == 'I'))) continue;
+        TimelinePicture picture;
+        picture.facts = facts;
+        picture.containerPts = packet.pts;
+        picture.containerDts = packet.dts;
+        const std::vector<std::size_t> ids = timeline.Add(std::move(picture));
+        if (!*key) *key = timeline.next() - 1;
+        settled.insert(settled.end(), ids.begin(), ids.end());
+    }
+    return settled;
+}
+
 // The opening's pictures in display order, from the first key frame on; the id of that key
-// frame, nullopt without one. syntax keeps the set-up it meets.
+// frame, nullopt without one.
 std::optional<std::size_t> orderPictures(const std::vector<SourcePacket>& packets,
                                          PictureSyntax& syntax, PictureTimeline& timeline) {
     std::optional<std::size_t> key;
-    for (const SourcePacket& each : packets) {
-        const Bytes data = BufferBytes(each.buffer.get());
-        for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
-            if (!facts.coded && syntax.Packed()) continue;
-            if (!key && !(facts.key || (each.containerKey && facts.type == 'I'))) continue;
-            TimelinePicture picture;
-            picture.facts = facts;
-            picture.containerPts = each.pts;
-            picture.containerDts = each.dts;
-            timeline.Add(picture);
-            if (!key) key = timeline.next() - 1;
-        }
-    }
+    for (const SourcePacket& each : packets) addPictures(each, syntax, timeline, &key);
     timeline.Finish();
     return key;
 }
@@ -133,23 +141,11 @@ ReferenceTime readPicturesEnd(CopySource& source, const CopiedFormat& format, Fr
         while (unsettled < timeline.next() && timeline.at(unsettled).settled) ++unsettled;
         timeline.DropBefore(unsettled);
     };
-    bool keyed = false;
+    std::optional<std::size_t> key;
     SourcePacket packet;
     int read = 0;
-    for (; read < kMostPackets && source.Next(&packet); ++read) {
-        if (!packet.video) continue;
-        const Bytes data = BufferBytes(packet.buffer.get());
-        for (const PictureFacts& facts : syntax.Read(data.data(), data.size())) {
-            if (!facts.coded && syntax.Packed()) continue;
-            keyed = keyed || facts.key || (packet.containerKey && facts.type == 'I');
-            if (!keyed) continue;
-            TimelinePicture picture;
-            picture.facts = facts;
-            picture.containerPts = packet.pts;
-            picture.containerDts = packet.dts;
-            settle(timeline.Add(std::move(picture)));
-        }
-    }
+    for (; read < kMostPackets && source.Next(&packet); ++read)
+        if (packet.video) settle(addPictures(packet, syntax, timeline, &key));
     if (read == kMostPackets || !source.problem().empty()) return -1;
     settle(timeline.Finish());
     return end;
