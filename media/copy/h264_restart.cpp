@@ -31,6 +31,20 @@ void setBits(Bytes& raw, std::size_t at, int count, std::uint32_t value) {
 
 bool isIntra(int sliceType) { return sliceType == 2 || sliceType == 4; }
 
+// A picture written again unit by unit: each unit's start code as it was, then what write
+// appends for its payload; nullopt when write gives up on a unit.
+template <typename Write>
+std::optional<Bytes> eachUnitWritten(const Bytes& picture, Write write) {
+    Bytes out;
+    out.reserve(picture.size() + 16);
+    for (const NalUnit& unit : NalUnits(picture.data(), picture.size())) {
+        out.insert(out.end(), picture.begin() + static_cast<std::ptrdiff_t>(unit.start),
+                   picture.begin() + static_cast<std::ptrdiff_t>(unit.payload));
+        if (!write(picture.data() + unit.payload, unit.end - unit.payload, out)) return std::nullopt;
+    }
+    return out;
+}
+
 // Appends a unit's payload; a sequence set's with gaps in frame numbers allowed.
 void appendAllowingGaps(Bytes& out, const std::uint8_t* payload, std::size_t size) {
     const auto set = (payload[0] & 0x1f) == 7 ? ReadSequenceSet(RawPayload(payload, size, 1024))
@@ -223,20 +237,15 @@ Bytes H264Restart::rewritten(const Bytes& raw, const Slice& slice, std::uint8_t 
 }
 
 bool H264Restart::StartAt(const Bytes& picture) {
-    Bytes out;
-    out.reserve(picture.size() + 16);
     bool sawSlice = false;
-    for (const NalUnit& unit : NalUnits(picture.data(), picture.size())) {
-        const std::uint8_t* payload = picture.data() + unit.payload;
-        const std::size_t size = unit.end - unit.payload;
+    std::optional<Bytes> out = eachUnitWritten(picture, [&](const std::uint8_t* payload,
+                                                            std::size_t size, Bytes& out) {
         const int type = payload[0] & 0x1f;
-        out.insert(out.end(), picture.begin() + static_cast<std::ptrdiff_t>(unit.start),
-                   picture.begin() + static_cast<std::ptrdiff_t>(unit.payload));
         if (type != 1) {
             if (type == 5) return false;  // an IDR already
             takeSet(type, RawPayload(payload, size, 1024));
             appendAllowingGaps(out, payload, size);
-            continue;
+            return true;
         }
         const Bytes raw = RawPayload(payload, size, kWhole);
         Slice slice;
@@ -247,46 +256,35 @@ bool H264Restart::StartAt(const Bytes& picture) {
         sawSlice = true;
         const Bytes escaped =
             rewritten(raw, slice, static_cast<std::uint8_t>((raw[0] & 0xe0u) | 5u), 0, true);
-        if (escaped.empty()) return false;
         out.insert(out.end(), escaped.begin(), escaped.end());
-    }
-    if (!sawSlice) return false;
+        return !escaped.empty();
+    });
+    if (!out || !sawSlice) return false;
     renumbering_ = true;
-    key_ = std::move(out);
+    key_ = std::move(*out);
     return true;
 }
 
 Bytes H264Restart::GapsAllowed(const Bytes& data) {
-    Bytes out;
-    out.reserve(data.size() + 8);
-    for (const NalUnit& unit : NalUnits(data.data(), data.size())) {
-        const std::uint8_t* payload = data.data() + unit.payload;
-        const std::size_t size = unit.end - unit.payload;
-        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(unit.start),
-                   data.begin() + static_cast<std::ptrdiff_t>(unit.payload));
+    return *eachUnitWritten(data, [](const std::uint8_t* payload, std::size_t size, Bytes& out) {
         appendAllowingGaps(out, payload, size);
-    }
-    return out;
+        return true;
+    });
 }
 
 std::optional<Bytes> H264Restart::Renumbered(const Bytes& picture, bool restarts) {
     if (restarts) renumbering_ = false;
     if (!renumbering_) return Bytes();
-    Bytes out;
-    out.reserve(picture.size() + 16);
-    for (const NalUnit& unit : NalUnits(picture.data(), picture.size())) {
-        const std::uint8_t* payload = picture.data() + unit.payload;
-        const std::size_t size = unit.end - unit.payload;
+    return eachUnitWritten(picture, [&](const std::uint8_t* payload, std::size_t size,
+                                        Bytes& out) {
         const int type = payload[0] & 0x1f;
-        out.insert(out.end(), picture.begin() + static_cast<std::ptrdiff_t>(unit.start),
-                   picture.begin() + static_cast<std::ptrdiff_t>(unit.payload));
         Slice slice;
         Bytes raw;
         if (type == 1) raw = RawPayload(payload, size, kWhole);
         if (type != 1 || !readSlice(raw, &slice)) {
             takeSet(type, RawPayload(payload, size, 1024));
             appendAllowingGaps(out, payload, size);
-            continue;
+            return true;
         }
         const std::uint32_t count = 1u << slice.frameNumBits;
         const auto number = static_cast<std::uint32_t>(
@@ -298,17 +296,17 @@ std::optional<Bytes> H264Restart::Renumbered(const Bytes& picture, bool restarts
         std::erase_if(slice.operations, [&](const std::vector<std::uint32_t>& operation) {
             return operation[0] == 1 && std::int64_t{operation[1]} + 1 > sinceRestart_;
         });
+        Bytes escaped;
         if (slice.operations.size() != operations) {
-            const Bytes escaped = rewritten(raw, slice, raw[0], number, false);
-            if (escaped.empty()) return std::nullopt;
-            out.insert(out.end(), escaped.begin(), escaped.end());
-            continue;
+            escaped = rewritten(raw, slice, raw[0], number, false);
+            if (escaped.empty()) return false;
+        } else {
+            setBits(raw, slice.frameNumAt, slice.frameNumBits, number);
+            escaped = EscapedPayload(raw);
         }
-        setBits(raw, slice.frameNumAt, slice.frameNumBits, number);
-        const Bytes escaped = EscapedPayload(raw);
         out.insert(out.end(), escaped.begin(), escaped.end());
-    }
-    return out;
+        return true;
+    });
 }
 
 }  // namespace media
