@@ -188,8 +188,9 @@ QList<double> BeepOffsets(const QString& path, double sourceFrameRate, double fr
     QList<double> offsets;
     for (double beep : BeepTimes(path)) {
         if (beep < after) continue;
-        // The beep nearest in time tells which source second it is: the picture shown then.
-        const int index = qBound(0, static_cast<int>(beep * frameRate + 0.5),
+        // The beep nearest in time tells which source second it is: the picture shown then,
+        // in the pictures' time (the sound may start later).
+        const int index = qBound(0, static_cast<int>((beep + soundLead) * frameRate + 0.5),
                                  static_cast<int>(numbers.size()) - 1);
         if (numbers.isEmpty()) break;
         const double shownSecond = numbers[index] / sourceFrameRate;

@@ -243,6 +243,30 @@ private slots:
         QVERIFY(StreamSummary(output).contains(u"50 frames | mp3"_s));
     }
 
+    // A program stream shows each stream when its first packet comes, and none after a seek
+    // that lands past its first two seconds: a sound that starts after the pictures is found
+    // before the copy seeks to its span, and copied in step.
+    void aProgramStreamsLaterSoundIsCopied() {
+        const QString source = MakeBeepingClip(
+            u"mpg"_s, 5.0,
+            {u"-f"_s, u"vob"_s, u"-c:v"_s, u"mpeg2video"_s, u"-bf"_s, u"2"_s, u"-g"_s, u"12"_s,
+             u"-b:v"_s, u"1M"_s},
+            {u"-c:a"_s, u"mp2"_s}, false, 1.5);
+        QVERIFY(!source.isEmpty());
+        const QString output = environment.scratchPath(u"later.avi"_s);
+        const ProcessResult result =
+            convert({u"--overwrite"_s, u"--video-compressor"_s, u"copy"_s, u"--audio-compressor"_s,
+                     u"copy"_s, u"--start"_s, u"3"_s, u"--end"_s, u"4.8"_s, source, output});
+        QVERIFY2(result.exitCode == 0 && result.standardError.contains("MP2 sound copied"),
+                 result.standardError.constData());
+        const SpanReadBack back = ReadBackSpan(source, output, 3, 4.8, kRate);
+        QCOMPARE(back.pictures, back.due);
+        QVERIFY2(!back.beepGaps.isEmpty(), "no beep in the copied sound");
+        for (double gap : back.beepGaps)
+            QVERIFY2(std::abs(gap) <= 1152 / 48000.0 / 2 + 0.003,
+                     qPrintable(u"a beep %1 ms off the source's"_s.arg(gap * 1000, 0, 'f', 1)));
+    }
+
     // A picture stream without a container has no times but its parser's count from the start:
     // copied whole, every picture once; a span of it is refused before anything is written.
     void aBareStreamIsCopiedWholeOnly() {
