@@ -117,6 +117,7 @@ struct CopySource::Shared {
     CapsPtr foundCaps[2];
     std::string demultiplexer;  // the factory's name; empty for a bare stream
     bool allShown = false;      // the demultiplexer said it has no more streams to show
+    bool shownKinds[2] = {false, false};  // and whether they hold pictures, sound
     int waiting = 0;            // samples or ends not yet looked at, for the reader's wait
 
     void notify() {
@@ -189,12 +190,27 @@ void padAdded(GstElement*, GstPad* pad, gpointer data) {
     shared->notify();
 }
 
-// Runs on a streaming thread.
-void allStreamsShown(GstElement*, gpointer data) {
+// Runs on a streaming thread: the demultiplexer has shown its streams; the parsing bin shows
+// them to the sinks a moment later.
+void allStreamsShown(GstElement* demultiplexer, gpointer data) {
     auto* shared = static_cast<CopySource::Shared*>(data);
+    bool kinds[2] = {false, false};
+    gst_element_foreach_src_pad(
+        demultiplexer,
+        [](GstElement*, GstPad* pad, gpointer found) -> gboolean {
+            CapsPtr caps(gst_pad_get_current_caps(pad));
+            if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
+            auto* kinds = static_cast<bool*>(found);
+            kinds[0] = kinds[0] || isVideoCaps(caps.get());
+            kinds[1] = kinds[1] || isAudioCaps(caps.get());
+            return TRUE;
+        },
+        kinds);
     {
         std::lock_guard lock(shared->mutex);
         shared->allShown = true;
+        shared->shownKinds[0] = kinds[0];
+        shared->shownKinds[1] = kinds[1];
     }
     shared->notify();
 }
@@ -321,7 +337,10 @@ bool CopySource::Open(const std::string& path) {
         bool bareStream = false;
         {
             std::lock_guard lock(shared_->mutex);
-            allShown = shared_->allShown;
+            // Every stream the demultiplexer showed has reached its sink.
+            allShown = shared_->allShown &&
+                       (!shared_->shownKinds[0] || shared_->sinks[0]) &&
+                       (!shared_->shownKinds[1] || shared_->sinks[1]);
             bareStream = shared_->demultiplexer.empty();
             for (int kind = 0; kind < 2; ++kind) {
                 GstElement* sink = shared_->sinks[kind];
