@@ -401,6 +401,24 @@ bool CopySource::Open(const std::string& path) {
     return true;
 }
 
+// A bare stream's parser places a seek by its bit rate, guesses the times after it, and may lose
+// a picture in the flush: the stream is read again from its start, where its times are counted
+// from, by a reader of its own.
+bool CopySource::readFromStart() {
+    const std::string path = path_;
+    pipeline_.reset();  // stops the streaming threads before the shared state goes
+    shared_ = std::make_shared<Shared>();
+    running_ = false;
+    for (int kind = 0; kind < 2; ++kind) {
+        sinks_[kind] = nullptr;
+        streams_[kind] = CopySourceStream{};
+        lastTime_[kind] = kNoTime;
+        sampleCaps_[kind].reset();
+        lengthSize_[kind] = 0;
+    }
+    return Open(path);
+}
+
 bool CopySource::bare() const {
     std::lock_guard lock(shared_->mutex);
     return shared_->demultiplexer.empty();
@@ -452,9 +470,7 @@ bool CopySource::waitForState(GstState state) {
 
 bool CopySource::Seek(ReferenceTime streamTime) {
     if (!pipeline_) return false;
-    // A bare stream's parser places a seek by its bit rate and guesses the times after it: the
-    // stream is read from its start, where its times are counted from.
-    if (bare()) streamTime = 0;
+    if (bare()) return readFromStart();
     // A running pipeline is sought as it runs: its sinks may be full, and would never give up
     // their place for a preroll. The flush empties them before the seek returns.
     if (!running_ && !waitForState(GST_STATE_PAUSED)) return false;

@@ -90,6 +90,7 @@ public:
 
 private:
     bool start();
+    bool readFromStart();
     bool waitForState(GstState state);
     std::string readFailure();
 
